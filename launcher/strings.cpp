@@ -1,0 +1,124 @@
+#include "launcher/strings.h"
+
+#include <windows.h>
+#include <string.h>
+
+void boundedPrefixCopy(wchar_t *dest, const wchar_t *src, size_t count)
+{
+    if (count > BOUNDED_COUNT_LIMIT) {
+        dest[0] = L'\0';
+        return;
+    }
+    size_t i = 0;
+    while (i < count && i < PATH_CAPACITY - 1 && src[i] != L'\0') {
+        dest[i] = src[i];
+        i++;
+    }
+    dest[i] = L'\0';
+}
+
+void boundedCopy(wchar_t *dest, const wchar_t *src)
+{
+    boundedPrefixCopy(dest, src, BOUNDED_COUNT_LIMIT);
+}
+
+void boundedAppend(wchar_t *dest, const wchar_t *src)
+{
+    size_t used = 0;
+    while (used < PATH_CAPACITY && dest[used] != L'\0')
+        used++;
+    if (used >= PATH_CAPACITY - 1)
+        return;
+    size_t i = 0;
+    while (used + i < PATH_CAPACITY - 1 && src[i] != L'\0') {
+        dest[used + i] = src[i];
+        i++;
+    }
+    dest[used + i] = L'\0';
+}
+
+bool joinPath(wchar_t *dest, const wchar_t *dir, const wchar_t *suffix)
+{
+    boundedCopy(dest, dir);
+    boundedAppend(dest, suffix);
+    return wcslen(dir) + wcslen(suffix) < PATH_CAPACITY;
+}
+
+static int ansiBytes(const wchar_t *src, int length)
+{
+    return WideCharToMultiByte(CP_ACP, 0, src, length, NULL, 0, NULL, NULL);
+}
+
+void ansiCopyN(const wchar_t *src, char *dest, size_t capacity)
+{
+    int room = (int)(capacity - 1);
+    int length = (int)wcsnlen(src, PATH_CAPACITY);
+
+    // In a double-byte code page a path may need up to twice as many bytes as
+    // it has characters; cut after the longest run of whole characters that
+    // fits rather than at a fixed count.
+    if (ansiBytes(src, length) > room) {
+        int low = 0, high = length;
+        while (low < high) {
+            int middle = low + (high - low + 1) / 2;
+            if (ansiBytes(src, middle) <= room)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        length = low;
+        if (length > 0 && IS_HIGH_SURROGATE(src[length - 1]))
+            length--;
+    }
+    int written = length > 0 ? WideCharToMultiByte(CP_ACP, 0, src, length, dest, room, NULL, NULL) : 0;
+    dest[written > 0 ? written : 0] = '\0';
+}
+
+void ansiCopy(const wchar_t *src, char *dest)
+{
+    ansiCopyN(src, dest, ANSI_CAPACITY);
+}
+
+size_t ansiCutLength(const char *src, size_t limit)
+{
+    size_t at = 0;
+    while (src[at] != '\0') {
+        size_t width = (IsDBCSLeadByte((BYTE)src[at]) && src[at + 1] != '\0') ? 2 : 1;
+        if (at + width > limit)
+            break;
+        at += width;
+    }
+    return at;
+}
+
+bool appendModifiedUtf8(char *dest, size_t capacity, const wchar_t *src)
+{
+    size_t used = strnlen(dest, capacity - 1);
+    bool whole = true;
+    for (const wchar_t *p = src; *p != L'\0'; p++) {
+        unsigned unit = (unsigned)*p;
+        unsigned char bytes[3];
+        size_t count;
+        if (unit != 0 && unit < 0x80) {
+            bytes[0] = (unsigned char)unit;
+            count = 1;
+        } else if (unit < 0x800) {
+            bytes[0] = (unsigned char)(0xC0 | (unit >> 6));
+            bytes[1] = (unsigned char)(0x80 | (unit & 0x3F));
+            count = 2;
+        } else {
+            bytes[0] = (unsigned char)(0xE0 | (unit >> 12));
+            bytes[1] = (unsigned char)(0x80 | ((unit >> 6) & 0x3F));
+            bytes[2] = (unsigned char)(0x80 | (unit & 0x3F));
+            count = 3;
+        }
+        if (used + count > capacity - 1) {
+            whole = false;
+            break;
+        }
+        memcpy(dest + used, bytes, count);
+        used += count;
+    }
+    dest[used] = '\0';
+    return whole;
+}

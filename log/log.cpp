@@ -1,0 +1,88 @@
+// The diagnostic log. The file is opened and closed for every record, so every
+// record is on disk before the call returns and nothing is lost if the process
+// ends abruptly; the lock makes one record one indivisible step.
+#include "log/log.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+
+CRITICAL_SECTION logLock;
+const char *logFilePath = LOG_FILE_PATH;
+volatile LONG logRetired = 0;
+
+void logLockCreate(void)
+{
+    InitializeCriticalSection(&logLock);
+    logRetired = 0;
+}
+
+// Called by the service main routine as its last step. A shutdown thread that
+// outlived the stop wait, or a launcher thread still starting up, may still
+// log until the process ends; deleting a critical section that another thread
+// may enter (or hold) is undefined behaviour. So the lock itself stays alive
+// until the process ends, and records that come after this point are dropped:
+// nothing can then be half-written while the process is torn down.
+void logLockDelete(void)
+{
+    EnterCriticalSection(&logLock);
+    InterlockedExchange(&logRetired, 1);
+    LeaveCriticalSection(&logLock);
+}
+
+void logFormatStamp(char *stamp)
+{
+    time_t now = time(NULL);
+    struct tm *local = localtime(&now);
+    // The program never changes its locale, so "%x %X " gives the "C" locale's
+    // MM/DD/YY HH:MM:SS and a blank: 18 characters.
+    // Two-digit years are the record format; not a mistake.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-y2k"
+    size_t length = local != NULL ? strftime(stamp, LOG_STAMP_CAPACITY, "%x %X ", local) : 0;
+#pragma GCC diagnostic pop
+    if (length == 0)
+        lstrcpynA(stamp, "00/00/00 00:00:00 ", LOG_STAMP_CAPACITY);
+}
+
+// Opens the log for appending in text mode, sharing it with nobody. Windows'
+// fopen_s already opens unshared, but Wine's lets other openers share the
+// file; an explicit _SH_DENYRW gives the same exclusive open on both, so a
+// record is never interleaved with another process's writes.
+static FILE *logOpen(void)
+{
+    int fd = -1;
+    if (_sopen_s(&fd, logFilePath, _O_WRONLY | _O_CREAT | _O_APPEND | _O_TEXT, _SH_DENYRW,
+                 _S_IREAD | _S_IWRITE) != 0)
+        return NULL;
+    FILE *file = _fdopen(fd, "a");
+    if (file == NULL)
+        _close(fd);
+    return file;
+}
+
+void logWrite(const char *format, ...)
+{
+    char stamp[LOG_STAMP_CAPACITY];
+
+    EnterCriticalSection(&logLock);
+    if (!logRetired) {
+        logFormatStamp(stamp);
+        FILE *file = logOpen();
+        // A file that can't be opened (no directory, no access, held open by
+        // another program) drops the record; the next call tries again.
+        if (file != NULL) {
+            va_list args;
+            va_start(args, format);
+            fputs(stamp, file);
+            vfprintf(file, format, args);
+            va_end(args);
+            fclose(file);
+        }
+    }
+    LeaveCriticalSection(&logLock);
+}

@@ -1,0 +1,23 @@
+// The diagnostic log: one time-stamped record per call, appended to a fixed file.
+#ifndef VELMORANE_LOG_H
+#define VELMORANE_LOG_H
+
+#include <windows.h>
+
+#define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
+#define LOG_STAMP_CAPACITY 80
+
+// The one process-wide lock; every record is written while holding it.
+extern CRITICAL_SECTION logLock;
+// Where records go. Always LOG_FILE_PATH in the service; tests point it elsewhere.
+extern const char *logFilePath;
+// Set once the log lock has been retired; later records are dropped.
+extern volatile LONG logRetired;
+
+void logLockCreate(void);
+void logLockDelete(void);
+void logWrite(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// The 18-character local time stamp ("%x %X "), written into a buffer of LOG_STAMP_CAPACITY bytes.
+void logFormatStamp(char *stamp);
+
+#endif

@@ -1,0 +1,109 @@
+// install and uninstall: each prints at most one line and never logs.
+#include "service/install.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "service/service.h"
+
+static wchar_t modulePath[MODULE_PATH_CAPACITY];
+static wchar_t quotedPath[QUOTED_PATH_CAPACITY];
+
+// The service name in the ANSI code page, for the console. Without memory for
+// it the lines are printed without the name.
+static const char *narrowServiceName(void)
+{
+    const int size = (int)(sizeof SERVICE_NAME / sizeof(wchar_t));
+    char *name = (char *)malloc(size);
+    if (name == NULL)
+        return "";
+    if (WideCharToMultiByte(CP_ACP, 0, SERVICE_NAME, -1, name, size, NULL, NULL) == 0)
+        name[0] = '\0';
+    return name;
+}
+
+// The registered command line is the path between quotes, so that it stays
+// one path when a directory name has blanks in it.
+static void quoteModulePath(void)
+{
+    size_t length = wcsnlen(modulePath, MODULE_PATH_CAPACITY - 1);
+    quotedPath[0] = L'"';
+    memcpy(quotedPath + 1, modulePath, length * sizeof(wchar_t));
+    quotedPath[length + 1] = L'"';
+    quotedPath[length + 2] = L'\0';
+}
+
+void installService(void)
+{
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
+    if (manager == NULL)
+        return;
+    const char *name = narrowServiceName();
+
+    if (GetModuleFileNameW(NULL, modulePath, MODULE_PATH_CAPACITY) == 0) {
+        CloseServiceHandle(manager);
+        return;
+    }
+    quoteModulePath();
+
+    SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
+                                       quotedPath, NULL, NULL, NULL, NULL, NULL);
+    if (service != NULL) {
+        CloseServiceHandle(service);
+        printf("%s installed successfully\n", name);
+    } else {
+        DWORD error = GetLastError();
+        if (error == ERROR_SERVICE_EXISTS)
+            printf("%s already exists.\n", name);
+        else
+            printf("%s was not installed successfully. Error Code %d\n", name, (int)error);
+    }
+    CloseServiceHandle(manager);
+}
+
+static void reportDeleteFailure(DWORD error, const char *name)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+        printf("Access denied while trying to remove %s \n", name);
+        break;
+    case ERROR_INVALID_HANDLE:
+        printf("Handle invalid while trying to remove %s \n", name);
+        break;
+    case ERROR_SERVICE_MARKED_FOR_DELETE:
+        printf("%s already marked for deletion\n", name);
+        break;
+    default:
+        break;
+    }
+}
+
+void uninstallService(void)
+{
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        return;
+    const char *name = narrowServiceName();
+
+    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, DELETE | SERVICE_QUERY_STATUS);
+    if (service == NULL) {
+        CloseServiceHandle(manager);
+        return;
+    }
+
+    SERVICE_STATUS status;
+    if (QueryServiceStatus(service, &status)) {
+        // The command never stops the service itself: pending and paused
+        // states count as running.
+        if (status.dwCurrentState != SERVICE_STOPPED)
+            printf("%s is still running.\n", name);
+        else if (DeleteService(service))
+            printf("%s removed successfully\n", name);
+        else
+            reportDeleteFailure(GetLastError(), name);
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}

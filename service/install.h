@@ -1,0 +1,12 @@
+// The executable as its own installer.
+#ifndef VELMORANE_INSTALL_H
+#define VELMORANE_INSTALL_H
+
+#define MODULE_PATH_CAPACITY 0x8000
+// A quote, the longest path the module path buffer returns, a quote, the terminator.
+#define QUOTED_PATH_CAPACITY (MODULE_PATH_CAPACITY + 2)
+
+void installService(void);
+void uninstallService(void);
+
+#endif

@@ -1,0 +1,34 @@
+// Process entry: "install" and "uninstall" run the commands; anything else
+// hands the process to the Service Control Manager's dispatcher.
+#include <windows.h>
+
+#include "log/log.h"
+#include "service/install.h"
+#include "service/service.h"
+
+static SERVICE_TABLE_ENTRYW serviceTable[] = {
+    {(LPWSTR)SERVICE_NAME, serviceMain},
+    {NULL, NULL},
+};
+
+int wmain(int argc, wchar_t **argv)
+{
+    // First of all, so the lock exists in every mode of the program.
+    logLockCreate();
+
+    if (argc > 1) {
+        if (lstrcmpiW(argv[1], L"install") == 0) {
+            installService();
+            return 0;
+        }
+        if (lstrcmpiW(argv[1], L"uninstall") == 0) {
+            uninstallService();
+            return 0;
+        }
+    }
+
+    // Returns once the service has reported itself stopped, or at once when
+    // the process was not started by the Service Control Manager.
+    StartServiceCtrlDispatcherW(serviceTable);
+    return 0;
+}

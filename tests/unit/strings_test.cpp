@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "launcher/strings.h"
+TEST(Strings, Placeholder) { SUCCEED(); }
