@@ -1,0 +1,764 @@
+/*
+ * jvm.dll for Wine: the JNI invocation interface of a Windows program,
+ * served by the Linux HotSpot (libjvm.so) loaded into the same process.
+ *
+ * Windows code calls every JNI function with the Microsoft x64 convention,
+ * HotSpot expects the System V one. The bridge therefore hands out its own
+ * JavaVM and JNIEnv tables of ms_abi functions that forward to HotSpot's.
+ * Only the functions the service uses are forwarded; every other slot holds
+ * a stub that names the slot on stderr and aborts, so a caller that strays
+ * outside that set fails at once instead of jumping through a System V
+ * pointer with Windows arguments.
+ *
+ * Settings come from jvmbridge.cfg beside the loaded module (a service gets
+ * the environment of the service manager, not the test's), see README.md.
+ *
+ * GCC 12 miscompiles access to __thread variables inside ms_abi functions;
+ * the bridge keeps no thread-local state of its own and maps HotSpot's
+ * per-thread JNIEnv pointers to its own wrappers through a locked table.
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <windef.h>
+#include <winbase.h>
+#include <winnls.h>
+
+/* The Linux jni_md.h: JNICALL is empty, so HotSpot's tables are System V. */
+#include <jni.h>
+
+#include "jni_slots.h"
+
+#define MSABI __attribute__((ms_abi))
+#define SYSV __attribute__((sysv_abi, noinline))
+
+_Static_assert(sizeof(struct JNINativeInterface_) == JNIENV_SLOT_COUNT * sizeof(void *),
+               "JNIEnv slot list does not match jni.h");
+_Static_assert(sizeof(struct JNIInvokeInterface_) == JAVAVM_SLOT_COUNT * sizeof(void *),
+               "JavaVM slot list does not match jni.h");
+
+#define DEFAULT_LIBJVM "/usr/lib/jvm/java-17-openjdk-amd64/lib/server/libjvm.so"
+#define CFG_NAME "jvmbridge.cfg"
+#define UNIX_PATH_CAP 4096
+#define WIDE_PATH_CAP 32768
+#define CFG_LINE_CAP 4096
+#define EXTRA_OPTION_CAP 16
+#define ENV_CAP 256
+#define METHOD_CAP 256
+#define METHOD_NAME_CAP 256
+#define METHOD_SIG_CAP 512
+#define CALL_ARG_CAP 256
+#define FATAL_EXIT_CODE 134
+
+/* What the Windows side holds: the first member is the function table, as
+ * JNI requires; the second is HotSpot's object behind it. */
+struct bridge_env {
+    const void *functions;
+    JNIEnv *real;
+};
+
+struct bridge_vm {
+    const void *functions;
+    JavaVM *real;
+};
+
+struct method_entry {
+    jmethodID id;
+    char name[METHOD_NAME_CAP];
+    char sig[METHOD_SIG_CAP];
+};
+
+static HMODULE bridge_module;
+static pthread_mutex_t bridge_lock = PTHREAD_MUTEX_INITIALIZER;
+
+static int cfg_loaded;
+static int cfg_failed;
+static char cfg_libjvm[UNIX_PATH_CAP] = DEFAULT_LIBJVM;
+static char cfg_record[UNIX_PATH_CAP];
+static char cfg_extra[EXTRA_OPTION_CAP][CFG_LINE_CAP];
+static int cfg_extra_count;
+
+static const void *env_table[JNIENV_SLOT_COUNT];
+static const void *vm_table[JAVAVM_SLOT_COUNT];
+static int tables_ready;
+
+static struct bridge_vm the_vm;
+static struct bridge_env envs[ENV_CAP];
+static int env_count;
+static struct method_entry methods[METHOD_CAP];
+static int method_count;
+
+/* ---------------------------------------------------------------- record */
+
+/* Record lines escape the backslash, control bytes and bytes above 0x7e, so
+ * each line stays one line and the bytes can be restored exactly. */
+static SYSV size_t escape_into(char *out, size_t cap, const char *raw)
+{
+    static const char hex[] = "0123456789abcdef";
+    size_t n = 0;
+    const unsigned char *p = (const unsigned char *)raw;
+    if (cap == 0)
+        return 0;
+    for (; *p; p++) {
+        char tmp[4];
+        size_t len;
+        if (*p == '\\') { tmp[0] = '\\'; tmp[1] = '\\'; len = 2; }
+        else if (*p == '\n') { tmp[0] = '\\'; tmp[1] = 'n'; len = 2; }
+        else if (*p == '\r') { tmp[0] = '\\'; tmp[1] = 'r'; len = 2; }
+        else if (*p == '\t') { tmp[0] = '\\'; tmp[1] = 't'; len = 2; }
+        else if (*p < 0x20 || *p > 0x7e) {
+            tmp[0] = '\\'; tmp[1] = 'x'; tmp[2] = hex[*p >> 4]; tmp[3] = hex[*p & 15]; len = 4;
+        } else { tmp[0] = (char)*p; len = 1; }
+        if (n + len >= cap)
+            break;
+        memcpy(out + n, tmp, len);
+        n += len;
+    }
+    out[n] = 0;
+    return n;
+}
+
+static SYSV void record_write(const char *line, size_t len)
+{
+    int fd;
+    if (!cfg_record[0])
+        return;
+    fd = open(cfg_record, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fprintf(stderr, "jvmbridge: cannot open record file %s: %s\n", cfg_record, strerror(errno));
+        return;
+    }
+    /* One write per line keeps lines of concurrent threads whole. */
+    if (write(fd, line, len) != (ssize_t)len)
+        fprintf(stderr, "jvmbridge: short write to record file %s\n", cfg_record);
+    close(fd);
+}
+
+/* One record line: head, then each of raw1 and raw2 that is given, after
+ * a blank and escaped, then (when given) a blank and tail as it is. */
+static SYSV void record_fields(const char *head, const char *raw1, const char *raw2,
+                               const char *tail)
+{
+    size_t cap, n;
+    char *line;
+    if (!cfg_record[0])
+        return;
+    cap = strlen(head) + (raw1 ? 4 * strlen(raw1) + 1 : 0) + (raw2 ? 4 * strlen(raw2) + 1 : 0)
+          + (tail ? strlen(tail) + 1 : 0) + 2;
+    line = malloc(cap);
+    if (!line) {
+        fprintf(stderr, "jvmbridge: out of memory for a record line\n");
+        return;
+    }
+    n = strlen(head);
+    memcpy(line, head, n);
+    if (raw1) {
+        line[n++] = ' ';
+        n += escape_into(line + n, cap - n, raw1);
+    }
+    if (raw2) {
+        line[n++] = ' ';
+        n += escape_into(line + n, cap - n, raw2);
+    }
+    if (tail) {
+        line[n++] = ' ';
+        memcpy(line + n, tail, strlen(tail));
+        n += strlen(tail);
+    }
+    line[n++] = '\n';
+    record_write(line, n);
+    free(line);
+}
+
+static SYSV void record3(const char *head, const char *raw, const char *tail)
+{
+    record_fields(head, raw, 0, tail);
+}
+
+static SYSV void recordf(const char *fmt, ...)
+{
+    char line[1024];
+    va_list ap;
+    int n;
+    va_start(ap, fmt);
+    n = vsnprintf(line, sizeof(line) - 1, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return;
+    if ((size_t)n > sizeof(line) - 2)
+        n = (int)sizeof(line) - 2;
+    line[n++] = '\n';
+    record_write(line, (size_t)n);
+}
+
+static SYSV __attribute__((noreturn)) void fatal(const char *what, const char *detail)
+{
+    fprintf(stderr, "jvmbridge: FATAL: %s %s\n", what, detail);
+    fflush(stderr);
+    record3("FATAL", what, detail);
+    /* abort() would start Wine's debugger and hang an unattended run. */
+    TerminateProcess(GetCurrentProcess(), FATAL_EXIT_CODE);
+    _exit(FATAL_EXIT_CODE);
+}
+
+static SYSV __attribute__((noreturn)) void unbridged(const char *table, const char *slot)
+{
+    char what[128];
+    snprintf(what, sizeof(what), "%s.%s", table, slot);
+    fatal(what, "is not bridged");
+}
+
+/* ---------------------------------------------------------------- config */
+
+static SYSV int unix_path_of(const WCHAR *wpath, char *out, size_t cap)
+{
+    char *u = wine_get_unix_file_name(wpath);
+    size_t len;
+    if (!u)
+        return 0;
+    len = strlen(u);
+    if (len >= cap) {
+        HeapFree(GetProcessHeap(), 0, u);
+        return 0;
+    }
+    memcpy(out, u, len + 1);
+    HeapFree(GetProcessHeap(), 0, u);
+    return 1;
+}
+
+static SYSV int set_path_value(char *dst, const char *value)
+{
+    WCHAR wide[WIDE_PATH_CAP];
+    if (value[0] == '/') {
+        if (strlen(value) >= UNIX_PATH_CAP)
+            return 0;
+        strcpy(dst, value);
+        return 1;
+    }
+    /* A Windows path, as the stand-in DLLs take it. */
+    if (!MultiByteToWideChar(CP_ACP, 0, value, -1, wide, WIDE_PATH_CAP))
+        return 0;
+    return unix_path_of(wide, dst, UNIX_PATH_CAP);
+}
+
+static SYSV int load_config(void)
+{
+    WCHAR wpath[WIDE_PATH_CAP];
+    char upath[UNIX_PATH_CAP];
+    char line[CFG_LINE_CAP];
+    DWORD len;
+    WCHAR *slash;
+    FILE *f;
+    int lineno = 0, i;
+
+    if (cfg_loaded)
+        return !cfg_failed;
+    cfg_loaded = 1;
+    len = GetModuleFileNameW(bridge_module, wpath, WIDE_PATH_CAP);
+    if (len == 0 || len >= WIDE_PATH_CAP - 32) {
+        fprintf(stderr, "jvmbridge: cannot find the path of the bridge module\n");
+        cfg_failed = 1;
+        return 0;
+    }
+    /* WCHAR is 16 bits here, the C library's wide routines are not. */
+    slash = wpath;
+    for (i = 0; i < (int)len; i++)
+        if (wpath[i] == '\\')
+            slash = wpath + i + 1;
+    for (i = 0; i < (int)sizeof(CFG_NAME); i++)
+        slash[i] = (WCHAR)CFG_NAME[i];
+    if (!unix_path_of(wpath, upath, sizeof(upath)))
+        return 1;
+    f = fopen(upath, "r");
+    if (!f)
+        return 1;  /* no settings: the defaults */
+    while (fgets(line, sizeof(line), f)) {
+        size_t n = strlen(line);
+        char *eq, *key, *value;
+        lineno++;
+        if (n == sizeof(line) - 1 && line[n - 1] != '\n') {
+            fprintf(stderr, "jvmbridge: %s line %d is too long\n", upath, lineno);
+            cfg_failed = 1;
+            break;
+        }
+        while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+            line[--n] = 0;
+        if (n == 0 || line[0] == '#')
+            continue;
+        eq = strchr(line, '=');
+        if (!eq) {
+            fprintf(stderr, "jvmbridge: %s line %d: expected key=value\n", upath, lineno);
+            cfg_failed = 1;
+            break;
+        }
+        *eq = 0;
+        key = line;
+        value = eq + 1;
+        if (!strcmp(key, "libjvm")) {
+            if (!set_path_value(cfg_libjvm, value)) {
+                fprintf(stderr, "jvmbridge: %s line %d: bad libjvm path\n", upath, lineno);
+                cfg_failed = 1;
+                break;
+            }
+        } else if (!strcmp(key, "record")) {
+            if (!set_path_value(cfg_record, value)) {
+                fprintf(stderr, "jvmbridge: %s line %d: bad record path\n", upath, lineno);
+                cfg_failed = 1;
+                break;
+            }
+        } else if (!strcmp(key, "hotspot-option")) {
+            if (cfg_extra_count == EXTRA_OPTION_CAP) {
+                fprintf(stderr, "jvmbridge: %s line %d: too many hotspot-option lines\n", upath, lineno);
+                cfg_failed = 1;
+                break;
+            }
+            strcpy(cfg_extra[cfg_extra_count++], value);  /* shorter than the line */
+        } else {
+            fprintf(stderr, "jvmbridge: %s line %d: unknown key '%s'\n", upath, lineno, key);
+            cfg_failed = 1;
+            break;
+        }
+    }
+    fclose(f);
+    return !cfg_failed;
+}
+
+/* ------------------------------------------------------------ class path */
+
+/* One Windows class path element as a Linux path without ':' (which would
+ * split it), or 0 when it names nothing that can be reached. */
+static SYSV int map_element(const char *elem, size_t len, char *out, size_t cap)
+{
+    WCHAR wide[WIDE_PATH_CAP];
+    char dos[UNIX_PATH_CAP];
+    char resolved[PATH_MAX];
+    int wlen;
+    char *slash;
+
+    if (len == 0 || len >= WIDE_PATH_CAP)
+        return 0;
+    wlen = MultiByteToWideChar(CP_ACP, 0, elem, (int)len, wide, WIDE_PATH_CAP - 1);
+    if (wlen <= 0)
+        return 0;
+    wide[wlen] = 0;
+    if (!unix_path_of(wide, dos, sizeof(dos)))
+        return 0;
+    if (!realpath(dos, resolved)) {
+        /* A file that does not exist yet: resolve its directory. */
+        char dir[PATH_MAX];
+        slash = strrchr(dos, '/');
+        if (!slash || slash == dos)
+            return 0;
+        *slash = 0;
+        if (!realpath(dos, dir))
+            return 0;
+        if (snprintf(resolved, sizeof(resolved), "%s/%s", dir, slash + 1) >= (int)sizeof(resolved))
+            return 0;
+    }
+    if (strchr(resolved, ':') || strlen(resolved) >= cap)
+        return 0;
+    strcpy(out, resolved);
+    return 1;
+}
+
+/* "-Djava.class.path=" + Windows elements joined by ';' becomes the same
+ * option with Linux paths joined by ':'. Empty elements stay empty (the
+ * working directory, as on Windows); elements that cannot be mapped are
+ * dropped and recorded. Returns a heap string or 0. */
+static SYSV char *map_class_path_option(const char *option)
+{
+    static const char prefix[] = "-Djava.class.path=";
+    const char *cp = option + sizeof(prefix) - 1;
+    size_t elements = 1, cap, n;
+    const char *p, *start;
+    char *out;
+    char mapped[PATH_MAX];
+
+    for (p = cp; *p; p++)
+        if (*p == ';')
+            elements++;
+    cap = sizeof(prefix) + elements * (PATH_MAX + 1) + 1;
+    out = malloc(cap);
+    if (!out)
+        return 0;
+    memcpy(out, prefix, sizeof(prefix));
+    n = sizeof(prefix) - 1;
+    start = cp;
+    for (;;) {
+        const char *end = strchr(start, ';');
+        size_t len = end ? (size_t)(end - start) : strlen(start);
+        int first = (start == cp);
+        if (len == 0) {
+            if (!first)
+                out[n++] = ':';
+        } else if (map_element(start, len, mapped, sizeof(mapped))) {
+            if (!first)
+                out[n++] = ':';
+            memcpy(out + n, mapped, strlen(mapped));
+            n += strlen(mapped);
+        } else {
+            char *copy = malloc(len + 1);
+            if (copy) {
+                memcpy(copy, start, len);
+                copy[len] = 0;
+                record3("classpath-dropped", copy, 0);
+                free(copy);
+            }
+        }
+        if (!end)
+            break;
+        start = end + 1;
+    }
+    out[n] = 0;
+    return out;
+}
+
+/* ----------------------------------------------------- wrappers' bookkeeping */
+
+static SYSV struct bridge_env *wrap_env(JNIEnv *real)
+{
+    struct bridge_env *found = 0;
+    int i;
+    pthread_mutex_lock(&bridge_lock);
+    for (i = 0; i < env_count; i++)
+        if (envs[i].real == real) {
+            found = &envs[i];
+            break;
+        }
+    if (!found && env_count < ENV_CAP) {
+        found = &envs[env_count++];
+        found->functions = env_table;
+        found->real = real;
+    }
+    pthread_mutex_unlock(&bridge_lock);
+    if (!found)
+        fatal("too many threads attached at once", "(table of JNIEnv wrappers is full)");
+    return found;
+}
+
+static SYSV void remember_method(jmethodID id, const char *name, const char *sig)
+{
+    int i, slot = -1;
+    if (strlen(name) >= METHOD_NAME_CAP || strlen(sig) >= METHOD_SIG_CAP)
+        fatal("method name or signature too long:", name);
+    pthread_mutex_lock(&bridge_lock);
+    for (i = 0; i < method_count; i++)
+        if (methods[i].id == id) {
+            slot = i;
+            break;
+        }
+    if (slot < 0 && method_count < METHOD_CAP)
+        slot = method_count++;
+    if (slot >= 0) {
+        methods[slot].id = id;
+        strcpy(methods[slot].name, name);
+        strcpy(methods[slot].sig, sig);
+    }
+    pthread_mutex_unlock(&bridge_lock);
+    if (slot < 0)
+        fatal("too many static methods looked up", "(method table is full)");
+}
+
+static SYSV int lookup_method(jmethodID id, struct method_entry *copy)
+{
+    int i, found = 0;
+    pthread_mutex_lock(&bridge_lock);
+    for (i = 0; i < method_count; i++)
+        if (methods[i].id == id) {
+            *copy = methods[i];
+            found = 1;
+            break;
+        }
+    pthread_mutex_unlock(&bridge_lock);
+    return found;
+}
+
+/* The main thread of a Wine process is the process's initial Linux thread;
+ * HotSpot does not survive being created there. */
+static SYSV int on_initial_thread(void)
+{
+    return syscall(SYS_gettid) == getpid();
+}
+
+/* ------------------------------------------------------- JNIEnv forwarders */
+
+static jclass MSABI w_FindClass(struct bridge_env *env, const char *name)
+{
+    JNIEnv *r = env->real;
+    jclass c = (*r)->FindClass(r, name);
+    record3("FindClass", name, c ? "found" : "null");
+    return c;
+}
+
+static jmethodID MSABI w_GetStaticMethodID(struct bridge_env *env, jclass cls, const char *name,
+                                           const char *sig)
+{
+    JNIEnv *r = env->real;
+    jmethodID m = (*r)->GetStaticMethodID(r, cls, name, sig);
+    if (m)
+        remember_method(m, name, sig);
+    record_fields("GetStaticMethodID", name, sig, m ? "found" : "null");
+    return m;
+}
+
+static jobjectArray MSABI w_NewObjectArray(struct bridge_env *env, jsize len, jclass cls,
+                                           jobject init)
+{
+    JNIEnv *r = env->real;
+    jobjectArray a = (*r)->NewObjectArray(r, len, cls, init);
+    recordf("NewObjectArray %d %s", (int)len, a ? "ok" : "null");
+    return a;
+}
+
+static jstring MSABI w_NewStringUTF(struct bridge_env *env, const char *utf)
+{
+    JNIEnv *r = env->real;
+    jstring s;
+    record3("NewStringUTF", utf ? utf : "", 0);
+    s = (*r)->NewStringUTF(r, utf);
+    return s;
+}
+
+static void MSABI w_SetObjectArrayElement(struct bridge_env *env, jobjectArray a, jsize i, jobject v)
+{
+    JNIEnv *r = env->real;
+    (*r)->SetObjectArrayElement(r, a, i, v);
+    recordf("SetObjectArrayElement %d", (int)i);
+}
+
+static jthrowable MSABI w_ExceptionOccurred(struct bridge_env *env)
+{
+    JNIEnv *r = env->real;
+    jthrowable t = (*r)->ExceptionOccurred(r);
+    recordf("ExceptionOccurred %s", t ? "pending" : "none");
+    return t;
+}
+
+/* The Windows variable arguments are read by the method's signature, as
+ * remembered from GetStaticMethodID, into the jvalue array of the A form. */
+static void MSABI w_CallStaticVoidMethod(struct bridge_env *env, jclass cls, jmethodID mid, ...)
+{
+    JNIEnv *r = env->real;
+    struct method_entry m;
+    jvalue args[CALL_ARG_CAP];
+    __ms_va_list ap;
+    const char *p;
+    int n = 0;
+
+    if (!lookup_method(mid, &m))
+        fatal("CallStaticVoidMethod:", "method ID not obtained through GetStaticMethodID");
+    p = m.sig;
+    if (*p++ != '(')
+        fatal("CallStaticVoidMethod: malformed signature", m.sig);
+    __ms_va_start(ap, mid);
+    while (*p && *p != ')') {
+        if (n == CALL_ARG_CAP)
+            fatal("CallStaticVoidMethod: too many arguments in", m.sig);
+        switch (*p) {
+        case 'Z': args[n].z = (jboolean)__builtin_va_arg(ap, int); p++; break;
+        case 'B': args[n].b = (jbyte)__builtin_va_arg(ap, int); p++; break;
+        case 'C': args[n].c = (jchar)__builtin_va_arg(ap, int); p++; break;
+        case 'S': args[n].s = (jshort)__builtin_va_arg(ap, int); p++; break;
+        case 'I': args[n].i = (jint)__builtin_va_arg(ap, int); p++; break;
+        case 'J': args[n].j = (jlong)__builtin_va_arg(ap, long long); p++; break;
+        case 'F': args[n].f = (jfloat)__builtin_va_arg(ap, double); p++; break;
+        case 'D': args[n].d = (jdouble)__builtin_va_arg(ap, double); p++; break;
+        case 'L':
+            args[n].l = __builtin_va_arg(ap, jobject);
+            while (*p && *p != ';')
+                p++;
+            if (*p)
+                p++;
+            break;
+        case '[':
+            args[n].l = __builtin_va_arg(ap, jobject);
+            while (*p == '[')
+                p++;
+            if (*p == 'L') {
+                while (*p && *p != ';')
+                    p++;
+            }
+            if (*p)
+                p++;
+            break;
+        default:
+            __ms_va_end(ap);
+            fatal("CallStaticVoidMethod: malformed signature", m.sig);
+        }
+        n++;
+    }
+    __ms_va_end(ap);
+    record3("CallStaticVoidMethod", m.name, "call");
+    (*r)->CallStaticVoidMethodA(r, cls, mid, args);
+    record3("CallStaticVoidMethod", m.name, "returned");
+}
+
+/* ------------------------------------------------------- JavaVM forwarders */
+
+static jint MSABI w_AttachCurrentThread(struct bridge_vm *vm, void **penv, void *args)
+{
+    JNIEnv *real = 0;
+    jint rc = (*vm->real)->AttachCurrentThread(vm->real, (void **)&real, args);
+    if (rc == JNI_OK && real)
+        *penv = wrap_env(real);
+    else
+        *penv = 0;
+    recordf("AttachCurrentThread %d", (int)rc);
+    return rc;
+}
+
+static jint MSABI w_DetachCurrentThread(struct bridge_vm *vm)
+{
+    jint rc = (*vm->real)->DetachCurrentThread(vm->real);
+    recordf("DetachCurrentThread %d", (int)rc);
+    return rc;
+}
+
+/* ------------------------------------------------------- unbridged slots */
+
+#define ENV_STUB(n, name) \
+    static void MSABI env_stub_##name(void) { unbridged("JNIEnv", #name); }
+#define VM_STUB(n, name) \
+    static void MSABI vm_stub_##name(void) { unbridged("JavaVM", #name); }
+JNIENV_SLOTS(ENV_STUB)
+JAVAVM_SLOTS(VM_STUB)
+
+#define ENV_FILL(n, name) env_table[n] = (const void *)env_stub_##name;
+#define VM_FILL(n, name) vm_table[n] = (const void *)vm_stub_##name;
+#define ENV_SLOT(member) (offsetof(struct JNINativeInterface_, member) / sizeof(void *))
+#define VM_SLOT(member) (offsetof(struct JNIInvokeInterface_, member) / sizeof(void *))
+
+static SYSV void build_tables(void)
+{
+    if (tables_ready)
+        return;
+    JNIENV_SLOTS(ENV_FILL)
+    JAVAVM_SLOTS(VM_FILL)
+    env_table[ENV_SLOT(FindClass)] = (const void *)w_FindClass;
+    env_table[ENV_SLOT(GetStaticMethodID)] = (const void *)w_GetStaticMethodID;
+    env_table[ENV_SLOT(NewObjectArray)] = (const void *)w_NewObjectArray;
+    env_table[ENV_SLOT(NewStringUTF)] = (const void *)w_NewStringUTF;
+    env_table[ENV_SLOT(SetObjectArrayElement)] = (const void *)w_SetObjectArrayElement;
+    env_table[ENV_SLOT(ExceptionOccurred)] = (const void *)w_ExceptionOccurred;
+    env_table[ENV_SLOT(CallStaticVoidMethod)] = (const void *)w_CallStaticVoidMethod;
+    vm_table[VM_SLOT(AttachCurrentThread)] = (const void *)w_AttachCurrentThread;
+    vm_table[VM_SLOT(DetachCurrentThread)] = (const void *)w_DetachCurrentThread;
+    tables_ready = 1;
+}
+
+/* ---------------------------------------------------------- entry points */
+
+typedef jint (*create_fn)(JavaVM **, void **, void *);
+
+static SYSV jint create_vm(JavaVM **pvm, void **penv, JavaVMInitArgs *args)
+{
+    static const char cp_prefix[] = "-Djava.class.path=";
+    JavaVMInitArgs hs;
+    JavaVMOption *opts;
+    JavaVM *real_vm = 0;
+    JNIEnv *real_env = 0;
+    void *lib;
+    create_fn create;
+    int i, n = 0;
+    jint rc;
+
+    *pvm = 0;
+    *penv = 0;
+    if (!load_config()) {
+        fprintf(stderr, "jvmbridge: JNI_CreateJavaVM fails: jvmbridge.cfg is not valid\n");
+        return JNI_ERR;
+    }
+    if (!args) {
+        recordf("JNI_CreateJavaVM args=null");
+        recordf("JNI_CreateJavaVM result %d", JNI_EINVAL);
+        return JNI_EINVAL;
+    }
+    recordf("JNI_CreateJavaVM version=0x%08x nOptions=%d ignoreUnrecognized=%d",
+            (unsigned)args->version, (int)args->nOptions, (int)args->ignoreUnrecognized);
+    for (i = 0; i < args->nOptions; i++)
+        record3("option", args->options[i].optionString ? args->options[i].optionString : "", 0);
+
+    if (on_initial_thread()) {
+        fprintf(stderr, "jvmbridge: refusing to create HotSpot on the process's main thread\n");
+        recordf("JNI_CreateJavaVM refused main-thread");
+        recordf("JNI_CreateJavaVM result %d", JNI_ERR);
+        return JNI_ERR;
+    }
+
+    build_tables();
+    opts = calloc((size_t)(args->nOptions > 0 ? args->nOptions : 0) + EXTRA_OPTION_CAP,
+                  sizeof(JavaVMOption));
+    if (!opts)
+        return JNI_ENOMEM;
+    for (i = 0; i < args->nOptions; i++) {
+        const char *s = args->options[i].optionString;
+        opts[n] = args->options[i];
+        if (s && !strncmp(s, cp_prefix, sizeof(cp_prefix) - 1)) {
+            char *mapped = map_class_path_option(s);
+            if (!mapped) {
+                free(opts);
+                return JNI_ENOMEM;
+            }
+            opts[n].optionString = mapped;  /* kept for the life of the process */
+        }
+        n++;
+    }
+    for (i = 0; i < cfg_extra_count; i++)
+        opts[n++].optionString = cfg_extra[i];
+    for (i = 0; i < n; i++)
+        record3("hotspot-option", opts[i].optionString ? opts[i].optionString : "", 0);
+
+    lib = dlopen(cfg_libjvm, RTLD_NOW | RTLD_GLOBAL);
+    if (!lib) {
+        const char *err = dlerror();
+        fprintf(stderr, "jvmbridge: cannot load %s: %s\n", cfg_libjvm, err ? err : "?");
+        record3("JNI_CreateJavaVM dlopen-failed", cfg_libjvm, 0);
+        recordf("JNI_CreateJavaVM result %d", JNI_ERR);
+        return JNI_ERR;
+    }
+    create = (create_fn)dlsym(lib, "JNI_CreateJavaVM");
+    if (!create) {
+        fprintf(stderr, "jvmbridge: %s has no JNI_CreateJavaVM\n", cfg_libjvm);
+        recordf("JNI_CreateJavaVM result %d", JNI_ERR);
+        return JNI_ERR;
+    }
+    hs.version = args->version;
+    hs.nOptions = n;
+    hs.options = opts;
+    hs.ignoreUnrecognized = args->ignoreUnrecognized;
+    rc = create(&real_vm, (void **)&real_env, &hs);
+    recordf("JNI_CreateJavaVM result %d", (int)rc);
+    if (rc < 0 || !real_vm || !real_env)
+        return rc < 0 ? rc : JNI_ERR;
+    the_vm.functions = vm_table;
+    the_vm.real = real_vm;
+    *penv = wrap_env(real_env);
+    *pvm = (JavaVM *)&the_vm;
+    return rc;
+}
+
+jint MSABI bridge_JNI_CreateJavaVM(JavaVM **pvm, void **penv, void *args)
+{
+    return create_vm(pvm, penv, (JavaVMInitArgs *)args);
+}
+
+BOOL WINAPI DllMain(HINSTANCE inst, DWORD reason, void *reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        bridge_module = inst;
+        DisableThreadLibraryCalls(inst);
+    }
+    return TRUE;
+}
