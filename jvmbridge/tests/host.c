@@ -79,8 +79,12 @@ static DWORD WINAPI launcher(void *unused)
     }
     cls = (*env)->FindClass(env, "BridgeProbe");
     check(cls != NULL, "FindClass BridgeProbe");
+    if (!cls)
+        return 0;
     main_id = (*env)->GetStaticMethodID(env, cls, "main", "([Ljava/lang/String;)V");
     check(main_id != NULL, "GetStaticMethodID main");
+    if (!main_id)
+        return 0;
     string_class = (*env)->FindClass(env, "java/lang/String");
     arr = (*env)->NewObjectArray(env, 1, string_class, NULL);
     (*env)->SetObjectArrayElement(env, arr, 0, (*env)->NewStringUTF(env, "hello\n"));
@@ -94,6 +98,8 @@ static DWORD WINAPI launcher(void *unused)
     check_id = (*env)->GetStaticMethodID(env, cls, "check",
                                          "(ZBCSIJFDLjava/lang/String;[IZ)V");
     check(check_id != NULL, "GetStaticMethodID check");
+    if (!check_id)
+        return 0;
     (*env)->CallStaticVoidMethod(env, cls, check_id, JNI_TRUE, (jbyte)-7, (jchar)0x20ac,
                                  (jshort)-12345, (jint)-2000000000, (jlong)-9000000000000LL,
                                  (jfloat)1.5f, (jdouble)-2.25, (*env)->NewStringUTF(env, "text"),
@@ -121,8 +127,12 @@ static DWORD WINAPI stopper(void *unused)
         return 0;
     cls = (*env)->FindClass(env, "BridgeProbe");
     check(cls != NULL, "FindClass on the attached thread");
+    if (!cls)
+        return 0;
     stop_id = (*env)->GetStaticMethodID(env, cls, "stop", "()V");
     check(stop_id != NULL, "GetStaticMethodID stop");
+    if (!stop_id)
+        return 0;
     (*env)->CallStaticVoidMethod(env, cls, stop_id);
     check((*env)->ExceptionOccurred(env) == NULL, "stop() without exception");
     SetEvent(stop_done_event);
@@ -139,7 +149,10 @@ static DWORD WINAPI stopper(void *unused)
     if (rc != JNI_OK)
         return 0;
     cls = (*env)->FindClass(env, "BridgeProbe");
-    fail_id = (*env)->GetStaticMethodID(env, cls, "fail", "()V");
+    fail_id = cls ? (*env)->GetStaticMethodID(env, cls, "fail", "()V") : NULL;
+    check(fail_id != NULL, "GetStaticMethodID fail");
+    if (!fail_id)
+        return 0;
     (*env)->CallStaticVoidMethod(env, cls, fail_id);
     check((*env)->ExceptionOccurred(env) != NULL, "fail() leaves an exception pending");
     (*vm)->DetachCurrentThread(vm);
