@@ -1,4 +1,4 @@
-"""Wine rig for the end-to-end tests of the service host.
+r"""Wine rig for the end-to-end tests of the service host.
 
 One Wine prefix per test session. What the rig relies on, as found with Wine 8:
 
@@ -19,6 +19,15 @@ One Wine prefix per test session. What the rig relies on, as found with Wine 8:
   and the calling process, which is how the tests see the order of reports.
   QueryServiceStatus is no help for the type: Wine reports the registered type
   there, not the one the service passes.
+  Polling the SCM misses reports (the second STOP_PENDING) and sees the
+  START_PENDING that the SCM sets by itself before the process reports;
+  NotifyServiceStatusChangeW works but echoes the current state on every
+  new registration, so neither can count reports.
+* GetModuleFileNameW gives the path with an upper-case drive letter, the rest
+  as the program was started: installing through c:\apps\... registers
+  "C:\apps\...". The tests start the executable by its path as laid out.
+* Wine's sc.exe knows query, start, stop and delete but not qc, interrogate or
+  control; scmctl.exe does all of it through the API.
 * Output of wine commands goes to files, never to pipes: services.exe inherits
   and keeps the descriptors of the process that starts a session.
 """

@@ -71,6 +71,14 @@ def test_install_registers_the_service(host, verb):
     assert status["state"] == wr.SERVICE_STOPPED
 
 
+def test_install_registers_the_path_as_the_system_reports_it(host):
+    wr.lay_out(host)
+    rc, out = wr.command(host, "c:\\apps\\velmorane\\velmoraneservice.exe", "install")
+    assert (rc, out) == (0, INSTALLED)
+    # Wine's GetModuleFileNameW upper-cases the drive letter and keeps the rest as typed.
+    assert wr.query_config(host)["path"] == '"C:\\apps\\velmorane\\velmoraneservice.exe"'
+
+
 def test_install_with_blanks_in_the_directory_quotes_the_path(host):
     exe = "C:\\Program Files\\Vel Apps\\Velmorane\\VelmoraneService.exe"
     install(host, exe)
