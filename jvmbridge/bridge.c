@@ -546,25 +546,24 @@ static jthrowable MSABI w_ExceptionOccurred(struct bridge_env *env)
 }
 
 /* The Windows variable arguments are read by the method's signature, as
- * remembered from GetStaticMethodID, into the jvalue array of the A form. */
-static void MSABI w_CallStaticVoidMethod(struct bridge_env *env, jclass cls, jmethodID mid, ...)
+ * remembered from GetStaticMethodID, into the jvalue array of the A form.
+ * Both the variadic form and the V form (which the C++ JNIEnv_ methods of
+ * jni.h use for the variadic one) arrive here; reading a Microsoft va_list
+ * needs an ms_abi function. */
+static void MSABI read_call_args(jmethodID mid, struct method_entry *m, jvalue *args,
+                                 __ms_va_list ap)
 {
-    JNIEnv *r = env->real;
-    struct method_entry m;
-    jvalue args[CALL_ARG_CAP];
-    __ms_va_list ap;
     const char *p;
     int n = 0;
 
-    if (!lookup_method(mid, &m))
+    if (!lookup_method(mid, m))
         fatal("CallStaticVoidMethod:", "method ID not obtained through GetStaticMethodID");
-    p = m.sig;
+    p = m->sig;
     if (*p++ != '(')
-        fatal("CallStaticVoidMethod: malformed signature", m.sig);
-    __ms_va_start(ap, mid);
+        fatal("CallStaticVoidMethod: malformed signature", m->sig);
     while (*p && *p != ')') {
         if (n == CALL_ARG_CAP)
-            fatal("CallStaticVoidMethod: too many arguments in", m.sig);
+            fatal("CallStaticVoidMethod: too many arguments in", m->sig);
         switch (*p) {
         case 'Z': args[n].z = (jboolean)__builtin_va_arg(ap, int); p++; break;
         case 'B': args[n].b = (jbyte)__builtin_va_arg(ap, int); p++; break;
@@ -593,15 +592,40 @@ static void MSABI w_CallStaticVoidMethod(struct bridge_env *env, jclass cls, jme
                 p++;
             break;
         default:
-            __ms_va_end(ap);
-            fatal("CallStaticVoidMethod: malformed signature", m.sig);
+            fatal("CallStaticVoidMethod: malformed signature", m->sig);
         }
         n++;
     }
-    __ms_va_end(ap);
-    record3("CallStaticVoidMethod", m.name, "call");
+}
+
+static SYSV void call_static_void(JNIEnv *r, jclass cls, jmethodID mid, const struct method_entry *m,
+                                  const jvalue *args, const char *form)
+{
+    record3(form, m->name, "call");
     (*r)->CallStaticVoidMethodA(r, cls, mid, args);
-    record3("CallStaticVoidMethod", m.name, "returned");
+    record3(form, m->name, "returned");
+}
+
+static void MSABI w_CallStaticVoidMethod(struct bridge_env *env, jclass cls, jmethodID mid, ...)
+{
+    struct method_entry m;
+    jvalue args[CALL_ARG_CAP];
+    __ms_va_list ap;
+
+    __ms_va_start(ap, mid);
+    read_call_args(mid, &m, args, ap);
+    __ms_va_end(ap);
+    call_static_void(env->real, cls, mid, &m, args, "CallStaticVoidMethod");
+}
+
+static void MSABI w_CallStaticVoidMethodV(struct bridge_env *env, jclass cls, jmethodID mid,
+                                          __ms_va_list ap)
+{
+    struct method_entry m;
+    jvalue args[CALL_ARG_CAP];
+
+    read_call_args(mid, &m, args, ap);
+    call_static_void(env->real, cls, mid, &m, args, "CallStaticVoidMethodV");
 }
 
 /* ------------------------------------------------------- JavaVM forwarders */
@@ -652,6 +676,7 @@ static SYSV void build_tables(void)
     env_table[ENV_SLOT(SetObjectArrayElement)] = (const void *)w_SetObjectArrayElement;
     env_table[ENV_SLOT(ExceptionOccurred)] = (const void *)w_ExceptionOccurred;
     env_table[ENV_SLOT(CallStaticVoidMethod)] = (const void *)w_CallStaticVoidMethod;
+    env_table[ENV_SLOT(CallStaticVoidMethodV)] = (const void *)w_CallStaticVoidMethodV;
     vm_table[VM_SLOT(AttachCurrentThread)] = (const void *)w_AttachCurrentThread;
     vm_table[VM_SLOT(DetachCurrentThread)] = (const void *)w_DetachCurrentThread;
     tables_ready = 1;

@@ -1,8 +1,9 @@
 /*
  * Windows test host for the bridge: uses jvm.dll the way the service does
  * (LoadLibraryW by full path, JNI_CreateJavaVM on a thread of its own, the
- * variadic CallStaticVoidMethod, a second thread that attaches) and prints
- * one "ok" or "FAIL" line per check. Exit code 0 only when all passed.
+ * variadic CallStaticVoidMethod and its V form, a second thread that
+ * attaches) and prints one "ok" or "FAIL" line per check. Exit code 0 only
+ * when all passed.
  *
  * usage: host.exe JVM_DLL MODE CLASS_PATH
  *   MODE full       main-thread refusal, main + attach/stop, argument passing,
@@ -14,6 +15,7 @@
  * The class path gets a line feed appended, as the service's option has.
  */
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -50,6 +52,15 @@ static jint create(JNIEnv **env)
     args.options = options;
     args.ignoreUnrecognized = JNI_FALSE;
     return create_vm(&vm, (void **)env, &args);
+}
+
+/* What the C++ JNIEnv_::CallStaticVoidMethod of jni.h does: the V form. */
+static void call_static_v(JNIEnv *env, jclass cls, jmethodID mid, ...)
+{
+    va_list ap;
+    va_start(ap, mid);
+    (*env)->CallStaticVoidMethodV(env, cls, mid, ap);
+    va_end(ap);
 }
 
 static DWORD WINAPI launcher(void *unused)
@@ -105,6 +116,10 @@ static DWORD WINAPI launcher(void *unused)
                                  (jfloat)1.5f, (jdouble)-2.25, (*env)->NewStringUTF(env, "text"),
                                  (jobject)NULL, JNI_TRUE);
     check((*env)->ExceptionOccurred(env) == NULL, "variadic arguments of every type arrive intact");
+    call_static_v(env, cls, check_id, JNI_TRUE, (jbyte)-7, (jchar)0x20ac, (jshort)-12345,
+                  (jint)-2000000000, (jlong)-9000000000000LL, (jfloat)1.5f, (jdouble)-2.25,
+                  (*env)->NewStringUTF(env, "text"), (jobject)NULL, JNI_TRUE);
+    check((*env)->ExceptionOccurred(env) == NULL, "va_list arguments of every type arrive intact");
     (*env)->CallStaticVoidMethod(env, cls, check_id, JNI_TRUE, (jbyte)-7, (jchar)0x20ac,
                                  (jshort)-12345, (jint)-2000000000, (jlong)-9000000000000LL,
                                  (jfloat)1.5f, (jdouble)-2.25, (*env)->NewStringUTF(env, "text"),

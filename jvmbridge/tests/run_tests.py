@@ -148,7 +148,8 @@ class Runner:
                     'record fields unescape to the exact option bytes')
         for line in ['AttachCurrentThread 0', 'GetStaticMethodID stop ()V found',
                      'CallStaticVoidMethod stop returned', 'DetachCurrentThread 0',
-                     'CallStaticVoidMethod main returned', 'ExceptionOccurred pending']:
+                     'CallStaticVoidMethod main returned', 'CallStaticVoidMethodV check returned',
+                     'ExceptionOccurred pending']:
             self.expect(case, line in rec, 'record has "%s"' % line)
 
     def case_unbridged(self):
