@@ -112,6 +112,8 @@ DWORD startJvmAndRunMain(HMODULE jvmModule)
     logWrite("Invoking main()\n");
     // Returns when the Java method does; the application may run on after
     // that on threads of its own.
-    env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
+    // Through the table's variadic entry itself, not jni.h's C++ wrapper,
+    // which would go through CallStaticVoidMethodV instead.
+    env->functions->CallStaticVoidMethod(env, mainClass, mainMethod, arguments);
     return 1;
 }

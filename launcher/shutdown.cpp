@@ -40,7 +40,7 @@ DWORD WINAPI shutdownThread(LPVOID)
         return detachAndEnd(vm, 0);
     }
 
-    env->CallStaticVoidMethod(mainClass, shutdownMethod);
+    env->functions->CallStaticVoidMethod(env, mainClass, shutdownMethod);
     if (env->ExceptionOccurred() != NULL)
         logWrite("Call to shutdown() resulted in exception\n");
     logWrite("Shutdown method called on class %s\n", MAIN_CLASS_NAME);

@@ -1,0 +1,150 @@
+// The diagnostic log: record format, the unshared open and what happens when
+// the file can't be written.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "log/log.h"
+#include "test_support.h"
+
+namespace {
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override { useTestLog(); }
+};
+
+bool isStamp(const std::string &text)
+{
+    if (text.size() != 18)
+        return false;
+    const char *shape = "dd/dd/dd dd:dd:dd ";
+    for (size_t i = 0; i < 18; i++)
+        if (shape[i] == 'd' ? !isdigit((unsigned char)text[i]) : text[i] != shape[i])
+            return false;
+    return true;
+}
+
+TEST_F(LogTest, RecordIsStampMessageAndCrLf)
+{
+    logWrite("Detached thread\n");
+    std::string text = testLogText();
+    ASSERT_EQ(text.size(), 18u + 15u + 2u);
+    EXPECT_TRUE(isStamp(text.substr(0, 18))) << text;
+    EXPECT_EQ(text.substr(18), "Detached thread\r\n");
+}
+
+TEST_F(LogTest, StampIsLocalTimeInTheCLocaleFormat)
+{
+    char stamp[LOG_STAMP_CAPACITY];
+    logFormatStamp(stamp);
+    ASSERT_TRUE(isStamp(stamp)) << stamp;
+    time_t now = time(NULL);
+    struct tm *local = localtime(&now);
+    char expectedDate[16];
+    snprintf(expectedDate, sizeof expectedDate, "%02d/%02d/%02d", local->tm_mon + 1, local->tm_mday,
+             local->tm_year % 100);
+    EXPECT_EQ(std::string(stamp, 8), expectedDate);
+}
+
+TEST_F(LogTest, LineFeedsAreTheCallersToWrite)
+{
+    logWrite("Name size:  %d", 38);
+    logWrite("first\nsecond\n");
+    std::vector<std::string> lines = testLogMessages();
+    ASSERT_EQ(lines.size(), 2u);
+    // Without its own line feed a message leaves the next stamp on its line.
+    EXPECT_EQ(lines[0].substr(0, 12), "Name size:  ");
+    EXPECT_TRUE(isStamp(lines[0].substr(14, 18))) << lines[0];
+    EXPECT_EQ(lines[0].substr(14 + 18), "first");
+    // Only the first line of a message carries a stamp.
+    EXPECT_EQ(lines[1], "second");
+}
+
+TEST_F(LogTest, RecordsAppendAndADeletedFileIsCreatedAgain)
+{
+    logWrite("one\n");
+    logWrite("two\n");
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"one", "two"}));
+    ASSERT_TRUE(DeleteFileA(logFilePath));
+    logWrite("three\n");
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"three"}));
+}
+
+// The open shares nothing: while any other opener holds the file, records
+// are dropped; once it lets go they appear again.
+TEST_F(LogTest, FileHeldOpenByAnotherOpenerDropsRecords)
+{
+    logWrite("before\n");
+    const DWORD shareModes[] = {0, FILE_SHARE_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE};
+    for (DWORD share : shareModes) {
+        HANDLE holder = CreateFileA(logFilePath, GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        logWrite("while held\n");
+        CloseHandle(holder);
+    }
+    logWrite("after\n");
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"before", "after"}));
+}
+
+TEST_F(LogTest, MissingDirectoryDropsRecordsSilently)
+{
+    std::string missing = makeTempDir("gone");
+    removeTree(missing);
+    std::string path = missing + "\\velmoraneservice.log";
+    logFilePath = path.c_str();
+    logWrite("lost %s\n", "record");
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(LogTest, LateCallsAfterTheLockIsRetiredAreDropped)
+{
+    logWrite("last\n");
+    logLockDelete();
+    logWrite("late\n");
+    logWrite("later %d\n", 2);
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"last"}));
+}
+
+DWORD WINAPI logManyRecords(LPVOID parameter)
+{
+    const char *tag = (const char *)parameter;
+    for (int i = 0; i < 300; i++)
+        logWrite("%s record %d with some text to make it longer than one write\n", tag, i);
+    return 0;
+}
+
+TEST_F(LogTest, RecordsOfConcurrentThreadsNeverInterleave)
+{
+    HANDLE threads[3];
+    const char *tags[3] = {"launcher", "shutdown", "third"};
+    for (int i = 0; i < 3; i++)
+        threads[i] = CreateThread(NULL, 0, logManyRecords, (LPVOID)tags[i], 0, NULL);
+    WaitForMultipleObjects(3, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
+
+    std::string text = testLogText();
+    std::vector<std::string> lines = testLogMessages();
+    ASSERT_EQ(lines.size(), 900u);
+    int next[3] = {0, 0, 0};
+    size_t at = 0;
+    for (const std::string &line : lines) {
+        EXPECT_TRUE(isStamp(text.substr(at, 18)));
+        at += 18 + line.size() + 2;
+        int which = -1;
+        for (int i = 0; i < 3; i++)
+            if (line.rfind(std::string(tags[i]) + " record ", 0) == 0)
+                which = i;
+        ASSERT_NE(which, -1) << line;
+        char expected[128];
+        snprintf(expected, sizeof expected, "%s record %d with some text to make it longer than one write", tags[which],
+                 next[which]++);
+        EXPECT_EQ(line, expected);
+    }
+}
+
+} // namespace

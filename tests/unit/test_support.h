@@ -1,0 +1,24 @@
+// Shared helpers of the unit tests: a private log file and reading it back.
+#ifndef VELMORANE_TEST_SUPPORT_H
+#define VELMORANE_TEST_SUPPORT_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A fresh directory under the temporary directory, unique per call.
+std::string makeTempDir(const char *tag);
+void removeTree(const std::string &path);
+void writeFile(const std::string &path, const std::string &text);
+bool readFile(const std::string &path, std::string *text);
+
+// Points the log at a fresh file of this test and revives a retired log.
+void useTestLog(void);
+// The whole log file of this test ("" when it does not exist).
+std::string testLogText(void);
+// The messages of the records: each line with its 18-character stamp removed
+// and its CR LF dropped. Lines without a stamp are kept as they are.
+std::vector<std::string> testLogMessages(void);
+
+#endif
