@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what it needs, builds, then runs the unit
+# tests (under Wine) and the end-to-end tests (the service under Wine's
+# Service Control Manager) through CTest. Extra arguments go to ctest,
+# e.g. scripts/test.sh -R unit
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+
+BUILD_DIR="$build" "$root/scripts/build.sh"
+
+# The unit tests run in a Wine prefix of their own, made fresh for this run
+# and ended with it; every end-to-end session makes its own as well.
+WINEPREFIX="$(mktemp -d /tmp/velmorane-unit-XXXXXX)"
+export WINEPREFIX
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+cd "$build"
+ctest --output-on-failure "$@"
