@@ -1,0 +1,183 @@
+// Path derivation: the cuts by count, the library candidates and "VLJVMDLL".
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/paths.h"
+#include "log/log.h"
+#include "test_support.h"
+
+namespace {
+
+std::string narrow(const wchar_t *text)
+{
+    std::string result;
+    for (; *text; text++)
+        result += (char)*text;
+    return result;
+}
+
+void derive(const std::wstring &path)
+{
+    useTestLog();
+    boundedCopy(executablePath, path.c_str());
+    deriveInstallationPaths();
+}
+
+struct PathCase {
+    const char *name;
+    std::wstring executable;
+    std::wstring base;
+    std::wstring ktr;
+};
+
+TEST(DeriveInstallationPaths, CutsTwentyAndThirtyCharactersByCount)
+{
+    const std::wstring twenty = L"C:\\Velmorane1234.exe";
+    const std::wstring thirty = L"C:\\Velmoran\\VelmoraneService.x";
+    ASSERT_EQ(twenty.size(), 20u);
+    ASSERT_EQ(thirty.size(), 30u);
+    const PathCase cases[] = {
+        {"worked example", L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"C:\\Apps\\Velmorane\\", L"C:\\Apps\\"},
+        {"shorter executable name", L"C:\\Apps\\Velmorane\\Svc.exe", L"C:\\Ap", L""},
+        {"blanks in the path", L"C:\\Program Files\\Velmorane\\VelmoraneService.exe",
+         L"C:\\Program Files\\Velmorane\\", L"C:\\Program Files\\"},
+        {"exactly twenty", twenty, L"", L""},
+        {"twenty-one", L"D" + twenty, L"D", L""},
+        {"exactly thirty", thirty, L"C:\\Velmora", L""},
+        {"thirty-one", L"D" + thirty, L"DC:\\Velmora", L"D"},
+        {"shorter than twenty", L"C:\\a.exe", L"", L""},
+        {"empty", L"", L"", L""},
+    };
+    for (const PathCase &c : cases) {
+        derive(c.executable);
+        EXPECT_EQ(std::wstring(basePath), c.base) << c.name;
+        EXPECT_EQ(std::wstring(ktrPath), c.ktr) << c.name;
+        EXPECT_EQ(std::wstring(jvmLibraryPath), c.ktr + L"jdk\\jre\\bin\\default\\jvm.dll") << c.name;
+        EXPECT_EQ(std::wstring(runtimeLibraryPath), c.ktr + L"jdk\\jre\\bin\\msvcr120.dll") << c.name;
+        EXPECT_EQ(std::string(jvmLibraryPathAnsi), narrow(jvmLibraryPath)) << c.name;
+        EXPECT_EQ(std::string(runtimeLibraryPathAnsi), narrow(runtimeLibraryPath)) << c.name;
+    }
+}
+
+TEST(DeriveInstallationPaths, LogsTheWorkedExampleLineForLine)
+{
+    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{
+                                     "Executable file name:",
+                                     "C:\\Apps\\Velmorane\\VelmoraneService.exe",
+                                     "Name size:  38",
+                                     "Base path 'C:\\Apps\\Velmorane\\'",
+                                     "KTR path 'C:\\Apps\\'",
+                                     "Includes support for quoted service path (TP-85987)",
+                                 }));
+}
+
+TEST(DeriveInstallationPaths, LongestPathFitsEveryBuffer)
+{
+    std::wstring longest = L"C:\\" + std::wstring(32763 - 30, L'p') + L"\\Velmorane\\VelmoraneService.exe";
+    longest = longest.substr(0, 32766);
+    derive(longest);
+    EXPECT_EQ(wcslen(basePath), 32746u);
+    EXPECT_EQ(wcslen(ktrPath), 32736u);
+    EXPECT_EQ(wcslen(jvmLibraryPath), 32736u + 27u);
+    EXPECT_EQ(wcslen(runtimeLibraryPath), 32736u + 24u);
+    EXPECT_EQ(strlen(basePathAnsi), 32746u);
+    std::vector<std::string> lines = testLogMessages();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "Name size:  32766");
+}
+
+class JvmLibraryOverride : public ::testing::Test {
+protected:
+    void TearDown() override { _wputenv_s(L"VLJVMDLL", L""); }
+};
+
+TEST_F(JvmLibraryOverride, ReplacesTheFirstVirtualMachineCandidateOnly)
+{
+    ASSERT_EQ(_wputenv_s(L"VLJVMDLL", L"D:\\Java\\bin\\server\\jvm.dll"), 0);
+    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    EXPECT_STREQ(jvmLibraryPath, L"D:\\Java\\bin\\server\\jvm.dll");
+    EXPECT_STREQ(jvmLibraryPathAnsi, "D:\\Java\\bin\\server\\jvm.dll");
+    EXPECT_STREQ(runtimeLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll");
+    std::vector<std::string> lines = testLogMessages();
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[5], "Includes support for quoted service path (TP-85987)");
+    EXPECT_EQ(lines[6], "Will load jvm based on VLJVMDLL environment variable");
+}
+
+TEST_F(JvmLibraryOverride, LongestValueIsTakenWhole)
+{
+    std::wstring value = L"D:\\" + std::wstring(32766 - 3, L'v');
+    if (_wputenv_s(L"VLJVMDLL", value.c_str()) != 0 || _wgetenv(L"VLJVMDLL") == NULL)
+        GTEST_SKIP() << "the runtime does not take a value this long";
+    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    EXPECT_EQ(std::wstring(jvmLibraryPath), value);
+}
+
+TEST_F(JvmLibraryOverride, ValueLongerThanAPathIsIgnored)
+{
+    std::wstring value(40000, L'v');
+    if (_wputenv_s(L"VLJVMDLL", value.c_str()) != 0 || _wgetenv(L"VLJVMDLL") == NULL ||
+        wcslen(_wgetenv(L"VLJVMDLL")) < PATH_CAPACITY)
+        GTEST_SKIP() << "the runtime does not take a value this long";
+    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    EXPECT_STREQ(jvmLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll");
+    std::vector<std::string> lines = testLogMessages();
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[6], "VLJVMDLL environment variable is longer than 32766 characters and is ignored");
+}
+
+// A variable defined with an empty value can't be made with the runtime's
+// putenv (an empty value removes it), so a child process gets it from its
+// parent's environment block.
+TEST(JvmLibraryOverrideChild, DeriveWithInheritedEnvironment)
+{
+    const char *log = getenv("VELMORANE_CHILD_LOG");
+    if (log == NULL)
+        GTEST_SKIP() << "run by JvmLibraryOverride.EmptyValueCountsAsSet";
+    static std::string path;
+    path = log;
+    useTestLog();
+    logFilePath = path.c_str();
+    boundedCopy(executablePath, L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    deriveInstallationPaths();
+    logWrite("jvm library path '%s'\n", jvmLibraryPathAnsi);
+}
+
+TEST(JvmLibraryOverrideEmpty, EmptyValueCountsAsSet)
+{
+    std::string childLog = makeTempDir("child") + "\\child.log";
+    std::wstring block = L"VLJVMDLL=";
+    block.push_back(L'\0');
+    block += L"VELMORANE_CHILD_LOG=" + std::wstring(childLog.begin(), childLog.end());
+    block.push_back(L'\0');
+    block += L"SystemRoot=C:\\windows";
+    block.push_back(L'\0');
+    block.push_back(L'\0');
+
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    std::wstring commandLine =
+        L"\"" + std::wstring(self) + L"\" --gtest_filter=JvmLibraryOverrideChild.DeriveWithInheritedEnvironment";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(self, &commandLine[0], NULL, NULL, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                               &block[0], NULL, &startup, &process));
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    std::string text;
+    ASSERT_TRUE(readFile(childLog, &text));
+    EXPECT_NE(text.find("Includes support for quoted service path (TP-85987)\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Will load jvm based on VLJVMDLL environment variable\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("jvm library path ''\r\n"), std::string::npos) << text;
+}
+
+} // namespace
