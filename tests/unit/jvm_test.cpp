@@ -1,0 +1,167 @@
+// Creating the virtual machine, calling main and calling shutdown, against a
+// scripted stand-in for the virtual machine (fake_jni.cpp).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_jni.h"
+#include "launcher/classpath.h"
+#include "launcher/jvm.h"
+#include "launcher/paths.h"
+#include "launcher/shutdown.h"
+#include "log/log.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane";
+
+class JvmTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        useTestLog();
+        resetFakeJvm();
+        jvmHandle = NULL;
+        boundedCopy(basePath, L"C:\\Apps\\Velmorane\\");
+        formatClassPathOption("C:\\Apps\\Velmorane\\lib\\a.jar;");
+        ASSERT_TRUE(assembleVmOptions());
+    }
+    void TearDown() override { jvmHandle = NULL; }
+};
+
+const std::vector<std::string> CREATION_LINES = {
+    "GetProcAddress for JNI_CreateJavaVM",
+    "Calling createJVM",
+    "Completed call to createJVM",
+};
+
+std::vector<std::string> joined(std::vector<std::string> head, const std::vector<std::string> &tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+struct StartCase {
+    const char *name;
+    FakeJvmScript script;
+    DWORD result;
+    std::vector<std::string> lines;
+};
+
+TEST_F(JvmTest, StartLogsEachStepAndEndsAtTheFirstFailure)
+{
+    const StartCase cases[] = {
+        {"main called", {JNI_OK, true, true, true, JNI_OK, false}, 1,
+         joined(CREATION_LINES, {"Successfully created JVM", "Found class " + CLASS, "Found static method main()",
+                                 "Invoking main()"})},
+        {"negative result", {JNI_EVERSION, true, true, true, JNI_OK, false}, 0,
+         joined(CREATION_LINES, {"Can't create Java VM.  Return code -3"})},
+        {"main class missing", {JNI_OK, false, true, true, JNI_OK, false}, 0,
+         joined(CREATION_LINES, {"Successfully created JVM", "Can't find class " + CLASS})},
+        {"main missing", {JNI_OK, true, false, true, JNI_OK, false}, 0,
+         joined(CREATION_LINES, {"Successfully created JVM", "Found class " + CLASS, "Can't find main()"})},
+    };
+    for (const StartCase &c : cases) {
+        SetUp();
+        fakeScript = c.script;
+        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), c.result) << c.name;
+        EXPECT_EQ(testLogMessages(), c.lines) << c.name;
+        // The handle is published only for a virtual machine that exists.
+        EXPECT_EQ(getJvmHandle(), c.script.createResult < 0 ? nullptr : &fakeVm) << c.name;
+    }
+}
+
+TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
+{
+    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), 1u);
+    EXPECT_EQ(fakeCalls, (std::vector<std::string>{
+                             "create",
+                             "FindClass " + CLASS,
+                             "GetStaticMethodID main ([Ljava/lang/String;)V",
+                             "FindClass java/lang/String",
+                             "NewObjectArray 1 String null",
+                             "SetObjectArrayElement 0",
+                             "main installbase=C:\\Apps\\Velmorane\\\n",
+                         }));
+    EXPECT_EQ(fakeVersion, 0x10006);
+    EXPECT_EQ(fakeIgnoreUnrecognized, JNI_FALSE);
+    // The logged option's line feed is not handed on.
+    EXPECT_EQ(fakeOptions, (std::vector<std::string>{"-Djdk.nativeDigest=false",
+                                                     "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;"}));
+    EXPECT_STREQ(classPathOption, "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;\n");
+}
+
+TEST_F(JvmTest, MainArgumentIsModifiedUtf8OfTheWidePath)
+{
+    boundedCopy(basePath, L"C:\\\x00C0pps\\\x65E5\\Velmorane\\");
+    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), 1u);
+    EXPECT_EQ(fakeCalls.back(), "main installbase=C:\\\xC3\x80pps\\\xE6\x97\xA5\\Velmorane\\\n");
+}
+
+TEST_F(JvmTest, LibraryWithoutTheExportIsNeverCalled)
+{
+    EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(L"kernel32.dll")), 0u);
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"GetProcAddress for JNI_CreateJavaVM",
+                                                           "Can't find JNI_CreateJavaVM in jvm.dll"}));
+    EXPECT_TRUE(fakeCalls.empty());
+    EXPECT_EQ(getJvmHandle(), nullptr);
+}
+
+DWORD runShutdownThread(void)
+{
+    HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
+    WaitForSingleObject(thread, INFINITE);
+    DWORD result = 99;
+    GetExitCodeThread(thread, &result);
+    CloseHandle(thread);
+    return result;
+}
+
+struct ShutdownCase {
+    const char *name;
+    bool vmExists;
+    FakeJvmScript script;
+    DWORD result;
+    std::vector<std::string> lines;
+    std::vector<std::string> calls;
+};
+
+TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
+{
+    const std::string find = "FindClass " + CLASS;
+    const std::string lookup = "GetStaticMethodID shutdown ()V";
+    const ShutdownCase cases[] = {
+        {"shutdown returns", true, {JNI_OK, true, true, true, JNI_OK, false}, 1,
+         {"Shutdown method called on class " + CLASS, "Detached thread"},
+         {"attach", find, lookup, "shutdown", "detach"}},
+        {"shutdown throws", true, {JNI_OK, true, true, true, JNI_OK, true}, 1,
+         {"Call to shutdown() resulted in exception", "Shutdown method called on class " + CLASS, "Detached thread"},
+         {"attach", find, lookup, "shutdown", "detach"}},
+        {"no shutdown method", true, {JNI_OK, true, true, false, JNI_OK, false}, 0,
+         {"No shutdown() method found for " + CLASS},
+         {"attach", find, lookup, "detach"}},
+        {"main class missing", true, {JNI_OK, false, true, true, JNI_OK, false}, 0,
+         {"Can't find class " + CLASS},
+         {"attach", find, "detach"}},
+        {"attach fails", true, {JNI_OK, true, true, true, JNI_ERR, false}, 0,
+         {"AttachCurrentThread failed"},
+         {"attach"}},
+        {"no virtual machine yet", false, {JNI_OK, true, true, true, JNI_OK, false}, 0,
+         {"No Java VM was created, shutdown() not called"},
+         {}},
+    };
+    for (const ShutdownCase &c : cases) {
+        SetUp();
+        fakeScript = c.script;
+        jvmHandle = c.vmExists ? &fakeVm : NULL;
+        EXPECT_EQ(runShutdownThread(), c.result) << c.name;
+        EXPECT_EQ(testLogMessages(), c.lines) << c.name;
+        EXPECT_EQ(fakeCalls, c.calls) << c.name;
+    }
+}
+
+} // namespace
