@@ -1,0 +1,305 @@
+// The service main routine and control handler in-process: the Service
+// Control Manager's side is replaced at link time (the test program provides
+// the import slots of the calls below), so every report can be recorded and
+// the control handler can be given codes the real manager never sends, such
+// as SHUTDOWN.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+#include "launcher/jvm.h"
+#include "launcher/launcher.h"
+#include "launcher/shutdown.h"
+#include "log/log.h"
+#include "service/service.h"
+#include "test_support.h"
+
+namespace {
+
+CRITICAL_SECTION reportsLock;
+std::vector<SERVICE_STATUS> reports;
+HANDLE reportEvent;
+LPHANDLER_FUNCTION registeredHandler;
+std::wstring registeredName;
+bool failRegister;
+bool failCreateEvent;
+bool failLauncherThread;
+LPTHREAD_START_ROUTINE shutdownStandIn;
+const SERVICE_STATUS_HANDLE FAKE_STATUS_HANDLE = (SERVICE_STATUS_HANDLE)0x5eed;
+
+typedef HANDLE(WINAPI *CreateEventWFunction)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR);
+typedef HANDLE(WINAPI *CreateThreadFunction)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                             LPDWORD);
+
+FARPROC realKernel32(const char *name)
+{
+    return GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
+}
+
+DWORD WINAPI idleLauncher(LPVOID)
+{
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+SERVICE_STATUS_HANDLE WINAPI fakeRegisterServiceCtrlHandlerW(LPCWSTR name, LPHANDLER_FUNCTION handler)
+{
+    registeredName = name;
+    registeredHandler = handler;
+    return failRegister ? NULL : FAKE_STATUS_HANDLE;
+}
+
+BOOL WINAPI fakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
+{
+    if (handle != FAKE_STATUS_HANDLE)
+        return FALSE;
+    EnterCriticalSection(&reportsLock);
+    reports.push_back(*status);
+    LeaveCriticalSection(&reportsLock);
+    SetEvent(reportEvent);
+    return TRUE;
+}
+
+HANDLE WINAPI fakeCreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState, LPCWSTR name)
+{
+    if (failCreateEvent) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    return ((CreateEventWFunction)(void *)realKernel32("CreateEventW"))(security, manualReset, initialState, name);
+}
+
+// The real launcher would look for a Java runtime next to the test program;
+// these tests are about the service's side only.
+HANDLE WINAPI fakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE routine,
+                               LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    if (routine == launcherThread) {
+        if (failLauncherThread) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return NULL;
+        }
+        routine = idleLauncher;
+    }
+    if (routine == shutdownThread && shutdownStandIn != NULL)
+        routine = shutdownStandIn;
+    return ((CreateThreadFunction)(void *)realKernel32("CreateThread"))(security, stack, routine, parameter, flags, id);
+}
+
+void *__imp_RegisterServiceCtrlHandlerW = (void *)fakeRegisterServiceCtrlHandlerW;
+void *__imp_SetServiceStatus = (void *)fakeSetServiceStatus;
+void *__imp_CreateEventW = (void *)fakeCreateEventW;
+void *__imp_CreateThread = (void *)fakeCreateThread;
+}
+
+namespace {
+
+class ServiceTest : public ::testing::Test {
+protected:
+    HANDLE serviceThread = NULL;
+
+    void SetUp() override
+    {
+        static bool initialised;
+        if (!initialised) {
+            InitializeCriticalSection(&reportsLock);
+            reportEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
+            initialised = true;
+        }
+        useTestLog();
+        reports.clear();
+        registeredHandler = NULL;
+        failRegister = failCreateEvent = failLauncherThread = false;
+        shutdownStandIn = NULL;
+        jvmHandle = NULL;
+    }
+
+    void TearDown() override
+    {
+        if (serviceThread != NULL) {
+            WaitForSingleObject(serviceThread, 30000);
+            CloseHandle(serviceThread);
+        }
+        logRetired = 0;
+    }
+
+    static DWORD WINAPI runServiceMain(LPVOID)
+    {
+        wchar_t name[] = L"VelmoraneService";
+        wchar_t parameter[] = L"--ignored";
+        LPWSTR argv[] = {name, parameter};
+        serviceMain(2, argv);
+        return 0;
+    }
+
+    void startService() { serviceThread = CreateThread(NULL, 0, runServiceMain, NULL, 0, NULL); }
+
+    bool serviceEnded(DWORD timeout) { return WaitForSingleObject(serviceThread, timeout) == WAIT_OBJECT_0; }
+
+    std::vector<SERVICE_STATUS> snapshot()
+    {
+        EnterCriticalSection(&reportsLock);
+        std::vector<SERVICE_STATUS> copy = reports;
+        LeaveCriticalSection(&reportsLock);
+        return copy;
+    }
+
+    bool waitForState(DWORD state)
+    {
+        for (int i = 0; i < 100; i++) {
+            std::vector<SERVICE_STATUS> now = snapshot();
+            if (!now.empty() && now.back().dwCurrentState == state)
+                return true;
+            WaitForSingleObject(reportEvent, 100);
+        }
+        return false;
+    }
+};
+
+struct Report {
+    DWORD state;
+    DWORD controlsAccepted;
+};
+
+void expectReports(const std::vector<SERVICE_STATUS> &actual, const std::vector<Report> &expected)
+{
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < actual.size(); i++) {
+        EXPECT_EQ(actual[i].dwServiceType, 0x30u) << "report " << i;
+        EXPECT_EQ(actual[i].dwCurrentState, expected[i].state) << "report " << i;
+        EXPECT_EQ(actual[i].dwControlsAccepted, expected[i].controlsAccepted) << "report " << i;
+        EXPECT_EQ(actual[i].dwWin32ExitCode, 0u) << "report " << i;
+        EXPECT_EQ(actual[i].dwServiceSpecificExitCode, 0u) << "report " << i;
+        EXPECT_EQ(actual[i].dwCheckPoint, 0u) << "report " << i;
+        EXPECT_EQ(actual[i].dwWaitHint, 0u) << "report " << i;
+    }
+}
+
+const std::vector<Report> FULL_LIFE = {
+    {SERVICE_START_PENDING, 0}, {SERVICE_RUNNING, 5}, {SERVICE_STOP_PENDING, 5},
+    {SERVICE_STOP_PENDING, 5},  {SERVICE_STOPPED, 0},
+};
+
+// SHUTDOWN, which Wine's manager never sends, must do exactly what STOP does.
+TEST_F(ServiceTest, StopAndShutdownReportTheSameSequence)
+{
+    const DWORD codes[] = {SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN};
+    for (DWORD code : codes) {
+        SetUp();
+        startService();
+        ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+        EXPECT_EQ(registeredName, L"VelmoraneService");
+        registeredHandler(code);
+        ASSERT_TRUE(serviceEnded(10000)) << "code " << code;
+        expectReports(snapshot(), FULL_LIFE);
+        // The shutdown thread ran: without a virtual machine it says so.
+        EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"No Java VM was created, shutdown() not called"}));
+        EXPECT_EQ(stopEvent, (HANDLE)NULL);
+        CloseHandle(serviceThread);
+        serviceThread = NULL;
+    }
+}
+
+TEST_F(ServiceTest, OtherControlsRepeatTheCurrentReport)
+{
+    startService();
+    ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+    const DWORD codes[] = {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE, 128, 255};
+    for (DWORD code : codes)
+        registeredHandler(code);
+    registeredHandler(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(serviceEnded(10000));
+    expectReports(snapshot(), {{SERVICE_START_PENDING, 0},
+                               {SERVICE_RUNNING, 5},
+                               {SERVICE_RUNNING, 5},
+                               {SERVICE_RUNNING, 5},
+                               {SERVICE_RUNNING, 5},
+                               {SERVICE_RUNNING, 5},
+                               {SERVICE_RUNNING, 5},
+                               {SERVICE_STOP_PENDING, 5},
+                               {SERVICE_STOP_PENDING, 5},
+                               {SERVICE_STOPPED, 0}});
+}
+
+// A second STOP or SHUTDOWN only repeats the report: it never reports
+// STOP_PENDING after STOPPED and never touches the closed event.
+TEST_F(ServiceTest, RepeatedStopOnlyReReports)
+{
+    startService();
+    ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+    registeredHandler(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(serviceEnded(10000));
+    registeredHandler(SERVICE_CONTROL_STOP);
+    registeredHandler(SERVICE_CONTROL_SHUTDOWN);
+    std::vector<Report> expected = FULL_LIFE;
+    expected.push_back({SERVICE_STOPPED, 0});
+    expected.push_back({SERVICE_STOPPED, 0});
+    expectReports(snapshot(), expected);
+    EXPECT_EQ(testLogMessages().size(), 1u);
+}
+
+TEST_F(ServiceTest, HandlerThatCannotBeRegisteredEndsWithoutReports)
+{
+    failRegister = true;
+    startService();
+    ASSERT_TRUE(serviceEnded(10000));
+    EXPECT_TRUE(snapshot().empty());
+    EXPECT_EQ(logRetired, 0);
+}
+
+// Without a stop event the service could not be stopped: it reports itself
+// stopped at once, with the reason as its exit code, and starts nothing.
+TEST_F(ServiceTest, StopEventThatCannotBeCreatedStopsTheService)
+{
+    failCreateEvent = true;
+    startService();
+    ASSERT_TRUE(serviceEnded(10000));
+    std::vector<SERVICE_STATUS> actual = snapshot();
+    ASSERT_EQ(actual.size(), 2u);
+    EXPECT_EQ(actual[0].dwCurrentState, (DWORD)SERVICE_START_PENDING);
+    EXPECT_EQ(actual[1].dwCurrentState, (DWORD)SERVICE_STOPPED);
+    EXPECT_EQ(actual[1].dwControlsAccepted, 0u);
+    EXPECT_EQ(actual[1].dwWin32ExitCode, (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+}
+
+TEST_F(ServiceTest, LauncherThatCannotStartLeavesTheServiceRunningAndStoppable)
+{
+    failLauncherThread = true;
+    startService();
+    ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+    EXPECT_FALSE(serviceEnded(300));
+    registeredHandler(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(serviceEnded(10000));
+    expectReports(snapshot(), FULL_LIFE);
+}
+
+DWORD WINAPI slowShutdown(LPVOID)
+{
+    Sleep(SHUTDOWN_WAIT_MS + 1500);
+    logWrite("late record\n");
+    return 1;
+}
+
+// An application whose shutdown() outlives the wait: the service stops
+// after 20000 ms, and the late thread's record is dropped, not torn.
+TEST_F(ServiceTest, ShutdownLongerThanTheWaitIsLeftBehind)
+{
+    shutdownStandIn = slowShutdown;
+    startService();
+    ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+    DWORD start = GetTickCount();
+    registeredHandler(SERVICE_CONTROL_STOP);
+    DWORD waited = GetTickCount() - start;
+    ASSERT_TRUE(serviceEnded(10000));
+    EXPECT_GE(waited, (DWORD)SHUTDOWN_WAIT_MS - 100);
+    expectReports(snapshot(), FULL_LIFE);
+    Sleep(2500);
+    EXPECT_TRUE(testLogMessages().empty());
+}
+
+} // namespace
