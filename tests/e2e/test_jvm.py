@@ -1,0 +1,337 @@
+r"""End to end: the Java virtual machine inside the service, under Wine's Service Control
+Manager, with the Linux HotSpot behind jvm.dll (the bridge) or a stand-in DLL in its place.
+
+The installation is C:\Apps\Velmorane\VelmoraneService.exe with the virtual machine
+library at the first candidate, C:\Apps\jdk\jre\bin\default\jvm.dll. The launcher's
+records from "Success loading jvm.dll at ..." on are compared whole: nothing else may log
+in between. The test application records what main received and what shutdown did.
+
+The equipment comes from the build tree: VELMORANE_BUILD names it (default: build/ of the
+repository), VELMORANE_BIN its bin directory. A missing piece fails the test.
+"""
+
+import os
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+import rig as wr
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "fixtures"))
+import javaside  # noqa: E402
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
+# The same default as the rig's (conftest.py).
+BIN = Path(os.environ.get("VELMORANE_BIN", REPO / "build" / "bin"))
+
+BRIDGE = BUILD / "jvmbridge" / "jvm.dll.so"
+JARS = BUILD / "fixtures" / "javaapp"
+STANDINS = BUILD / "fixtures" / "standins"
+
+MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
+JVM_WIN = "jdk\\jre\\bin\\default\\jvm.dll"
+
+CREATE = ["GetProcAddress for JNI_CreateJavaVM", "Calling createJVM", "Completed call to createJVM"]
+CREATED = CREATE + ["Successfully created JVM", f"Found class {MAIN_CLASS}"]
+STARTED = CREATED + ["Found static method main()", "Invoking main()"]
+SHUTDOWN_DONE = [f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
+NO_VM = "No Java VM was created, shutdown() not called"
+NO_EXPORT = "Can't find JNI_CreateJavaVM in jvm.dll"
+
+
+@pytest.fixture
+def jvm_host(host_equipment, host):
+    """The rig, clean, with the equipment of the Java side checked."""
+    yield host
+
+
+@pytest.fixture(scope="session")
+def host_equipment():
+    needed = [BIN / wr.EXE_NAME, BIN / "scmctl.exe", BIN / "holdfile.exe", BRIDGE,
+              JARS / "velmorane-testapp.jar", JARS / "velmorane-nomain.jar",
+              JARS / "velmorane-noshutdown.jar", JARS / "velmorane-other.jar",
+              STANDINS / "jvm-noexport" / "jvm.dll", STANDINS / "jvm-eversion" / "jvm.dll",
+              STANDINS / "jvm-slow" / "jvm.dll"]
+    missing = [str(p) for p in needed if not p.exists()]
+    assert not missing, f"not built: {missing}"
+
+
+class Install:
+    """Where one test's installation lies, in both forms."""
+
+    def __init__(self, rig, ktr="C:\\Apps\\"):
+        self.rig = rig
+        self.ktr = ktr
+        self.base = ktr + "Velmorane\\"
+        self.exe = self.base + wr.EXE_NAME
+        self.jvm = ktr + JVM_WIN
+        self.base_unix = wr.unix_path(rig, self.base)
+        self.app_record = self.base_unix / javaside.APP_RECORD
+        self.vm_record = rig.work / f"vm-{rig.counter:04d}-{time.monotonic_ns()}.record"
+
+    def app_events(self):
+        return javaside.app_events(javaside.read_lines(self.app_record))
+
+    def vm_lines(self):
+        return javaside.read_lines(self.vm_record)
+
+
+def lay_out(rig, jars=("velmorane-testapp.jar",), vm="bridge", ktr="C:\\Apps\\", main=None,
+            shutdown=None, shutdown_seconds=None, standin_delay_ms=None):
+    """Lays out and installs the service with `jars` in lib\\ and `vm` as the first jvm.dll
+    candidate: "bridge", a stand-in directory name, or None for no library at all."""
+    inst = Install(rig, ktr)
+    files = {f"lib\\{jar}": (JARS / jar).read_bytes() for jar in jars}
+    files.setdefault("lib", None)
+    wr.lay_out(rig, inst.exe, files)
+    jvm_unix = wr.unix_path(rig, inst.jvm)
+    if vm == "bridge":
+        javaside.install_bridge(jvm_unix.parent, BRIDGE, record=str(inst.vm_record))
+    elif vm is not None:
+        javaside.install_standin(jvm_unix, STANDINS / vm / "jvm.dll", delay_ms=standin_delay_ms,
+                                 record=str(inst.vm_record))
+    javaside.write_app_settings(inst.base_unix, main=main, shutdown=shutdown,
+                                shutdown_seconds=shutdown_seconds)
+    rc, out = wr.command(rig, inst.exe, "install")
+    assert (rc, out) == (0, b"VelmoraneService installed successfully\r\n")
+    return inst
+
+
+def vm_stage(rig, inst):
+    """The launcher's records after the virtual machine library loaded (or, with none, after
+    the last failed candidate), shutdown thread's records included."""
+    lines = wr.texts(wr.log_bytes(rig))
+    for head in (f"Success loading jvm.dll at {inst.jvm}",
+                 f"Failed to load jvm.dll at {inst.ktr}jdk\\bin\\j9vm\\jvm.dll"):
+        if head in lines:
+            return lines[lines.index(head) + 1:]
+    raise AssertionError(f"no end of the library probe in {lines!r}")
+
+
+def wait_app(inst, event, timeout=60.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if event in inst.app_events():
+            return
+        time.sleep(0.05)
+    raise AssertionError(f"{event!r} not recorded by the application: {inst.app_events()!r}")
+
+
+def start(rig, inst, last_line):
+    """Starts the service, waits until `last_line` is logged; returns (trace mark, pid)."""
+    mark = wr.trace_mark(rig)
+    wr.start(rig)
+    pid = wr.wait_state(rig, wr.SERVICE_RUNNING)["pid"]
+    assert wr.wait_for_log(rig, last_line, timeout=60), wr.texts(wr.log_bytes(rig))
+    return mark, pid
+
+
+def stop(rig, pid, mark):
+    error, _ = wr.control(rig, 1)
+    assert error == 0
+    wr.wait_state(rig, wr.SERVICE_STOPPED, 40000)
+    assert wr.process_exited(rig, pid), "the process outlived SERVICE_STOPPED"
+    states = [r[1] for _, r in wr.status_reports(rig, mark)]
+    assert states == [2, 4, 3, 3, 1]
+
+
+def app_detail(inst, key):
+    """The unescaped rest of every application record line that begins with `key` and a
+    blank or "=": app_detail(inst, "main arg") gives main's arguments."""
+    lines = javaside.read_lines(inst.app_record)
+    return [javaside.unescape(line[len(key) + 1:]) for line in lines
+            if line.startswith(key) and line[len(key):len(key) + 1] in (" ", "=")]
+
+
+# ---------------------------------------------------------------- the application runs
+
+# Wine's ControlService refuses SERVICE_CONTROL_SHUTDOWN (error 87), so only STOP can be sent.
+def test_main_blocks_until_shutdown_is_called(jvm_host):
+    inst = lay_out(jvm_host)
+    mark, pid = start(jvm_host, inst, "Invoking main()")
+    wait_app(inst, ("main", "block"))
+    assert vm_stage(jvm_host, inst) == STARTED
+
+    # main stays inside the virtual machine, on the launcher thread, while the service runs.
+    time.sleep(1)
+    assert wr.query(jvm_host)["state"] == wr.SERVICE_RUNNING
+    assert ("main", "unblocked") not in inst.app_events()
+
+    stop(jvm_host, pid, mark)
+    assert vm_stage(jvm_host, inst) == STARTED + SHUTDOWN_DONE
+    events = inst.app_events()
+    assert ("shutdown", "return") in events
+    assert ("main", "unblocked") in events
+    # shutdown runs on a thread of its own, not the one main blocks.
+    assert app_detail(inst, "shutdown start") != app_detail(inst, "main start")
+
+
+def test_main_receives_the_installation_base_and_the_options(jvm_host):
+    inst = lay_out(jvm_host, jars=("velmorane-testapp.jar",))
+    mark, pid = start(jvm_host, inst, "Invoking main()")
+    wait_app(inst, ("main", "block"))
+
+    assert app_detail(inst, "main arg-count") == ["1"]
+    assert app_detail(inst, "main arg") == ["installbase=C:\\Apps\\Velmorane\\\n"]
+    assert app_detail(inst, "main jdk.nativeDigest") == ["false"]
+    # The bridge hands HotSpot the Linux form; the element after the last ";" is empty.
+    [class_path] = app_detail(inst, "main java.class.path")
+    assert [e for e in class_path.split(":") if e] == [
+        str(wr.unix_path(jvm_host, inst.base + "lib\\velmorane-testapp.jar").resolve())]
+
+    calls = javaside.created_calls(inst.vm_lines())
+    assert len(calls) == 1
+    assert calls[0]["header"] == {"version": "0x00010006", "nOptions": "2", "ignoreUnrecognized": "0"}
+    # The class path option without the line feed that the log shows after it.
+    assert calls[0]["options"] == [b"-Djdk.nativeDigest=false",
+                                   b"-Djava.class.path=C:\\Apps\\Velmorane\\lib\\velmorane-testapp.jar;"]
+    assert calls[0]["result"] == 0
+    strings = [javaside.field_bytes(line[len("NewStringUTF "):]) for line in inst.vm_lines()
+               if line.startswith("NewStringUTF ")]
+    assert strings == [b"installbase=C:\\Apps\\Velmorane\\\n"]
+    stop(jvm_host, pid, mark)
+
+
+NON_ASCII_KTR = "C:\\\u00c0pps \u00f1\\"
+
+
+@pytest.fixture
+def non_ascii_tree(jvm_host):
+    yield NON_ASCII_KTR
+    wr.ensure_clean(jvm_host)
+    wr.remove_trees(jvm_host, NON_ASCII_KTR)
+
+
+def test_non_ascii_installation_reaches_main_as_text(jvm_host, non_ascii_tree):
+    # Characters of the ANSI code page, so that the class path (ANSI) still names the jar.
+    inst = lay_out(jvm_host, ktr=non_ascii_tree)
+    argument = "installbase=" + non_ascii_tree + "Velmorane\\\n"
+    mark, pid = start(jvm_host, inst, "Invoking main()")
+    wait_app(inst, ("main", "block"))
+    assert app_detail(inst, "main arg") == [argument]
+    # NewStringUTF got modified UTF-8 (for these characters the same as UTF-8).
+    strings = [javaside.field_bytes(line[len("NewStringUTF "):]) for line in inst.vm_lines()
+               if line.startswith("NewStringUTF ")]
+    assert strings == [argument.encode("utf-8")]
+    stop(jvm_host, pid, mark)
+    assert vm_stage(jvm_host, inst) == STARTED + SHUTDOWN_DONE
+
+
+def test_main_returning_at_once_leaves_the_service_running(jvm_host):
+    inst = lay_out(jvm_host, main="return")
+    mark, pid = start(jvm_host, inst, "Invoking main()")
+    wait_app(inst, ("main", "return"))
+    time.sleep(1)
+    assert wr.query(jvm_host)["state"] == wr.SERVICE_RUNNING
+    assert [r[1] for _, r in wr.status_reports(jvm_host, mark)] == [2, 4]
+    stop(jvm_host, pid, mark)
+    assert vm_stage(jvm_host, inst) == STARTED + SHUTDOWN_DONE
+    assert ("shutdown", "return") in inst.app_events()
+
+
+# ---------------------------------------------------------------- what the stop shows
+
+STOP_CASES = [
+    # id, jar, settings, log lines of the shutdown thread, application events after the stop
+    ("shutdown-throws", "velmorane-testapp.jar", {"shutdown": "throw"},
+     ["Call to shutdown() resulted in exception"] + SHUTDOWN_DONE, ("shutdown", "throw")),
+    ("no-shutdown-method", "velmorane-noshutdown.jar", {},
+     [f"No shutdown() method found for {MAIN_CLASS}"], None),
+]
+
+
+@pytest.mark.parametrize("jar,settings,stop_lines,app_event", [c[1:] for c in STOP_CASES],
+                         ids=[c[0] for c in STOP_CASES])
+def test_stop_with_the_application_running(jvm_host, jar, settings, stop_lines, app_event):
+    inst = lay_out(jvm_host, jars=(jar,), **settings)
+    mark, pid = start(jvm_host, inst, "Invoking main()")
+    wait_app(inst, ("main", "block"))
+    stop(jvm_host, pid, mark)
+    assert vm_stage(jvm_host, inst) == STARTED + stop_lines
+    if app_event is not None:
+        assert app_event in inst.app_events()
+    else:
+        assert not [e for e in inst.app_events() if e[0].startswith("shutdown")]
+
+
+# ---------------------------------------------------------------- the launcher gives up
+
+FAILURE_CASES = [
+    # id, jars, vm, launcher's last records, shutdown thread's records at the stop
+    ("main-class-missing", ("velmorane-other.jar",), "bridge",
+     CREATE + ["Successfully created JVM", f"Can't find class {MAIN_CLASS}"],
+     [f"Can't find class {MAIN_CLASS}"]),
+    ("main-missing", ("velmorane-nomain.jar",), "bridge",
+     CREATED + ["Can't find main()"], SHUTDOWN_DONE),
+    ("no-export", ("velmorane-testapp.jar",), "jvm-noexport",
+     ["GetProcAddress for JNI_CreateJavaVM", NO_EXPORT], [NO_VM]),
+    ("negative-result", ("velmorane-testapp.jar",), "jvm-eversion",
+     CREATE + ["Can't create Java VM.  Return code -3"], [NO_VM]),
+    ("no-jvm-library", ("velmorane-testapp.jar",), None, [], [NO_VM]),
+]
+
+
+@pytest.mark.parametrize("jars,vm,launch_lines,stop_lines", [c[1:] for c in FAILURE_CASES],
+                         ids=[c[0] for c in FAILURE_CASES])
+def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_lines, stop_lines):
+    inst = lay_out(jvm_host, jars=jars, vm=vm)
+    if launch_lines:
+        mark, pid = start(jvm_host, inst, launch_lines[-1])
+    else:
+        mark, pid = start(jvm_host, inst, f"Failed to load jvm.dll at {inst.ktr}jdk\\bin\\j9vm\\jvm.dll")
+    # The launcher has ended; the service runs on without it.
+    time.sleep(1)
+    assert vm_stage(jvm_host, inst) == launch_lines
+    assert wr.query(jvm_host)["state"] == wr.SERVICE_RUNNING
+    assert [r[1] for _, r in wr.status_reports(jvm_host, mark)] == [2, 4]
+    stop(jvm_host, pid, mark)
+    assert vm_stage(jvm_host, inst) == launch_lines + stop_lines
+    if vm in ("jvm-eversion",):
+        assert [c["result"] for c in javaside.created_calls(inst.vm_lines())] == [-3]
+    if vm == "bridge":
+        assert not [line for line in inst.vm_lines() if line.startswith("FATAL")]
+
+
+def test_stop_while_the_vm_is_being_created(jvm_host):
+    # The stand-in holds JNI_CreateJavaVM for 15 s; the stop must not wait for it.
+    inst = lay_out(jvm_host, vm="jvm-slow", standin_delay_ms=15000)
+    mark, pid = start(jvm_host, inst, "Calling createJVM")
+    assert wr.wait_for_file_text(inst.vm_record, b"delay_ms=15000", 30)
+    stop(jvm_host, pid, mark)
+    assert vm_stage(jvm_host, inst) == ["GetProcAddress for JNI_CreateJavaVM", "Calling createJVM", NO_VM]
+    # The process ended inside the creation call.
+    assert [c["result"] for c in javaside.created_calls(inst.vm_lines())] == [None]
+
+
+# ---------------------------------------------------------------- the 20 s bound
+
+def test_shutdown_longer_than_the_wait_is_cut_off(jvm_host):
+    inst = lay_out(jvm_host, shutdown="sleep", shutdown_seconds=45)
+    mark, pid = start(jvm_host, inst, "Invoking main()")
+    wait_app(inst, ("main", "block"))
+    watcher, out = wr.start_background(jvm_host, [wr.TOOLS_DIR + "\\scmctl.exe", "watch", wr.SERVICE,
+                                                  str(wr.SERVICE_STOPPED), "90000"], name="watch")
+    try:
+        assert wr.wait_for_file_text(out, b"state=4", 60), out.read_bytes()
+        error, _ = wr.control(jvm_host, 1)
+        assert error == 0
+        assert watcher.wait(timeout=150) == 0, out.read_bytes()
+    finally:
+        if watcher.poll() is None:
+            watcher.kill()
+    changes = [wr._parse_status(line) for line in out.read_text().splitlines() if line.startswith("t=")]
+    pending = next(c["t"] for c in changes if c["state"] == wr.SERVICE_STOP_PENDING)
+    stopped = next(c["t"] for c in changes if c["state"] == wr.SERVICE_STOPPED)
+    waited = stopped - pending
+    print(f"STOP_PENDING to STOPPED: {waited} ms")
+    # Not before the 20000 ms; and nowhere near the 45 s that shutdown() sleeps.
+    assert 19900 <= waited <= 32000, changes
+    assert wr.process_exited(jvm_host, pid), "the process outlived SERVICE_STOPPED"
+    assert [r[1] for _, r in wr.status_reports(jvm_host, mark)] == [2, 4, 3, 3, 1]
+    # shutdown() was still sleeping when the process ended.
+    assert vm_stage(jvm_host, inst) == STARTED
+    assert ("shutdown", "sleep 45") in inst.app_events()
+    assert ("shutdown", "return") not in inst.app_events()
