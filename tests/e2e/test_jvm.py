@@ -316,8 +316,10 @@ def test_shutdown_longer_than_the_wait_is_cut_off(jvm_host):
                                                   str(wr.SERVICE_STOPPED), "90000"], name="watch")
     try:
         assert wr.wait_for_file_text(out, b"state=4", 60), out.read_bytes()
+        # Wine's SCM gives up waiting for the handler, which holds the dispatcher for the
+        # whole 20 s, with ERROR_SERVICE_REQUEST_TIMEOUT; the control was delivered all the same.
         error, _ = wr.control(jvm_host, 1)
-        assert error == 0
+        assert error in (0, 1053)
         assert watcher.wait(timeout=150) == 0, out.read_bytes()
     finally:
         if watcher.poll() is None:
