@@ -31,9 +31,10 @@ unix_base="$unix_root/Velmorane"
 unix_jvm_dir="$unix_root/jdk/jre/bin/server"
 unix_log="$prefix/drive_c/windows/temp/velmoraneservice.log"
 # Wine ends a session (and the services in it) when its last ordinary process
-# ends; this process keeps the session for the length of the run.
+# ends; this process keeps the session for the length of the run (an hour at most).
 win_keeper='C:\velmorane-demo\holdfile.exe'
 win_keeper_file='C:\velmorane-demo\session.lock'
+win_scmctl='C:\velmorane-demo\scmctl.exe'
 service=VelmoraneService
 
 step=0
@@ -50,7 +51,7 @@ if [ "${VELMORANE_SKIP_BUILD:-0}" != 1 ]; then
   say "Built in $build"
   rm -f "/tmp/velmorane-main-job-build.$$.log"
 fi
-for file in bin/VelmoraneService.exe bin/holdfile.exe jvmbridge/jvm.dll.so examples/velmorane-example.jar; do
+for file in bin/VelmoraneService.exe bin/holdfile.exe bin/scmctl.exe jvmbridge/jvm.dll.so examples/velmorane-example.jar; do
   [ -f "$build/$file" ] || fail "$build/$file is missing; run without VELMORANE_SKIP_BUILD"
 done
 
@@ -107,18 +108,32 @@ if [ -e "$demo" ]; then
 fi
 mkdir -p "$out"
 touch "$marker"
-say "Creating $prefix (takes a minute)"
+say "Creating $prefix"
 wineboot -i </dev/null >"$out/00-wineboot.out" 2>&1 || fail "wineboot failed, see $out/00-wineboot.out"
-wineserver -p </dev/null >/dev/null 2>&1 || true  # keeps the server between the commands below
+# The session that wineboot started is still winding down; a service
+# installed into it is unknown to the next one (sc start: error 1060). End it
+# and start a fresh session that lasts for the whole run.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -p </dev/null >/dev/null 2>&1 || true
 
 mkdir -p "$prefix/drive_c/velmorane-demo"
-cp "$build/bin/holdfile.exe" "$prefix/drive_c/velmorane-demo/"
+cp "$build/bin/holdfile.exe" "$build/bin/scmctl.exe" "$prefix/drive_c/velmorane-demo/"
 count=1
 last="$out/01-session.out"
-wine "$win_keeper" "$win_keeper_file" 86400 rwd </dev/null >"$last" 2>"$out/01-session.err" &
+wine "$win_keeper" "$win_keeper_file" 3600 rwd </dev/null >"$last" 2>"$out/01-session.err" &
 keeper_pid=$!
-for _ in $(seq 600); do grep -q held "$last" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 600); do
+  grep -q held "$last" 2>/dev/null && break
+  kill -0 "$keeper_pid" 2>/dev/null || break
+  sleep 0.1
+done
 grep -q held "$last" || fail "the Wine session did not start"
+# The Service Control Manager answers (here: "no such service") once services.exe is up.
+for _ in $(seq 300); do
+  wine "$win_scmctl" query "$service" </dev/null >"$out/01-scm.out" 2>&1 && break
+  grep -q "error=1060" "$out/01-scm.out" && break
+  sleep 0.2
+done
 
 # ---------------------------------------------------------------- layout
 heading "Installation tree"
@@ -160,6 +175,8 @@ show "$unix_base/heartbeat.txt"
 heading "The service's log: c:\\windows\\temp\\velmoraneservice.log"
 show "$unix_log"
 log_lines_at_start="$(wc -l <"$unix_log")"
+say "  (No Microsoft runtime library lies in this jdk\\, hence the six runtime \"Failed\" lines:"
+say "   they are not errors. The JVM was found at the third jvm.dll place, the server VM.)"
 
 # ---------------------------------------------------------------- stop
 heading "Stop through the Service Control Manager: sc stop $service"
