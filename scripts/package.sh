@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The release package: dist/VelmoraneService-<version>.zip, which unpacks
+# into the installation layout below an installation root:
+#   Velmorane\VelmoraneService.exe
+#   Velmorane\README.txt      the operator's short guide
+#   Velmorane\lib\            empty: the application's jar files go here
+#   Velmorane\plugins\        empty
+# The zip holds explicit entries for the two empty directories.
+#
+# Environment: BUILD_DIR (default: build), DIST_DIR (default: dist),
+# VELMORANE_SKIP_BUILD=1 to package what BUILD_DIR already holds.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+dist="${DIST_DIR:-$root/dist}"
+
+version="$(sed -n 's/^project(VelmoraneService VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+[ -n "$version" ] || { echo "no version in CMakeLists.txt" >&2; exit 1; }
+
+if [ "${VELMORANE_SKIP_BUILD:-0}" != 1 ]; then
+  BUILD_DIR="$build" "$root/scripts/build.sh" >/dev/null
+fi
+[ -f "$build/bin/VelmoraneService.exe" ] || { echo "$build/bin/VelmoraneService.exe is missing" >&2; exit 1; }
+
+stage="$(mktemp -d /tmp/velmorane-package-XXXXXX)"
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$stage/Velmorane/lib" "$stage/Velmorane/plugins"
+cp "$build/bin/VelmoraneService.exe" "$stage/Velmorane/"
+# Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.
+sed -e 's/\r*$/\r/' -e "s/@VERSION@/$version/" "$root/packaging/README.txt" >"$stage/Velmorane/README.txt"
+
+# Same bytes for the same inputs: fixed times, fixed order, no extra attributes.
+stamp="$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)"
+find "$stage/Velmorane" -exec env TZ=UTC touch -h -d "@$stamp" {} +
+
+mkdir -p "$dist"
+zip_path="$dist/VelmoraneService-$version.zip"
+rm -f "$zip_path"
+(cd "$stage" && TZ=UTC zip -q -X "$zip_path" Velmorane/ Velmorane/VelmoraneService.exe Velmorane/README.txt \
+  Velmorane/lib/ Velmorane/plugins/)
+echo "$zip_path"
+unzip -l "$zip_path"
