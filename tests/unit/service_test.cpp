@@ -126,6 +126,7 @@ protected:
             CloseHandle(serviceThread);
         }
         logRetired = 0;
+        shutdownStandIn = NULL;
     }
 
     static DWORD WINAPI runServiceMain(LPVOID)
