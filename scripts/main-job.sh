@@ -85,7 +85,19 @@ wait_state() {
 }
 
 heartbeat_beat() {
-  sed -n 's/.*beat \([0-9]*\) at.*/\1/p' "$unix_base/heartbeat.txt" 2>/dev/null | head -1
+  [ -f "$unix_base/heartbeat.txt" ] || return 0
+  sed -n 's/.*beat \([0-9]*\) at.*/\1/p' "$unix_base/heartbeat.txt" | head -1
+}
+
+# The application rewrites the file every second; a read may catch it empty.
+show_heartbeat() {
+  local text=""
+  for _ in $(seq 20); do
+    text="$(cat "$unix_base/heartbeat.txt" 2>/dev/null || true)"
+    [ -n "$text" ] && break
+    sleep 0.05
+  done
+  printf '%s\n' "$text" | show
 }
 
 keeper_pid=""
@@ -168,9 +180,9 @@ for _ in $(seq 240); do
 done
 beat="$(heartbeat_beat)"
 [ -n "$beat" ] && [ "$beat" -ge 3 ] || fail "no heartbeat from the Java application"
-show "$unix_base/heartbeat.txt"
+show_heartbeat
 sleep 2
-show "$unix_base/heartbeat.txt"
+show_heartbeat
 
 heading "The service's log: c:\\windows\\temp\\velmoraneservice.log"
 show "$unix_log"
@@ -188,7 +200,7 @@ show "$last"
 say "  New records in the log:"
 tail -n +"$((log_lines_at_start + 1))" "$unix_log" | show
 say "  The Java application's last heartbeat:"
-show "$unix_base/heartbeat.txt"
+show_heartbeat
 grep -q "^stopped in order" "$unix_base/heartbeat.txt" || fail "the Java application did not stop in order"
 grep -q "Shutdown method called on class" "$unix_log" || fail "shutdown() was not called"
 

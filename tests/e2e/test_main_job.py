@@ -1,0 +1,148 @@
+"""End to end: the main job (scripts/main-job.sh) and the release package
+(scripts/package.sh), run as a user runs them, each in a throw-away place.
+
+The main job builds nothing here (VELMORANE_SKIP_BUILD=1): it uses the build
+tree that CTest names (VELMORANE_BUILD), or build/.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import zipfile
+from pathlib import Path
+
+import pytest
+
+import rig as wr
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
+NEEDED = ("bin/VelmoraneService.exe", "bin/holdfile.exe", "bin/scmctl.exe", "jvmbridge/jvm.dll.so",
+          "examples/velmorane-example.jar")
+MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
+
+
+def run_main_job(demo_dir):
+    env = dict(os.environ, VELMORANE_DEMO_DIR=str(demo_dir), VELMORANE_SKIP_BUILD="1", BUILD_DIR=str(BUILD))
+    try:
+        return subprocess.run([str(REPO / "scripts" / "main-job.sh")], stdin=subprocess.DEVNULL,
+                              capture_output=True, env=env, timeout=900)
+    finally:
+        # The job ends its own session; this only matters when it was cut short.
+        if (demo_dir / "prefix").is_dir():
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=str(demo_dir / "prefix")),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=60)
+
+
+@pytest.fixture(scope="module")
+def scratch(tmp_path_factory):
+    missing = [name for name in NEEDED if not (BUILD / name).exists()]
+    if missing:
+        pytest.skip(f"not built in {BUILD}: {missing}")
+    if shutil.which("wine") is None:
+        pytest.skip("wine is not installed")
+    path = Path(tmp_path_factory.mktemp("main-job"))
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+@pytest.fixture(scope="module")
+def demo(scratch):
+    """The main job run twice in the same place: the second run must start afresh."""
+    demo_dir = scratch / "demo"
+    first = run_main_job(demo_dir)
+    assert first.returncode == 0, first.stdout.decode() + first.stderr.decode()
+    second = run_main_job(demo_dir)
+    return demo_dir, second
+
+
+def test_main_job_succeeds_and_says_where_it_left_things(demo):
+    demo_dir, result = demo
+    out = result.stdout.decode()
+    assert result.returncode == 0, out + result.stderr.decode()
+    prefix = demo_dir / "prefix"
+    assert f"Wine prefix:        {prefix}" in out
+    assert f"Service log:        {prefix}/drive_c/windows/temp/velmoraneservice.log" in out
+    assert (prefix / "drive_c" / "windows" / "temp" / "velmoraneservice.log").is_file()
+
+
+def test_main_job_installs_runs_stops_and_removes_the_service(demo):
+    _, result = demo
+    out = result.stdout.decode().replace("\r\n", "\n")
+    states = re.findall(r"STATE +: +(\d)", out)
+    # sc start, sc query (RUNNING), sc stop, sc query (STOPPED)
+    assert states[1] == "4" and states[-1] == "1", out
+    assert out.index("VelmoraneService installed successfully") < out.index("STATE              : 4  RUNNING")
+    assert out.index("STATE              : 1  STOPPED") < out.index("VelmoraneService removed successfully")
+
+
+def test_java_application_beats_and_stops_in_order(demo):
+    demo_dir, result = demo
+    out = result.stdout.decode()
+    beats = [int(n) for n in re.findall(r"running since \S+, beat (\d+) at ", out)]
+    assert len(beats) == 2 and 3 <= beats[0] < beats[1], out
+    heartbeat = demo_dir / "prefix" / "drive_c" / "Apps" / "Velmorane" / "heartbeat.txt"
+    final = heartbeat.read_text(encoding="utf-8")
+    match = re.fullmatch(r"stopped in order after (\d+) beats at \S+\n", final)
+    assert match, final
+    assert int(match.group(1)) >= beats[1]
+
+
+def test_log_shows_one_start_and_one_stop(demo):
+    demo_dir, _ = demo
+    log = (demo_dir / "prefix" / "drive_c" / "windows" / "temp" / "velmoraneservice.log").read_bytes()
+    texts = wr.texts(log)
+    exe = "C:\\Apps\\Velmorane\\VelmoraneService.exe"
+    # A fresh prefix on every run: one start only.
+    assert texts.count("***** Velmorane Windows service starting *****") == 1
+    assert texts[:16] == [
+        "***** Velmorane Windows service starting *****", "Executable file name:", exe,
+        f"Name size:  {len(exe)}", "Base path 'C:\\Apps\\Velmorane\\'", "KTR path 'C:\\Apps\\'",
+        "Includes support for quoted service path (TP-85987)",
+        "Looking for needed jar files in the lib directory", "The lib directory was found",
+        "File:  .", "File:  ..", "File:  velmorane-example.jar", "Ext:  '.jar'",
+        "JVM options:", "-Djdk.nativeDigest=false",
+        "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\velmorane-example.jar;"]
+    jvm = "C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll"
+    wr.assert_subsequence(texts, [
+        "Trying to load jvm dll at C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
+        f"Trying to load jvm.dll at Oracle location {jvm}",
+        f"Success loading jvm.dll at {jvm}",
+        "Successfully created JVM",
+        f"Found class {MAIN_CLASS}",
+        "Found static method main()",
+        "Invoking main()"])
+    assert texts[-3:] == ["Invoking main()", f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
+
+
+def test_main_job_leaves_a_directory_it_did_not_make(scratch):
+    other = scratch / "someone-else"
+    other.mkdir()
+    (other / "keep.txt").write_text("mine")
+    result = run_main_job(other)
+    assert result.returncode != 0
+    assert "was not made by this script" in result.stderr.decode()
+    assert sorted(p.name for p in other.iterdir()) == ["keep.txt"]
+
+
+def test_release_package_unpacks_into_the_layout(scratch):
+    dist = scratch / "dist"
+    env = dict(os.environ, DIST_DIR=str(dist), VELMORANE_SKIP_BUILD="1", BUILD_DIR=str(BUILD))
+    result = subprocess.run([str(REPO / "scripts" / "package.sh")], stdin=subprocess.DEVNULL,
+                            capture_output=True, env=env, timeout=300)
+    assert result.returncode == 0, result.stderr.decode()
+    zips = list(dist.glob("VelmoraneService-*.zip"))
+    assert [z.name for z in zips] == [re.sub(r".*/", "", result.stdout.decode().splitlines()[0])]
+    assert re.fullmatch(r"VelmoraneService-\d+\.\d+\.\d+\.zip", zips[0].name)
+    with zipfile.ZipFile(zips[0]) as archive:
+        names = archive.namelist()
+        assert sorted(names) == ["Velmorane/", "Velmorane/README.txt", "Velmorane/VelmoraneService.exe",
+                                 "Velmorane/lib/", "Velmorane/plugins/"]
+        assert archive.read("Velmorane/VelmoraneService.exe") == (BUILD / "bin" / "VelmoraneService.exe").read_bytes()
+        readme = archive.read("Velmorane/README.txt")
+    lines = readme.split(b"\r\n")
+    assert lines[-1] == b"" and all(b"\n" not in line and b"\r" not in line for line in lines)
+    version = zips[0].name[len("VelmoraneService-"):-len(".zip")]
+    assert lines[0] == b"VelmoraneService " + version.encode()
