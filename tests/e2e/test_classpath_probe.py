@@ -226,9 +226,9 @@ def test_jar_test_is_case_sensitive_and_ignores_attributes(host):
     lines = run_service(host, files)
     class_path = expect_lib_stage(lines, ["a.jar", "B.JAR", "c.txt", "x.jar", ".jar"])
     stage = class_path_stage(lines)
-    assert [line for line in stage if line.startswith("Ext:")] \
-        and sorted(line for line in stage if line.startswith("Ext:")) == sorted(
-            ["Ext:  '.jar'", "Ext:  '.JAR'", "Ext:  '.txt'", "Ext:  '.jar'"])
+    # ".jar" has only 4 characters: no extension line, and not a jar.
+    assert sorted(line for line in stage if line.startswith("Ext:")) == sorted(
+        ["Ext:  '.jar'", "Ext:  '.JAR'", "Ext:  '.txt'", "Ext:  '.jar'"])
     jars = [n for n in file_names(stage) if n in ("a.jar", "x.jar")]
     assert class_path == "".join(f"{BASE}lib\\{n};" for n in jars)
 
