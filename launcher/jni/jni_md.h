@@ -3,7 +3,7 @@
  *
  * The JDK packaged for Linux ships only the Linux variant of this header;
  * jni.h includes "jni_md.h" and finds this one on the include path instead.
- * Sizes follow the JNI specification: jint is 32 bits, jlong 64 bits.
+ * As JNI defines them: jint is 32 bits, jlong 64 bits.
  */
 #ifndef VELMORANE_JNI_MD_H
 #define VELMORANE_JNI_MD_H
