@@ -134,6 +134,24 @@ def test_uninstall_while_running_keeps_the_service(host):
     assert wr.command(host, wr.DEFAULT_EXE, "uninstall") == (0, REMOVED)
 
 
+def test_install_while_marked_for_deletion_reports_the_error_code(host):
+    install(host)
+    wr.start(host)
+    wr.wait_state(host, wr.SERVICE_RUNNING)
+    # A running service that is deleted stays, marked for deletion, until it stops.
+    rc, out, _ = wr.scmctl(host, "delete", wr.SERVICE)
+    assert rc == 0, out
+    assert wr.command(host, wr.DEFAULT_EXE, "install") == (
+        0, b"VelmoraneService was not installed successfully. Error Code 1072\r\n")
+    assert wr.command(host, wr.DEFAULT_EXE, "uninstall") == (0, STILL_RUNNING)
+    # Once stopped, the registration goes and a new install succeeds.
+    assert wr.control(host, 1)[0] == 0
+    deadline = time.monotonic() + 40
+    while wr.query(host) is not None and time.monotonic() < deadline:
+        time.sleep(0.2)
+    assert wr.command(host, wr.DEFAULT_EXE, "install") == (0, INSTALLED)
+
+
 def test_commands_write_no_log(host):
     install(host)
     wr.command(host, wr.DEFAULT_EXE, "install")
