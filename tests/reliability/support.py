@@ -1,0 +1,447 @@
+r"""Equipment of the reliability tests, on top of the end-to-end rig (tests/e2e/rig.py).
+
+* One cycle is driven by cyclectl.exe inside the Wine session: start, the stop at the
+  moment chosen (at once, or a few milliseconds after a file has shown a text), the
+  polling of the state, and the exit code of the service process, which only a handle
+  opened while the process still lives can give.
+* The log check: every line of the log file is a record of one of the product's messages
+  (a time stamp and a known text) or the empty line that the class path option's own line
+  feed leaves after its record; the stamps never go backwards; each start's records are the
+  launcher's records in their order, cut off anywhere, with the shutdown thread's records
+  among them.
+* The drive snapshot: what lies in the prefix's drive_c, to show that a run wrote nothing
+  outside the log file and the installation tree.
+"""
+
+import os
+import re
+import shutil
+import sys
+import time
+from datetime import datetime
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "e2e"))
+sys.path.insert(0, str(HERE.parent / "fixtures"))
+import javaside  # noqa: E402
+import rig as wr  # noqa: E402
+
+REPO = HERE.parents[1]
+BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
+BIN = Path(os.environ.get("VELMORANE_BIN", BUILD / "bin"))
+BRIDGE = BUILD / "jvmbridge" / "jvm.dll.so"
+JARS = BUILD / "fixtures" / "javaapp"
+STANDINS = BUILD / "fixtures" / "standins"
+CYCLECTL = "cyclectl.exe"
+
+KTR = "C:\\Apps\\"
+BASE = KTR + "Velmorane\\"
+EXE = BASE + wr.EXE_NAME
+JVM_WIN = KTR + "jdk\\jre\\bin\\default\\jvm.dll"
+MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
+
+# The bound of the stop: the handler's 20000 ms wait, plus a margin for the reports and a
+# loaded machine. Beyond it a cycle counts as a hang.
+STOP_BOUND_MS = 20000
+STOP_MARGIN_MS = 10000
+EXIT_MARGIN_MS = 15000
+
+BANNER = "***** Velmorane Windows service starting *****"
+NO_VM = "No Java VM was created, shutdown() not called"
+SHUTDOWN_DONE = [f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
+SHUTDOWN_THREAD_TEXTS = {
+    NO_VM, "AttachCurrentThread failed", f"No shutdown() method found for {MAIN_CLASS}",
+    "Call to shutdown() resulted in exception", f"Shutdown method called on class {MAIN_CLASS}",
+    "Detached thread",
+}
+
+# Every message the service logs, as a pattern of the whole record text ("%s" and "%d"
+# become .+ and -?\d+). The bare "%s" records (the executable path, the class path option)
+# are checked apart.
+MESSAGES = [
+    BANNER, "Executable file name:", "Name size:  %d", "Base path '%s'", "KTR path '%s'",
+    "Includes support for quoted service path (TP-85987)",
+    "Will load jvm based on VLJVMDLL environment variable",
+    "VLJVMDLL environment variable is longer than %d characters and is ignored",
+    "Looking for needed jar files in the lib directory", "The lib directory was found",
+    "File:  %s", "Ext:  '%s'", "The lib directory was not found, trying plugins", "Now searching %s",
+    "Sub file:  %s", "*** Jar file:  %s",
+    "Unable to find lib or plugins direcotry so the classpath may be invalid.",
+    "Can't convert the VLCLASSPATH environment variable, it is ignored",
+    "JVM options:", "-Djdk.nativeDigest=false",
+    "Trying to load msvcr120.dll at %s", "Success loading msvcr120.dll at %s", "Failed to load msvcr120.dll at %s",
+    "Trying to load msvcr100.dll at %s", "Success loading msvcr100.dll at %s", "Failed to load msvcr100.dll at %s",
+    "Failed to load mscvr100.dll at %s", "Trying to load msvcr100.dll at Oracle location %s",
+    "Trying to load vcruntime140.dll at %s", "Success loading vcruntime140.dll at %s",
+    "Failed to load vcruntime140.dll at %s", "Failed to load vcruntime.dll at %s",
+    "Trying to load jvm dll at %s", "Trying to load jvm.dll at %s", "Trying to load jvm.dll at Oracle location %s",
+    "Trying to load jvm.dll at OpenJ9 location %s", "Trying to load jvm.dll at OpenJ9 VM 17 location %s",
+    "Failed to load jvm.dll at %s", "Success loading jvm.dll at %s",
+    "Can't allocate the JVM options", "GetProcAddress for JNI_CreateJavaVM", "Can't find JNI_CreateJavaVM in jvm.dll",
+    "Calling createJVM", "Completed call to createJVM", "Can't create Java VM.  Return code %d",
+    "Successfully created JVM", "Can't find class %s", "Found class %s", "Can't find main()",
+    "Found static method main()", "Invoking main()",
+    NO_VM, "AttachCurrentThread failed", "No shutdown() method found for %s",
+    "Call to shutdown() resulted in exception", "Shutdown method called on class %s", "Detached thread",
+]
+
+
+def _pattern(message):
+    parts = re.split(r"(%s|%d)", message)
+    body = "".join(".+" if p == "%s" else r"-?\d+" if p == "%d" else re.escape(p) for p in parts)
+    return re.compile(body + r"\Z")
+
+
+MESSAGE_PATTERNS = [_pattern(m) for m in MESSAGES]
+STAMP_ANYWHERE = re.compile(r"\d\d/\d\d/\d\d \d\d:\d\d:\d\d ")
+
+
+# ---------------------------------------------------------------- equipment
+
+def check_equipment():
+    needed = [BIN / wr.EXE_NAME, BIN / "scmctl.exe", BIN / "holdfile.exe", BIN / CYCLECTL, BRIDGE,
+              JARS / "velmorane-testapp.jar", STANDINS / "jvm-slow" / "jvm.dll"]
+    return [str(p) for p in needed if not p.exists()]
+
+
+AEDEBUG_KEY = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
+
+
+def prepare_session(rig):
+    """Puts cyclectl beside the rig's tools and turns the crash debugger off: with an empty
+    debugger command and Auto=1, a faulting process ends at once with the exception code as its
+    exit code (winedbg would dump and keep it alive a while; Auto=0 blocks the faulting thread
+    on a message box that no one can answer)."""
+    shutil.copy2(BIN / CYCLECTL, wr.unix_path(rig, wr.TOOLS_DIR) / CYCLECTL)
+    for args in (["reg", "add", AEDEBUG_KEY, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"],
+                 ["reg", "add", AEDEBUG_KEY, "/v", "Auto", "/t", "REG_SZ", "/d", "1", "/f"],
+                 ["reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+                  "/d", "0", "/f"]):
+        rc, out, err = wr.run(rig, args, name="reg")
+        assert rc == 0, (out, err)
+
+
+class Install:
+    """The installation at C:\\Apps with the bridge (or a stand-in) as the first jvm.dll
+    candidate and the test application in lib\\."""
+
+    def __init__(self, rig):
+        self.rig = rig
+        self.base_unix = wr.unix_path(rig, BASE)
+        self.jvm_unix = wr.unix_path(rig, JVM_WIN)
+        self.app_record = self.base_unix / javaside.APP_RECORD
+        self.vm_record = self.base_unix / "vm.record"
+        self.vm_record_win = BASE + "vm.record"
+        self.app_record_win = BASE + javaside.APP_RECORD
+
+    def use_vm(self, vm, delay_ms=None):
+        """vm: "bridge" or a stand-in's directory name."""
+        cfg = self.jvm_unix.parent
+        for name in (javaside.BRIDGE_CFG, javaside.STANDIN_CFG):
+            if (cfg / name).exists():
+                (cfg / name).unlink()
+        if vm == "bridge":
+            javaside.install_bridge(cfg, BRIDGE, record=self.vm_record_win)
+        else:
+            javaside.install_standin(self.jvm_unix, STANDINS / vm / "jvm.dll", delay_ms=delay_ms,
+                                     record=self.vm_record_win)
+
+    def settings(self, **values):
+        javaside.write_app_settings(self.base_unix, **values)
+
+    def clear_records(self):
+        for path in (self.app_record, self.vm_record):
+            if path.exists():
+                path.unlink()
+
+    def app_events(self):
+        return javaside.app_events(javaside.read_lines(self.app_record))
+
+
+def lay_out(rig, vm="bridge", jars=("velmorane-testapp.jar",), extra=None, **settings):
+    inst = Install(rig)
+    files = {f"lib\\{jar}": (JARS / jar).read_bytes() for jar in jars}
+    files.setdefault("lib", None)
+    files.update(extra or {})
+    wr.lay_out(rig, EXE, files)
+    if vm is not None:
+        inst.use_vm(vm)
+    inst.settings(**settings)
+    rc, out = wr.command(rig, EXE, "install")
+    assert (rc, out) == (0, b"VelmoraneService installed successfully\r\n")
+    return inst
+
+
+# ---------------------------------------------------------------- one cycle
+
+GO_FILE = wr.TOOLS_DIR + "\\go.flag"
+
+
+def _cycle_args(trigger_file, trigger_text, delay_ms, stops, stop_gap_ms, stop_bound_ms, exit_bound_ms):
+    return [wr.TOOLS_DIR + "\\" + CYCLECTL, wr.SERVICE, trigger_file, trigger_text, str(delay_ms), str(stops),
+            str(stop_gap_ms), str(stop_bound_ms), str(exit_bound_ms)]
+
+
+def cycle(rig, trigger_file="-", trigger_text="-", delay_ms=0, stops=1, stop_gap_ms=0,
+          stop_bound_ms=STOP_BOUND_MS + STOP_MARGIN_MS, exit_bound_ms=EXIT_MARGIN_MS):
+    """One start/stop cycle through cyclectl; returns what it printed, parsed."""
+    args = _cycle_args(trigger_file, trigger_text, delay_ms, stops, stop_gap_ms, stop_bound_ms, exit_bound_ms)
+    timeout = 150 + (stop_bound_ms + exit_bound_ms) / 1000 + stops * stop_gap_ms / 1000 + 150
+    rc, out, err = wr.run(rig, args, timeout=timeout, name="cycle")
+    return parse_cycle(rc, out, err)
+
+
+def start_cycle(rig, delay_ms=0, stops=1, stop_gap_ms=0, stop_bound_ms=STOP_BOUND_MS + STOP_MARGIN_MS,
+                exit_bound_ms=EXIT_MARGIN_MS):
+    """Starts a cycle whose stop waits for go(): the test watches the log from the Linux side
+    (a Windows reader would hold the file and make the service drop records)."""
+    flag = wr.unix_path(rig, GO_FILE)
+    if flag.exists():
+        flag.unlink()
+    args = _cycle_args(GO_FILE, "go", delay_ms, stops, stop_gap_ms, stop_bound_ms, exit_bound_ms)
+    proc, out = wr.start_background(rig, args, name="cycle")
+    assert wait_until(lambda: b"pid=" in out.read_bytes() or proc.poll() is not None, 150), out.read_bytes()
+    assert proc.poll() is None, out.read_bytes()
+    pid = int(out.read_text().split("pid=")[1].split()[0])
+    return proc, out, pid
+
+
+def go(rig):
+    wr.unix_path(rig, GO_FILE).write_bytes(b"go")
+
+
+def finish_cycle(proc, out, timeout=300):
+    rc = proc.wait(timeout=timeout)
+    return parse_cycle(rc, out.read_bytes(), b"")
+
+
+def parse_cycle(rc, out, err):
+    text = out.decode("utf-8", "replace")
+    assert rc == 0, f"cyclectl failed ({rc}): {text} {err[-2000:]!r}"
+    result = {"changes": [], "controls": [], "trigger": None, "raw": text}
+    for line in text.splitlines():
+        head = line.split(" ", 1)[0]
+        fields = dict(item.split("=", 1) for item in line.split() if "=" in item)
+        if head == "change":
+            result["changes"].append((int(fields["t_ms"]), int(fields["state"]), int(fields["accepted"])))
+        elif head == "control":
+            result["controls"].append(fields)
+        elif line.startswith("pid="):
+            result["pid"] = int(fields["pid"])
+            result["running_ms"] = int(fields["running_ms"])
+        elif line.startswith("trigger="):
+            result["trigger"] = fields["trigger"]
+        elif line.startswith("stopped="):
+            result["stopped"] = fields["stopped"] == "1"
+            result["stop_ms"] = int(fields["stop_ms"])
+        elif line.startswith("exited="):
+            result["exited"] = fields["exited"] == "1"
+            result["exit_code"] = int(fields["exit_code"])
+            result["exit_ms"] = int(fields["exit_ms"])
+    return result
+
+
+def crash_lines(rig, mark):
+    """Lines of the session's stderr (the trace) since `mark` that tell of a process that
+    faulted, or of a fatal error inside the virtual machine."""
+    data = rig.trace.read_bytes()[mark:].decode("latin-1")
+    signs = ("Unhandled exception", "Unhandled page fault", "Unhandled illegal", "Unhandled stack overflow",
+             "wine: Unhandled", "starting debugger", "jvmbridge: FATAL", "A fatal error has been detected",
+             "hs_err_pid")
+    return [line for line in data.splitlines() if any(s in line for s in signs)]
+
+
+# ---------------------------------------------------------------- the log
+
+def known_message(text):
+    return any(p.match(text) for p in MESSAGE_PATTERNS)
+
+
+def _stamp_time(stamp):
+    return datetime.strptime(stamp.strip(), "%m/%d/%y %H:%M:%S")
+
+
+def log_faults(data, exe=EXE):
+    """Every line of the log that is not a whole record of a known message, as (line number,
+    reason, text). An empty list means the log is made of whole records only."""
+    faults = []
+    try:
+        recs = wr.records(data)
+    except AssertionError as error:
+        return [(0, "framing", str(error))]
+    last_time = None
+    after_option = False
+    for number, (stamp, text) in enumerate(recs, 1):
+        if stamp is None:
+            # The class path option ends with its own line feed: its record leaves exactly one
+            # empty line behind it. Nothing else spans lines.
+            if not (after_option and text == ""):
+                faults.append((number, "line without a time stamp", text))
+            after_option = False
+            continue
+        if STAMP_ANYWHERE.search(text):
+            faults.append((number, "a time stamp inside a record", text))
+        when = _stamp_time(stamp)
+        if last_time is not None and when < last_time:
+            faults.append((number, "time stamp goes backwards", stamp + text))
+        last_time = when
+        if after_option:
+            faults.append((number, "class path option without its empty line", text))
+        after_option = text.startswith("-Djava.class.path=")
+        if after_option or text == exe or known_message(text):
+            continue
+        faults.append((number, "unknown message", text))
+    if after_option:
+        faults.append((len(recs), "class path option without its empty line", ""))
+    return faults
+
+
+def runs(data):
+    """The record texts of the log split per start of the service (at each banner); the empty
+    continuation line of the class path option is dropped."""
+    result = []
+    for stamp, text in wr.records(data):
+        if stamp is None:
+            continue
+        if text == BANNER:
+            result.append([])
+        if not result:
+            result.append([])
+        result[-1].append(text)
+    return result
+
+
+def split_run(texts):
+    """(launcher's records, shutdown thread's records) of one run."""
+    launcher = [t for t in texts if t not in SHUTDOWN_THREAD_TEXTS]
+    shutdown = [t for t in texts if t in SHUTDOWN_THREAD_TEXTS]
+    return launcher, shutdown
+
+
+def phase_of(texts):
+    """Where the stop found the launcher, read from the order of the records: "early" (no
+    creation call yet), "creating" (inside JNI_CreateJavaVM), "vm" (the virtual machine existed;
+    "main" once main had been invoked)."""
+    first_stop = next((i for i, t in enumerate(texts) if t in SHUTDOWN_THREAD_TEXTS), None)
+    if first_stop is None:
+        return "none"
+    before = texts[:first_stop]
+    if texts[first_stop] == NO_VM:
+        return "creating" if "Calling createJVM" in before else "early"
+    return "main" if "Invoking main()" in before else "vm"
+
+
+# ---------------------------------------------------------------- drive snapshot
+
+def _churn(rel):
+    """Files in drive_c that others than the service write during a test: only the rig's own
+    directory (C:\\e2e: its tools, the session keeper's lock file, cyclectl's go flag). Measured
+    with Wine 8 over a start/stop cycle with the virtual machine, the end of a session and the
+    start of a new one: none of the other ~800 files of drive_c changed (no temp files under
+    users\\, no logs or caches under windows\\), so nothing else is excused; were a Wine version
+    to write there, the tests would name the file and it would need a look."""
+    return rel.lower().split("/")[0] == "e2e"
+
+
+def snapshot(rig, keep=()):
+    """{relative path: (size, mtime_ns)} of drive_c, without Wine's churn, without the
+    installation tree (C:\\Apps) and without the files in `keep` (relative paths)."""
+    root = wr.unix_path(rig, "C:\\")
+    found = {}
+    for directory, dirs, files in os.walk(root):
+        rel_dir = os.path.relpath(directory, root)
+        rel_dir = "" if rel_dir == "." else rel_dir
+        if rel_dir.lower() == "apps":
+            dirs[:] = []
+            continue
+        for name in files + [d for d in dirs if os.path.islink(os.path.join(directory, d))]:
+            rel = f"{rel_dir}/{name}" if rel_dir else name
+            if _churn(rel) or rel.lower() in keep:
+                continue
+            try:
+                st = os.lstat(os.path.join(directory, name))
+            except FileNotFoundError:
+                continue
+            found[rel] = (st.st_size, st.st_mtime_ns)
+        if rel_dir == "":
+            dirs[:] = [d for d in dirs if d.lower() != "apps"]
+    return found
+
+
+LOG_REL = "windows/temp/velmoraneservice.log"
+
+
+def written_outside(before, after):
+    """Files that appeared, vanished or changed between two snapshots."""
+    changed = sorted(set(before) ^ set(after))
+    changed += sorted(p for p in set(before) & set(after) if before[p] != after[p])
+    return changed
+
+
+def wait_until(predicate, timeout, step=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
+
+
+# ---------------------------------------------------------------- expected records
+
+RUNTIME_FAILED = [
+    ("Trying to load msvcr120.dll at {k}jdk\\jre\\bin\\msvcr120.dll",
+     "Failed to load msvcr120.dll at {k}jdk\\jre\\bin\\msvcr120.dll"),
+    ("Trying to load msvcr100.dll at {k}jdk\\jre\\bin\\default\\msvcr100.dll",
+     "Failed to load msvcr100.dll at {k}jdk\\jre\\bin\\default\\msvcr100.dll"),
+    ("Trying to load msvcr100.dll at {b}jdk\\jre\\bin\\default\\msvcr100.dll",
+     "Failed to load mscvr100.dll at {b}jdk\\jre\\bin\\default\\msvcr100.dll"),
+    ("Trying to load msvcr100.dll at Oracle location {k}jdk\\jre\\bin\\msvcr100.dll",
+     "Failed to load mscvr100.dll at {k}jdk\\jre\\bin\\msvcr100.dll"),
+    ("Trying to load vcruntime140.dll at {k}jdk\\jre\\bin\\vcruntime140.dll",
+     "Failed to load vcruntime140.dll at {k}jdk\\jre\\bin\\vcruntime140.dll"),
+    ("Trying to load vcruntime140.dll at {k}jdk\\bin\\vcruntime140.dll",
+     "Failed to load vcruntime.dll at {k}jdk\\bin\\vcruntime140.dll"),
+]
+JVM_TRYING = [
+    "Trying to load jvm dll at {k}jdk\\jre\\bin\\default\\jvm.dll",
+    "Trying to load jvm.dll at {b}jdk\\jre\\bin\\default\\jvm.dll",
+    "Trying to load jvm.dll at Oracle location {k}jdk\\jre\\bin\\server\\jvm.dll",
+    "Trying to load jvm.dll at OpenJ9 location {k}jdk\\jre\\bin\\j9vm\\jvm.dll",
+    "Trying to load jvm.dll at OpenJ9 VM 17 location {k}jdk\\bin\\j9vm\\jvm.dll",
+]
+CREATE = ["GetProcAddress for JNI_CreateJavaVM", "Calling createJVM", "Completed call to createJVM"]
+STARTED = CREATE + ["Successfully created JVM", f"Found class {MAIN_CLASS}", "Found static method main()",
+                    "Invoking main()"]
+
+
+def _fill(text):
+    return text.format(k=KTR, b=BASE)
+
+
+def expected_launcher(texts, jvm_loads=True):
+    """The launcher's records for the installation at C:\\Apps with the test application's jar
+    in lib\\: the lib entries in the order the log shows them (Wine passes on the order of the
+    Unix directory), no runtime library, and jvm.dll either loading at the first candidate (the
+    bridge; its records go on with STARTED) or at none."""
+    entries = [t[len("File:  "):] for t in texts if t.startswith("File:  ")]
+    lines = [BANNER, "Executable file name:", EXE, f"Name size:  {len(EXE)}", f"Base path '{BASE}'",
+             f"KTR path '{KTR}'", "Includes support for quoted service path (TP-85987)",
+             "Looking for needed jar files in the lib directory", "The lib directory was found"]
+    jars = []
+    for name in entries:
+        lines.append(f"File:  {name}")
+        if len(name) > 4:
+            lines.append(f"Ext:  '{name[-4:]}'")
+            if name.endswith(".jar"):
+                jars.append(f"{BASE}lib\\{name};")
+    lines += ["JVM options:", "-Djdk.nativeDigest=false", "-Djava.class.path=" + "".join(jars)]
+    for trying, failed in RUNTIME_FAILED:
+        lines += [_fill(trying), _fill(failed)]
+    if jvm_loads:
+        return lines + [_fill(JVM_TRYING[0]), f"Success loading jvm.dll at {JVM_WIN}"] + STARTED
+    for index, trying in enumerate(JVM_TRYING):
+        path = _fill(trying).rsplit(" ", 1)[1]
+        lines += [_fill(trying), f"Failed to load jvm.dll at {path}"]
+    return lines
