@@ -151,13 +151,21 @@ const char ANSI_GUARD = (char)0xFD;
 // A wide buffer of exactly PATH_CAPACITY units with guards before and after.
 struct WideGuarded {
     wchar_t all[GUARD + PATH_CAPACITY + GUARD];
-    wchar_t *text(void) { return all + GUARD; }
 };
 
 struct AnsiGuarded {
     char all[GUARD + ANSI_CAPACITY + GUARD];
-    char *text(void) { return all + GUARD; }
 };
+
+wchar_t *inside(WideGuarded *buffer)
+{
+    return buffer->all + GUARD;
+}
+
+char *inside(AnsiGuarded *buffer)
+{
+    return buffer->all + GUARD;
+}
 
 void armGuards(WideGuarded *buffer)
 {
@@ -356,44 +364,44 @@ TEST(BoundsStrings, BoundedOperationsMatchTheirModelAndStayInside)
         // The destination starts as noise, a terminated text or, now and
         // then, a full capacity without any terminator.
         armGuards(&wideActual);
-        fillNoise(&random, wideActual.text(), PATH_CAPACITY);
+        fillNoise(&random, inside(&wideActual), PATH_CAPACITY);
         if (below(&random, 8) != 0) {
             size_t keep = start.size() < PATH_CAPACITY - 1 ? start.size() : PATH_CAPACITY - 1;
-            memcpy(wideActual.text(), start.c_str(), keep * sizeof(wchar_t));
-            wideActual.text()[keep] = L'\0';
+            memcpy(inside(&wideActual), start.c_str(), keep * sizeof(wchar_t));
+            inside(&wideActual)[keep] = L'\0';
         }
         memcpy(wideExpected.all, wideActual.all, sizeof wideActual.all);
 
         int operation = (int)below(&random, 4);
         if (operation == 0) {
-            boundedCopy(wideActual.text(), source.c_str());
-            modelCopy(wideExpected.text(), source.c_str());
+            boundedCopy(inside(&wideActual), source.c_str());
+            modelCopy(inside(&wideExpected), source.c_str());
         } else if (operation == 1) {
             static const size_t COUNTS[] = {0, 1, 20, 30, 32766, 32767, 0x7ffffffe, 0x7fffffff, (size_t)-1,
                                             (size_t)-20, (size_t)-30};
             size_t count = below(&random, 2) ? COUNTS[below(&random, sizeof COUNTS / sizeof COUNTS[0])]
                                              : below(&random, source.size() + 40);
             SCOPED_TRACE("count " + std::to_string(count));
-            boundedPrefixCopy(wideActual.text(), source.c_str(), count);
-            modelPrefixCopy(wideExpected.text(), source.c_str(), count);
+            boundedPrefixCopy(inside(&wideActual), source.c_str(), count);
+            modelPrefixCopy(inside(&wideExpected), source.c_str(), count);
         } else if (operation == 2) {
-            boundedAppend(wideActual.text(), source.c_str());
-            modelAppend(wideExpected.text(), source.c_str());
+            boundedAppend(inside(&wideActual), source.c_str());
+            modelAppend(inside(&wideExpected), source.c_str());
         } else {
             // joinPath's directory is always a terminated path buffer.
             std::wstring dir = modelCopied(start);
             std::wstring suffix = source.substr(0, below(&random, 2) ? 40 : source.size());
-            bool fitted = joinPath(wideActual.text(), dir.c_str(), suffix.c_str());
-            modelCopy(wideExpected.text(), dir.c_str());
-            modelAppend(wideExpected.text(), suffix.c_str());
+            bool fitted = joinPath(inside(&wideActual), dir.c_str(), suffix.c_str());
+            modelCopy(inside(&wideExpected), dir.c_str());
+            modelAppend(inside(&wideExpected), suffix.c_str());
             EXPECT_EQ(fitted, dir.size() + suffix.size() < PATH_CAPACITY);
         }
         SCOPED_TRACE("operation " + std::to_string(operation) + ", source length " + std::to_string(source.size()));
         ASSERT_TRUE(guardsIntact(&wideActual));
         // Nothing past the terminator changes either, as with the SDK's calls.
         ASSERT_EQ(memcmp(wideActual.all, wideExpected.all, sizeof wideActual.all), 0)
-            << "result length " << wcsnlen(wideActual.text(), PATH_CAPACITY) << ", model "
-            << wcsnlen(wideExpected.text(), PATH_CAPACITY);
+            << "result length " << wcsnlen(inside(&wideActual), PATH_CAPACITY) << ", model "
+            << wcsnlen(inside(&wideExpected), PATH_CAPACITY);
     }
 }
 
@@ -413,16 +421,16 @@ TEST(BoundsStrings, AnsiCopyFillsNoMoreThanItsCapacity)
                                                      : 1 + below(&random, 400));
         SCOPED_TRACE("capacity " + std::to_string(capacity) + ", source length " + std::to_string(source.size()));
         armGuards(&ansiActual, capacity);
-        memset(ansiActual.text(), 'n', capacity);
+        memset(inside(&ansiActual), 'n', capacity);
         if (whole)
-            ansiCopy(source.c_str(), ansiActual.text());
+            ansiCopy(source.c_str(), inside(&ansiActual));
         else
-            ansiCopyN(source.c_str(), ansiActual.text(), capacity);
+            ansiCopyN(source.c_str(), inside(&ansiActual), capacity);
         ASSERT_TRUE(guardsIntact(&ansiActual, capacity));
-        ASSERT_TRUE(terminatedWithin(ansiActual.text(), capacity));
+        ASSERT_TRUE(terminatedWithin(inside(&ansiActual), capacity));
         std::string expected = modelAnsi(source.c_str(), capacity);
-        ASSERT_EQ(strlen(ansiActual.text()), expected.size());
-        ASSERT_EQ(std::string(ansiActual.text()), expected);
+        ASSERT_EQ(strlen(inside(&ansiActual)), expected.size());
+        ASSERT_EQ(std::string(inside(&ansiActual)), expected);
         if (whole && expected != modelAnsi(source.c_str(), 2 * PATH_CAPACITY + 1))
             doubleByteCuts++;
     }
@@ -443,15 +451,15 @@ TEST(BoundsStrings, ModifiedUtf8AppendsWholeCharactersWithinCapacity)
         std::wstring source = randomText(&random, randomLength(&random, capacity + 8));
         size_t used = below(&random, capacity);
         armGuards(&ansiActual, capacity);
-        memset(ansiActual.text(), 'p', capacity);
-        ansiActual.text()[used] = '\0';
+        memset(inside(&ansiActual), 'p', capacity);
+        inside(&ansiActual)[used] = '\0';
         bool whole = false;
         std::string expected = std::string(used, 'p') + modelUtf8(source, capacity - 1 - used, &whole);
         SCOPED_TRACE("capacity " + std::to_string(capacity) + ", used " + std::to_string(used));
-        ASSERT_EQ(appendModifiedUtf8(ansiActual.text(), capacity, source.c_str()), whole);
+        ASSERT_EQ(appendModifiedUtf8(inside(&ansiActual), capacity, source.c_str()), whole);
         ASSERT_TRUE(guardsIntact(&ansiActual, capacity));
-        ASSERT_TRUE(terminatedWithin(ansiActual.text(), capacity));
-        ASSERT_EQ(std::string(ansiActual.text()), expected);
+        ASSERT_TRUE(terminatedWithin(inside(&ansiActual), capacity));
+        ASSERT_EQ(std::string(inside(&ansiActual)), expected);
     }
 }
 
@@ -716,11 +724,11 @@ std::wstring bounded(const std::wstring &a, const std::wstring &b, const std::ws
                      const std::wstring &d = L"")
 {
     static WideGuarded model;
-    modelCopy(model.text(), a.c_str());
-    modelAppend(model.text(), b.c_str());
-    modelAppend(model.text(), c.c_str());
-    modelAppend(model.text(), d.c_str());
-    return model.text();
+    modelCopy(inside(&model), a.c_str());
+    modelAppend(inside(&model), b.c_str());
+    modelAppend(inside(&model), c.c_str());
+    modelAppend(inside(&model), d.c_str());
+    return inside(&model);
 }
 
 TEST_F(BoundsClassPath, RandomListingsAndOverrides)
