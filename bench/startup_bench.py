@@ -54,6 +54,46 @@ def report(name, values):
           f"min={min(values):8.1f}  max={max(values):8.1f}")
 
 
+def lay_out(session, build, jars):
+    """Compiles the host and the driver into the session, lays out the installation
+    (lib\\ with `jars` jar files, the bridge as jvm.dll, main returning at once) and
+    installs the service. Returns the jvm.dll path for the host."""
+    tools = wr.unix_path(session, wr.TOOLS_DIR)
+    compile_windows(REPO / "bench" / "startup_host.c", tools / "startup_host.exe")
+    compile_windows(REPO / "bench" / "startup_driver.c", tools / "startup_driver.exe")
+
+    base = wr.DEFAULT_DIR + "\\"
+    files = {"lib\\velmorane-testapp.jar": (build / "fixtures" / "javaapp" / "velmorane-testapp.jar").read_bytes()}
+    for i in range(1, jars):
+        files[f"lib\\filler-{i:03d}.jar"] = filler_jar(i)
+    wr.lay_out(session, wr.DEFAULT_EXE, files)
+    jvm = "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll"
+    javaside.install_bridge(wr.unix_path(session, jvm).parent, build / "jvmbridge" / "jvm.dll.so")
+    javaside.write_app_settings(wr.unix_path(session, base), main="return")
+    rc, out = wr.command(session, wr.DEFAULT_EXE, "install")
+    assert rc == 0 and b"installed" in out, out
+    return jvm
+
+
+def measure(session, jvm, rounds, warmup):
+    """Runs the driver for warmup + rounds alternating rounds; returns the figures after
+    the warm-up: {"service": [...], "service-log": [...], "host": [...]} in ms."""
+    base = wr.DEFAULT_DIR + "\\"
+    total = warmup + rounds
+    rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\startup_driver.exe", str(total),
+                                    base + javaside.APP_RECORD, wr.TOOLS_DIR + "\\startup_host.exe",
+                                    jvm, base], timeout=total * 120, name="driver")
+    text = out.decode(errors="replace")
+    figures = {"service": [], "service-log": [], "host": []}
+    for line in text.splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[0] in figures and int(parts[1]) >= warmup:
+            figures[parts[0]].append(float(parts[2]))
+    if rc != 0 or not figures["service"] or not figures["host"]:
+        sys.exit(f"driver failed (exit {rc}):\n{text}\n{err.decode(errors='replace')}")
+    return figures
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.environ.get("VELMORANE_BUILD", str(REPO / "build")))
@@ -74,33 +114,8 @@ def main():
     try:
         # No service trace in this session: both sides run with WINEDEBUG=-all.
         wr.set_service_env(session, {"WINEDEBUG": "-all"})
-        tools = wr.unix_path(session, wr.TOOLS_DIR)
-        compile_windows(REPO / "bench" / "startup_host.c", tools / "startup_host.exe")
-        compile_windows(REPO / "bench" / "startup_driver.c", tools / "startup_driver.exe")
-
-        base = wr.DEFAULT_DIR + "\\"
-        files = {"lib\\velmorane-testapp.jar": (build / "fixtures" / "javaapp" / "velmorane-testapp.jar").read_bytes()}
-        for i in range(1, options.jars):
-            files[f"lib\\filler-{i:03d}.jar"] = filler_jar(i)
-        wr.lay_out(session, wr.DEFAULT_EXE, files)
-        jvm = "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll"
-        javaside.install_bridge(wr.unix_path(session, jvm).parent, build / "jvmbridge" / "jvm.dll.so")
-        javaside.write_app_settings(wr.unix_path(session, base), main="return")
-        rc, out = wr.command(session, wr.DEFAULT_EXE, "install")
-        assert rc == 0 and b"installed" in out, out
-
-        rounds = options.warmup + options.rounds
-        rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\startup_driver.exe", str(rounds),
-                                        base + javaside.APP_RECORD, wr.TOOLS_DIR + "\\startup_host.exe",
-                                        jvm, base], timeout=rounds * 120, name="driver")
-        text = out.decode(errors="replace")
-        figures = {"service": [], "service-log": [], "host": []}
-        for line in text.splitlines():
-            parts = line.split()
-            if len(parts) == 3 and parts[0] in figures and int(parts[1]) >= options.warmup:
-                figures[parts[0]].append(float(parts[2]))
-        if rc != 0 or not figures["service"] or not figures["host"]:
-            sys.exit(f"driver failed (exit {rc}):\n{text}\n{err.decode(errors='replace')}")
+        jvm = lay_out(session, build, options.jars)
+        figures = measure(session, jvm, options.rounds, options.warmup)
 
         print(f"start request -> Java main entered; lib\\ with {options.jars} jars; "
               f"{options.rounds} rounds after {options.warmup} warm-up, alternating")
