@@ -312,6 +312,18 @@ def runs(data):
     return result
 
 
+def runs_at(data, ends):
+    """The record texts of each cycle, cut at the log sizes `ends` taken after each cycle: a stop
+    can come before the launcher's first record (the banner), so the banner can't tell the
+    cycles apart."""
+    result = []
+    start = 0
+    for end in ends:
+        result.append([text for stamp, text in wr.records(data[start:end]) if stamp is not None])
+        start = end
+    return result
+
+
 def split_run(texts):
     """(launcher's records, shutdown thread's records) of one run."""
     launcher = [t for t in texts if t not in SHUTDOWN_THREAD_TEXTS]
@@ -320,12 +332,14 @@ def split_run(texts):
 
 
 def phase_of(texts):
-    """Where the stop found the launcher, read from the order of the records: "early" (no
-    creation call yet), "creating" (inside JNI_CreateJavaVM), "vm" (the virtual machine existed;
+    """Where the stop found the launcher, read from the order of the records: "before-banner"
+    (the launcher had not logged yet), "early" (no creation call yet), "creating" (inside JNI_CreateJavaVM), "vm" (the virtual machine existed;
     "main" once main had been invoked)."""
     first_stop = next((i for i, t in enumerate(texts) if t in SHUTDOWN_THREAD_TEXTS), None)
     if first_stop is None:
         return "none"
+    if first_stop == 0:
+        return "before-banner"
     before = texts[:first_stop]
     if texts[first_stop] == NO_VM:
         return "creating" if "Calling createJVM" in before else "early"
