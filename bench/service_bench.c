@@ -12,6 +12,8 @@
  *       STOP and the end of the process. The service's installation has no
  *       jvm.dll: "idle" is its launcher having logged its last failed library
  *       and ended, the moment just before a virtual machine would be created.
+ *       WINEPREFIX (the session's prefix, a Unix path) picks out the service's
+ *       Unix process for the kernel's count of its resident pages.
  *   service_bench stop ROUNDS RECORD_FILE
  *       the service with the benchmark application: start, wait until its main
  *       is entered, then STOP -> SERVICE_STOPPED; the application records how
