@@ -13,4 +13,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # A persistent server keeps back-to-back runs from racing its shutdown.
 wineserver -p </dev/null >/dev/null 2>&1
+# When the session is new, its helper processes start now, without the
+# caller's descriptors: a helper holding the caller's pipe would keep, for
+# instance, ctest waiting for that pipe to close long after the test ended.
+wineboot </dev/null >/dev/null 2>&1
 exec wine "$@"
