@@ -7,9 +7,6 @@
 
 #include "service/service.h"
 
-static wchar_t modulePath[MODULE_PATH_CAPACITY];
-static wchar_t quotedPath[QUOTED_PATH_CAPACITY];
-
 // The service name in the ANSI code page, for the console. Without memory for
 // it the lines are printed without the name.
 static const char *narrowServiceName(void)
@@ -25,7 +22,7 @@ static const char *narrowServiceName(void)
 
 // The registered command line is the path between quotes, so that it stays
 // one path when a directory name has blanks in it.
-static void quoteModulePath(void)
+static void quoteModulePath(const wchar_t *modulePath, wchar_t *quotedPath)
 {
     size_t length = wcsnlen(modulePath, MODULE_PATH_CAPACITY - 1);
     quotedPath[0] = L'"';
@@ -36,6 +33,11 @@ static void quoteModulePath(void)
 
 void installService(void)
 {
+    // On the stack: only this command needs them, and the running service's
+    // memory stays free of them.
+    wchar_t modulePath[MODULE_PATH_CAPACITY];
+    wchar_t quotedPath[QUOTED_PATH_CAPACITY];
+
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
     if (manager == NULL)
         return;
@@ -45,7 +47,7 @@ void installService(void)
         CloseServiceHandle(manager);
         return;
     }
-    quoteModulePath();
+    quoteModulePath(modulePath, quotedPath);
 
     SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
