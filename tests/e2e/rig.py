@@ -234,6 +234,17 @@ def scmctl(rig, *args, timeout=90):
     return run(rig, [TOOLS_DIR + "\\scmctl.exe"] + list(args), timeout=timeout, name="scmctl")
 
 
+def scmctl_asking(rig, *args, timeout=90):
+    """scmctl for a question that changes nothing (query, qc, wait). scmctl always prints
+    its answer; a run with no output at all means the program never ran (seen once when
+    Wine failed to start it), so such a run is tried once more."""
+    rc, out, err = scmctl(rig, *args, timeout=timeout)
+    if rc != 0 and out == b"":
+        time.sleep(0.5)
+        rc, out, err = scmctl(rig, *args, timeout=timeout)
+    return rc, out, err
+
+
 def _parse_status(line):
     fields = dict(item.split("=", 1) for item in line.split())
     return {k: int(v, 0) for k, v in fields.items() if k in STATUS_FIELDS or k in ("pid", "t")}
@@ -241,7 +252,7 @@ def _parse_status(line):
 
 def query(rig):
     """The service's status record with its pid, or None when the service does not exist."""
-    rc, out, _ = scmctl(rig, "query", SERVICE)
+    rc, out, _ = scmctl_asking(rig, "query", SERVICE)
     text = out.decode().strip()
     if rc != 0:
         assert "error=1060" in text, text
@@ -250,7 +261,7 @@ def query(rig):
 
 
 def query_config(rig):
-    rc, out, _ = scmctl(rig, "qc", SERVICE)
+    rc, out, _ = scmctl_asking(rig, "qc", SERVICE)
     if rc != 0:
         return None
     text = out.decode("utf-8").replace("\r\n", "\n")
@@ -277,8 +288,8 @@ def control(rig, code):
 
 
 def wait_state(rig, state, timeout_ms=30000):
-    rc, out, _ = scmctl(rig, "wait", SERVICE, str(state), str(timeout_ms), timeout=timeout_ms / 1000 + 60)
-    assert rc == 0, f"service did not reach state {state}: {out!r}"
+    rc, out, err = scmctl_asking(rig, "wait", SERVICE, str(state), str(timeout_ms), timeout=timeout_ms / 1000 + 60)
+    assert rc == 0, f"service did not reach state {state}: rc={rc} {out!r} {err[-800:]!r}"
     return _parse_status(out.decode().splitlines()[0])
 
 
