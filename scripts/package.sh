@@ -5,10 +5,13 @@
 #   Velmorane\README.txt      the operator's short guide
 #   Velmorane\lib\            empty: the application's jar files go here
 #   Velmorane\plugins\        empty
-# The zip holds explicit entries for the two empty directories.
+# The zip holds explicit entries for the two empty directories. Beside it,
+# dist/SHA256SUMS lists the checksums of the release files.
 #
 # Environment: BUILD_DIR (default: build), DIST_DIR (default: dist),
-# VELMORANE_SKIP_BUILD=1 to package what BUILD_DIR already holds.
+# VELMORANE_SKIP_BUILD=1 to package what BUILD_DIR already holds, and the
+# signing key of scripts/sign.sh (VELMORANE_SIGN_PKCS12, ...): the shipped
+# executables are signed when it is given, and left unsigned otherwise.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
@@ -25,18 +28,22 @@ fi
 stage="$(mktemp -d /tmp/velmorane-package-XXXXXX)"
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/Velmorane/lib" "$stage/Velmorane/plugins"
-cp "$build/bin/VelmoraneService.exe" "$stage/Velmorane/"
+executables=(VelmoraneService.exe)
+for exe in "${executables[@]}"; do cp "$build/bin/$exe" "$stage/Velmorane/"; done
+"$root/scripts/sign.sh" "${executables[@]/#/$stage/Velmorane/}"
 # Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.
 sed -e 's/\r*$/\r/' -e "s/@VERSION@/$version/" "$root/packaging/README.txt" >"$stage/Velmorane/README.txt"
 
-# Same bytes for the same inputs: fixed times, fixed order, no extra attributes.
+# Same bytes for the same inputs: fixed times, fixed order, no extra attributes
+# (unless signed: a signature holds the time it was made).
 stamp="$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)"
 find "$stage/Velmorane" -exec env TZ=UTC touch -h -d "@$stamp" {} +
 
 mkdir -p "$dist"
 zip_path="$dist/VelmoraneService-$version.zip"
 rm -f "$zip_path"
-(cd "$stage" && TZ=UTC zip -q -X "$zip_path" Velmorane/ Velmorane/VelmoraneService.exe Velmorane/README.txt \
+(cd "$stage" && TZ=UTC zip -q -X "$zip_path" Velmorane/ "${executables[@]/#/Velmorane/}" Velmorane/README.txt \
   Velmorane/lib/ Velmorane/plugins/)
 echo "$zip_path"
+"$root/scripts/sign.sh" --sums "$dist"
 unzip -l "$zip_path"

@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 wine64-tools libwine-dev
   openjdk-17-jdk-headless googletest
-  zip unzip locales
+  zip unzip locales osslsigncode openssl
   clang-14 libclang-rt-14-dev
 )
 
