@@ -22,7 +22,6 @@ REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
 EXE = BUILD / "bin" / "VelmoraneService.exe"
 PASSWORD = "test pass: 'quoted' $HOME"
-SIGN_VARS = ("VELMORANE_SIGN_PKCS12", "VELMORANE_SIGN_PASSWORD", "VELMORANE_SIGN_TIMESTAMP_URL")
 SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10/11
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
@@ -64,12 +63,9 @@ def keys(tmp_path_factory):
             "-CAcreateserial", "-extfile", keys / "leaf.ext", "-out", keys / "leaf.pem")
     openssl("pkcs12", "-export", "-inkey", keys / "leaf.key", "-in", keys / "leaf.pem",
             "-out", keys / "signer.p12", "-passout", f"pass:{PASSWORD}")
-    return {"root": root, "other root": make_root(keys, "other root"),
-            "env": dict(clean_env(), VELMORANE_SIGN_PKCS12=str(keys / "signer.p12"), VELMORANE_SIGN_PASSWORD=PASSWORD)}
-
-
-def clean_env():
-    return {k: v for k, v in os.environ.items() if k not in SIGN_VARS}
+    env = {k: v for k, v in os.environ.items() if not k.startswith("VELMORANE_SIGN_")}
+    env.update(VELMORANE_SIGN_PKCS12=str(keys / "signer.p12"), VELMORANE_SIGN_PASSWORD=PASSWORD)
+    return {"root": root, "other root": make_root(keys, "other root"), "env": env}
 
 
 @pytest.fixture(scope="module")
