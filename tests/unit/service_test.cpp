@@ -26,6 +26,7 @@ std::wstring registeredName;
 bool failRegister;
 bool failCreateEvent;
 bool failLauncherThread;
+LONG launcherStarts;
 LPTHREAD_START_ROUTINE shutdownStandIn;
 const SERVICE_STATUS_HANDLE FAKE_STATUS_HANDLE = (SERVICE_STATUS_HANDLE)0x5eed;
 
@@ -80,6 +81,7 @@ HANDLE WINAPI fakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
                                LPVOID parameter, DWORD flags, LPDWORD id)
 {
     if (routine == launcherThread) {
+        InterlockedIncrement(&launcherStarts);
         if (failLauncherThread) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return NULL;
@@ -115,6 +117,7 @@ protected:
         reports.clear();
         registeredHandler = NULL;
         failRegister = failCreateEvent = failLauncherThread = false;
+        launcherStarts = 0;
         shutdownStandIn = NULL;
         jvmHandle = NULL;
     }
@@ -201,6 +204,7 @@ TEST_F(ServiceTest, StopAndShutdownReportTheSameSequence)
         // The shutdown thread ran: without a virtual machine it says so.
         EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"No Java VM was created, shutdown() not called"}));
         EXPECT_EQ(stopEvent, (HANDLE)NULL);
+        EXPECT_EQ(launcherStarts, 1);
         CloseHandle(serviceThread);
         serviceThread = NULL;
     }
@@ -254,7 +258,8 @@ TEST_F(ServiceTest, HandlerThatCannotBeRegisteredEndsWithoutReports)
 }
 
 // Without a stop event the service could not be stopped: it reports itself
-// stopped at once, with the reason as its exit code, and starts nothing.
+// stopped at once, with the reason as its exit code, starts no launcher and
+// retires the log as on every other way out.
 TEST_F(ServiceTest, StopEventThatCannotBeCreatedStopsTheService)
 {
     failCreateEvent = true;
@@ -266,6 +271,9 @@ TEST_F(ServiceTest, StopEventThatCannotBeCreatedStopsTheService)
     EXPECT_EQ(actual[1].dwCurrentState, (DWORD)SERVICE_STOPPED);
     EXPECT_EQ(actual[1].dwControlsAccepted, 0u);
     EXPECT_EQ(actual[1].dwWin32ExitCode, (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(launcherStarts, 0);
+    logWrite("late record\n");
+    EXPECT_EQ(testLogText(), "");
 }
 
 TEST_F(ServiceTest, LauncherThatCannotStartLeavesTheServiceRunningAndStoppable)

@@ -1,0 +1,158 @@
+// Library probing on installation paths near the system's limit, where some
+// candidates no longer fit their buffer. Such paths exist only in memory here:
+// the library loader is replaced for the whole test program (through its
+// import slot) and forwards to the system unless a probe test is running.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/paths.h"
+#include "launcher/probe.h"
+#include "log/log.h"
+#include "test_support.h"
+
+namespace {
+
+typedef HMODULE(WINAPI *LoadLibraryWFunction)(LPCWSTR);
+
+bool scriptingLoads;
+std::vector<std::wstring> requestedLibraries;
+std::vector<std::wstring> loadableLibraries;
+const HMODULE FAKE_MODULE = (HMODULE)0x7e570000;
+
+} // namespace
+
+extern "C" {
+
+HMODULE WINAPI probeLoadLibraryW(LPCWSTR path)
+{
+    if (!scriptingLoads)
+        return ((LoadLibraryWFunction)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW"))(
+            path);
+    std::wstring requested(path, wcsnlen(path, PATH_CAPACITY));
+    requestedLibraries.push_back(requested);
+    for (const std::wstring &loadable : loadableLibraries)
+        if (requested == loadable)
+            return FAKE_MODULE;
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return NULL;
+}
+
+void *__imp_LoadLibraryW = (void *)probeLoadLibraryW;
+
+} // extern "C"
+
+namespace {
+
+struct Candidate {
+    bool fromBasePath; // else the KTR path
+    const wchar_t *suffix;
+    const char *tryingLine;
+    const char *failureLine;
+};
+
+// Both lists in the order they are tried: the runtime library's, then the
+// virtual machine library's. The first of each is the one the path stage
+// prepared from the KTR path.
+const Candidate CANDIDATES[] = {
+    {false, L"jdk\\jre\\bin\\msvcr120.dll", "Trying to load msvcr120.dll at ", "Failed to load msvcr120.dll at "},
+    {false, L"jdk\\jre\\bin\\default\\msvcr100.dll", "Trying to load msvcr100.dll at ",
+     "Failed to load msvcr100.dll at "},
+    {true, L"jdk\\jre\\bin\\default\\msvcr100.dll", "Trying to load msvcr100.dll at ",
+     "Failed to load mscvr100.dll at "},
+    {false, L"jdk\\jre\\bin\\msvcr100.dll", "Trying to load msvcr100.dll at Oracle location ",
+     "Failed to load mscvr100.dll at "},
+    {false, L"jdk\\jre\\bin\\vcruntime140.dll", "Trying to load vcruntime140.dll at ",
+     "Failed to load vcruntime140.dll at "},
+    {false, L"jdk\\bin\\vcruntime140.dll", "Trying to load vcruntime140.dll at ", "Failed to load vcruntime.dll at "},
+    {false, L"jdk\\jre\\bin\\default\\jvm.dll", "Trying to load jvm dll at ", "Failed to load jvm.dll at "},
+    {true, L"jdk\\jre\\bin\\default\\jvm.dll", "Trying to load jvm.dll at ", "Failed to load jvm.dll at "},
+    {false, L"jdk\\jre\\bin\\server\\jvm.dll", "Trying to load jvm.dll at Oracle location ",
+     "Failed to load jvm.dll at "},
+    {false, L"jdk\\jre\\bin\\j9vm\\jvm.dll", "Trying to load jvm.dll at OpenJ9 location ",
+     "Failed to load jvm.dll at "},
+    {false, L"jdk\\bin\\j9vm\\jvm.dll", "Trying to load jvm.dll at OpenJ9 VM 17 location ",
+     "Failed to load jvm.dll at "},
+};
+
+std::string narrow(const std::wstring &text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// The long run of one letter in each path shortened, so that a failure reads.
+std::vector<std::string> squeezed(std::vector<std::string> lines)
+{
+    for (std::string &line : lines) {
+        size_t first = line.find("kkkk");
+        if (first != std::string::npos) {
+            size_t end = line.find_first_not_of('k', first);
+            if (end == std::string::npos)
+                end = line.size();
+            line.replace(first, end - first, "<" + std::to_string(end - first) + " k>");
+        }
+    }
+    return lines;
+}
+
+class LibraryProbe : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        scriptingLoads = false;
+        requestedLibraries.clear();
+        loadableLibraries.clear();
+    }
+};
+
+// A candidate that does not fit is logged, cut, as a failed attempt and never
+// loaded, even where a library would load from the cut path: that path may
+// name some other library. Every candidate that fits is tried as usual.
+TEST_F(LibraryProbe, CandidateThatDoesNotFitIsAFailedAttemptWithoutALoad)
+{
+    // KTR paths of 32736 characters (the longest executable path) and of 32734,
+    // where KTR path + "jdk\jre\bin\default\msvcr100.dll" just fits.
+    const size_t ktrLengths[] = {32736, 32734};
+    for (size_t ktrLength : ktrLengths) {
+        std::wstring ktr = L"C:\\" + std::wstring(ktrLength - 4, L'k') + L"\\";
+        std::wstring base = ktr + L"Velmorane\\";
+        useTestLog();
+        boundedCopy(executablePath, (base + L"VelmoraneService.exe").c_str());
+        deriveInstallationPaths();
+        useTestLog();
+
+        std::vector<std::string> lines;
+        std::vector<std::string> tried;
+        size_t cut = 0;
+        for (const Candidate &candidate : CANDIDATES) {
+            std::wstring path = (candidate.fromBasePath ? base : ktr) + candidate.suffix;
+            if (path.size() < PATH_CAPACITY) {
+                tried.push_back(narrow(path));
+            } else {
+                path.resize(PATH_CAPACITY - 1);
+                loadableLibraries.push_back(path);
+                cut++;
+            }
+            lines.push_back(candidate.tryingLine + narrow(path));
+            lines.push_back(candidate.failureLine + narrow(path));
+        }
+        ASSERT_EQ(cut, ktrLength == 32736 ? 3u : 2u);
+
+        scriptingLoads = true;
+        probeRuntimeLibrary();
+        EXPECT_EQ(probeJvmLibrary(), (HMODULE)NULL) << ktrLength;
+        scriptingLoads = false;
+        std::vector<std::string> requested;
+        for (const std::wstring &path : requestedLibraries)
+            requested.push_back(narrow(path));
+        EXPECT_EQ(squeezed(requested), squeezed(tried)) << ktrLength;
+        EXPECT_EQ(squeezed(testLogMessages()), squeezed(lines)) << ktrLength;
+        requestedLibraries.clear();
+        loadableLibraries.clear();
+    }
+}
+
+} // namespace
