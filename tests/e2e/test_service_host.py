@@ -10,6 +10,7 @@ import time
 import pytest
 
 import rig as wr
+import test_jvm as java  # the Java side's lay-out, for a shutdown() that holds the stop
 
 INSTALLED = b"VelmoraneService installed successfully\r\n"
 EXISTS = b"VelmoraneService already exists.\r\n"
@@ -123,14 +124,30 @@ def test_uninstall_when_not_installed_prints_nothing(host):
     assert wr.command(host, wr.DEFAULT_EXE, "uninstall") == (0, b"")
 
 
-def test_uninstall_while_running_keeps_the_service(host):
-    install(host)
-    wr.start(host)
-    wr.wait_state(host, wr.SERVICE_RUNNING)
+# Every state but STOPPED counts as running. A shutdown() that sleeps holds the service in
+# STOP_PENDING: the stop sequence waits for it (at most 20 s).
+@pytest.mark.parametrize("state", [wr.SERVICE_RUNNING, wr.SERVICE_STOP_PENDING])
+def test_uninstall_while_running_keeps_the_service(host, state):
+    if state == wr.SERVICE_RUNNING:
+        install(host)
+        wr.start(host)
+        wr.wait_state(host, wr.SERVICE_RUNNING)
+    else:
+        inst = java.lay_out(host, shutdown="sleep", shutdown_seconds=15)
+        java.start(host, inst, "Invoking main()")
+        # The control returns only when the handler does, after shutdown().
+        controller, _ = wr.start_background(host, [wr.TOOLS_DIR + "\\scmctl.exe", "control", wr.SERVICE, "1"],
+                                            name="control")
+        wr.wait_state(host, wr.SERVICE_STOP_PENDING)
     assert wr.command(host, wr.DEFAULT_EXE, "uninstall") == (0, STILL_RUNNING)
-    assert wr.query(host)["state"] == wr.SERVICE_RUNNING
+    assert wr.query(host)["state"] == state
     assert wr.query_config(host) is not None
-    stop(host)
+    if state == wr.SERVICE_RUNNING:
+        stop(host)
+    else:
+        wr.wait_state(host, wr.SERVICE_STOPPED, 40000)
+        controller.wait(timeout=60)
+        assert ("shutdown", "sleep 15") in inst.app_events()
     assert wr.command(host, wr.DEFAULT_EXE, "uninstall") == (0, REMOVED)
 
 
