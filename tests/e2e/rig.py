@@ -36,10 +36,17 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
 from types import SimpleNamespace
+
+# The suites' shared equipment: the log's texts (logtexts) and the Java side (javaside).
+TESTS = Path(__file__).resolve().parents[1]
+for _shared in (TESTS / "common", TESTS / "fixtures"):
+    if str(_shared) not in sys.path:
+        sys.path.insert(0, str(_shared))
 
 SERVICE = "VelmoraneService"
 EXE_NAME = "VelmoraneService.exe"

@@ -12,16 +12,15 @@ on the file existing.
 """
 
 import os
-import sys
 import time
 from pathlib import Path
 
 import pytest
 
+import logtexts as lt
 import rig as wr
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "fixtures"))
-from javaside import STANDIN_RECORD, created_calls, read_lines  # noqa: E402
+from javaside import STANDIN_RECORD, created_calls, read_lines
+from logtexts import LIB_FOUND, LIB_MISSING, LOOKING, NEITHER, file_names, lib_lines
 
 # The build tree: VELMORANE_BUILD, else the parent of VELMORANE_BIN, else build/.
 BUILD_DIR = Path(os.environ.get("VELMORANE_BUILD")
@@ -30,43 +29,10 @@ STANDINS = BUILD_DIR / "fixtures" / "standins"
 
 BASE = "C:\\Apps\\Velmorane\\"
 KTR = "C:\\Apps\\"
-TP_LINE = "Includes support for quoted service path (TP-85987)"
-VLJVMDLL_LINE = "Will load jvm based on VLJVMDLL environment variable"
-LOOKING = "Looking for needed jar files in the lib directory"
-LIB_FOUND = "The lib directory was found"
-LIB_MISSING = "The lib directory was not found, trying plugins"
-NEITHER = "Unable to find lib or plugins direcotry so the classpath may be invalid."
-OPTIONS_HEAD = ["JVM options:", "-Djdk.nativeDigest=false"]
-CREATE_FAILED_M3 = ["GetProcAddress for JNI_CreateJavaVM", "Calling createJVM", "Completed call to createJVM",
-                    "Can't create Java VM.  Return code -3"]
-
-# Runtime library candidates: (relative path, directory it hangs off, trying, success, failure).
-RUNTIME = [
-    ("jdk\\jre\\bin\\msvcr120.dll", KTR, "Trying to load msvcr120.dll at %s",
-     "Success loading msvcr120.dll at %s", "Failed to load msvcr120.dll at %s"),
-    ("jdk\\jre\\bin\\default\\msvcr100.dll", KTR, "Trying to load msvcr100.dll at %s",
-     None, "Failed to load msvcr100.dll at %s"),
-    ("jdk\\jre\\bin\\default\\msvcr100.dll", BASE, "Trying to load msvcr100.dll at %s",
-     "Success loading msvcr100.dll at %s", "Failed to load mscvr100.dll at %s"),
-    ("jdk\\jre\\bin\\msvcr100.dll", KTR, "Trying to load msvcr100.dll at Oracle location %s",
-     "Success loading msvcr100.dll at %s", "Failed to load mscvr100.dll at %s"),
-    ("jdk\\jre\\bin\\vcruntime140.dll", KTR, "Trying to load vcruntime140.dll at %s",
-     "Success loading vcruntime140.dll at %s", "Failed to load vcruntime140.dll at %s"),
-    ("jdk\\bin\\vcruntime140.dll", KTR, "Trying to load vcruntime140.dll at %s",
-     "Success loading vcruntime140.dll at %s", "Failed to load vcruntime.dll at %s"),
-]
-
-# Virtual machine library candidates: (relative path, directory, trying line).
-JVM = [
-    ("jdk\\jre\\bin\\default\\jvm.dll", KTR, "Trying to load jvm dll at %s"),
-    ("jdk\\jre\\bin\\default\\jvm.dll", BASE, "Trying to load jvm.dll at %s"),
-    ("jdk\\jre\\bin\\server\\jvm.dll", KTR, "Trying to load jvm.dll at Oracle location %s"),
-    ("jdk\\jre\\bin\\j9vm\\jvm.dll", KTR, "Trying to load jvm.dll at OpenJ9 location %s"),
-    ("jdk\\bin\\j9vm\\jvm.dll", KTR, "Trying to load jvm.dll at OpenJ9 VM 17 location %s"),
-]
-JVM_FAILED = "Failed to load jvm.dll at %s"
-JVM_SUCCESS = "Success loading jvm.dll at %s"
-LAST_JVM_FAILURE = JVM_FAILED % (KTR + JVM[-1][0])
+CREATE_FAILED_M3 = lt.CREATE + [lt.CREATE_FAILED % -3]
+RUNTIME = [(rel, KTR if off_ktr else BASE) for rel, off_ktr, *_ in lt.RUNTIME]
+JVM = [(rel, KTR if off_ktr else BASE) for rel, off_ktr, _ in lt.JVM]
+LAST_JVM_FAILURE = lt.jvm_lines(BASE, KTR)[-1]
 
 
 OTHER_DIR = "C:\\Other"
@@ -97,41 +63,18 @@ def jvm_dll(kind="jvm-eversion"):
 
 
 def first_stage(exe=wr.DEFAULT_EXE, base=BASE, ktr=KTR):
-    return ["***** Velmorane Windows service starting *****", "Executable file name:", exe,
-            f"Name size:  {len(exe)}", f"Base path '{base}'", f"KTR path '{ktr}'", TP_LINE]
+    return lt.first_stage(exe, base, ktr)
 
 
-def runtime_lines(found=None, base=BASE, ktr=KTR):
-    """The runtime probe's lines when candidate `found` (1-based) is the first that loads;
-    None: none loads."""
-    lines = []
-    for number, (rel, root, trying, success, failure) in enumerate(RUNTIME, 1):
-        path = (ktr if root == KTR else base) + rel
-        lines.append(trying % path)
-        if number == found:
-            if success:
-                lines.append(success % path)
-            return lines
-        lines.append(failure % path)
-    return lines
+def runtime_lines(found=None):
+    return lt.runtime_lines(BASE, KTR, found)
 
 
-def jvm_lines(found=None, first=None, base=BASE, ktr=KTR):
-    """The virtual machine probe's lines when candidate `found` loads; `first` replaces the
-    path of candidate 1 (the "VLJVMDLL" value)."""
-    lines = []
-    for number, (rel, root, trying) in enumerate(JVM, 1):
-        path = first if number == 1 and first is not None else (ktr if root == KTR else base) + rel
-        lines.append(trying % path)
-        if number == found:
-            return lines + [JVM_SUCCESS % path]
-        lines.append(JVM_FAILED % path)
-    return lines
+def jvm_lines(found=None, first=None):
+    return lt.jvm_lines(BASE, KTR, found, first)
 
 
-def option_lines(class_path):
-    """The two option records; the class path option's own line feed leaves an empty line."""
-    return OPTIONS_HEAD + ["-Djava.class.path=" + class_path, ""]
+option_lines = lt.option_lines
 
 
 def run_service(host, files=None, env=None, last=LAST_JVM_FAILURE, exe=wr.DEFAULT_EXE):
@@ -173,26 +116,9 @@ def class_path_stage(lines):
     """The lines of the class path stage: from its first line to the empty line after the
     class path option."""
     start = lines.index(LOOKING)
-    end = lines.index("JVM options:", start)
+    end = lines.index(lt.OPTIONS_HEAD, start)
     assert lines[end + 3] == "", lines[end:end + 4]
     return lines[start:end + 4]
-
-
-def lib_lines(names, base=BASE):
-    """Expected lines and class path for lib\\ entries returned in the order `names`."""
-    lines, class_path = [], ""
-    for name in names:
-        lines.append(f"File:  {name}")
-        if len(name) > 4:
-            lines.append(f"Ext:  '{name[-4:]}'")
-            if name.endswith(".jar"):
-                class_path += f"{base}lib\\{name};"
-        # Names of 4 characters or fewer get no further line.
-    return lines, class_path
-
-
-def file_names(lines):
-    return [line[len("File:  "):] for line in lines if line.startswith("File:  ")]
 
 
 def expect_lib_stage(lines, entries, base=BASE):
@@ -212,7 +138,7 @@ def test_worked_example_line_for_line(host):
     lines = run_service(host, {"lib\\a.jar": b"PK", "lib\\readme.txt": b"text"})
     order = file_names(lines)
     assert sorted(order) == [".", "..", "a.jar", "readme.txt"]
-    expected_lib, class_path = lib_lines(order)
+    expected_lib, class_path = lib_lines(order, BASE)
     assert class_path == "C:\\Apps\\Velmorane\\lib\\a.jar;"
     # No Java runtime in this tree: every candidate fails and the launcher ends there.
     assert lines == (first_stage() + [LOOKING, LIB_FOUND] + expected_lib
@@ -252,7 +178,7 @@ def plugin_blocks(stage):
     tuple of a "Sub file:" line and its "*** Jar file:" line if any."""
     blocks = {}
     i = stage.index(LIB_MISSING) + 1
-    end = stage.index("JVM options:")
+    end = stage.index(lt.OPTIONS_HEAD)
     while i < end:
         assert stage[i].startswith("File:  "), stage[i:]
         name = stage[i][len("File:  "):]
@@ -317,7 +243,7 @@ def test_class_path_override_with_lib(host):
     order = file_names(stage)
     assert sorted(order) == [".", "..", "a.jar", "b.txt", "c.jar"]
     # The search runs and logs as without the variable; only the option shows the value.
-    expected, _ = lib_lines(order)
+    expected, _ = lib_lines(order, BASE)
     assert stage == [LOOKING, LIB_FOUND] + expected + option_lines(CLASS_PATH_VALUE)
 
 
@@ -375,10 +301,10 @@ def test_no_java_runtime_at_all(host):
     assert probe == runtime_lines() + jvm_lines()
     assert len([line for line in probe if line.startswith("Failed to load")]) == 11
     # The exact misspellings of the failure lines.
-    assert probe[5] == "Failed to load mscvr100.dll at C:\\Apps\\Velmorane\\jdk\\jre\\bin\\default\\msvcr100.dll"
-    assert probe[7] == "Failed to load mscvr100.dll at C:\\Apps\\jdk\\jre\\bin\\msvcr100.dll"
-    assert probe[11] == "Failed to load vcruntime.dll at C:\\Apps\\jdk\\bin\\vcruntime140.dll"
-    assert probe[12] == "Trying to load jvm dll at C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll"
+    assert probe[5] == lt.FAILED_MSCVR100 % "C:\\Apps\\Velmorane\\jdk\\jre\\bin\\default\\msvcr100.dll"
+    assert probe[7] == lt.FAILED_MSCVR100 % "C:\\Apps\\jdk\\jre\\bin\\msvcr100.dll"
+    assert probe[11] == lt.FAILED_VCRUNTIME % "C:\\Apps\\jdk\\bin\\vcruntime140.dll"
+    assert probe[12] == lt.TRY_JVM_FIRST % "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll"
 
 
 @pytest.mark.parametrize("found", range(1, 7))
@@ -397,10 +323,10 @@ def test_runtime_found_at_candidate_two_has_no_success_line(host):
     lines = run_service(host, {"lib": None, KTR + "jdk\\jre\\bin\\default\\msvcr100.dll": runtime_dll()})
     probe = lines[lines.index("-Djava.class.path=") + 2:]
     assert probe[:4] == [
-        "Trying to load msvcr120.dll at C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll",
-        "Failed to load msvcr120.dll at C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll",
-        "Trying to load msvcr100.dll at C:\\Apps\\jdk\\jre\\bin\\default\\msvcr100.dll",
-        "Trying to load jvm dll at C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
+        lt.TRY_MSVCR120 % "C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll",
+        lt.FAILED_MSVCR120 % "C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll",
+        lt.TRY_MSVCR100 % "C:\\Apps\\jdk\\jre\\bin\\default\\msvcr100.dll",
+        lt.TRY_JVM_FIRST % "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
     ]
 
 
@@ -413,13 +339,13 @@ def test_openj9_17_layout(host):
     probe = lines[lines.index("-Djava.class.path=") + 2:]
     assert probe == runtime_lines(6) + jvm_lines(5) + CREATE_FAILED_M3
     assert len([line for line in probe if line.startswith("Failed to load")]) == 5 + 4
-    assert probe[-5] == "Success loading jvm.dll at C:\\Apps\\jdk\\bin\\j9vm\\jvm.dll"
+    assert probe[-5] == lt.LOADED_JVM % "C:\\Apps\\jdk\\bin\\j9vm\\jvm.dll"
 
 
 @pytest.mark.parametrize("found", range(1, 6))
 def test_jvm_library_found_at_each_candidate(host, found):
     files = {"lib": None}
-    for rel, root, _ in JVM[found - 1:]:
+    for rel, root in JVM[found - 1:]:
         files[root + rel] = jvm_dll()
     lines = run_service(host, files, last=CREATE_FAILED_M3[-1])
     probe = lines[lines.index("-Djava.class.path=") + 2:]
@@ -432,12 +358,12 @@ def test_jvm_library_in_oracle_layout(host):
     lines = run_service(host, files, last=CREATE_FAILED_M3[-1])
     probe = lines[lines.index("-Djava.class.path=") + 2:]
     assert probe == runtime_lines(4) + [
-        "Trying to load jvm dll at C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
-        "Failed to load jvm.dll at C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
-        "Trying to load jvm.dll at C:\\Apps\\Velmorane\\jdk\\jre\\bin\\default\\jvm.dll",
-        "Failed to load jvm.dll at C:\\Apps\\Velmorane\\jdk\\jre\\bin\\default\\jvm.dll",
-        "Trying to load jvm.dll at Oracle location C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll",
-        "Success loading jvm.dll at C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll",
+        lt.TRY_JVM_FIRST % "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
+        lt.FAILED_JVM % "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
+        lt.TRY_JVM % "C:\\Apps\\Velmorane\\jdk\\jre\\bin\\default\\jvm.dll",
+        lt.FAILED_JVM % "C:\\Apps\\Velmorane\\jdk\\jre\\bin\\default\\jvm.dll",
+        lt.TRY_JVM_ORACLE % "C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll",
+        lt.LOADED_JVM % "C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll",
     ] + CREATE_FAILED_M3
 
 
@@ -457,13 +383,13 @@ def test_vljvmdll_naming_a_library_that_loads(host):
              # The fixed first candidate is there too, but the value replaces it.
              KTR + "jdk\\jre\\bin\\default\\jvm.dll": jvm_dll("jvm-noexport")}
     lines = run_service(host, files, env={"VLJVMDLL": value}, last=CREATE_FAILED_M3[-1])
-    assert lines[:8] == first_stage() + [VLJVMDLL_LINE]
+    assert lines[:8] == first_stage() + [lt.VLJVMDLL_LINE]
     assert lines[8] == LOOKING
     probe = lines[lines.index("-Djava.class.path=") + 2:]
     # The runtime library path still comes from the KTR path.
     assert probe == runtime_lines() + [
-        "Trying to load jvm dll at C:\\Other\\vm\\jvm.dll",
-        "Success loading jvm.dll at C:\\Other\\vm\\jvm.dll",
+        lt.TRY_JVM_FIRST % "C:\\Other\\vm\\jvm.dll",
+        lt.LOADED_JVM % "C:\\Other\\vm\\jvm.dll",
     ] + CREATE_FAILED_M3
 
 
@@ -477,7 +403,7 @@ def test_vljvmdll_naming_a_library_that_does_not_load(host, content):
     if content is not None:
         files[value] = content
     lines = run_service(host, files, env={"VLJVMDLL": value}, last=CREATE_FAILED_M3[-1])
-    assert lines[:8] == first_stage() + [VLJVMDLL_LINE]
+    assert lines[:8] == first_stage() + [lt.VLJVMDLL_LINE]
     probe = lines[lines.index("-Djava.class.path=") + 2:]
     assert probe == runtime_lines() + jvm_lines(3, first=value) + CREATE_FAILED_M3
     assert not any("C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll" in line for line in lines)

@@ -3,24 +3,23 @@ Manager, with the Linux HotSpot behind jvm.dll (the bridge) or a stand-in DLL in
 
 The installation is C:\Apps\Velmorane\VelmoraneService.exe with the virtual machine
 library at the first candidate, C:\Apps\jdk\jre\bin\default\jvm.dll. The launcher's
-records from "Success loading jvm.dll at ..." on are compared whole: nothing else may log
-in between. The test application records what main received and what shutdown did.
+records from "Success loading jvm.dll at ..." on are split per thread (logtexts.split) and
+each thread's compared whole. The test application records what main received and what
+shutdown did.
 
 The equipment comes from the build tree: VELMORANE_BUILD names it (default: build/ of the
 repository), VELMORANE_BIN its bin directory. A missing piece fails the test.
 """
 
 import os
-import sys
 import time
 from pathlib import Path
 
 import pytest
 
+import javaside
+import logtexts as lt
 import rig as wr
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "fixtures"))
-import javaside  # noqa: E402
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
@@ -31,15 +30,9 @@ BRIDGE = BUILD / "jvmbridge" / "jvm.dll.so"
 JARS = BUILD / "fixtures" / "javaapp"
 STANDINS = BUILD / "fixtures" / "standins"
 
-MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
 JVM_WIN = "jdk\\jre\\bin\\default\\jvm.dll"
-
-CREATE = ["GetProcAddress for JNI_CreateJavaVM", "Calling createJVM", "Completed call to createJVM"]
-CREATED = CREATE + ["Successfully created JVM", f"Found class {MAIN_CLASS}"]
-STARTED = CREATED + ["Found static method main()", "Invoking main()"]
-SHUTDOWN_DONE = [f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
-NO_VM = "No Java VM was created, shutdown() not called"
-NO_EXPORT = "Can't find JNI_CreateJavaVM in jvm.dll"
+STARTED = lt.STARTED
+SHUTDOWN_DONE = lt.SHUTDOWN_DONE
 
 
 @pytest.fixture
@@ -105,14 +98,19 @@ def as_logged(text):
     return text.encode("cp1252").decode("latin-1")
 
 
-def vm_stage(rig, inst):
-    """The launcher's records after the virtual machine library loaded (or, with none, after
-    the last failed candidate), shutdown thread's records included."""
+def vm_stage(rig, inst, whole=False):
+    """(the launcher's records after the virtual machine library loaded (or, with none, after
+    the last failed candidate), the shutdown thread's records). Those the launcher writes
+    after main returned are left out unless `whole` (see logtexts.up_to_main). The shutdown
+    thread's records come after the launcher's up to main."""
     lines = wr.texts(wr.log_bytes(rig))
-    for head in (as_logged(f"Success loading jvm.dll at {inst.jvm}"),
-                 as_logged(f"Failed to load jvm.dll at {inst.ktr}jdk\\bin\\j9vm\\jvm.dll")):
+    for head in (as_logged(lt.LOADED_JVM % inst.jvm), as_logged(lt.jvm_lines(inst.base, inst.ktr)[-1])):
         if head in lines:
-            return lines[lines.index(head) + 1:]
+            lines = lines[lines.index(head) + 1:]
+            launcher, shutdown = lt.split(lines)
+            cut = lt.up_to_main(launcher)
+            assert lines[:len(cut) + len(shutdown)] == cut + shutdown, lines
+            return (launcher if whole else cut), shutdown
     raise AssertionError(f"no end of the library probe in {lines!r}")
 
 
@@ -156,9 +154,9 @@ def app_detail(inst, key):
 # Wine's ControlService refuses SERVICE_CONTROL_SHUTDOWN (error 87), so only STOP can be sent.
 def test_main_blocks_until_shutdown_is_called(jvm_host):
     inst = lay_out(jvm_host)
-    mark, pid = start(jvm_host, inst, "Invoking main()")
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "block"))
-    assert vm_stage(jvm_host, inst) == STARTED
+    assert vm_stage(jvm_host, inst) == (STARTED, [])
 
     # main stays inside the virtual machine, on the launcher thread, while the service runs.
     time.sleep(1)
@@ -166,7 +164,7 @@ def test_main_blocks_until_shutdown_is_called(jvm_host):
     assert ("main", "unblocked") not in inst.app_events()
 
     stop(jvm_host, pid, mark)
-    assert vm_stage(jvm_host, inst) == STARTED + SHUTDOWN_DONE
+    assert vm_stage(jvm_host, inst) == (STARTED, SHUTDOWN_DONE)
     events = inst.app_events()
     assert ("shutdown", "return") in events
     assert ("main", "unblocked") in events
@@ -176,7 +174,7 @@ def test_main_blocks_until_shutdown_is_called(jvm_host):
 
 def test_main_receives_the_installation_base_and_the_options(jvm_host):
     inst = lay_out(jvm_host, jars=("velmorane-testapp.jar",))
-    mark, pid = start(jvm_host, inst, "Invoking main()")
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "block"))
 
     assert app_detail(inst, "main arg-count") == ["1"]
@@ -216,7 +214,7 @@ def test_non_ascii_installation_reaches_main_as_text(jvm_host, non_ascii_tree):
     # Characters of the ANSI code page, so that the class path (ANSI) still names the jar.
     inst = lay_out(jvm_host, ktr=non_ascii_tree)
     argument = "installbase=" + non_ascii_tree + "Velmorane\\\n"
-    mark, pid = start(jvm_host, inst, "Invoking main()")
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "block"))
     assert app_detail(inst, "main arg") == [argument]
     # NewStringUTF got modified UTF-8 (for these characters the same as UTF-8).
@@ -224,18 +222,19 @@ def test_non_ascii_installation_reaches_main_as_text(jvm_host, non_ascii_tree):
                if line.startswith("NewStringUTF ")]
     assert strings == [argument.encode("utf-8")]
     stop(jvm_host, pid, mark)
-    assert vm_stage(jvm_host, inst) == STARTED + SHUTDOWN_DONE
+    assert vm_stage(jvm_host, inst) == (STARTED, SHUTDOWN_DONE)
 
 
 def test_main_returning_at_once_leaves_the_service_running(jvm_host):
     inst = lay_out(jvm_host, main="return")
-    mark, pid = start(jvm_host, inst, "Invoking main()")
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "return"))
     time.sleep(1)
     assert wr.query(jvm_host)["state"] == wr.SERVICE_RUNNING
     assert [r[1] for _, r in wr.status_reports(jvm_host, mark)] == [2, 4]
     stop(jvm_host, pid, mark)
-    assert vm_stage(jvm_host, inst) == STARTED + SHUTDOWN_DONE
+    # main returned before the stop: the launcher's records after it are all there.
+    assert vm_stage(jvm_host, inst, whole=True) == (STARTED + lt.MAIN_RETURNED, SHUTDOWN_DONE)
     assert ("shutdown", "return") in inst.app_events()
 
 
@@ -244,9 +243,9 @@ def test_main_returning_at_once_leaves_the_service_running(jvm_host):
 STOP_CASES = [
     # id, jar, settings, log lines of the shutdown thread, application events after the stop
     ("shutdown-throws", "velmorane-testapp.jar", {"shutdown": "throw"},
-     ["Call to shutdown() resulted in exception"] + SHUTDOWN_DONE, ("shutdown", "throw")),
+     [lt.SHUTDOWN_THREW] + SHUTDOWN_DONE, ("shutdown", "throw")),
     ("no-shutdown-method", "velmorane-noshutdown.jar", {},
-     [f"No shutdown() method found for {MAIN_CLASS}"], None),
+     [lt.NO_SHUTDOWN % lt.MAIN_CLASS], None),
 ]
 
 
@@ -254,10 +253,10 @@ STOP_CASES = [
                          ids=[c[0] for c in STOP_CASES])
 def test_stop_with_the_application_running(jvm_host, jar, settings, stop_lines, app_event):
     inst = lay_out(jvm_host, jars=(jar,), **settings)
-    mark, pid = start(jvm_host, inst, "Invoking main()")
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "block"))
     stop(jvm_host, pid, mark)
-    assert vm_stage(jvm_host, inst) == STARTED + stop_lines
+    assert vm_stage(jvm_host, inst) == (STARTED, stop_lines)
     if app_event is not None:
         assert app_event in inst.app_events()
     else:
@@ -269,15 +268,14 @@ def test_stop_with_the_application_running(jvm_host, jar, settings, stop_lines, 
 FAILURE_CASES = [
     # id, jars, vm, launcher's last records, shutdown thread's records at the stop
     ("main-class-missing", ("velmorane-other.jar",), "bridge",
-     CREATE + ["Successfully created JVM", f"Can't find class {MAIN_CLASS}"],
-     [f"Can't find class {MAIN_CLASS}"]),
+     lt.CREATE + [lt.CREATED_JVM, lt.NO_CLASS % lt.MAIN_CLASS], [lt.NO_CLASS % lt.MAIN_CLASS]),
     ("main-missing", ("velmorane-nomain.jar",), "bridge",
-     CREATED + ["Can't find main()"], SHUTDOWN_DONE),
+     lt.CREATED + [lt.NO_MAIN], SHUTDOWN_DONE),
     ("no-export", ("velmorane-testapp.jar",), "jvm-noexport",
-     ["GetProcAddress for JNI_CreateJavaVM", NO_EXPORT], [NO_VM]),
+     [lt.GET_CREATE, lt.NO_EXPORT], [lt.NO_VM]),
     ("negative-result", ("velmorane-testapp.jar",), "jvm-eversion",
-     CREATE + ["Can't create Java VM.  Return code -3"], [NO_VM]),
-    ("no-jvm-library", ("velmorane-testapp.jar",), None, [], [NO_VM]),
+     lt.CREATE + [lt.CREATE_FAILED % -3], [lt.NO_VM]),
+    ("no-jvm-library", ("velmorane-testapp.jar",), None, [], [lt.NO_VM]),
 ]
 
 
@@ -288,14 +286,14 @@ def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_
     if launch_lines:
         mark, pid = start(jvm_host, inst, launch_lines[-1])
     else:
-        mark, pid = start(jvm_host, inst, f"Failed to load jvm.dll at {inst.ktr}jdk\\bin\\j9vm\\jvm.dll")
+        mark, pid = start(jvm_host, inst, lt.jvm_lines(inst.base, inst.ktr)[-1])
     # The launcher has ended; the service runs on without it.
     time.sleep(1)
-    assert vm_stage(jvm_host, inst) == launch_lines
+    assert vm_stage(jvm_host, inst) == (launch_lines, [])
     assert wr.query(jvm_host)["state"] == wr.SERVICE_RUNNING
     assert [r[1] for _, r in wr.status_reports(jvm_host, mark)] == [2, 4]
     stop(jvm_host, pid, mark)
-    assert vm_stage(jvm_host, inst) == launch_lines + stop_lines
+    assert vm_stage(jvm_host, inst) == (launch_lines, stop_lines)
     if vm in ("jvm-eversion",):
         assert [c["result"] for c in javaside.created_calls(inst.vm_lines())] == [-3]
     if vm == "bridge":
@@ -305,10 +303,10 @@ def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_
 def test_stop_while_the_vm_is_being_created(jvm_host):
     # The stand-in holds JNI_CreateJavaVM for 15 s; the stop must not wait for it.
     inst = lay_out(jvm_host, vm="jvm-slow", standin_delay_ms=15000)
-    mark, pid = start(jvm_host, inst, "Calling createJVM")
+    mark, pid = start(jvm_host, inst, lt.CALLING_CREATE)
     assert wr.wait_for_file_text(inst.vm_record, b"delay_ms=15000", 30)
     stop(jvm_host, pid, mark)
-    assert vm_stage(jvm_host, inst) == ["GetProcAddress for JNI_CreateJavaVM", "Calling createJVM", NO_VM]
+    assert vm_stage(jvm_host, inst) == (lt.CREATE[:2], [lt.NO_VM])
     # The process ended inside the creation call.
     assert [c["result"] for c in javaside.created_calls(inst.vm_lines())] == [None]
 
@@ -317,7 +315,7 @@ def test_stop_while_the_vm_is_being_created(jvm_host):
 
 def test_shutdown_longer_than_the_wait_is_cut_off(jvm_host):
     inst = lay_out(jvm_host, shutdown="sleep", shutdown_seconds=45)
-    mark, pid = start(jvm_host, inst, "Invoking main()")
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "block"))
     watcher, out = wr.start_background(jvm_host, [wr.TOOLS_DIR + "\\scmctl.exe", "watch", wr.SERVICE,
                                                   str(wr.SERVICE_STOPPED), "90000"], name="watch")
@@ -341,6 +339,6 @@ def test_shutdown_longer_than_the_wait_is_cut_off(jvm_host):
     assert wr.process_exited(jvm_host, pid), "the process outlived SERVICE_STOPPED"
     assert [r[1] for _, r in wr.status_reports(jvm_host, mark)] == [2, 4, 3, 3, 1]
     # shutdown() was still sleeping when the process ended.
-    assert vm_stage(jvm_host, inst) == STARTED
+    assert vm_stage(jvm_host, inst) == (STARTED, [])
     assert ("shutdown", "sleep 45") in inst.app_events()
     assert ("shutdown", "return") not in inst.app_events()

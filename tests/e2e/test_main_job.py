@@ -14,13 +14,13 @@ from pathlib import Path
 
 import pytest
 
+import logtexts as lt
 import rig as wr
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
 NEEDED = ("bin/VelmoraneService.exe", "bin/holdfile.exe", "bin/scmctl.exe", "jvmbridge/jvm.dll.so",
           "examples/velmorane-example.jar")
-MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
 
 
 def run_main_job(demo_dir):
@@ -94,27 +94,22 @@ def test_log_shows_one_start_and_one_stop(demo):
     demo_dir, _ = demo
     log = (demo_dir / "prefix" / "drive_c" / "windows" / "temp" / "velmoraneservice.log").read_bytes()
     texts = wr.texts(log)
-    exe = "C:\\Apps\\Velmorane\\VelmoraneService.exe"
+    ktr = "C:\\Apps\\"
+    base = ktr + "Velmorane\\"
     # A fresh prefix on every run: one start only.
-    assert texts.count("***** Velmorane Windows service starting *****") == 1
-    assert texts[:16] == [
-        "***** Velmorane Windows service starting *****", "Executable file name:", exe,
-        f"Name size:  {len(exe)}", "Base path 'C:\\Apps\\Velmorane\\'", "KTR path 'C:\\Apps\\'",
-        "Includes support for quoted service path (TP-85987)",
-        "Looking for needed jar files in the lib directory", "The lib directory was found",
-        "File:  .", "File:  ..", "File:  velmorane-example.jar", "Ext:  '.jar'",
-        "JVM options:", "-Djdk.nativeDigest=false",
-        "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\velmorane-example.jar;"]
-    jvm = "C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll"
-    wr.assert_subsequence(texts, [
-        "Trying to load jvm dll at C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll",
-        f"Trying to load jvm.dll at Oracle location {jvm}",
-        f"Success loading jvm.dll at {jvm}",
-        "Successfully created JVM",
-        f"Found class {MAIN_CLASS}",
-        "Found static method main()",
-        "Invoking main()"])
-    assert texts[-3:] == ["Invoking main()", f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
+    assert texts.count(lt.BANNER) == 1
+    entries, class_path = lt.lib_lines([".", "..", "velmorane-example.jar"], base)
+    assert class_path == base + "lib\\velmorane-example.jar;"
+    assert texts[:16] == (lt.first_stage(base + wr.EXE_NAME, base, ktr) + [lt.LOOKING, lt.LIB_FOUND] + entries
+                          + lt.option_lines(class_path, continuation=False))
+    # The example's jvm.dll stands at the third candidate, the server VM.
+    wr.assert_subsequence(texts, lt.jvm_lines(base, ktr)[:1] + lt.jvm_lines(base, ktr, found=3)[-2:]
+                          + lt.STARTED[3:])
+    # main returns at once; the stop's records come after all of the launcher's.
+    launcher, shutdown = lt.split(texts)
+    assert texts == launcher + shutdown
+    assert launcher[-1 - len(lt.MAIN_RETURNED):] == [lt.INVOKING_MAIN] + lt.MAIN_RETURNED
+    assert shutdown == lt.SHUTDOWN_DONE
 
 
 def test_main_job_leaves_a_directory_it_did_not_make(scratch):

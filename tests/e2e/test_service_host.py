@@ -9,6 +9,7 @@ import time
 
 import pytest
 
+import logtexts as lt
 import rig as wr
 import test_jvm as java  # the Java side's lay-out, for a shutdown() that holds the stop
 
@@ -17,14 +18,9 @@ EXISTS = b"VelmoraneService already exists.\r\n"
 STILL_RUNNING = b"VelmoraneService is still running.\r\n"
 REMOVED = b"VelmoraneService removed successfully\r\n"
 
-BANNER = "***** Velmorane Windows service starting *****"
-TP_LINE = "Includes support for quoted service path (TP-85987)"
-VLJVMDLL_LINE = "Will load jvm based on VLJVMDLL environment variable"
-
-
-def first_stage(exe_path, base, ktr):
-    return [BANNER, "Executable file name:", exe_path, f"Name size:  {len(exe_path)}",
-            f"Base path '{base}'", f"KTR path '{ktr}'", TP_LINE]
+BANNER = lt.BANNER
+TP_LINE = lt.TP_LINE
+first_stage = lt.first_stage
 
 
 def run_once(host, *start_args):
@@ -263,7 +259,7 @@ def test_first_stage_log_lines(host, exe_path, base, ktr):
     data = wr.log_bytes(host)
     recs = wr.records(data)
     assert [t for _, t in recs[:7]] == first_stage(exe_path, base, ktr)
-    assert VLJVMDLL_LINE not in [t for _, t in recs]
+    assert lt.VLJVMDLL_LINE not in [t for _, t in recs]
     for stamp, _ in recs[:7]:
         assert stamp is not None and len(stamp) == 18
     # The stamps are local time; Wine's local time is the host's.
@@ -276,7 +272,7 @@ def test_vljvmdll_override_line_follows_the_first_stage(host):
     install(host)
     run_once(host)
     lines = wr.texts(wr.log_bytes(host))
-    assert lines[:8] == first_stage(wr.DEFAULT_EXE, "C:\\Apps\\Velmorane\\", "C:\\Apps\\") + [VLJVMDLL_LINE]
+    assert lines[:8] == first_stage(wr.DEFAULT_EXE, "C:\\Apps\\Velmorane\\", "C:\\Apps\\") + [lt.VLJVMDLL_LINE]
 
 
 def test_vljvmdll_defined_empty(host):

@@ -23,9 +23,9 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
-sys.path.insert(0, str(HERE.parent / "fixtures"))
+import rig as wr  # noqa: E402  (puts tests/common and tests/fixtures on the path)
 import javaside  # noqa: E402
-import rig as wr  # noqa: E402
+import logtexts as lt  # noqa: E402
 
 REPO = HERE.parents[1]
 BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
@@ -39,7 +39,6 @@ KTR = "C:\\Apps\\"
 BASE = KTR + "Velmorane\\"
 EXE = BASE + wr.EXE_NAME
 JVM_WIN = KTR + "jdk\\jre\\bin\\default\\jvm.dll"
-MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
 
 # The bound of the stop: the handler's 20000 ms wait, plus a margin for the reports and a
 # loaded machine. Beyond it a cycle counts as a hang.
@@ -47,53 +46,6 @@ STOP_BOUND_MS = 20000
 STOP_MARGIN_MS = 10000
 EXIT_MARGIN_MS = 15000
 
-BANNER = "***** Velmorane Windows service starting *****"
-NO_VM = "No Java VM was created, shutdown() not called"
-SHUTDOWN_DONE = [f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
-SHUTDOWN_THREAD_TEXTS = {
-    NO_VM, "AttachCurrentThread failed", f"No shutdown() method found for {MAIN_CLASS}",
-    "Call to shutdown() resulted in exception", f"Shutdown method called on class {MAIN_CLASS}",
-    "Detached thread",
-}
-
-# Every message the service logs, as a pattern of the whole record text ("%s" and "%d"
-# become .+ and -?\d+). The bare "%s" records (the executable path, the class path option)
-# are checked apart.
-MESSAGES = [
-    BANNER, "Executable file name:", "Name size:  %d", "Base path '%s'", "KTR path '%s'",
-    "Includes support for quoted service path (TP-85987)",
-    "Will load jvm based on VLJVMDLL environment variable",
-    "VLJVMDLL environment variable is longer than %d characters and is ignored",
-    "Looking for needed jar files in the lib directory", "The lib directory was found",
-    "File:  %s", "Ext:  '%s'", "The lib directory was not found, trying plugins", "Now searching %s",
-    "Sub file:  %s", "*** Jar file:  %s",
-    "Unable to find lib or plugins direcotry so the classpath may be invalid.",
-    "Can't convert the VLCLASSPATH environment variable, it is ignored",
-    "JVM options:", "-Djdk.nativeDigest=false",
-    "Trying to load msvcr120.dll at %s", "Success loading msvcr120.dll at %s", "Failed to load msvcr120.dll at %s",
-    "Trying to load msvcr100.dll at %s", "Success loading msvcr100.dll at %s", "Failed to load msvcr100.dll at %s",
-    "Failed to load mscvr100.dll at %s", "Trying to load msvcr100.dll at Oracle location %s",
-    "Trying to load vcruntime140.dll at %s", "Success loading vcruntime140.dll at %s",
-    "Failed to load vcruntime140.dll at %s", "Failed to load vcruntime.dll at %s",
-    "Trying to load jvm dll at %s", "Trying to load jvm.dll at %s", "Trying to load jvm.dll at Oracle location %s",
-    "Trying to load jvm.dll at OpenJ9 location %s", "Trying to load jvm.dll at OpenJ9 VM 17 location %s",
-    "Failed to load jvm.dll at %s", "Success loading jvm.dll at %s",
-    "Can't allocate the JVM options", "GetProcAddress for JNI_CreateJavaVM", "Can't find JNI_CreateJavaVM in jvm.dll",
-    "Calling createJVM", "Completed call to createJVM", "Can't create Java VM.  Return code %d",
-    "Successfully created JVM", "Can't find class %s", "Found class %s", "Can't find main()",
-    "Found static method main()", "Invoking main()",
-    NO_VM, "AttachCurrentThread failed", "No shutdown() method found for %s",
-    "Call to shutdown() resulted in exception", "Shutdown method called on class %s", "Detached thread",
-]
-
-
-def _pattern(message):
-    parts = re.split(r"(%s|%d)", message)
-    body = "".join(".+" if p == "%s" else r"-?\d+" if p == "%d" else re.escape(p) for p in parts)
-    return re.compile(body + r"\Z")
-
-
-MESSAGE_PATTERNS = [_pattern(m) for m in MESSAGES]
 STAMP_ANYWHERE = re.compile(r"\d\d/\d\d/\d\d \d\d:\d\d:\d\d ")
 
 
@@ -254,10 +206,6 @@ def crash_lines(rig, mark):
 
 # ---------------------------------------------------------------- the log
 
-def known_message(text):
-    return any(p.match(text) for p in MESSAGE_PATTERNS)
-
-
 def _stamp_time(stamp):
     return datetime.strptime(stamp.strip(), "%m/%d/%y %H:%M:%S")
 
@@ -289,7 +237,7 @@ def log_faults(data, exe=EXE):
         if after_option:
             faults.append((number, "class path option without its empty line", text))
         after_option = text.startswith("-Djava.class.path=")
-        if after_option or text == exe or known_message(text):
+        if after_option or text == exe or lt.known_message(text):
             continue
         faults.append((number, "unknown message", text))
     if after_option:
@@ -304,7 +252,7 @@ def runs(data):
     for stamp, text in wr.records(data):
         if stamp is None:
             continue
-        if text == BANNER:
+        if text == lt.BANNER:
             result.append([])
         if not result:
             result.append([])
@@ -324,26 +272,19 @@ def runs_at(data, ends):
     return result
 
 
-def split_run(texts):
-    """(launcher's records, shutdown thread's records) of one run."""
-    launcher = [t for t in texts if t not in SHUTDOWN_THREAD_TEXTS]
-    shutdown = [t for t in texts if t in SHUTDOWN_THREAD_TEXTS]
-    return launcher, shutdown
-
-
 def phase_of(texts):
     """Where the stop found the launcher, read from the order of the records: "before-banner"
     (the launcher had not logged yet), "early" (no creation call yet), "creating" (inside JNI_CreateJavaVM), "vm" (the virtual machine existed;
     "main" once main had been invoked)."""
-    first_stop = next((i for i, t in enumerate(texts) if t in SHUTDOWN_THREAD_TEXTS), None)
+    first_stop = next((i for i in range(len(texts)) if lt.split(texts[:i + 1])[1]), None)
     if first_stop is None:
         return "none"
     if first_stop == 0:
         return "before-banner"
     before = texts[:first_stop]
-    if texts[first_stop] == NO_VM:
-        return "creating" if "Calling createJVM" in before else "early"
-    return "main" if "Invoking main()" in before else "vm"
+    if texts[first_stop] == lt.NO_VM:
+        return "creating" if lt.CALLING_CREATE in before else "early"
+    return "main" if lt.INVOKING_MAIN in before else "vm"
 
 
 # ---------------------------------------------------------------- drive snapshot
@@ -404,58 +345,19 @@ def wait_until(predicate, timeout, step=0.05):
 
 # ---------------------------------------------------------------- expected records
 
-RUNTIME_FAILED = [
-    ("Trying to load msvcr120.dll at {k}jdk\\jre\\bin\\msvcr120.dll",
-     "Failed to load msvcr120.dll at {k}jdk\\jre\\bin\\msvcr120.dll"),
-    ("Trying to load msvcr100.dll at {k}jdk\\jre\\bin\\default\\msvcr100.dll",
-     "Failed to load msvcr100.dll at {k}jdk\\jre\\bin\\default\\msvcr100.dll"),
-    ("Trying to load msvcr100.dll at {b}jdk\\jre\\bin\\default\\msvcr100.dll",
-     "Failed to load mscvr100.dll at {b}jdk\\jre\\bin\\default\\msvcr100.dll"),
-    ("Trying to load msvcr100.dll at Oracle location {k}jdk\\jre\\bin\\msvcr100.dll",
-     "Failed to load mscvr100.dll at {k}jdk\\jre\\bin\\msvcr100.dll"),
-    ("Trying to load vcruntime140.dll at {k}jdk\\jre\\bin\\vcruntime140.dll",
-     "Failed to load vcruntime140.dll at {k}jdk\\jre\\bin\\vcruntime140.dll"),
-    ("Trying to load vcruntime140.dll at {k}jdk\\bin\\vcruntime140.dll",
-     "Failed to load vcruntime.dll at {k}jdk\\bin\\vcruntime140.dll"),
-]
-JVM_TRYING = [
-    "Trying to load jvm dll at {k}jdk\\jre\\bin\\default\\jvm.dll",
-    "Trying to load jvm.dll at {b}jdk\\jre\\bin\\default\\jvm.dll",
-    "Trying to load jvm.dll at Oracle location {k}jdk\\jre\\bin\\server\\jvm.dll",
-    "Trying to load jvm.dll at OpenJ9 location {k}jdk\\jre\\bin\\j9vm\\jvm.dll",
-    "Trying to load jvm.dll at OpenJ9 VM 17 location {k}jdk\\bin\\j9vm\\jvm.dll",
-]
-CREATE = ["GetProcAddress for JNI_CreateJavaVM", "Calling createJVM", "Completed call to createJVM"]
-STARTED = CREATE + ["Successfully created JVM", f"Found class {MAIN_CLASS}", "Found static method main()",
-                    "Invoking main()"]
-
-
-def _fill(text):
-    return text.format(k=KTR, b=BASE)
-
-
 def expected_launcher(texts, jvm_loads=True):
     """The launcher's records for the installation at C:\\Apps with the test application's jar
     in lib\\: the lib entries in the order the log shows them (Wine passes on the order of the
     Unix directory), no runtime library, and jvm.dll either loading at the first candidate (the
     bridge; its records go on with STARTED) or at none."""
-    entries = [t[len("File:  "):] for t in texts if t.startswith("File:  ")]
-    lines = [BANNER, "Executable file name:", EXE, f"Name size:  {len(EXE)}", f"Base path '{BASE}'",
-             f"KTR path '{KTR}'", "Includes support for quoted service path (TP-85987)",
-             "Looking for needed jar files in the lib directory", "The lib directory was found"]
-    jars = []
-    for name in entries:
-        lines.append(f"File:  {name}")
-        if len(name) > 4:
-            lines.append(f"Ext:  '{name[-4:]}'")
-            if name.endswith(".jar"):
-                jars.append(f"{BASE}lib\\{name};")
-    lines += ["JVM options:", "-Djdk.nativeDigest=false", "-Djava.class.path=" + "".join(jars)]
-    for trying, failed in RUNTIME_FAILED:
-        lines += [_fill(trying), _fill(failed)]
-    if jvm_loads:
-        return lines + [_fill(JVM_TRYING[0]), f"Success loading jvm.dll at {JVM_WIN}"] + STARTED
-    for index, trying in enumerate(JVM_TRYING):
-        path = _fill(trying).rsplit(" ", 1)[1]
-        lines += [_fill(trying), f"Failed to load jvm.dll at {path}"]
-    return lines
+    return lt.launcher_run(EXE, BASE, KTR, lt.file_names(texts), jvm_found=1 if jvm_loads else None)
+
+
+def assert_run(texts, shutdown, jvm_loads=True):
+    """One run's records: the launcher's whole run (those after main returned cut off
+    anywhere), and `shutdown`, the shutdown thread's records, after the launcher's up to main."""
+    launcher, theirs = lt.split(texts)
+    launcher = lt.up_to_main(launcher)
+    assert launcher == expected_launcher(texts, jvm_loads)
+    assert theirs == shutdown
+    assert texts[:len(launcher) + len(theirs)] == launcher + theirs

@@ -46,12 +46,12 @@ def test_shutdown_thread_outliving_the_wait_does_not_crash_the_process(host, sec
     data = wr.log_bytes(host)
     assert support.log_faults(data) == []
     [texts] = support.runs(data)
-    launcher, shutdown = support.split_run(texts)
-    assert launcher == support.expected_launcher(texts)
+    launcher, shutdown = support.lt.split(texts)
+    assert support.lt.up_to_main(launcher) == support.expected_launcher(texts)
     print(f"shutdown thread's records: {shutdown}")
     if seconds == 25:
         # It was still asleep when the process ended.
         assert ("shutdown", "return") not in events
         assert shutdown == []
     else:
-        assert shutdown == support.SHUTDOWN_DONE[:len(shutdown)]
+        assert shutdown == support.lt.SHUTDOWN_DONE[:len(shutdown)]

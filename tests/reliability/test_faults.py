@@ -26,7 +26,7 @@ import support
 from support import wr
 
 BOUND_MS = support.STOP_BOUND_MS + support.STOP_MARGIN_MS
-LAST_PROBE_LINE = f"Failed to load jvm.dll at {support.KTR}jdk\\bin\\j9vm\\jvm.dll"
+LAST_PROBE_LINE = support.lt.jvm_lines(support.BASE, support.KTR)[-1]
 
 
 def assert_clean_cycle(host, result, mark, states=(2, 4, 3, 3, 1)):
@@ -77,8 +77,7 @@ def test_jvm_dll_of_random_bytes_is_passed_over(host):
     mark = wr.trace_mark(host)
     result = run_with_go(host, LAST_PROBE_LINE)
     assert_clean_cycle(host, result, mark)
-    texts = single_run(host)
-    assert texts == support.expected_launcher(texts, jvm_loads=False) + [support.NO_VM]
+    support.assert_run(single_run(host), [support.lt.NO_VM], jvm_loads=False)
     assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
 
 
@@ -92,8 +91,7 @@ def test_shutdown_that_never_returns_is_left_behind_after_20_s(host):
     assert result["stop_ms"] >= 19900
     # Wine's SCM gives up on a handler that holds the dispatcher that long.
     assert result["controls"][0]["error"] in ("0", "1053")
-    texts = single_run(host)
-    assert texts == support.expected_launcher(texts)
+    support.assert_run(single_run(host), [])
     assert ("shutdown", "hang") in inst.app_events()
     assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
 
@@ -116,8 +114,7 @@ def test_repeated_stops_while_shutdown_is_slow_run_one_stop_sequence(host):
     # One stop sequence: a later STOP that reaches the handler only repeats the current report.
     assert states[:3] == [2, 4, 3] and states[-1] == 1 and set(states[3:-1]) <= {3}, states
     assert result["stop_ms"] >= 7900
-    texts = single_run(host)
-    assert texts == support.expected_launcher(texts) + support.SHUTDOWN_DONE
+    support.assert_run(single_run(host), support.lt.SHUTDOWN_DONE)
     events = inst.app_events()
     # shutdown() was called once.
     assert len([e for e in events if e[0] == "shutdown" and e[1].startswith("start ")]) == 1
@@ -138,15 +135,14 @@ def test_log_held_open_while_the_jvm_runs_drops_the_shutdown_records(host):
         holders.append((holder, out))
         assert wr.wait_for_file_text(out, b"held"), out.read_bytes()
 
-    result = run_with_go(host, "Invoking main()", between=hold)
+    result = run_with_go(host, support.lt.INVOKING_MAIN, between=hold)
     holder, out = holders[0]
     assert holder.wait(timeout=60) == 0
     assert b"released" in out.read_bytes()
     assert_clean_cycle(host, result, mark)
     # shutdown() ran, but its records met the file held open and were dropped.
     assert ("shutdown", "return") in inst.app_events()
-    texts = single_run(host)
-    assert texts == support.expected_launcher(texts)
+    support.assert_run(single_run(host), [])
     assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
 
 
@@ -163,13 +159,14 @@ def test_log_deleted_while_the_jvm_runs_starts_again_with_whole_records(host):
         rc, out, err = wr.run(host, ["cmd", "/c", "del", wr.LOG_WIN_PATH], name="del")
         assert rc == 0 and not wr.log_path(host).exists(), (out, err)
 
-    result = run_with_go(host, "Invoking main()", between=delete)
+    result = run_with_go(host, support.lt.INVOKING_MAIN, between=delete)
     assert_clean_cycle(host, result, mark)
     old = support.runs(kept[0])
-    assert len(old) == 1 and old[0] == support.expected_launcher(old[0])
+    assert len(old) == 1
+    support.assert_run(old[0], [])
     data = wr.log_bytes(host)
     assert support.log_faults(data) == []
-    assert wr.texts(data) == support.SHUTDOWN_DONE
+    assert support.lt.split(wr.texts(data))[1] == support.lt.SHUTDOWN_DONE
     assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
 
 
@@ -185,7 +182,7 @@ def test_temp_directory_missing_while_the_jvm_runs(host):
         temp.rename(away)
 
     try:
-        result = run_with_go(host, "Invoking main()", between=remove_temp)
+        result = run_with_go(host, support.lt.INVOKING_MAIN, between=remove_temp)
         assert_clean_cycle(host, result, mark)
         # The service made no directory and no file anywhere in its place.
         assert not temp.exists()
@@ -201,7 +198,7 @@ def test_temp_directory_missing_while_the_jvm_runs(host):
     assert ("shutdown", "return") in inst.app_events()
     runs = support.runs(moved)
     assert support.log_faults(moved) == [] and len(runs) == 1
-    assert runs[0] == support.expected_launcher(runs[0])
+    support.assert_run(runs[0], [])
     before = {p.replace("windows/temp/", "windows/temp.reliability-away/"): v for p, v in before.items()}
     assert support.written_outside(before, after) == []
 
@@ -230,7 +227,7 @@ def test_end_of_the_wine_session_leaves_no_service_process(host):
     inst = support.lay_out(host)
     before = support.snapshot(host, keep={support.LOG_REL})
     wr.start(host)
-    assert wr.wait_for_log(host, "Invoking main()", timeout=120)
+    assert wr.wait_for_log(host, support.lt.INVOKING_MAIN, timeout=120)
     assert support.wait_until(lambda: ("main", "block") in inst.app_events(), 60)
     services = [p for p in _prefix_processes(host) if wr.EXE_NAME in p[1]]
     assert services, _prefix_processes(host)
@@ -241,8 +238,7 @@ def test_end_of_the_wine_session_leaves_no_service_process(host):
         left = _prefix_processes(host)
         assert gone, f"left behind: {left}"
         # Wine ends the process without a control: no shutdown thread, no late or torn record.
-        texts = single_run(host)
-        assert texts == support.expected_launcher(texts)
+        support.assert_run(single_run(host), [])
         assert ("shutdown", "return") not in inst.app_events()
         assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
     finally:

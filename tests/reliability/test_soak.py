@@ -29,7 +29,7 @@ from support import wr
 CYCLES = int(os.environ.get("SOAK_CYCLES", "30"))
 SLOW_STANDIN_DELAY_MS = 3000
 CREATING_DELAYS_MS = (0, 5, 20, 60)
-SLOW_CREATE_FAILED = ["Completed call to createJVM", "Can't create Java VM.  Return code -1"]
+SLOW_CREATE_FAILED = [support.lt.CREATE_RETURNED, support.lt.CREATE_FAILED % -1]
 
 
 def plan(index):
@@ -87,10 +87,10 @@ def test_soak(host):
     (host.work / "soak.log").write_bytes(data)
     torn = support.log_faults(data)
     runs = support.runs_at(data, log_ends)
-    reference = max((support.split_run(r)[0] for r in runs), key=len)
+    reference = max((support.lt.split(r)[0] for r in runs), key=len)
     unexpected = []
     for number, texts in enumerate(runs):
-        launcher, shutdown = support.split_run(texts)
+        launcher, shutdown = support.lt.split(texts)
         if plan(number)[1] == "jvm-slow" and launcher[-2:] == SLOW_CREATE_FAILED:
             # The stand-in gave up before the process had ended.
             launcher = launcher[:-2]
@@ -98,7 +98,7 @@ def test_soak(host):
         landed[phase] += 1
         if launcher != reference[:len(launcher)]:
             unexpected.append((number, "launcher records out of order", launcher))
-        if shutdown not in ([support.NO_VM], support.SHUTDOWN_DONE):
+        if shutdown not in ([support.lt.NO_VM], support.lt.SHUTDOWN_DONE):
             unexpected.append((number, "shutdown thread's records", shutdown))
     stop_times.sort()
     median = stop_times[len(stop_times) // 2] if stop_times else None
@@ -118,4 +118,4 @@ def test_soak(host):
     assert len(runs) == CYCLES and log_ends[-1] == len(data)
     assert not unexpected, unexpected[:3]
     # The full sequence ends in main: a stop while main ran was reached at least once.
-    assert reference[-1] == "Invoking main()", reference
+    assert support.lt.up_to_main(reference)[-1] == support.lt.INVOKING_MAIN, reference

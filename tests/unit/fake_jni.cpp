@@ -138,7 +138,7 @@ void resetFakeJvm(void)
         InitializeCriticalSection(&callsLock);
         initialised = true;
     }
-    fakeScript = FakeJvmScript{JNI_OK, true, true, true, JNI_OK, false};
+    fakeScript = FakeJvmScript{};
     fakeCalls.clear();
     fakeOptions.clear();
     pendingException = false;

@@ -9,13 +9,16 @@
 #include <string>
 #include <vector>
 
+// What the fake does. The defaults are a virtual machine where everything is
+// found and succeeds; a test names only what it changes, in this order:
+//   fakeScript = FakeJvmScript{.mainMethodFound = false};
 struct FakeJvmScript {
-    jint createResult;
-    bool mainClassFound;
-    bool mainMethodFound;
-    bool shutdownMethodFound;
-    jint attachResult;
-    bool shutdownThrows;
+    jint createResult = JNI_OK; // JNI_CreateJavaVM's result
+    bool mainClassFound = true; // FindClass of the main class
+    bool mainMethodFound = true; // GetStaticMethodID of main
+    bool shutdownMethodFound = true; // GetStaticMethodID of shutdown
+    jint attachResult = JNI_OK; // AttachCurrentThread's result
+    bool shutdownThrows = false; // an exception pending after shutdown()
 };
 
 extern FakeJvmScript fakeScript;

@@ -55,14 +55,14 @@ struct StartCase {
 TEST_F(JvmTest, StartLogsEachStepAndEndsAtTheFirstFailure)
 {
     const StartCase cases[] = {
-        {"main called", {JNI_OK, true, true, true, JNI_OK, false}, 1,
+        {"main called", {}, 1,
          joined(CREATION_LINES, {"Successfully created JVM", "Found class " + CLASS, "Found static method main()",
                                  "Invoking main()"})},
-        {"negative result", {JNI_EVERSION, true, true, true, JNI_OK, false}, 0,
+        {"negative result", {.createResult = JNI_EVERSION}, 0,
          joined(CREATION_LINES, {"Can't create Java VM.  Return code -3"})},
-        {"main class missing", {JNI_OK, false, true, true, JNI_OK, false}, 0,
+        {"main class missing", {.mainClassFound = false}, 0,
          joined(CREATION_LINES, {"Successfully created JVM", "Can't find class " + CLASS})},
-        {"main missing", {JNI_OK, true, false, true, JNI_OK, false}, 0,
+        {"main missing", {.mainMethodFound = false}, 0,
          joined(CREATION_LINES, {"Successfully created JVM", "Found class " + CLASS, "Can't find main()"})},
     };
     for (const StartCase &c : cases) {
@@ -135,22 +135,22 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
     const std::string find = "FindClass " + CLASS;
     const std::string lookup = "GetStaticMethodID shutdown ()V";
     const ShutdownCase cases[] = {
-        {"shutdown returns", true, {JNI_OK, true, true, true, JNI_OK, false}, 1,
+        {"shutdown returns", true, {}, 1,
          {"Shutdown method called on class " + CLASS, "Detached thread"},
          {"attach", find, lookup, "shutdown", "detach"}},
-        {"shutdown throws", true, {JNI_OK, true, true, true, JNI_OK, true}, 1,
+        {"shutdown throws", true, {.shutdownThrows = true}, 1,
          {"Call to shutdown() resulted in exception", "Shutdown method called on class " + CLASS, "Detached thread"},
          {"attach", find, lookup, "shutdown", "detach"}},
-        {"no shutdown method", true, {JNI_OK, true, true, false, JNI_OK, false}, 0,
+        {"no shutdown method", true, {.shutdownMethodFound = false}, 0,
          {"No shutdown() method found for " + CLASS},
          {"attach", find, lookup, "detach"}},
-        {"main class missing", true, {JNI_OK, false, true, true, JNI_OK, false}, 0,
+        {"main class missing", true, {.mainClassFound = false}, 0,
          {"Can't find class " + CLASS},
          {"attach", find, "detach"}},
-        {"attach fails", true, {JNI_OK, true, true, true, JNI_ERR, false}, 0,
+        {"attach fails", true, {.attachResult = JNI_ERR}, 0,
          {"AttachCurrentThread failed"},
          {"attach"}},
-        {"no virtual machine yet", false, {JNI_OK, true, true, true, JNI_OK, false}, 0,
+        {"no virtual machine yet", false, {}, 0,
          {"No Java VM was created, shutdown() not called"},
          {}},
     };
