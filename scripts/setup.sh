@@ -9,6 +9,7 @@ packages=(
   wine wine64 wine64-tools libwine-dev
   openjdk-17-jdk-headless googletest
   zip unzip locales osslsigncode openssl
+  wixl msitools
   clang-14 libclang-rt-14-dev
 )
 
