@@ -16,17 +16,18 @@
 #   --name NAME          the package's product name and file name (default: VelmoraneService)
 #
 # Environment: BUILD_DIR (default: build), DIST_DIR (default: dist),
-# VELMORANE_SKIP_BUILD=1 to package what BUILD_DIR already holds.
+# VELMORANE_SKIP_BUILD=1 to package what BUILD_DIR already holds, and the
+# signing key of scripts/sign.sh: when it is given, the programs and the
+# package are signed. dist/SHA256SUMS is written afresh, as by package.sh.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 dist="${DIST_DIR:-$root/dist}"
 [[ "$dist" == /* ]] || dist="$PWD/$dist"
 
-# Programs installed into Velmorane\ beside the service, from the build's bin
-# directory: one name a line.
-companions=(
-)
+# The programs installed into Velmorane\, from the build's bin directory: the
+# service first (the package registers it), then any installed beside it.
+executables=(VelmoraneService.exe)
 
 usage() {
   sed -n 's/^# \{0,1\}//; /^Usage:/,/^$/p' "$0" >&2
@@ -93,12 +94,15 @@ fi
 stage="$(mktemp -d /tmp/velmorane-msi-XXXXXX)"
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/base" "$stage/lib" "$stage/root"
-cp "$build/bin/VelmoraneService.exe" "$root/packaging/service-state.vbs" "$stage/"
+cp "$build/bin/${executables[0]}" "$root/packaging/service-state.vbs" "$stage/"
 # Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.
 sed -e 's/\r*$/\r/' -e "s/@VERSION@/$service_version/" "$root/packaging/README.txt" >"$stage/base/README.txt"
-for program in "${companions[@]}"; do
+shipped=("$stage/${executables[0]}")
+for program in "${executables[@]:1}"; do
   cp "$build/bin/$program" "$stage/base/"
+  shipped+=("$stage/base/$program")
 done
+"$root/scripts/sign.sh" "${shipped[@]}"
 [ ${#jars[@]} -eq 0 ] || cp "${jars[@]}" "$stage/lib/"
 if [ -n "$runtime" ]; then
   mkdir -p "$stage/root/jdk/jre"
@@ -142,7 +146,10 @@ for query in "${queries[@]}"; do
   msibuild package.msi -q "$query" || fail "msibuild failed: $query"
 done
 
+"$root/scripts/sign.sh" package.msi
+
 mkdir -p "$dist"
 msi_path="$dist/$name-$version-x64.msi"
 mv package.msi "$msi_path"
 echo "$msi_path"
+"$root/scripts/sign.sh" --sums "$dist"
