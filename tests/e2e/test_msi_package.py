@@ -1,0 +1,225 @@
+r"""End to end: the Windows Installer package (scripts/package-msi.sh) under Wine's msiexec,
+silent, in the rig's prefix: installation with and without the properties, a package with the
+example application baked in (the JVM bridge standing in for the runtime's jvm.dll), a major
+upgrade, and removal.
+
+What Wine's installer does differently (docs/engineers-guide.md, engineering notes):
+* it registers the service's path without the quotes that Windows Installer puts around it;
+* its services.exe does not read a service's own Environment value, so JAVA_TOOL_OPTIONS is
+  shown written into the registry exactly, but not arriving in the JVM;
+* it leaves empty folders behind at removal.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+import rig as wr
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
+ROOT = "C:\\Program Files\\VelmoraneService\\"
+BASE = ROOT + "Velmorane\\"
+EXE = BASE + "VelmoraneService.exe"
+SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\VelmoraneService"
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
+OPTIONS = '-Dvelmorane.example="a&b [c]" -Xss2m'
+APP_NAME = "VelmoraneExample"
+PLAIN_FILES = ["Velmorane/README.txt", "Velmorane/VelmoraneService.exe"]
+RUNTIME_FILES = ["jdk/jre/bin/server/jvm.dll"]
+
+
+def package_msi(dist, *args):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("VELMORANE_SIGN_")}
+    env.update(DIST_DIR=str(dist), VELMORANE_SKIP_BUILD="1", BUILD_DIR=str(BUILD))
+    return subprocess.run([str(REPO / "scripts" / "package-msi.sh")] + list(args), stdin=subprocess.DEVNULL,
+                          capture_output=True, env=env, timeout=300)
+
+
+@pytest.fixture(scope="module")
+def packages(tmp_path_factory):
+    """The packages, by short name, as C:\\ paths in the rig's prefix once `machine` has
+    copied them there: the plain one, the example application at 1.0.1 and at 1.0.2 (its jar
+    under another name)."""
+    for name in ("bin/VelmoraneService.exe", "jvmbridge/jvm.dll.so", "examples/velmorane-example.jar"):
+        if not (BUILD / name).exists():
+            pytest.fail(f"{name} not built in {BUILD}")
+    work = tmp_path_factory.mktemp("msi")
+    runtime = work / "runtime" / "bin" / "server"
+    runtime.mkdir(parents=True)
+    shutil.copy2(BUILD / "jvmbridge" / "jvm.dll.so", runtime / "jvm.dll")
+    apps = {}
+    for version, jar in (("1.0.1", "velmorane-example.jar"), ("1.0.2", "velmorane-example-2.jar")):
+        apps[version] = work / f"app-{version}"
+        apps[version].mkdir()
+        shutil.copy2(BUILD / "examples" / "velmorane-example.jar", apps[version] / jar)
+    dist = work / "dist"
+    built = {}
+    for key, args in (("plain", []),
+                      ("app", ["--lib", apps["1.0.1"], "--runtime", work / "runtime", "--java-options", OPTIONS,
+                               "--version", "1.0.1", "--name", APP_NAME]),
+                      ("app2", ["--lib", apps["1.0.2"], "--runtime", work / "runtime", "--java-options", OPTIONS,
+                                "--version", "1.0.2", "--name", APP_NAME])):
+        result = package_msi(dist, *map(str, args))
+        assert result.returncode == 0, result.stderr.decode()
+        built[key] = Path(result.stdout.decode().splitlines()[-1])
+    version = re.search(r"project\(VelmoraneService VERSION ([0-9.]+)", (REPO / "CMakeLists.txt").read_text())[1]
+    assert built["plain"] == dist / f"VelmoraneService-{version}-x64.msi"
+    assert built["app"] == dist / f"{APP_NAME}-1.0.1-x64.msi"
+    return built
+
+
+@pytest.fixture
+def machine(rig, packages):
+    """The rig with the packages in C:\\pkg\\, and afterwards every package removed again."""
+    target = wr.unix_path(rig, "C:\\pkg")
+    target.mkdir(exist_ok=True)
+    for path in packages.values():
+        shutil.copy2(path, target / path.name)
+    rig.msi = {key: "C:\\pkg\\" + path.name for key, path in packages.items()}
+    wr.ensure_clean(rig)
+    yield rig
+    for key in rig.msi:
+        msiexec(rig, "/x", key)
+    wr.ensure_clean(rig)
+    wr.remove_trees(rig, ROOT)
+
+
+def msiexec(rig, verb, key, *properties):
+    """msiexec VERB package /qn PROPERTIES, with a verbose log; returns its exit code."""
+    log = f"C:\\pkg\\{key}-{verb[1:]}-{rig.counter}.log"
+    rc, _, _ = wr.run(rig, ["msiexec", verb, rig.msi[key], "/qn", "/l*v", log] + list(properties),
+                      timeout=300, name="msiexec")
+    return rc
+
+
+def installed_files(rig):
+    """The files below the installation root, as paths relative to it with forward slashes."""
+    root = wr.unix_path(rig, ROOT)
+    return sorted(p.relative_to(root).as_posix() for p in root.rglob("*") if p.is_file()) if root.exists() else []
+
+
+def reg_query(rig, *args):
+    rc, out, _ = wr.run(rig, ["reg", "query"] + list(args), name="reg")
+    return out.decode("utf-8", "replace").replace("\r\n", "\n") if rc == 0 else None
+
+
+def environment_value(rig):
+    """The service's own Environment value as reg shows it, or None."""
+    out = reg_query(rig, SERVICE_KEY, "/v", "Environment")
+    return out.splitlines()[2] if out else None
+
+
+def products(rig):
+    """(name, version) of every installed package of this service."""
+    out = reg_query(rig, UNINSTALL_KEY, "/s") or ""
+    found = []
+    for block in out.split("\n\n"):
+        values = dict(re.findall(r"^    (\w+)    REG_\w+    (.*)$", block, re.M))
+        if values.get("Publisher") == "Velmorane":
+            found.append((values["DisplayName"], values["DisplayVersion"]))
+    return found
+
+
+def assert_registered_like_install(rig):
+    config = wr.query_config(rig)
+    # Windows Installer writes the path in quotes, as "install" does; Wine's msi writes it bare.
+    assert config == {"type": 0x10, "start": 2, "error_control": 0, "path": EXE, "group": "", "tag": 0,
+                      "account": "LocalSystem", "display": "VelmoraneService", "dependencies": "none"}
+
+
+# ---------------------------------------------------------------- building
+
+@pytest.mark.parametrize("args, message", [
+    (["--lib", "{empty}"], "package-msi.sh: --lib {empty}: no .jar file in that folder"),
+    (["--lib", "{app}", "--runtime", "{app}"],
+     "package-msi.sh: --runtime {app}: no bin/server/jvm.dll there; give the folder of a 64-bit Java runtime image"),
+    (["--version", "1.0"], "version '1.0' is not a Windows Installer product version"),
+    (["--version", "256.0.0"], "version '256.0.0' is not a Windows Installer product version"),
+    (["--version", "1.0.65536"], "version '1.0.65536' is not a Windows Installer product version"),
+    (["--version", "1.2.3.4"], "version '1.2.3.4' is not a Windows Installer product version"),
+    (["--java-options", "-Da=1\n-Db=2"], "--java-options: control characters"),
+    (["--name", "../x"], "name '../x': letters, digits"),
+])
+def test_wrong_input_gives_a_clear_error_and_no_package(tmp_path, args, message):
+    (tmp_path / "empty").mkdir()
+    (tmp_path / "empty" / "app.jar.txt").write_text("not a jar")
+    (tmp_path / "app").mkdir()
+    (tmp_path / "app" / "app.jar").write_bytes(b"PK")
+    places = {"empty": tmp_path / "empty", "app": tmp_path / "app"}
+    result = package_msi(tmp_path / "dist", *[a.format(**places) for a in args])
+    assert result.returncode == 1
+    assert message.format(**places) in result.stderr.decode()
+    assert not (tmp_path / "dist").exists()
+
+
+# ---------------------------------------------------------------- installation and removal
+
+@pytest.mark.parametrize("key, properties, state, environment", [
+    ("plain", [], wr.SERVICE_STOPPED, None),
+    ("plain", ["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], wr.SERVICE_RUNNING, "JAVA_TOOL_OPTIONS=-Xmx64m"),
+    ("app", ["START_SERVICE=0"], wr.SERVICE_STOPPED, "JAVA_TOOL_OPTIONS=" + OPTIONS),
+])
+def test_silent_install_and_removal(machine, key, properties, state, environment):
+    assert msiexec(machine, "/i", key, *properties) == 0
+    assert_registered_like_install(machine)
+    assert wr.wait_state(machine, state)["state"] == state
+    expected = PLAIN_FILES + (["Velmorane/lib/velmorane-example.jar"] + RUNTIME_FILES if key == "app" else [])
+    assert installed_files(machine) == sorted(expected)
+    assert wr.unix_path(machine, EXE).read_bytes() == (BUILD / "bin" / "VelmoraneService.exe").read_bytes()
+    for folder in ("lib", "plugins"):
+        assert wr.unix_path(machine, BASE + folder).is_dir()
+    assert environment_value(machine) == (None if environment is None
+                                          else f"    Environment    REG_MULTI_SZ    {environment}")
+    log = wr.log_bytes(machine)
+
+    assert msiexec(machine, "/x", key) == 0
+    assert wr.query(machine) is None
+    assert reg_query(machine, SERVICE_KEY) is None
+    assert installed_files(machine) == []
+    assert products(machine) == []
+    # The log is the service's, not the package's: it stays as the service left it.
+    assert wr.log_bytes(machine)[:len(log)] == log
+
+
+def test_application_runs_is_upgraded_in_place_and_removed(machine):
+    heartbeat = wr.unix_path(machine, BASE + "heartbeat.txt")
+    # Installed: started at once, since the package carries an application.
+    assert msiexec(machine, "/i", "app") == 0
+    first = wr.wait_state(machine, wr.SERVICE_RUNNING)
+    assert wr.wait_for_file_text(heartbeat, b", beat 2 at ", 120), wr.log_bytes(machine)
+    texts = wr.texts(wr.log_bytes(machine))
+    assert texts[:6] == ["***** Velmorane Windows service starting *****", "Executable file name:", EXE,
+                         f"Name size:  {len(EXE)}", f"Base path '{BASE}'", f"KTR path '{ROOT}'"]
+    wr.assert_subsequence(texts, [f"-Djava.class.path={BASE}lib\\velmorane-example.jar;",
+                                  f"Success loading jvm.dll at {ROOT}jdk\\jre\\bin\\server\\jvm.dll",
+                                  "Invoking main()"])
+    # Written exactly; Wine's services.exe does not hand it to the service process.
+    assert environment_value(machine) == "    Environment    REG_MULTI_SZ    JAVA_TOOL_OPTIONS=" + OPTIONS
+
+    # A higher version: stopped in order, replaced in place, started again; the operator's jar stays.
+    wr.unix_path(machine, BASE + "lib\\operator-added.jar").write_bytes(b"PK\x05\x06" + bytes(18))
+    assert msiexec(machine, "/i", "app2") == 0
+    second = wr.wait_state(machine, wr.SERVICE_RUNNING)
+    assert second["pid"] != first["pid"]
+    assert products(machine) == [(APP_NAME, "1.0.2")]
+    assert installed_files(machine) == sorted(
+        PLAIN_FILES + RUNTIME_FILES + ["Velmorane/heartbeat.txt", "Velmorane/lib/operator-added.jar",
+                                       "Velmorane/lib/velmorane-example-2.jar"])
+    assert wr.wait_for_log(machine, "Invoking main()", count=2)
+    texts = wr.texts(wr.log_bytes(machine))
+    stop = texts.index(f"Shutdown method called on class {MAIN_CLASS}")
+    assert texts[stop + 1:stop + 3] == ["Detached thread", "***** Velmorane Windows service starting *****"]
+
+    # Removed: the service's own stop, then only what the package did not install is left.
+    assert msiexec(machine, "/x", "app2") == 0
+    assert wr.query(machine) is None
+    assert wr.texts(wr.log_bytes(machine))[-2:] == [f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
+    assert heartbeat.read_text().startswith("stopped in order after ")
+    assert installed_files(machine) == ["Velmorane/heartbeat.txt", "Velmorane/lib/operator-added.jar"]
+    assert products(machine) == []
