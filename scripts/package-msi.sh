@@ -71,7 +71,7 @@ jars=()
 if [ -n "$lib" ]; then
   [ -d "$lib" ] || fail "--lib $lib: no such folder"
   # The service puts every entry of lib\ whose name ends in ".jar" on the class path.
-  while IFS= read -r -d '' jar; do jars+=("$jar"); done < <(find "$lib" -maxdepth 1 -type f -name '*.jar' -print0 | sort -z)
+  while IFS= read -r -d '' jar; do jars+=("$jar"); done < <(find "$lib" -maxdepth 1 -xtype f -name '*.jar' -print0 | sort -z)
   [ ${#jars[@]} -gt 0 ] || fail "--lib $lib: no .jar file in that folder"
 fi
 if [ -n "$runtime" ]; then
@@ -87,7 +87,7 @@ command -v wixl >/dev/null && command -v msibuild >/dev/null || fail "wixl and m
 if [ "${VELMORANE_SKIP_BUILD:-0}" != 1 ]; then
   BUILD_DIR="$build" "$root/scripts/build.sh" >/dev/null
 fi
-[ -f "$build/bin/VelmoraneService.exe" ] || fail "$build/bin/VelmoraneService.exe is missing"
+[ -f "$build/bin/${executables[0]}" ] || fail "$build/bin/${executables[0]} is missing"
 
 # ---------------------------------------------------------------- the stage
 # wixl takes sources only relative to the folder it runs in.
