@@ -18,6 +18,7 @@ from pathlib import Path
 
 import pytest
 
+import logtexts as lt
 import rig as wr
 
 REPO = Path(__file__).resolve().parents[2]
@@ -27,7 +28,7 @@ BASE = ROOT + "Velmorane\\"
 EXE = BASE + "VelmoraneService.exe"
 SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\VelmoraneService"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
+SERVER_JVM = 3  # jdk\jre\bin\server\jvm.dll, the third place the service tries
 OPTIONS = '-Dvelmorane.example="a&b [c]" -Xss2m'
 APP_NAME = "VelmoraneExample"
 PLAIN_FILES = ["Velmorane/README.txt", "Velmorane/VelmoraneService.exe"]
@@ -187,6 +188,16 @@ def test_silent_install_and_removal(machine, key, properties, state, environment
     assert wr.log_bytes(machine)[:len(log)] == log
 
 
+def launcher_run(texts, start):
+    """The launcher's records of the run beginning at texts[start], compared with those of
+    a run with the runtime baked in; returns the index after them."""
+    end = texts.index(lt.INVOKING_MAIN, start) + 1
+    run = texts[start:end]
+    names = lt.file_names(run)
+    assert run == lt.launcher_run(EXE, BASE, ROOT, names, jvm_found=SERVER_JVM, continuation=True)
+    return end, sorted(names)
+
+
 def test_application_runs_is_upgraded_in_place_and_removed(machine):
     heartbeat = wr.unix_path(machine, BASE + "heartbeat.txt")
     # Installed: started at once, since the package carries an application.
@@ -194,11 +205,7 @@ def test_application_runs_is_upgraded_in_place_and_removed(machine):
     first = wr.wait_state(machine, wr.SERVICE_RUNNING)
     assert wr.wait_for_file_text(heartbeat, b", beat 2 at ", 120), wr.log_bytes(machine)
     texts = wr.texts(wr.log_bytes(machine))
-    assert texts[:6] == ["***** Velmorane Windows service starting *****", "Executable file name:", EXE,
-                         f"Name size:  {len(EXE)}", f"Base path '{BASE}'", f"KTR path '{ROOT}'"]
-    wr.assert_subsequence(texts, [f"-Djava.class.path={BASE}lib\\velmorane-example.jar;",
-                                  f"Success loading jvm.dll at {ROOT}jdk\\jre\\bin\\server\\jvm.dll",
-                                  "Invoking main()"])
+    assert launcher_run(texts, 0) == (len(texts), [".", "..", "velmorane-example.jar"])
     # Written exactly; Wine's services.exe does not hand it to the service process.
     assert environment_value(machine) == "    Environment    REG_MULTI_SZ    JAVA_TOOL_OPTIONS=" + OPTIONS
 
@@ -211,15 +218,16 @@ def test_application_runs_is_upgraded_in_place_and_removed(machine):
     assert installed_files(machine) == sorted(
         PLAIN_FILES + RUNTIME_FILES + ["Velmorane/heartbeat.txt", "Velmorane/lib/operator-added.jar",
                                        "Velmorane/lib/velmorane-example-2.jar"])
-    assert wr.wait_for_log(machine, "Invoking main()", count=2)
+    assert wr.wait_for_log(machine, lt.INVOKING_MAIN, count=2)
     texts = wr.texts(wr.log_bytes(machine))
-    stop = texts.index(f"Shutdown method called on class {MAIN_CLASS}")
-    assert texts[stop + 1:stop + 3] == ["Detached thread", "***** Velmorane Windows service starting *****"]
+    end, _ = launcher_run(texts, 0)
+    assert texts[end:end + 2] == lt.SHUTDOWN_DONE
+    assert launcher_run(texts, end + 2) == (len(texts), [".", "..", "operator-added.jar", "velmorane-example-2.jar"])
 
     # Removed: the service's own stop, then only what the package did not install is left.
     assert msiexec(machine, "/x", "app2") == 0
     assert wr.query(machine) is None
-    assert wr.texts(wr.log_bytes(machine))[-2:] == [f"Shutdown method called on class {MAIN_CLASS}", "Detached thread"]
+    assert wr.texts(wr.log_bytes(machine)) == texts + lt.SHUTDOWN_DONE
     assert heartbeat.read_text().startswith("stopped in order after ")
     assert installed_files(machine) == ["Velmorane/heartbeat.txt", "Velmorane/lib/operator-added.jar"]
     assert products(machine) == []
