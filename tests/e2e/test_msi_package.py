@@ -214,3 +214,11 @@ def test_application_runs_is_upgraded_in_place_and_removed(machine):
     assert heartbeat.read_text().startswith("stopped in order after ")
     assert installed_files(machine) == ["Velmorane/heartbeat.txt", "Velmorane/lib/operator-added.jar"]
     assert products(machine) == []
+
+
+def test_upgrade_leaves_a_stopped_service_stopped(machine):
+    # The application package would start it on a first installation; an upgrade keeps the state.
+    assert msiexec(machine, "/i", "app", "START_SERVICE=0") == 0
+    assert msiexec(machine, "/i", "app2") == 0
+    assert products(machine) == [(APP_NAME, "1.0.2")]
+    assert wr.query(machine)["state"] == wr.SERVICE_STOPPED
