@@ -34,16 +34,9 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "bench"))
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-sys.path.insert(0, str(REPO / "tests" / "fixtures"))
-import javaside  # noqa: E402
 import rig as wr  # noqa: E402
 import startup_bench  # noqa: E402
 
-# The session's directory is named apart from the end-to-end tests' sessions, so that
-# cleaning up after those never touches a benchmark that runs beside them.
-_mkdtemp = wr.tempfile.mkdtemp
-wr.tempfile = type(wr.tempfile)("bench_tempfile")
-wr.tempfile.mkdtemp = lambda prefix=None, dir=None: _mkdtemp(prefix="velmorane-bench-", dir=dir)
 
 MINIMAL_EXE = wr.TOOLS_DIR + "\\minimal_service.exe"
 SERVICE_BENCH = wr.TOOLS_DIR + "\\service_bench.exe"
@@ -258,9 +251,8 @@ def main():
         sys.exit(f"not built: {missing}")
 
     info = machine()
-    session = wr.create(bin_dir)
+    session = startup_bench.create_session(bin_dir)
     try:
-        wr.set_service_env(session, {"WINEDEBUG": "-all"})
         tools = wr.unix_path(session, wr.TOOLS_DIR)
         for tool in ("minimal_service.exe", "service_bench.exe", "log_bench.exe"):
             shutil.copy2(bin_dir / tool, tools / tool)

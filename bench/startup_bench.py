@@ -26,12 +26,18 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-sys.path.insert(0, str(REPO / "tests" / "fixtures"))
+import rig as wr  # noqa: E402  (puts tests/common and tests/fixtures on the path)
 import javaside  # noqa: E402
-import rig as wr  # noqa: E402
 
 MINGW_CC = "x86_64-w64-mingw32-gcc"
 JNI_INCLUDE = "/usr/lib/jvm/java-17-openjdk-amd64/include"
+
+
+def create_session(bin_dir):
+    """A session of its own, named apart from the test sessions (cleaning up after those never
+    touches a benchmark beside them), without the service trace: every side runs with
+    WINEDEBUG=-all."""
+    return wr.ws.create(bin_dir, tag="bench", registry_env={"WINEDEBUG": "-all"})
 
 
 def filler_jar(index):
@@ -110,10 +116,8 @@ def main():
     if missing:
         sys.exit(f"not built: {missing}")
 
-    session = wr.create(bin_dir)
+    session = create_session(bin_dir)
     try:
-        # No service trace in this session: both sides run with WINEDEBUG=-all.
-        wr.set_service_env(session, {"WINEDEBUG": "-all"})
         jvm = lay_out(session, build, options.jars)
         figures = measure(session, jvm, options.rounds, options.warmup)
 

@@ -111,6 +111,9 @@ end_session() {
 trap end_session EXIT
 
 # ---------------------------------------------------------------- prefix
+# The steps of the tests' Wine session (tests/common/winesession.py), in shell:
+# a fresh prefix, a persistent server, a keeper for the session, the SCM
+# answering before anything is installed, and only this prefix's server ended.
 heading "Wine prefix"
 if [ -e "$demo" ]; then
   [ -f "$marker" ] || [ -z "$(ls -A "$demo")" ] ||

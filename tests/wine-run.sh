@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Runs one Windows program under Wine: the cross-compiling emulator of the build.
-# The prefix is $WINEPREFIX (the test command makes a fresh one per session);
-# without it, a prefix of this user's under /tmp is used and kept.
+# The prefix must be named: WINEPREFIX (scripts/test.sh makes a fresh one per
+# run). Without it this refuses to run rather than share a prefix with other runs.
+# The steps are those of tests/common/winesession.py.
 set -u
-export WINEPREFIX="${WINEPREFIX:-/tmp/velmorane-wine-$(id -u)}"
+if [ -z "${WINEPREFIX:-}" ]; then
+    echo "wine-run.sh: set WINEPREFIX to a prefix of this run's own, e.g. WINEPREFIX=\$(mktemp -d)" >&2
+    exit 2
+fi
+export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -1,21 +1,10 @@
 r"""Wine rig for the end-to-end tests of the service host.
 
-One Wine prefix per test session. What the rig relies on, as found with Wine 8:
+One Wine session per pytest session (tests/common/winesession.py says what the session
+relies on). What the rig adds, as found with Wine 8:
 
-* A session (wineserver, services.exe, ...) ends when the last ordinary process
-  ends; the next process starts a new one, and starting a session runs the
-  auto-start services. The rig therefore keeps one long-lived process (the
-  "keeper", holdfile.exe on a file of its own) for as long as it wants the
-  session, so that installed services start only when a test starts them.
-* A service started by Wine's SCM gets the environment of services.exe, which
-  is built from the registry (system environment under Session Manager) when
-  the session starts. Registry changes made later, the Unix environment of the
-  caller and a per-service "Environment" value are not seen. Values that are
-  empty are dropped. So service environment variables are set in the registry
-  and the session is restarted.
-* WINEDEBUG set in that registry environment reaches services.exe and every
-  service process; their debug output goes to the keeper's stderr. With
-  "+pid,+service" every SetServiceStatus call shows up with all seven fields
+* With WINEDEBUG "+pid,+service" in the services' environment (the session's
+  trace) every SetServiceStatus call shows up with all seven fields
   and the calling process, which is how the tests see the order of reports.
   QueryServiceStatus is no help for the type: Wine reports the registered type
   there, not the one the service passes.
@@ -28,34 +17,27 @@ One Wine prefix per test session. What the rig relies on, as found with Wine 8:
   "C:\apps\...". The tests start the executable by its path as laid out.
 * Wine's sc.exe knows query, start, stop and delete but not qc, interrogate or
   control; scmctl.exe does all of it through the API.
-* Output of wine commands goes to files, never to pipes: services.exe inherits
-  and keeps the descriptors of the process that starts a session.
 """
 
-import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
-from types import SimpleNamespace
 
 # The suites' shared equipment: the log's texts (logtexts) and the Java side (javaside).
 TESTS = Path(__file__).resolve().parents[1]
 for _shared in (TESTS / "common", TESTS / "fixtures"):
     if str(_shared) not in sys.path:
         sys.path.insert(0, str(_shared))
+import winesession as ws  # noqa: E402
+from winesession import TOOLS_DIR, run, start_background, unix_path, wait_for_file_text  # noqa: E402,F401
 
 SERVICE = "VelmoraneService"
 EXE_NAME = "VelmoraneService.exe"
 DEFAULT_DIR = "C:\\Apps\\Velmorane"
 DEFAULT_EXE = DEFAULT_DIR + "\\" + EXE_NAME
 LOG_WIN_PATH = "c:\\windows\\temp\\velmoraneservice.log"
-TOOLS_DIR = "C:\\e2e"
-KEEPER_FILE = TOOLS_DIR + "\\session.lock"
-ENV_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
 TRACE_SETTING = "+pid,+service"
 
 SERVICE_STOPPED = 1
@@ -67,126 +49,12 @@ STATUS_FIELDS = ("type", "state", "accepted", "exit", "specific", "checkpoint", 
 STAMP_RE = re.compile(rb"\d\d/\d\d/\d\d \d\d:\d\d:\d\d ")
 
 
-def _wine_env(rig):
-    env = dict(os.environ)
-    env["WINEPREFIX"] = str(rig.prefix)
-    env["WINEDEBUG"] = "-all"
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    env.pop("DISPLAY", None)
-    return env
-
-
-def unix_path(rig, win_path):
-    """Where a C:\\ path of the prefix lies on the Unix side."""
-    assert win_path[:3].upper() == "C:\\", win_path
-    rest = win_path[3:].replace("\\", "/")
-    return rig.prefix / "drive_c" / rest if rest else rig.prefix / "drive_c"
-
-
-def run(rig, args, timeout=60, name="cmd"):
-    """Runs one Windows program to its end; returns (exit code, stdout bytes, stderr bytes)."""
-    rig.counter += 1
-    out = rig.work / f"{rig.counter:04d}-{name}.out"
-    err = rig.work / f"{rig.counter:04d}-{name}.err"
-    with open(out, "wb") as fo, open(err, "wb") as fe:
-        proc = subprocess.run([rig.wine] + list(args), stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
-                              env=_wine_env(rig), timeout=timeout)
-    return proc.returncode, out.read_bytes(), err.read_bytes()
-
-
-def start_background(rig, args, name="bg"):
-    """Starts a Windows program and returns (Popen, stdout path)."""
-    rig.counter += 1
-    out = rig.work / f"{rig.counter:04d}-{name}.out"
-    err = rig.work / f"{rig.counter:04d}-{name}.err"
-    fo = open(out, "wb")
-    fe = open(err, "wb")
-    proc = subprocess.Popen([rig.wine] + list(args), stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
-                            env=_wine_env(rig))
-    fo.close()
-    fe.close()
-    return proc, out
-
-
-def wait_for_file_text(path, text, timeout=30.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if path.exists() and text in path.read_bytes():
-            return True
-        time.sleep(0.05)
-    return False
-
-
-def _wineserver(rig, *args):
-    subprocess.run([rig.wineserver] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, env=_wine_env(rig), timeout=60)
-
-
-# ---------------------------------------------------------------- session
-
 def create(bin_dir):
-    """Makes a fresh prefix, installs the tools and starts a session."""
-    root = Path(tempfile.mkdtemp(prefix="velmorane-e2e-", dir="/tmp"))
-    rig = SimpleNamespace(root=root, prefix=root / "prefix", work=root / "work", bin_dir=Path(bin_dir),
-                          wine=shutil.which("wine"), wineserver=shutil.which("wineserver"),
-                          counter=0, keeper=None, trace=None, env={}, session_no=0)
-    rig.work.mkdir()
-    env = _wine_env(rig)
-    with open(rig.work / "wineboot.log", "wb") as log:
-        subprocess.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env,
-                       timeout=300, check=True)
-    _wineserver(rig, "-p")
-    tools = unix_path(rig, TOOLS_DIR)
-    tools.mkdir(parents=True, exist_ok=True)
-    for tool in ("scmctl.exe", "holdfile.exe"):
-        shutil.copy2(rig.bin_dir / tool, tools / tool)
-    _set_registry_env(rig, {"WINEDEBUG": TRACE_SETTING})
-    _restart_session(rig)
-    return rig
+    """A fresh session whose services' debug output is the trace of their status reports."""
+    return ws.create(bin_dir, registry_env={"WINEDEBUG": TRACE_SETTING})
 
 
-def destroy(rig, keep=False):
-    _wineserver(rig, "-k")
-    if rig.keeper is not None:
-        try:
-            rig.keeper.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            rig.keeper.kill()
-    if not keep:
-        shutil.rmtree(rig.root, ignore_errors=True)
-
-
-def _set_registry_env(rig, values):
-    for name, value in values.items():
-        if value is None:
-            run(rig, ["reg", "delete", ENV_KEY, "/v", name, "/f"], name="reg")
-        else:
-            rc, out, err = run(rig, ["reg", "add", ENV_KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
-                               name="reg")
-            assert rc == 0, (out, err)
-
-
-def _restart_session(rig):
-    """Ends the prefix's session (only this prefix's server) and starts a new one with a keeper."""
-    _wineserver(rig, "-k")
-    if rig.keeper is not None:
-        rig.keeper.wait(timeout=60)
-    _wineserver(rig, "-p")
-    rig.session_no += 1
-    rig.trace = rig.work / f"session-{rig.session_no}.trace"
-    out = rig.work / f"session-{rig.session_no}.keeper"
-    with open(out, "wb") as fo, open(rig.trace, "ab") as fe:
-        rig.keeper = subprocess.Popen([rig.wine, TOOLS_DIR + "\\holdfile.exe", KEEPER_FILE, "3600", "rwd"],
-                                      stdin=subprocess.DEVNULL, stdout=fo, stderr=fe, env=_wine_env(rig))
-    assert wait_for_file_text(out, b"held", 120), "session keeper did not start"
-    # The SCM answers once services.exe is up.
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        rc, out_text, _ = scmctl(rig, "query", SERVICE)
-        if rc == 0 or b"error=1060" in out_text:
-            return
-        time.sleep(0.2)
-    raise AssertionError("SCM did not answer")
+destroy = ws.destroy
 
 
 def set_service_env(rig, values):
@@ -199,8 +67,8 @@ def set_service_env(rig, values):
     changes.update(values)
     for name, value in values.items():
         assert value != "", "Wine drops empty environment values; a service can't be given one"
-    _set_registry_env(rig, changes)
-    _restart_session(rig)
+    ws.set_registry_env(rig, changes)
+    ws.restart(rig)
     rig.env = dict(values)
 
 

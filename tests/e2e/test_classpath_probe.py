@@ -255,8 +255,8 @@ def test_class_path_override_without_lib_or_plugins(host):
 def test_class_path_override_defined_empty(host):
     # Wine builds a service's environment from the registry and drops empty values; find out
     # whether this Wine does, rather than assume it.
-    wr._set_registry_env(host, {"VLCLASSPATH": ""})
-    wr._restart_session(host)
+    wr.ws.set_registry_env(host, {"VLCLASSPATH": ""})
+    wr.ws.restart(host)
     host.env = {"VLCLASSPATH": ""}
     lines = run_service(host, {"lib\\a.jar": b"PK"})
     option = class_path_stage(lines)[-2]

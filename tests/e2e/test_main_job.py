@@ -31,9 +31,7 @@ def run_main_job(demo_dir):
     finally:
         # The job ends its own session; this only matters when it was cut short.
         if (demo_dir / "prefix").is_dir():
-            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=str(demo_dir / "prefix")),
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=60)
+            wr.ws.server(demo_dir / "prefix", "-k")
 
 
 @pytest.fixture(scope="module")

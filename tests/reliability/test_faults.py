@@ -19,7 +19,6 @@ SHUTDOWN (code 5) is driven in-process (unit/service_test.cpp): Wine's SCM never
 its ControlService refuses the code.
 """
 
-import os
 import random
 
 import support
@@ -203,39 +202,18 @@ def test_temp_directory_missing_while_the_jvm_runs(host):
     assert support.written_outside(before, after) == []
 
 
-def _prefix_processes(rig):
-    """Linux pids of the processes that belong to this prefix's Wine session (looked at, never
-    signalled)."""
-    tag = b"WINEPREFIX=" + str(rig.prefix).encode() + b"\0"
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/environ", "rb") as f:
-                environ = f.read() + b"\0"
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                cmdline = f.read().replace(b"\0", b" ")
-        except OSError:
-            continue
-        if tag in environ:
-            found.append((int(entry), cmdline.decode("latin-1", "replace")))
-    return found
-
-
 def test_end_of_the_wine_session_leaves_no_service_process(host):
     inst = support.lay_out(host)
     before = support.snapshot(host, keep={support.LOG_REL})
     wr.start(host)
     assert wr.wait_for_log(host, support.lt.INVOKING_MAIN, timeout=120)
     assert support.wait_until(lambda: ("main", "block") in inst.app_events(), 60)
-    services = [p for p in _prefix_processes(host) if wr.EXE_NAME in p[1]]
-    assert services, _prefix_processes(host)
+    services = [p for p in wr.ws.processes(host) if wr.EXE_NAME in p[1]]
+    assert services, wr.ws.processes(host)
     try:
-        wr._wineserver(host, "-k")
-        host.keeper.wait(timeout=60)
-        gone = support.wait_until(lambda: not _prefix_processes(host), 30, step=0.2)
-        left = _prefix_processes(host)
+        wr.ws.end(host)
+        gone = support.wait_until(lambda: not wr.ws.processes(host), 30, step=0.2)
+        left = wr.ws.processes(host)
         assert gone, f"left behind: {left}"
         # Wine ends the process without a control: no shutdown thread, no late or torn record.
         support.assert_run(single_run(host), [])
@@ -243,5 +221,4 @@ def test_end_of_the_wine_session_leaves_no_service_process(host):
         assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
     finally:
         # A new session starts the auto-start service again; the fixture stops and removes it.
-        host.keeper = None
-        wr._restart_session(host)
+        wr.ws.restart(host)

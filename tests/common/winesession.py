@@ -1,0 +1,185 @@
+r"""One Wine session of the test and benchmark equipment: a prefix of its own, made fresh,
+a persistent server, a keeper process, and only this prefix's server ended. Used by the
+end-to-end rig (tests/e2e/rig.py), the reliability suite and the benchmarks;
+scripts/main-job.sh takes the same steps in shell.
+
+What it relies on, as found with Wine 8:
+
+* A session (wineserver, services.exe, ...) ends when the last ordinary process ends; the
+  next process starts a new one, and starting a session runs the auto-start services. The
+  session therefore keeps one long-lived process (the keeper, holdfile.exe on a file of its
+  own) for as long as it is wanted, so that installed services start only when asked to.
+* A service gets the environment of services.exe, built from the registry (system
+  environment under Session Manager) when the session starts. Registry changes made later,
+  the Unix environment of the caller and a per-service "Environment" value are not seen, and
+  empty values are dropped. So service environment variables are set in the registry and the
+  session is restarted.
+* WINEDEBUG set in that registry environment reaches services.exe and every service
+  process; their debug output goes to the keeper's stderr (the session's trace).
+* Output of wine commands goes to files, never to pipes, and stdin comes from /dev/null:
+  the processes of a session keep the descriptors of the process that started it, and a pipe
+  kept open that way hangs the caller.
+* The server is ended only through this prefix (WINEPREFIX=... wineserver -k), never by
+  process name: other sessions run beside this one.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+from types import SimpleNamespace
+
+TOOLS_DIR = "C:\\e2e"
+KEEPER_FILE = TOOLS_DIR + "\\session.lock"
+ENV_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
+TOOLS = ("scmctl.exe", "holdfile.exe")
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = str(prefix)
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("DISPLAY", None)
+    return env
+
+
+def server(prefix, flag):
+    """wineserver -p (persistent: back-to-back commands don't race its shutdown) or -k (ends
+    this prefix's server and every process of its session)."""
+    subprocess.run(["wineserver", flag], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, env=wine_env(prefix), timeout=60)
+
+
+def unix_path(session, win_path):
+    """Where a C:\\ path of the prefix lies on the Unix side."""
+    assert win_path[:3].upper() == "C:\\", win_path
+    rest = win_path[3:].replace("\\", "/")
+    return session.prefix / "drive_c" / rest if rest else session.prefix / "drive_c"
+
+
+def _outputs(session, name):
+    session.counter += 1
+    return (session.work / f"{session.counter:04d}-{name}.out", session.work / f"{session.counter:04d}-{name}.err")
+
+
+def run(session, args, timeout=60, name="cmd"):
+    """Runs one Windows program to its end; returns (exit code, stdout bytes, stderr bytes)."""
+    out, err = _outputs(session, name)
+    with open(out, "wb") as fo, open(err, "wb") as fe:
+        proc = subprocess.run([session.wine] + list(args), stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
+                              env=wine_env(session.prefix), timeout=timeout)
+    return proc.returncode, out.read_bytes(), err.read_bytes()
+
+
+def start_background(session, args, name="bg"):
+    """Starts a Windows program and returns (Popen, stdout path)."""
+    out, err = _outputs(session, name)
+    with open(out, "wb") as fo, open(err, "wb") as fe:
+        proc = subprocess.Popen([session.wine] + list(args), stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
+                                env=wine_env(session.prefix))
+    return proc, out
+
+
+def wait_for_file_text(path, text, timeout=30.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if path.exists() and text in path.read_bytes():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def create(bin_dir, tag="e2e", registry_env=None):
+    """A fresh prefix under /tmp/velmorane-<tag>-*, the tools (scmctl, holdfile) in
+    C:\\e2e, `registry_env` in the services' environment, and a session with its keeper."""
+    root = Path(tempfile.mkdtemp(prefix=f"velmorane-{tag}-", dir="/tmp"))
+    session = SimpleNamespace(root=root, prefix=root / "prefix", work=root / "work", bin_dir=Path(bin_dir),
+                              wine=shutil.which("wine"), counter=0, keeper=None, trace=None, env={},
+                              session_no=0)
+    session.work.mkdir()
+    with open(session.work / "wineboot.log", "wb") as log:
+        subprocess.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                       env=wine_env(session.prefix), timeout=300, check=True)
+    server(session.prefix, "-p")
+    tools = unix_path(session, TOOLS_DIR)
+    tools.mkdir(parents=True, exist_ok=True)
+    for tool in TOOLS:
+        shutil.copy2(session.bin_dir / tool, tools / tool)
+    set_registry_env(session, registry_env or {})
+    restart(session)
+    return session
+
+
+def end(session):
+    """Ends the session: this prefix's server, and the keeper with it."""
+    server(session.prefix, "-k")
+    if session.keeper is not None:
+        try:
+            session.keeper.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            session.keeper.kill()
+        session.keeper = None
+
+
+def destroy(session, keep=False):
+    end(session)
+    if not keep:
+        shutil.rmtree(session.root, ignore_errors=True)
+
+
+def set_registry_env(session, values):
+    """Sets (or, for None, deletes) the services' environment variables; seen from the next
+    session on."""
+    for name, value in values.items():
+        if value is None:
+            run(session, ["reg", "delete", ENV_KEY, "/v", name, "/f"], name="reg")
+        else:
+            rc, out, err = run(session, ["reg", "add", ENV_KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+                               name="reg")
+            assert rc == 0, (out, err)
+
+
+def restart(session):
+    """Ends the prefix's session and starts a new one with a keeper, its stderr the new
+    session's trace; returns once the Service Control Manager answers."""
+    end(session)
+    server(session.prefix, "-p")
+    session.session_no += 1
+    session.trace = session.work / f"session-{session.session_no}.trace"
+    out = session.work / f"session-{session.session_no}.keeper"
+    with open(out, "wb") as fo, open(session.trace, "ab") as fe:
+        session.keeper = subprocess.Popen([session.wine, TOOLS_DIR + "\\holdfile.exe", KEEPER_FILE, "3600", "rwd"],
+                                          stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
+                                          env=wine_env(session.prefix))
+    assert wait_for_file_text(out, b"held", 120), "session keeper did not start"
+    # The SCM answers (here: the service, or "no such service") once services.exe is up.
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        rc, answer, _ = run(session, [TOOLS_DIR + "\\scmctl.exe", "query", "VelmoraneService"], name="scmctl")
+        if rc == 0 or b"error=1060" in answer:
+            return
+        time.sleep(0.2)
+    raise AssertionError("SCM did not answer")
+
+
+def processes(session):
+    """Linux pids and command lines of the processes of this prefix's session (looked at,
+    never signalled)."""
+    tag = b"WINEPREFIX=" + str(session.prefix).encode() + b"\0"
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                environ = f.read() + b"\0"
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                cmdline = f.read().replace(b"\0", b" ")
+        except OSError:
+            continue
+        if tag in environ:
+            found.append((int(entry), cmdline.decode("latin-1", "replace")))
+    return found
