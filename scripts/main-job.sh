@@ -21,14 +21,16 @@ out="$demo/output"
 marker="$demo/.velmorane-demo"
 
 # The installation as an operator lays it out: the installation root C:\Apps\
-# holds Velmorane\ and jdk\; jvm.dll goes where a Java runtime keeps its
-# server VM (one of the places the service looks).
+# holds Velmorane\ and jdk\. The Java runtime is laid out as a Java 9 or later
+# runtime image unpacked as jdk\jre\, which the service finds without any
+# setting: jvm.dll in jdk\jre\bin\server\, vcruntime140.dll in jdk\jre\bin\.
 win_root='C:\Apps\'
 win_exe="${win_root}Velmorane\\VelmoraneService.exe"
 win_heartbeat="${win_root}Velmorane\\heartbeat.txt"
 unix_root="$prefix/drive_c/Apps"
 unix_base="$unix_root/Velmorane"
-unix_jvm_dir="$unix_root/jdk/jre/bin/server"
+unix_runtime_bin="$unix_root/jdk/jre/bin"
+unix_jvm_dir="$unix_runtime_bin/server"
 unix_log="$prefix/drive_c/windows/temp/velmoraneservice.log"
 # Wine ends a session (and the services in it) when its last ordinary process
 # ends; this process keeps the session for the length of the run (an hour at most).
@@ -156,9 +158,12 @@ mkdir -p "$unix_base/lib" "$unix_base/plugins" "$unix_jvm_dir"
 cp "$build/bin/VelmoraneService.exe" "$unix_base/"
 cp "$build/examples/velmorane-example.jar" "$unix_base/lib/"
 cp "$build/jvmbridge/jvm.dll.so" "$unix_jvm_dir/jvm.dll"
+# Wine's own C runtime library stands in for the one a Java runtime ships.
+cp "$prefix/drive_c/windows/system32/vcruntime140.dll" "$unix_runtime_bin/"
 say "    ${win_root}Velmorane\\VelmoraneService.exe"
 say "    ${win_root}Velmorane\\lib\\velmorane-example.jar     the example Java application"
 say "    ${win_root}Velmorane\\plugins\\"
+say "    ${win_root}jdk\\jre\\bin\\vcruntime140.dll         the runtime's C library"
 say "    ${win_root}jdk\\jre\\bin\\server\\jvm.dll           the JVM (a bridge to the Linux JVM of this machine)"
 
 # ---------------------------------------------------------------- install
@@ -190,8 +195,8 @@ show_heartbeat
 heading "The service's log: c:\\windows\\temp\\velmoraneservice.log"
 show "$unix_log"
 log_lines_at_start="$(wc -l <"$unix_log")"
-say "  (No Microsoft runtime library lies in this jdk\\, hence the six runtime \"Failed\" lines:"
-say "   they are not errors. The JVM was found at the third jvm.dll place, the server VM.)"
+say "  (The \"Failed\" lines are not errors: the service tries its places in order. The runtime's"
+say "   C library loaded at the fifth place, jvm.dll at the third, the server VM.)"
 
 # ---------------------------------------------------------------- stop
 heading "Stop through the Service Control Manager: sc stop $service"
