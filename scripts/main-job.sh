@@ -163,8 +163,8 @@ cp "$prefix/drive_c/windows/system32/vcruntime140.dll" "$unix_runtime_bin/"
 say "    ${win_root}Velmorane\\VelmoraneService.exe"
 say "    ${win_root}Velmorane\\lib\\velmorane-example.jar     the example Java application"
 say "    ${win_root}Velmorane\\plugins\\"
-say "    ${win_root}jdk\\jre\\bin\\vcruntime140.dll         the runtime's C library"
-say "    ${win_root}jdk\\jre\\bin\\server\\jvm.dll           the JVM (a bridge to the Linux JVM of this machine)"
+say "    ${win_root}jdk\\jre\\bin\\vcruntime140.dll            the runtime's C library"
+say "    ${win_root}jdk\\jre\\bin\\server\\jvm.dll              the JVM (a bridge to the Linux JVM of this machine)"
 
 # ---------------------------------------------------------------- install
 heading "Install: $win_exe install"

@@ -3,6 +3,7 @@
 # into the installation layout below an installation root:
 #   Velmorane\VelmoraneService.exe
 #   Velmorane\README.txt      the operator's short guide
+#   Velmorane\operators-guide.html   the operator's guide, made from docs/operators-guide.md
 #   Velmorane\lib\            empty: the application's jar files go here
 #   Velmorane\plugins\        empty
 # The zip holds explicit entries for the two empty directories. Beside it,
@@ -33,6 +34,10 @@ for exe in "${executables[@]}"; do cp "$build/bin/$exe" "$stage/Velmorane/"; don
 "$root/scripts/sign.sh" "${executables[@]/#/$stage/Velmorane/}"
 # Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.
 sed -e 's/\r*$/\r/' -e "s/@VERSION@/$version/" "$root/packaging/README.txt" >"$stage/Velmorane/README.txt"
+# The guide has one source, the Markdown; the zip carries it as a page any browser opens.
+# Debian's python3 is the one python3-markdown (setup.sh) installs into.
+/usr/bin/python3 "$root/scripts/guide-html.py" "$root/docs/operators-guide.md" "$version" \
+  >"$stage/Velmorane/operators-guide.html"
 
 # Same bytes for the same inputs: fixed times, fixed order, no extra attributes
 # (unless signed: a signature holds the time it was made).
@@ -43,7 +48,7 @@ mkdir -p "$dist"
 zip_path="$dist/VelmoraneService-$version.zip"
 rm -f "$zip_path"
 (cd "$stage" && TZ=UTC zip -q -X "$zip_path" Velmorane/ "${executables[@]/#/Velmorane/}" Velmorane/README.txt \
-  Velmorane/lib/ Velmorane/plugins/)
+  Velmorane/operators-guide.html Velmorane/lib/ Velmorane/plugins/)
 echo "$zip_path"
 "$root/scripts/sign.sh" --sums "$dist"
 unzip -l "$zip_path"

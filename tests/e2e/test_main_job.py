@@ -5,6 +5,7 @@ The main job builds nothing here (VELMORANE_SKIP_BUILD=1): it uses the build
 tree that CTest names (VELMORANE_BUILD), or build/.
 """
 
+import html
 import os
 import re
 import shutil
@@ -136,10 +137,18 @@ def test_release_package_unpacks_into_the_layout(scratch):
     with zipfile.ZipFile(zips[0]) as archive:
         names = archive.namelist()
         assert sorted(names) == ["Velmorane/", "Velmorane/README.txt", "Velmorane/VelmoraneService.exe",
-                                 "Velmorane/lib/", "Velmorane/plugins/"]
+                                 "Velmorane/lib/", "Velmorane/operators-guide.html", "Velmorane/plugins/"]
         assert archive.read("Velmorane/VelmoraneService.exe") == (BUILD / "bin" / "VelmoraneService.exe").read_bytes()
         readme = archive.read("Velmorane/README.txt")
+        guide = archive.read("Velmorane/operators-guide.html").decode("utf-8")
     lines = readme.split(b"\r\n")
     assert lines[-1] == b"" and all(b"\n" not in line and b"\r" not in line for line in lines)
     version = zips[0].name[len("VelmoraneService-"):-len(".zip")]
     assert lines[0] == b"VelmoraneService " + version.encode()
+    # The README names places relative to the installation root and points to the guide beside it.
+    assert b"C:\\Apps" not in readme and b"operators-guide.html" in readme
+    # The guide is the Markdown made into one page: every section, log lines with their blanks.
+    headings = re.findall(r"^#+ (.+)$", (REPO / "docs" / "operators-guide.md").read_text(encoding="utf-8"), re.M)
+    page_headings = [html.unescape(re.sub(r"<[^>]+>", "", h)) for h in re.findall(r"<h\d>(.*?)</h\d>", guide)]
+    assert page_headings == [re.sub(r"`", "", h) for h in headings]
+    assert guide.startswith("<!DOCTYPE html>") and "<table>" in guide and "Name size:  &lt;" in guide
