@@ -152,3 +152,12 @@ def test_release_package_unpacks_into_the_layout(scratch):
     page_headings = [html.unescape(re.sub(r"<[^>]+>", "", h)) for h in re.findall(r"<h\d>(.*?)</h\d>", guide)]
     assert page_headings == [re.sub(r"`", "", h) for h in headings]
     assert guide.startswith("<!DOCTYPE html>") and "<table>" in guide and "Name size:  &lt;" in guide
+
+
+def test_operators_guide_quotes_every_log_text():
+    """The guide's list of the log's lines holds every text the service writes, spelt as written."""
+    guide = (REPO / "docs" / "operators-guide.md").read_text(encoding="utf-8")
+    quoted = guide.split("### Every line the service writes", 1)[1].split("```")[1].splitlines()
+    for text in lt.LAUNCHER_TEXTS + lt.SHUTDOWN_TEXTS:
+        pattern = "".join(".+" if part in ("%s", "%d") else re.escape(part) for part in re.split(r"(%s|%d)", text))
+        assert any(re.fullmatch(pattern, line) for line in quoted), text
