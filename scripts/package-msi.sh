@@ -2,6 +2,7 @@
 # The Windows Installer package: dist/<name>-<version>-x64.msi, built with
 # wixl from packaging/VelmoraneService.wxs. It installs
 #   %ProgramFiles%\VelmoraneService\Velmorane\VelmoraneService.exe, README.txt,
+#     operators-guide.html (made from docs/operators-guide.md, as in the zip),
 #     lib\ (the baked-in jars), plugins\
 #   %ProgramFiles%\VelmoraneService\jdk\jre\ (the baked-in Java runtime)
 # and registers the service as "VelmoraneService.exe install" does.
@@ -97,6 +98,9 @@ mkdir -p "$stage/base" "$stage/lib" "$stage/root"
 cp "$build/bin/${executables[0]}" "$root/packaging/service-state.vbs" "$stage/"
 # Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.
 sed -e 's/\r*$/\r/' -e "s/@VERSION@/$service_version/" "$root/packaging/README.txt" >"$stage/base/README.txt"
+# README.txt points to the guide beside it.
+/usr/bin/python3 "$root/scripts/guide-html.py" "$root/docs/operators-guide.md" "$service_version" \
+  >"$stage/base/operators-guide.html"
 shipped=("$stage/${executables[0]}")
 for program in "${executables[@]:1}"; do
   cp "$build/bin/$program" "$stage/base/"
