@@ -273,9 +273,10 @@ def phase_of(texts):
     """Where the stop found the launcher, read from the order of the records: "before-banner"
     (the launcher had not logged yet), "early" (no creation call yet), "creating" (inside JNI_CreateJavaVM), "vm" (the virtual machine existed;
     "main" once main had been invoked)."""
-    first_stop = next((i for i in range(len(texts)) if lt.split(texts[:i + 1])[1]), None)
-    if first_stop is None:
+    labels = lt.threads(texts)
+    if "shutdown" not in labels:
         return "none"
+    first_stop = labels.index("shutdown")
     if first_stop == 0:
         return "before-banner"
     before = texts[:first_stop]
@@ -354,7 +355,6 @@ def assert_run(texts, shutdown, jvm_loads=True):
     """One run's records: the launcher's whole run (those after main returned cut off
     anywhere), and `shutdown`, the shutdown thread's records, after the launcher's up to main."""
     launcher, theirs = lt.split(texts)
-    launcher = lt.up_to_main(launcher)
-    assert launcher == expected_launcher(texts, jvm_loads)
+    assert lt.up_to_main(launcher) == expected_launcher(texts, jvm_loads)
     assert theirs == shutdown
-    assert texts[:len(launcher) + len(theirs)] == launcher + theirs
+    assert lt.stop_after_main(texts), texts
