@@ -34,12 +34,14 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "bench"))
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-import rig as wr  # noqa: E402
+import rig as wr  # noqa: E402  (puts tests/common on the path)
+import logtexts as lt  # noqa: E402
 import startup_bench  # noqa: E402
 
 
+MINIMAL = "VelmoraneBenchMinimal"
 MINIMAL_EXE = wr.TOOLS_DIR + "\\minimal_service.exe"
-SERVICE_BENCH = wr.TOOLS_DIR + "\\service_bench.exe"
+SCMCTL = wr.TOOLS_DIR + "\\scmctl.exe"
 LOG_BENCH = wr.TOOLS_DIR + "\\log_bench.exe"
 JDK_DIR = "C:\\Apps\\jdk"
 BENCHAPP_JAR = "lib\\velmorane-benchapp.jar"
@@ -79,7 +81,10 @@ def lines_of(text, kind):
 
 
 def start_and_memory(session, rounds, warmup, settle_ms):
-    text = run_tool(session, [SERVICE_BENCH, "start", str(warmup + rounds), str(settle_ms), str(session.prefix)],
+    # The service's tree has no Java runtime: its launcher ends with the last failed library.
+    last = lt.jvm_lines(wr.DEFAULT_DIR + "\\", "C:\\Apps\\")[-1]
+    text = run_tool(session, [SCMCTL, "time-start", wr.SERVICE, wr.EXE_NAME, MINIMAL, "minimal_service.exe",
+                              str(warmup + rounds), str(settle_ms), str(session.prefix), last],
                     timeout=(warmup + rounds) * 300, name="start")
     memory = ("private", "working", "commit_private", "commit_image", "anon", "file")
     figures = {key: {"service": [], "minimal": []} for key in ("running", "returned") + memory}
@@ -99,7 +104,7 @@ def stop_times(session, rounds, warmup):
     result = {"stopped": [], "shutdown": [], "returned": [], "control_errors": set()}
     if rounds <= 0:
         return result
-    text = run_tool(session, [SERVICE_BENCH, "stop", str(warmup + rounds), record],
+    text = run_tool(session, [SCMCTL, "time-stop", wr.SERVICE, str(warmup + rounds), record],
                     timeout=(warmup + rounds) * 300, name="stop")
     for rnd, stopped, shutdown, returned, error in lines_of(text, "stop"):
         if int(rnd) >= warmup:
@@ -243,7 +248,7 @@ def main():
     build = Path(options.build)
     bin_dir = build / "bin"
     needed = [bin_dir / wr.EXE_NAME, bin_dir / "scmctl.exe", bin_dir / "holdfile.exe",
-              bin_dir / "minimal_service.exe", bin_dir / "service_bench.exe", bin_dir / "log_bench.exe",
+              bin_dir / "minimal_service.exe", bin_dir / "log_bench.exe",
               build / "jvmbridge" / "jvm.dll.so", build / "fixtures" / "javaapp" / "velmorane-testapp.jar",
               build / "bench" / "velmorane-benchapp.jar"]
     missing = [str(p) for p in needed if not p.exists()]
@@ -254,9 +259,9 @@ def main():
     session = startup_bench.create_session(bin_dir)
     try:
         tools = wr.unix_path(session, wr.TOOLS_DIR)
-        for tool in ("minimal_service.exe", "service_bench.exe", "log_bench.exe"):
+        for tool in ("minimal_service.exe", "log_bench.exe"):
             shutil.copy2(bin_dir / tool, tools / tool)
-        run_tool(session, [SERVICE_BENCH, "install-minimal", MINIMAL_EXE], timeout=60, name="install")
+        run_tool(session, [SCMCTL, "create", MINIMAL, MINIMAL_EXE], timeout=60, name="install")
 
         # The start-up installation: lib\ with the test application and filler jars, the bridge.
         jvm = startup_bench.lay_out(session, build, options.jars)
@@ -288,7 +293,7 @@ def main():
         log = log_cost(session, options.log_blocks, options.log_records)
     finally:
         wr.ensure_clean(session)
-        wr.run(session, [SERVICE_BENCH, "delete-minimal"], timeout=60, name="delete")
+        wr.run(session, [SCMCTL, "delete", MINIMAL], timeout=60, name="delete")
         wr.destroy(session, keep=options.keep)
     print_report(info, options, start, startup, stop_return, stop_sleep, log)
 

@@ -4,7 +4,7 @@
  * the start request to RUNNING, private memory of a running service process).
  *
  * Built like the service (mingw, static, same warnings); it logs nothing and
- * starts no thread of its own. Registered and driven by service_bench.exe.
+ * starts no thread of its own. Registered and driven by scmctl.exe (create, time-start).
  */
 #include <windows.h>
 

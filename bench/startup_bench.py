@@ -3,7 +3,7 @@ r"""Start-up benchmark: the time from the SCM's start request to the Java applic
 being entered, against a minimal host program that loads the same jvm.dll (the bridge to the
 Linux HotSpot), creates the virtual machine on a thread and calls the same main.
 
-Both run alternately in one Wine session, from one driver program, with the same
+Both run alternately in one Wine session, timed by `scmctl time-main`, with the same
 installation: C:\Apps\Velmorane\ with lib\ holding 100 jar files (the test application and
 99 others), the bridge at C:\Apps\jdk\jre\bin\default\jvm.dll. Prints the figures; never
 fails on speed.
@@ -11,8 +11,8 @@ fails on speed.
 usage: bench/startup_bench.py [--build DIR] [--rounds N] [--warmup N] [--jars N] [--keep]
 The build tree (default: VELMORANE_BUILD or build/ of the repository) must hold
 bin/VelmoraneService.exe, bin/scmctl.exe, bin/holdfile.exe, jvmbridge/jvm.dll.so and
-fixtures/javaapp/velmorane-testapp.jar. The host and the driver are compiled here with
-mingw-w64 into the session's directory.
+fixtures/javaapp/velmorane-testapp.jar. The host is compiled here with mingw-w64 into the
+session's directory.
 """
 
 import argparse
@@ -61,12 +61,11 @@ def report(name, values):
 
 
 def lay_out(session, build, jars):
-    """Compiles the host and the driver into the session, lays out the installation
+    """Compiles the host into the session, lays out the installation
     (lib\\ with `jars` jar files, the bridge as jvm.dll, main returning at once) and
     installs the service. Returns the jvm.dll path for the host."""
     tools = wr.unix_path(session, wr.TOOLS_DIR)
     compile_windows(REPO / "bench" / "startup_host.c", tools / "startup_host.exe")
-    compile_windows(REPO / "bench" / "startup_driver.c", tools / "startup_driver.exe")
 
     base = wr.DEFAULT_DIR + "\\"
     files = {"lib\\velmorane-testapp.jar": (build / "fixtures" / "javaapp" / "velmorane-testapp.jar").read_bytes()}
@@ -82,11 +81,11 @@ def lay_out(session, build, jars):
 
 
 def measure(session, jvm, rounds, warmup):
-    """Runs the driver for warmup + rounds alternating rounds; returns the figures after
+    """Runs warmup + rounds alternating rounds; returns the figures after
     the warm-up: {"service": [...], "service-log": [...], "host": [...]} in ms."""
     base = wr.DEFAULT_DIR + "\\"
     total = warmup + rounds
-    rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\startup_driver.exe", str(total),
+    rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\scmctl.exe", "time-main", wr.SERVICE, str(total),
                                     base + javaside.APP_RECORD, wr.TOOLS_DIR + "\\startup_host.exe",
                                     jvm, base], timeout=total * 120, name="driver")
     text = out.decode(errors="replace")

@@ -192,14 +192,15 @@ def jvm_lines(base, ktr, found=None, first=None):
     return lines
 
 
-def launcher_run(exe, base, ktr, lib_names, jvm_found=None, after_load=STARTED, continuation=False):
-    """The launcher's whole run for an installation with `lib_names` in lib\\ (in the order the
-    log shows them), no runtime library, and jvm.dll loading at candidate `jvm_found` (None:
-    at none); `after_load` follows a library that loaded."""
+def launcher_run(exe, base, ktr, lib_names, jvm_found=None):
+    """The launcher's records of one run, without the option's empty line, for an
+    installation with `lib_names` in lib\\ (in the order the log shows them), no runtime
+    library, and jvm.dll loading at candidate `jvm_found` (then on up to main's invocation)
+    or, with None, at none."""
     entries, class_path = lib_lines(lib_names, base)
-    lines = (first_stage(exe, base, ktr) + [LOOKING, LIB_FOUND] + entries + option_lines(class_path, continuation)
+    lines = (first_stage(exe, base, ktr) + [LOOKING, LIB_FOUND] + entries + option_lines(class_path, False)
              + runtime_lines(base, ktr) + jvm_lines(base, ktr, jvm_found))
-    return lines + list(after_load) if jvm_found else lines
+    return lines + STARTED if jvm_found else lines
 
 
 def file_names(lines):
@@ -226,7 +227,7 @@ def _pattern(message):
 
 _LAUNCHER_PATTERNS = [_pattern(t) for t in LAUNCHER_TEXTS]
 _SHUTDOWN_PATTERNS = [_pattern(t) for t in SHUTDOWN_TEXTS]
-_SHARED = [(_pattern(t), after) for t, after in SHARED_AFTER.items()]
+_SHARED = [(_pattern(t), [_pattern(a) for a in after]) for t, after in SHARED_AFTER.items()]
 
 
 def known_message(text):
@@ -238,27 +239,44 @@ def known_message(text):
 def _written_by_launcher_after(text):
     for pattern, after in _SHARED:
         if pattern.match(text):
-            return [_pattern(a) for a in after]
+            return after
     return None
 
 
-def is_shutdown_text(text):
-    return any(p.match(text) for p in _SHUTDOWN_PATTERNS) and _written_by_launcher_after(text) is None
-
-
-def split(texts):
-    """(launcher's records, shutdown thread's records) of one run's record texts. A text
+def threads(texts):
+    """The thread of each of one run's record texts, "launcher" or "shutdown". A text
     both threads write is the launcher's where the launcher's records so far end in the
     record it follows there; every text of no thread (the bare records, unknown ones) is
     the launcher's, for its comparison to show."""
-    launcher, shutdown = [], []
+    result, last = [], None
     for text in texts:
         after = _written_by_launcher_after(text)
         if after is not None:
-            mine = bool(launcher) and any(p.match(launcher[-1]) for p in after)
-            (launcher if mine else shutdown).append(text)
-        elif any(p.match(text) for p in _SHUTDOWN_PATTERNS):
-            shutdown.append(text)
+            mine = last is not None and any(p.match(last) for p in after)
         else:
-            launcher.append(text)
-    return launcher, shutdown
+            mine = not any(p.match(text) for p in _SHUTDOWN_PATTERNS)
+        result.append("launcher" if mine else "shutdown")
+        last = text if mine else last
+    return result
+
+
+def split(texts):
+    """(launcher's records, shutdown thread's records) of one run's record texts."""
+    labels = threads(texts)
+    return ([t for t, who in zip(texts, labels) if who == "launcher"],
+            [t for t, who in zip(texts, labels) if who == "shutdown"])
+
+
+def stop_after_main(texts):
+    """Whether every record of the shutdown thread comes after the launcher's records up to
+    main's invocation (or its end, where it ended before): those it writes once main has
+    returned may stand among the shutdown thread's."""
+    labels = threads(texts)
+    launcher = [t for t, who in zip(texts, labels) if who == "launcher"]
+    seen = 0
+    for who in labels:
+        if who == "launcher":
+            seen += 1
+        elif seen < len(up_to_main(launcher)):
+            return False
+    return True

@@ -108,9 +108,8 @@ def vm_stage(rig, inst, whole=False):
         if head in lines:
             lines = lines[lines.index(head) + 1:]
             launcher, shutdown = lt.split(lines)
-            cut = lt.up_to_main(launcher)
-            assert lines[:len(cut) + len(shutdown)] == cut + shutdown, lines
-            return (launcher if whole else cut), shutdown
+            assert lt.stop_after_main(lines), lines
+            return (launcher if whole else lt.up_to_main(launcher)), shutdown
     raise AssertionError(f"no end of the library probe in {lines!r}")
 
 

@@ -1,6 +1,5 @@
 """Fixtures of the reliability tests: one Wine prefix for the whole session, made by the
-end-to-end rig (tests/e2e/rig.py), with cyclectl.exe beside the rig's tools and the crash
-debugger turned off (support.prepare_session).
+end-to-end rig (tests/e2e/rig.py), with the crash debugger turned off (support.prepare_session).
 
 The binaries come from VELMORANE_BIN (default build/bin), the bridge, the Java test
 application and the stand-ins from VELMORANE_BUILD (default build/). A missing piece fails the

@@ -1,6 +1,6 @@
 r"""Equipment of the reliability tests, on top of the end-to-end rig (tests/e2e/rig.py).
 
-* One cycle is driven by cyclectl.exe inside the Wine session: start, the stop at the
+* One cycle is driven by `scmctl cycle` inside the Wine session: start, the stop at the
   moment chosen (at once, or a few milliseconds after a file has shown a text), the
   polling of the state, and the exit code of the service process, which only a handle
   opened while the process still lives can give.
@@ -15,7 +15,6 @@ r"""Equipment of the reliability tests, on top of the end-to-end rig (tests/e2e/
 
 import os
 import re
-import shutil
 import sys
 import time
 from datetime import datetime
@@ -33,7 +32,6 @@ BIN = Path(os.environ.get("VELMORANE_BIN", BUILD / "bin"))
 BRIDGE = BUILD / "jvmbridge" / "jvm.dll.so"
 JARS = BUILD / "fixtures" / "javaapp"
 STANDINS = BUILD / "fixtures" / "standins"
-CYCLECTL = "cyclectl.exe"
 
 KTR = "C:\\Apps\\"
 BASE = KTR + "Velmorane\\"
@@ -52,7 +50,7 @@ STAMP_ANYWHERE = re.compile(r"\d\d/\d\d/\d\d \d\d:\d\d:\d\d ")
 # ---------------------------------------------------------------- equipment
 
 def check_equipment():
-    needed = [BIN / wr.EXE_NAME, BIN / "scmctl.exe", BIN / "holdfile.exe", BIN / CYCLECTL, BRIDGE,
+    needed = [BIN / wr.EXE_NAME, BIN / "scmctl.exe", BIN / "holdfile.exe", BRIDGE,
               JARS / "velmorane-testapp.jar", STANDINS / "jvm-slow" / "jvm.dll"]
     return [str(p) for p in needed if not p.exists()]
 
@@ -61,11 +59,10 @@ AEDEBUG_KEY = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
 
 
 def prepare_session(rig):
-    """Puts cyclectl beside the rig's tools and turns the crash debugger off: with an empty
+    """Turns the crash debugger off: with an empty
     debugger command and Auto=1, a faulting process ends at once with the exception code as its
     exit code (winedbg would dump and keep it alive a while; Auto=0 blocks the faulting thread
     on a message box that no one can answer)."""
-    shutil.copy2(BIN / CYCLECTL, wr.unix_path(rig, wr.TOOLS_DIR) / CYCLECTL)
     for args in (["reg", "add", AEDEBUG_KEY, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"],
                  ["reg", "add", AEDEBUG_KEY, "/v", "Auto", "/t", "REG_SZ", "/d", "1", "/f"],
                  ["reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
@@ -131,13 +128,13 @@ GO_FILE = wr.TOOLS_DIR + "\\go.flag"
 
 
 def _cycle_args(trigger_file, trigger_text, delay_ms, stops, stop_gap_ms, stop_bound_ms, exit_bound_ms):
-    return [wr.TOOLS_DIR + "\\" + CYCLECTL, wr.SERVICE, trigger_file, trigger_text, str(delay_ms), str(stops),
+    return [wr.TOOLS_DIR + "\\scmctl.exe", "cycle", wr.SERVICE, trigger_file, trigger_text, str(delay_ms), str(stops),
             str(stop_gap_ms), str(stop_bound_ms), str(exit_bound_ms)]
 
 
 def cycle(rig, trigger_file="-", trigger_text="-", delay_ms=0, stops=1, stop_gap_ms=0,
           stop_bound_ms=STOP_BOUND_MS + STOP_MARGIN_MS, exit_bound_ms=EXIT_MARGIN_MS):
-    """One start/stop cycle through cyclectl; returns what it printed, parsed."""
+    """One start/stop cycle through `scmctl cycle`; returns what it printed, parsed."""
     args = _cycle_args(trigger_file, trigger_text, delay_ms, stops, stop_gap_ms, stop_bound_ms, exit_bound_ms)
     timeout = 150 + (stop_bound_ms + exit_bound_ms) / 1000 + stops * stop_gap_ms / 1000 + 150
     rc, out, err = wr.run(rig, args, timeout=timeout, name="cycle")
@@ -170,7 +167,7 @@ def finish_cycle(proc, out, timeout=300):
 
 def parse_cycle(rc, out, err):
     text = out.decode("utf-8", "replace")
-    assert rc == 0, f"cyclectl failed ({rc}): {text} {err[-2000:]!r}"
+    assert rc == 0, f"scmctl cycle failed ({rc}): {text} {err[-2000:]!r}"
     result = {"changes": [], "controls": [], "trigger": None, "raw": text}
     for line in text.splitlines():
         head = line.split(" ", 1)[0]
@@ -276,9 +273,10 @@ def phase_of(texts):
     """Where the stop found the launcher, read from the order of the records: "before-banner"
     (the launcher had not logged yet), "early" (no creation call yet), "creating" (inside JNI_CreateJavaVM), "vm" (the virtual machine existed;
     "main" once main had been invoked)."""
-    first_stop = next((i for i in range(len(texts)) if lt.split(texts[:i + 1])[1]), None)
-    if first_stop is None:
+    labels = lt.threads(texts)
+    if "shutdown" not in labels:
         return "none"
+    first_stop = labels.index("shutdown")
     if first_stop == 0:
         return "before-banner"
     before = texts[:first_stop]
@@ -291,7 +289,7 @@ def phase_of(texts):
 
 def _churn(rel):
     """Files in drive_c that others than the service write during a test: only the rig's own
-    directory (C:\\e2e: its tools, the session keeper's lock file, cyclectl's go flag). Measured
+    directory (C:\\e2e: its tools, the session keeper's lock file, the cycle's go flag). Measured
     with Wine 8 over a start/stop cycle with the virtual machine, the end of a session and the
     start of a new one: none of the other ~800 files of drive_c changed (no temp files under
     users\\, no logs or caches under windows\\), so nothing else is excused; were a Wine version
@@ -357,7 +355,6 @@ def assert_run(texts, shutdown, jvm_loads=True):
     """One run's records: the launcher's whole run (those after main returned cut off
     anywhere), and `shutdown`, the shutdown thread's records, after the launcher's up to main."""
     launcher, theirs = lt.split(texts)
-    launcher = lt.up_to_main(launcher)
-    assert launcher == expected_launcher(texts, jvm_loads)
+    assert lt.up_to_main(launcher) == expected_launcher(texts, jvm_loads)
     assert theirs == shutdown
-    assert texts[:len(launcher) + len(theirs)] == launcher + theirs
+    assert lt.stop_after_main(texts), texts

@@ -1,8 +1,10 @@
 /*
- * scmctl: drives the Service Control Manager from the end-to-end tests.
+ * scmctl: the one client of the Service Control Manager for the tests, the
+ * main job and the benchmarks, run inside the Wine session.
  *
  *   scmctl query   NAME                     status record (all seven fields) and pid
  *   scmctl qc      NAME                     registered configuration
+ *   scmctl create  NAME EXE                 CreateServiceW: own process, on demand (a yardstick)
  *   scmctl start   NAME [ARG...]            StartServiceW with the given arguments
  *   scmctl control NAME CODE                ControlService; prints the returned record
  *   scmctl wait    NAME STATE TIMEOUT_MS    polls until the state is reached
@@ -10,21 +12,14 @@
  *   scmctl notify  NAME UNTIL TIMEOUT_MS    NotifyServiceStatusChangeW, prints every notice
  *   scmctl delete  NAME                     DeleteService (test clean-up)
  *   scmctl exited  PID TIMEOUT_MS           waits for a process to end (0 ended, 3 still running)
+ *   scmctl cycle   NAME ...                 one start/stop cycle (cycle.c)
+ *   scmctl time-start, time-stop, time-main ...   the benchmarks' timings (timing.c)
  *
  * Output is key=value text on standard output, one record per line; strings are
  * printed in UTF-8. Exit codes: 0 done, 1 usage, 2 a call failed (error=N printed),
  * 3 time-out.
  */
-#include <windows.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <wchar.h>
-
-#define EXIT_OK 0
-#define EXIT_USAGE 1
-#define EXIT_FAILED 2
-#define EXIT_TIMEOUT 3
+#include "scmctl.h"
 
 #define TEXT_CAPACITY 4096
 
@@ -54,7 +49,7 @@ static void print_status(const SERVICE_STATUS *s, DWORD pid, ULONGLONG elapsed_m
     fflush(stdout);
 }
 
-static int fail(const char *what)
+int fail(const char *what)
 {
     DWORD error = GetLastError();
     printf("error=%lu call=%s\n", error, what);
@@ -62,7 +57,7 @@ static int fail(const char *what)
     return EXIT_FAILED;
 }
 
-static int parse_number(const wchar_t *text, DWORD *value)
+int parse_number(const wchar_t *text, DWORD *value)
 {
     wchar_t *end = NULL;
     unsigned long v = wcstoul(text, &end, 0);
@@ -72,27 +67,36 @@ static int parse_number(const wchar_t *text, DWORD *value)
     return 1;
 }
 
-static SC_HANDLE open_manager(void)
+int query_process(SC_HANDLE service, SERVICE_STATUS_PROCESS *status)
 {
-    return OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    DWORD needed = 0;
+    return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)status, sizeof(*status), &needed);
 }
 
 static int query_ex(SC_HANDLE service, SERVICE_STATUS *status, DWORD *pid)
 {
     SERVICE_STATUS_PROCESS sp;
-    DWORD needed = 0;
 
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)&sp, sizeof(sp), &needed))
+    if (!query_process(service, &sp))
         return 0;
-    status->dwServiceType = sp.dwServiceType;
-    status->dwCurrentState = sp.dwCurrentState;
-    status->dwControlsAccepted = sp.dwControlsAccepted;
-    status->dwWin32ExitCode = sp.dwWin32ExitCode;
-    status->dwServiceSpecificExitCode = sp.dwServiceSpecificExitCode;
-    status->dwCheckPoint = sp.dwCheckPoint;
-    status->dwWaitHint = sp.dwWaitHint;
+    memcpy(status, &sp, sizeof(*status)); /* the first seven fields are a SERVICE_STATUS */
     *pid = sp.dwProcessId;
     return 1;
+}
+
+long read_shared(const wchar_t *path, char *text, DWORD capacity)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD got = 0, total = 0;
+
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    while (total + 1 < capacity && ReadFile(file, text + total, capacity - 1 - total, &got, NULL) && got > 0)
+        total += got;
+    CloseHandle(file);
+    text[total] = '\0';
+    return (long)total;
 }
 
 static int cmd_query(SC_HANDLE manager, const wchar_t *name)
@@ -152,6 +156,24 @@ static int cmd_qc(SC_HANDLE manager, const wchar_t *name)
     free(config);
     CloseServiceHandle(service);
     return rc;
+}
+
+static int cmd_create(SC_HANDLE manager, const wchar_t *name, const wchar_t *exe)
+{
+    static wchar_t quoted[PATH_CAP];
+    SC_HANDLE service;
+
+    if (_snwprintf(quoted, PATH_CAP, L"\"%ls\"", exe) < 0)
+        return fail("path-too-long");
+    quoted[PATH_CAP - 1] = L'\0';
+    service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                             SERVICE_ERROR_IGNORE, quoted, NULL, NULL, NULL, NULL, NULL);
+    if (service == NULL && GetLastError() != ERROR_SERVICE_EXISTS)
+        return fail("CreateServiceW");
+    if (service != NULL)
+        CloseServiceHandle(service);
+    printf("created\n");
+    return EXIT_OK;
 }
 
 static int cmd_start(SC_HANDLE manager, const wchar_t *name, int argc, const wchar_t **argv)
@@ -250,13 +272,7 @@ static void CALLBACK on_notice(void *parameter)
     SERVICE_NOTIFYW *notify = (SERVICE_NOTIFYW *)parameter;
     SERVICE_STATUS s;
 
-    s.dwServiceType = notify->ServiceStatus.dwServiceType;
-    s.dwCurrentState = notify->ServiceStatus.dwCurrentState;
-    s.dwControlsAccepted = notify->ServiceStatus.dwControlsAccepted;
-    s.dwWin32ExitCode = notify->ServiceStatus.dwWin32ExitCode;
-    s.dwServiceSpecificExitCode = notify->ServiceStatus.dwServiceSpecificExitCode;
-    s.dwCheckPoint = notify->ServiceStatus.dwCheckPoint;
-    s.dwWaitHint = notify->ServiceStatus.dwWaitHint;
+    memcpy(&s, &notify->ServiceStatus, sizeof(s)); /* its first seven fields */
     printf("notify=0x%lx status=%lu ", notify->dwNotificationTriggered, notify->dwNotificationStatus);
     print_status(&s, notify->ServiceStatus.dwProcessId, 0, 0);
     InterlockedIncrement(&notices);
@@ -354,14 +370,16 @@ int wmain(int argc, wchar_t **argv)
     int rc = EXIT_USAGE;
 
     if (argc < 3) {
-        fprintf(stderr, "usage: scmctl query|qc|start|control|wait|watch|notify|delete NAME ... | exited PID TIMEOUT_MS\n");
+        fprintf(stderr, "usage: scmctl query|qc|create|start|control|wait|watch|notify|delete|cycle|time-start|"
+                        "time-stop|time-main NAME ... | exited PID TIMEOUT_MS\n");
         return EXIT_USAGE;
     }
     command = argv[1];
     name = argv[2];
     if (wcscmp(command, L"exited") == 0)
         return argc == 4 ? cmd_exited(argv[2], argv[3]) : EXIT_USAGE;
-    manager = open_manager();
+    manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT | (wcscmp(command, L"create") == 0
+                                                                   ? SC_MANAGER_CREATE_SERVICE : 0));
     if (manager == NULL)
         return fail("OpenSCManagerW");
 
@@ -369,6 +387,8 @@ int wmain(int argc, wchar_t **argv)
         rc = cmd_query(manager, name);
     else if (wcscmp(command, L"qc") == 0)
         rc = cmd_qc(manager, name);
+    else if (wcscmp(command, L"create") == 0 && argc == 4)
+        rc = cmd_create(manager, name, argv[3]);
     else if (wcscmp(command, L"start") == 0)
         rc = cmd_start(manager, name, argc - 3, (const wchar_t **)(argv + 3));
     else if (wcscmp(command, L"control") == 0 && argc == 4)
@@ -381,6 +401,10 @@ int wmain(int argc, wchar_t **argv)
         rc = cmd_notify(manager, name, argv[3], argv[4]);
     else if (wcscmp(command, L"delete") == 0)
         rc = cmd_delete(manager, name);
+    else if (wcscmp(command, L"cycle") == 0)
+        rc = cmd_cycle(manager, argc - 1, (const wchar_t **)(argv + 1));
+    else if (wcsncmp(command, L"time-", 5) == 0)
+        rc = cmd_time(manager, command + 5, argc - 1, (const wchar_t **)(argv + 1));
     else
         fprintf(stderr, "scmctl: unknown command or wrong argument count\n");
 

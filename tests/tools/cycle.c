@@ -1,10 +1,10 @@
 /*
- * cyclectl: one start/stop cycle of a service, driven from inside the Wine
+ * scmctl cycle: one start/stop cycle of a service, driven from inside the Wine
  * session so that the stop lands within milliseconds of the moment chosen,
  * and with the service process held open from its start so that its exit
- * code can still be read after it has ended.
+ * code can still be read after it has ended (the reliability tests).
  *
- *   cyclectl NAME TRIGGER_FILE TRIGGER_TEXT DELAY_MS STOPS STOP_GAP_MS STOP_BOUND_MS EXIT_BOUND_MS
+ *   scmctl cycle NAME TRIGGER_FILE TRIGGER_TEXT DELAY_MS STOPS STOP_GAP_MS STOP_BOUND_MS EXIT_BOUND_MS
  *
  * StartServiceW; then, when TRIGGER_FILE is not "-", waits (at most 120 s)
  * until that file holds TRIGGER_TEXT (read with full sharing, so a writer is
@@ -23,15 +23,7 @@
  * Exit codes: 0 the cycle ran (whatever it showed), 1 usage, 2 a call failed
  * (error=N call=NAME printed).
  */
-#include <windows.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <wchar.h>
-
-#define EXIT_OK 0
-#define EXIT_USAGE 1
-#define EXIT_FAILED 2
+#include "scmctl.h"
 
 #define MAX_STOPS 16
 #define TRIGGER_CAPACITY 65536
@@ -50,29 +42,6 @@ struct stop_call {
 
 static struct stop_call stops[MAX_STOPS];
 static char trigger_buffer[TRIGGER_CAPACITY];
-
-static int fail(const char *what)
-{
-    printf("error=%lu call=%s\n", GetLastError(), what);
-    fflush(stdout);
-    return EXIT_FAILED;
-}
-
-static int parse_number(const wchar_t *text, DWORD *value)
-{
-    wchar_t *end = NULL;
-    unsigned long v = wcstoul(text, &end, 0);
-    if (end == text || *end != L'\0')
-        return 0;
-    *value = (DWORD)v;
-    return 1;
-}
-
-static int query(SC_HANDLE service, SERVICE_STATUS_PROCESS *status)
-{
-    DWORD needed = 0;
-    return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)status, sizeof(*status), &needed);
-}
 
 /* Each stop has a thread of its own: the manager holds a control for as long
  * as the handler takes, and the later stops must still go out on time. */
@@ -98,28 +67,11 @@ static DWORD WINAPI send_stop(LPVOID parameter)
     return 0;
 }
 
-static int file_holds(const wchar_t *path, const char *text)
-{
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    DWORD got = 0;
-    int found = 0;
-
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    if (ReadFile(file, trigger_buffer, TRIGGER_CAPACITY - 1, &got, NULL)) {
-        trigger_buffer[got] = '\0';
-        found = strstr(trigger_buffer, text) != NULL;
-    }
-    CloseHandle(file);
-    return found;
-}
-
 static int wait_trigger(const wchar_t *path, const char *text, ULONGLONG origin)
 {
     ULONGLONG start = GetTickCount64();
     for (;;) {
-        if (file_holds(path, text)) {
+        if (read_shared(path, trigger_buffer, TRIGGER_CAPACITY) > 0 && strstr(trigger_buffer, text) != NULL) {
             printf("trigger=hit t_ms=%llu\n", GetTickCount64() - origin);
             return 1;
         }
@@ -131,11 +83,11 @@ static int wait_trigger(const wchar_t *path, const char *text, ULONGLONG origin)
     }
 }
 
-int wmain(int argc, wchar_t **argv)
+int cmd_cycle(SC_HANDLE manager, int argc, const wchar_t **argv)
 {
     DWORD delay = 0, stop_count = 0, stop_gap = 0, stop_bound = 0, exit_bound = 0;
     char trigger_text[512];
-    SC_HANDLE manager, service;
+    SC_HANDLE service;
     SERVICE_STATUS_PROCESS status;
     HANDLE process = NULL;
     ULONGLONG requested, origin, stopped_at = 0, now;
@@ -145,16 +97,13 @@ int wmain(int argc, wchar_t **argv)
     if (argc != 9 || !parse_number(argv[4], &delay) || !parse_number(argv[5], &stop_count) ||
         !parse_number(argv[6], &stop_gap) || !parse_number(argv[7], &stop_bound) ||
         !parse_number(argv[8], &exit_bound) || stop_count < 1 || stop_count > MAX_STOPS) {
-        fprintf(stderr, "usage: cyclectl NAME TRIGGER_FILE TRIGGER_TEXT DELAY_MS STOPS STOP_GAP_MS "
+        fprintf(stderr, "usage: scmctl cycle NAME TRIGGER_FILE TRIGGER_TEXT DELAY_MS STOPS STOP_GAP_MS "
                         "STOP_BOUND_MS EXIT_BOUND_MS\n");
         return EXIT_USAGE;
     }
     if (WideCharToMultiByte(CP_UTF8, 0, argv[3], -1, trigger_text, (int)sizeof(trigger_text), NULL, NULL) <= 0)
         return EXIT_USAGE;
 
-    manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-    if (manager == NULL)
-        return fail("OpenSCManagerW");
     service = OpenServiceW(manager, argv[1], SERVICE_START | SERVICE_QUERY_STATUS);
     if (service == NULL)
         return fail("OpenServiceW");
@@ -165,7 +114,7 @@ int wmain(int argc, wchar_t **argv)
     /* The process is opened as soon as the manager names it: once it has
      * ended, its exit code can't be asked for any more. */
     for (;;) {
-        if (!query(service, &status))
+        if (!query_process(service, &status))
             return fail("QueryServiceStatusEx");
         if (process == NULL && status.dwProcessId != 0) {
             pid = status.dwProcessId;
@@ -206,7 +155,7 @@ int wmain(int argc, wchar_t **argv)
     }
 
     for (;;) {
-        if (!query(service, &status))
+        if (!query_process(service, &status))
             return fail("QueryServiceStatusEx");
         now = GetTickCount64();
         if (status.dwCurrentState != last_state || status.dwControlsAccepted != last_accepted) {
@@ -248,6 +197,5 @@ int wmain(int argc, wchar_t **argv)
     }
     fflush(stdout);
     CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     return EXIT_OK;
 }

@@ -1,56 +1,52 @@
 /*
- * Times the service through the Service Control Manager, in one Wine session
- * (benchmarks.py lays out the installations and reads the figures).
+ * scmctl time-*: the benchmarks' timings through the Service Control Manager,
+ * in one Wine session (bench/benchmarks.py and bench/startup_bench.py lay out
+ * the installations and read the figures). Times come from the performance
+ * counter; the SCM is polled without pause, so that each query's round trip is
+ * the resolution of a figure.
  *
- *   service_bench install-minimal EXE_PATH
- *       registers minimal_service.exe (own process, started on demand)
- *   service_bench delete-minimal
- *   service_bench start ROUNDS SETTLE_MS WINEPREFIX
- *       alternates the service and the minimal service, the order swapped every
- *       round: StartServiceW -> SERVICE_RUNNING (the SCM polled as fast as it
- *       answers), then, once the process is idle, its memory counters; then
- *       STOP and the end of the process. The service's installation has no
- *       jvm.dll: "idle" is its launcher having logged its last failed library
- *       and ended, the moment just before a virtual machine would be created.
- *       WINEPREFIX (the session's prefix, a Unix path) picks out the service's
+ *   scmctl time-start NAME EXE MINIMAL MINIMAL_EXE ROUNDS SETTLE_MS WINEPREFIX LAST_RECORD
+ *       alternates the service NAME and the yardstick MINIMAL (EXE, MINIMAL_EXE:
+ *       their file names), the order swapped every round: StartServiceW ->
+ *       SERVICE_RUNNING, then, once the process is idle, its memory counters;
+ *       then STOP and the end of the process. The service's installation has no
+ *       jvm.dll: "idle" is its launcher's last record, LAST_RECORD, standing at
+ *       the end of the log, the moment just before a virtual machine would be
+ *       created. WINEPREFIX (the session's prefix, a Unix path) picks out the
  *       Unix process for the kernel's count of its resident pages.
- *   service_bench stop ROUNDS RECORD_FILE
+ *   scmctl time-stop NAME ROUNDS RECORD_FILE
  *       the service with the benchmark application: start, wait until its main
  *       is entered, then STOP -> SERVICE_STOPPED; the application records how
  *       long its shutdown() took ("shutdown ns=<n>").
+ *   scmctl time-main NAME ROUNDS RECORD_FILE HOST_EXE JVM_DLL BASE_PATH
+ *       alternately, StartServiceW of NAME and CreateProcessW of HOST_EXE (a
+ *       minimal JNI host) -> the Java application's main entered, that is its
+ *       record file appearing (polled every millisecond). For the service also
+ *       when its log file first appeared: the launcher thread's first record.
  *
  * Prints one line per figure:
  *   running <service|minimal> <round> <ms to RUNNING> <ms until StartServiceW returned>
  *   memory  <service|minimal> <round> <PrivateUsage> <WorkingSetSize> <committed private>
  *           <committed writable image> <RssAnon> <RssFile>                           (bytes)
  *   stop    <round> <ms to STOPPED> <shutdown() ms or -1> <ms until ControlService returned> <its error>
- * or "error <what> <GetLastError>" and exit code 1.
+ *   <service|service-log|host> <round> <ms to main entered>
+ * or error=N call=WHAT and exit code 2.
  */
 #define PSAPI_VERSION 2
-#include <windows.h>
+#include "scmctl.h"
+
 #include <psapi.h>
 #include <shlwapi.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <wchar.h>
 
-#define SERVICE_NAME L"VelmoraneService"
-#define MINIMAL_NAME L"VelmoraneBenchMinimal"
-#define SERVICE_EXE "\\VelmoraneService.exe"
-#define MINIMAL_EXE "\\minimal_service.exe"
 #define LOG_FILE L"c:\\windows\\temp\\velmoraneservice.log"
-/* The launcher's last record when no virtual machine library loads. */
-#define LAST_PROBE_LINE "Failed to load jvm.dll at "
-#define LAST_PROBE_PATH "jdk\\bin\\j9vm\\jvm.dll\r\n"
 #define WAIT_MS 120000
 #define STOP_WAIT_MS 60000
 #define QUIET_MS 250
 #define TEXT_CAP (1024 * 1024)
-#define PATH_CAP 32767
+#define RECORD_CAP 4096
 
 static LARGE_INTEGER frequency;
-static SC_HANDLE manager;
+static char last_record[RECORD_CAP];
 
 static double since_ms(LARGE_INTEGER from)
 {
@@ -59,27 +55,13 @@ static double since_ms(LARGE_INTEGER from)
     return (double)(now.QuadPart - from.QuadPart) * 1000.0 / (double)frequency.QuadPart;
 }
 
-static int fail(const char *what)
-{
-    printf("error %s %lu\n", what, GetLastError());
-    fflush(stdout);
-    return 0;
-}
-
-static int query(SC_HANDLE service, SERVICE_STATUS_PROCESS *status)
-{
-    DWORD needed;
-    return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)status, sizeof *status, &needed);
-}
-
-/* Polls without pause: every query is a round trip to the SCM, which is the
- * resolution of the figure. Returns the elapsed ms, or a negative value. */
+/* Polls without pause; returns the elapsed ms, or a negative value. */
 static double wait_state(SC_HANDLE service, DWORD state, LARGE_INTEGER from, DWORD limit_ms,
                          SERVICE_STATUS_PROCESS *status)
 {
     for (;;) {
         double t;
-        if (!query(service, status))
+        if (!query_process(service, status))
             return fail("QueryServiceStatusEx"), -2.0;
         t = since_ms(from);
         if (status->dwCurrentState == state)
@@ -117,7 +99,7 @@ static int poller_start(struct poller *p, SC_HANDLE service, DWORD state, DWORD 
     p->elapsed = -1.0;
     QueryPerformanceCounter(&p->from);
     p->thread = CreateThread(NULL, 0, poller_main, p, 0, NULL);
-    return p->thread != NULL ? 1 : fail("CreateThread");
+    return p->thread != NULL ? 1 : (fail("CreateThread"), 0);
 }
 
 static double poller_join(struct poller *p)
@@ -127,19 +109,9 @@ static double poller_join(struct poller *p)
     return p->elapsed;
 }
 
-/* Reads at most cap-1 bytes of a file that others may be writing; -1 when it can't be opened. */
-static long read_shared(const wchar_t *path, char *text, DWORD cap)
+static int delete_if_there(const wchar_t *path)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    DWORD got = 0, total = 0;
-    if (file == INVALID_HANDLE_VALUE)
-        return -1;
-    while (total + 1 < cap && ReadFile(file, text + total, cap - 1 - total, &got, NULL) && got > 0)
-        total += got;
-    CloseHandle(file);
-    text[total] = '\0';
-    return (long)total;
+    return DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : (fail("DeleteFileW"), 0);
 }
 
 static int file_size(const wchar_t *path, ULONGLONG *size)
@@ -151,12 +123,6 @@ static int file_size(const wchar_t *path, ULONGLONG *size)
     return 1;
 }
 
-static int ends_with(const char *text, const char *tail)
-{
-    size_t n = strlen(text), m = strlen(tail);
-    return n >= m && memcmp(text + n - m, tail, m) == 0;
-}
-
 /* The launcher has ended once its last record stands at the end of the log. The
  * log opens unshared, so it is read only after its size has rested a while: a
  * read while a record is written would cost the service that record. */
@@ -165,6 +131,7 @@ static int wait_launcher_done(void)
     static char text[TEXT_CAP];
     ULONGLONG size = 0, last = (ULONGLONG)-1;
     DWORD deadline = GetTickCount() + WAIT_MS, rested_since = GetTickCount();
+    size_t tail = strlen(last_record);
 
     while ((LONG)(GetTickCount() - deadline) < 0) {
         if (!file_size(LOG_FILE, &size))
@@ -173,31 +140,23 @@ static int wait_launcher_done(void)
             last = size;
             rested_since = GetTickCount();
         } else if (size != (ULONGLONG)-2 && GetTickCount() - rested_since >= QUIET_MS) {
-            /* Only the tail matters; the log of one start is far smaller than the buffer. */
-            if (read_shared(LOG_FILE, text, TEXT_CAP) > 0) {
-                char *line = strrchr(text, '\n');
-                if (line != NULL) {
-                    *line = '\0';
-                    line = strrchr(text, '\n');
-                    line = line != NULL ? line + 1 : text;
-                    *(line + strlen(line)) = '\n';
-                    if (strlen(line) > 18 && strncmp(line + 18, LAST_PROBE_LINE, strlen(LAST_PROBE_LINE)) == 0 &&
-                        ends_with(line, LAST_PROBE_PATH))
-                        return 1;
-                }
-            }
+            /* The last line: a stamp of 18 characters, the record, CR LF. */
+            long n = read_shared(LOG_FILE, text, TEXT_CAP);
+            if (n >= (long)(tail + 20) && memcmp(text + n - tail - 2, last_record, tail) == 0 &&
+                memcmp(text + n - 2, "\r\n", 2) == 0 && (n == (long)(tail + 20) || text[n - tail - 21] == '\n'))
+                return 1;
             rested_since = GetTickCount();
         }
         Sleep(5);
     }
-    return fail("launcher-not-done");
+    return fail("launcher-not-done"), 0;
 }
 
 /* Windows' PrivateUsage is the process's commit charge; Wine leaves that counter at 0
  * for other processes. Its nearest equivalent from the address space: committed
  * private regions, plus the writable pages of mapped images (copy-on-write data and
  * .bss, which Windows charges as commit when the image is mapped). */
-static int commit_estimate(HANDLE process, ULONGLONG *private_bytes, ULONGLONG *image_writable)
+static void commit_estimate(HANDLE process, ULONGLONG *private_bytes, ULONGLONG *image_writable)
 {
     MEMORY_BASIC_INFORMATION info;
     char *address = NULL;
@@ -216,7 +175,6 @@ static int commit_estimate(HANDLE process, ULONGLONG *private_bytes, ULONGLONG *
             break;
         address = (char *)info.BaseAddress + info.RegionSize;
     }
-    return 1;
 }
 
 /* Reads a Linux file through Wine's Z: drive. */
@@ -241,14 +199,15 @@ static int unix_memory(const char *exe_name, const char *prefix, ULONGLONG *anon
     static char text[TEXT_CAP], wanted[PATH_CAP];
     WIN32_FIND_DATAW entry;
     HANDLE find;
-    char path[64], found_path[64];
+    char path[64], found_path[64], named_exe[MAX_PATH];
     int found = 0;
 
-    if (snprintf(wanted, PATH_CAP, "WINEPREFIX=%s", prefix) >= PATH_CAP)
-        return fail("prefix-too-long");
+    if (snprintf(wanted, PATH_CAP, "WINEPREFIX=%s", prefix) >= PATH_CAP ||
+        snprintf(named_exe, MAX_PATH, "\\%s", exe_name) >= MAX_PATH)
+        return fail("name-too-long"), 0;
     find = FindFirstFileW(L"Z:\\proc\\*", &entry);
     if (find == INVALID_HANDLE_VALUE)
-        return fail("FindFirstFileW-proc");
+        return fail("FindFirstFileW-proc"), 0;
     do {
         long n, i;
         int named = 0;
@@ -260,7 +219,7 @@ static int unix_memory(const char *exe_name, const char *prefix, ULONGLONG *anon
         for (i = 0; i < n; i++)
             if (text[i] == '\0')
                 text[i] = ' ';
-        if (StrStrIA(text, exe_name) == NULL)
+        if (StrStrIA(text, named_exe) == NULL)
             continue;
         snprintf(path, sizeof path, "/proc/%ls/environ", entry.cFileName);
         if ((n = read_unix(path, text, TEXT_CAP)) <= 0)
@@ -275,21 +234,24 @@ static int unix_memory(const char *exe_name, const char *prefix, ULONGLONG *anon
     } while (FindNextFileW(find, &entry));
     FindClose(find);
     if (found != 1) {
-        printf("error unix-process-count %d\n", found);
+        printf("error=0 call=unix-process-count found=%d\n", found);
         return 0;
     }
     if (read_unix(found_path, text, TEXT_CAP) <= 0)
-        return fail("read-status");
+        return fail("read-status"), 0;
     {
         const char *anon = strstr(text, "RssAnon:"), *file = strstr(text, "RssFile:");
         if (anon == NULL || file == NULL)
-            return fail("status-fields");
+            return fail("status-fields"), 0;
         *anon_kb = strtoull(anon + strlen("RssAnon:"), NULL, 10);
         *file_kb = strtoull(file + strlen("RssFile:"), NULL, 10);
     }
     return 1;
 }
 
+/* STOP, SERVICE_STOPPED and the end of the process (when it could be opened). Wine
+ * answers a STOP whose handler outlasts its wait with a request time-out; the stop
+ * goes on all the same. */
 static int stop_and_wait(SC_HANDLE service, HANDLE process)
 {
     SERVICE_STATUS stop_status;
@@ -298,19 +260,21 @@ static int stop_and_wait(SC_HANDLE service, HANDLE process)
 
     QueryPerformanceCounter(&t0);
     if (!ControlService(service, SERVICE_CONTROL_STOP, &stop_status) && GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT)
-        return fail("ControlService");
+        return fail("ControlService"), 0;
     if (wait_state(service, SERVICE_STOPPED, t0, STOP_WAIT_MS, &status) < 0)
-        return fail("not-stopped");
-    if (process != NULL) {
-        if (WaitForSingleObject(process, WAIT_MS) != WAIT_OBJECT_0)
-            return fail("process-not-ended");
-        CloseHandle(process);
-    }
-    return 1;
+        return fail("not-stopped"), 0;
+    return process == NULL || WaitForSingleObject(process, WAIT_MS) == WAIT_OBJECT_0 ? 1
+                                                                                       : (fail("process-not-ended"), 0);
 }
 
-static int start_run(const wchar_t *name, const char *exe_name, const char *side, int round, DWORD settle_ms,
-                     const char *prefix, int is_service)
+static HANDLE open_service_process(SC_HANDLE service, DWORD access)
+{
+    SERVICE_STATUS_PROCESS status;
+    return query_process(service, &status) ? OpenProcess(access, FALSE, status.dwProcessId) : NULL;
+}
+
+static int start_run(SC_HANDLE manager, const wchar_t *name, const char *exe_name, const char *side, int round,
+                     DWORD settle_ms, const char *prefix, int is_service)
 {
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
     PROCESS_MEMORY_COUNTERS_EX counters;
@@ -318,61 +282,65 @@ static int start_run(const wchar_t *name, const char *exe_name, const char *side
     struct poller poll;
     HANDLE process;
     double returned, running;
+    int ok;
 
     if (service == NULL)
-        return fail("OpenServiceW");
-    if (is_service && !DeleteFileW(LOG_FILE) && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return fail("DeleteFileW-log");
-    if (!poller_start(&poll, service, SERVICE_RUNNING, WAIT_MS))
+        return fail("OpenServiceW"), 0;
+    if ((is_service && !delete_if_there(LOG_FILE)) || !poller_start(&poll, service, SERVICE_RUNNING, WAIT_MS))
         return 0;
     if (!StartServiceW(service, 0, NULL))
-        return fail("StartServiceW");
+        return fail("StartServiceW"), 0;
     returned = since_ms(poll.from);
     running = poller_join(&poll);
     if (running < 0)
-        return fail("not-running");
+        return fail("not-running"), 0;
     printf("running %s %d %.3f %.3f\n", side, round, running, returned);
     fflush(stdout);
 
     process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, poll.status.dwProcessId);
     if (process == NULL)
-        return fail("OpenProcess");
+        return fail("OpenProcess"), 0;
     if (is_service && !wait_launcher_done())
         return 0;
     Sleep(settle_ms);
     memset(&counters, 0, sizeof counters);
     counters.cb = sizeof counters;
     if (!GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS *)&counters, sizeof counters))
-        return fail("GetProcessMemoryInfo");
-    if (!commit_estimate(process, &commit_private, &commit_image) ||
-        !unix_memory(exe_name, prefix, &anon_kb, &file_kb))
+        return fail("GetProcessMemoryInfo"), 0;
+    commit_estimate(process, &commit_private, &commit_image);
+    if (!unix_memory(exe_name, prefix, &anon_kb, &file_kb))
         return 0;
     printf("memory %s %d %llu %llu %llu %llu %llu %llu\n", side, round, (unsigned long long)counters.PrivateUsage,
            (unsigned long long)counters.WorkingSetSize, commit_private, commit_image, anon_kb * 1024, file_kb * 1024);
     fflush(stdout);
 
-    if (!stop_and_wait(service, process))
-        return 0;
+    ok = stop_and_wait(service, process);
+    CloseHandle(process);
     CloseServiceHandle(service);
-    return 1;
+    return ok;
 }
 
-static int cmd_start(int rounds, DWORD settle_ms, const char *prefix)
+static int time_start(SC_HANDLE manager, const wchar_t **argv)
 {
-    int round;
-    for (round = 0; round < rounds; round++) {
-        int ok;
+    static char prefix[PATH_CAP];
+    char exe[2][MAX_PATH];
+    DWORD rounds = 0, settle_ms = 0;
+    int round, side, ok = 1;
+
+    if (!parse_number(argv[5], &rounds) || !parse_number(argv[6], &settle_ms) ||
+        !WideCharToMultiByte(CP_UTF8, 0, argv[2], -1, exe[0], MAX_PATH, NULL, NULL) ||
+        !WideCharToMultiByte(CP_UTF8, 0, argv[4], -1, exe[1], MAX_PATH, NULL, NULL) ||
+        !WideCharToMultiByte(CP_UTF8, 0, argv[7], -1, prefix, PATH_CAP, NULL, NULL) ||
+        !WideCharToMultiByte(CP_ACP, 0, argv[8], -1, last_record, RECORD_CAP, NULL, NULL))
+        return EXIT_USAGE;
+    for (round = 0; round < (int)rounds && ok; round++)
         /* Swap the order every round, so that neither side always follows the other. */
-        if (round % 2 == 0)
-            ok = start_run(SERVICE_NAME, SERVICE_EXE, "service", round, settle_ms, prefix, 1) &&
-                 start_run(MINIMAL_NAME, MINIMAL_EXE, "minimal", round, settle_ms, prefix, 0);
-        else
-            ok = start_run(MINIMAL_NAME, MINIMAL_EXE, "minimal", round, settle_ms, prefix, 0) &&
-                 start_run(SERVICE_NAME, SERVICE_EXE, "service", round, settle_ms, prefix, 1);
-        if (!ok)
-            return 0;
-    }
-    return 1;
+        for (side = 0; side < 2 && ok; side++) {
+            int which = side ^ (round % 2);
+            ok = start_run(manager, argv[1 + 2 * which], exe[which], which == 0 ? "service" : "minimal", round,
+                           settle_ms, prefix, which == 0);
+        }
+    return ok ? EXIT_OK : EXIT_FAILED;
 }
 
 /* The number after "shutdown ns=" in the record, in ms; -1 when absent. */
@@ -391,23 +359,19 @@ static int main_entered(const wchar_t *record)
     return read_shared(record, text, TEXT_CAP) > 0 && strstr(text, "main entered\n") != NULL;
 }
 
-static int cmd_stop(int rounds, const wchar_t *record)
+static int time_stop(SC_HANDLE service, DWORD rounds, const wchar_t *record)
 {
-    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
-    int round;
+    DWORD round;
 
-    if (service == NULL)
-        return fail("OpenServiceW");
     for (round = 0; round < rounds; round++) {
         SERVICE_STATUS stop_status;
-        SERVICE_STATUS_PROCESS status;
         struct poller poll;
         HANDLE process;
         DWORD deadline, control_error = 0;
         double returned, stopped;
 
-        if (!DeleteFileW(record) && GetLastError() != ERROR_FILE_NOT_FOUND)
-            return fail("DeleteFileW-record");
+        if (!delete_if_there(record))
+            return EXIT_FAILED;
         if (!StartServiceW(service, 0, NULL))
             return fail("StartServiceW");
         deadline = GetTickCount() + WAIT_MS;
@@ -418,14 +382,10 @@ static int cmd_stop(int rounds, const wchar_t *record)
         }
         /* Let the start-up's stragglers (class loading, the launcher's end) settle first. */
         Sleep(500);
-        if (!query(service, &status))
-            return fail("QueryServiceStatusEx");
-        process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+        process = open_service_process(service, SYNCHRONIZE);
 
         if (!poller_start(&poll, service, SERVICE_STOPPED, STOP_WAIT_MS))
-            return 0;
-        /* Wine answers a STOP whose handler outlasts its wait with a request time-out;
-         * the stop goes on all the same. */
+            return EXIT_FAILED;
         if (!ControlService(service, SERVICE_CONTROL_STOP, &stop_status)) {
             control_error = GetLastError();
             if (control_error != ERROR_SERVICE_REQUEST_TIMEOUT)
@@ -440,70 +400,132 @@ static int cmd_stop(int rounds, const wchar_t *record)
                 return fail("process-not-ended");
             CloseHandle(process);
         }
-        printf("stop %d %.3f %.3f %.3f %lu\n", round, stopped, shutdown_ms(record), returned, control_error);
+        printf("stop %lu %.3f %.3f %.3f %lu\n", round, stopped, shutdown_ms(record), returned, control_error);
         fflush(stdout);
     }
-    CloseServiceHandle(service);
-    return 1;
+    return EXIT_OK;
 }
 
-static int cmd_install_minimal(const wchar_t *exe)
+/* Waits for the record file; its elapsed time since `from`, or a negative value. When
+ * log_seen is given, also notes when the service's log file first appeared. */
+static double wait_for_main(const wchar_t *record, LARGE_INTEGER from, double *log_seen)
 {
-    static wchar_t quoted[PATH_CAP];
-    SC_HANDLE service;
-    if (_snwprintf(quoted, PATH_CAP, L"\"%ls\"", exe) < 0)
-        return fail("path-too-long");
-    quoted[PATH_CAP - 1] = L'\0';
-    service = CreateServiceW(manager, MINIMAL_NAME, MINIMAL_NAME, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, quoted, NULL, NULL, NULL, NULL, NULL);
-    if (service == NULL && GetLastError() != ERROR_SERVICE_EXISTS)
-        return fail("CreateServiceW");
-    if (service != NULL)
-        CloseServiceHandle(service);
-    printf("installed\n");
-    return 1;
+    for (;;) {
+        double t = since_ms(from);
+        if (log_seen != NULL && *log_seen < 0 && GetFileAttributesW(LOG_FILE) != INVALID_FILE_ATTRIBUTES)
+            *log_seen = t;
+        if (GetFileAttributesW(record) != INVALID_FILE_ATTRIBUTES)
+            return t;
+        if (t > WAIT_MS)
+            return -1.0;
+        Sleep(1);
+    }
 }
 
-static int cmd_delete_minimal(void)
+static int main_run_service(SC_HANDLE service, const wchar_t *record, int round)
 {
-    SC_HANDLE service = OpenServiceW(manager, MINIMAL_NAME, DELETE);
-    if (service == NULL)
-        return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 1 : fail("OpenServiceW");
-    if (!DeleteService(service))
-        fail("DeleteService");
-    CloseServiceHandle(service);
-    return 1;
-}
-
-int wmain(int argc, wchar_t **argv)
-{
+    LARGE_INTEGER t0;
+    HANDLE process;
+    double t, log_seen = -1.0;
     int ok;
 
-    if (argc < 2 || !QueryPerformanceFrequency(&frequency)) {
-        fprintf(stderr, "usage: service_bench install-minimal EXE | delete-minimal | start ROUNDS SETTLE_MS WINEPREFIX"
-                        " | stop ROUNDS RECORD_FILE\n");
-        return 1;
+    /* The log's first record marks the launcher thread's start. */
+    if (!delete_if_there(record) || !delete_if_there(LOG_FILE))
+        return 0;
+    QueryPerformanceCounter(&t0);
+    if (!StartServiceW(service, 0, NULL))
+        return fail("StartServiceW"), 0;
+    t = wait_for_main(record, t0, &log_seen);
+    if (t < 0)
+        return fail("service-main-not-entered"), 0;
+    printf("service %d %.3f\n", round, t);
+    printf("service-log %d %.3f\n", round, log_seen);
+    fflush(stdout);
+    process = open_service_process(service, SYNCHRONIZE);
+    ok = stop_and_wait(service, process);
+    if (process != NULL)
+        CloseHandle(process);
+    return ok;
+}
+
+static int main_run_host(const wchar_t *record, const wchar_t *host_exe, const wchar_t *jvm_dll,
+                         const wchar_t *base, int round)
+{
+    static wchar_t command_line[PATH_CAP];
+    STARTUPINFOW startup;
+    PROCESS_INFORMATION info;
+    LARGE_INTEGER t0;
+    DWORD code = 1;
+    double t;
+
+    if (_snwprintf(command_line, PATH_CAP, L"\"%ls\" \"%ls\" \"%ls\"", host_exe, jvm_dll, base) < 0)
+        return fail("command-line-too-long"), 0;
+    /* A closing backslash before the closing quote would escape it. */
+    if (base[0] && base[wcslen(base) - 1] == L'\\') {
+        size_t n = wcslen(command_line);
+        if (n + 2 > PATH_CAP)
+            return fail("command-line-too-long"), 0;
+        command_line[n - 1] = L'\\';
+        command_line[n] = L'"';
+        command_line[n + 1] = L'\0';
     }
-    manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
-    if (manager == NULL)
-        return fail("OpenSCManagerW"), 1;
-    if (wcscmp(argv[1], L"install-minimal") == 0 && argc == 3)
-        ok = cmd_install_minimal(argv[2]);
-    else if (wcscmp(argv[1], L"delete-minimal") == 0 && argc == 2)
-        ok = cmd_delete_minimal();
-    else if (wcscmp(argv[1], L"start") == 0 && argc == 5 && _wtoi(argv[2]) > 0) {
-        static char prefix[PATH_CAP];
-        if (WideCharToMultiByte(CP_UTF8, 0, argv[4], -1, prefix, PATH_CAP, NULL, NULL) == 0)
-            ok = fail("prefix");
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    if (!delete_if_there(record))
+        return 0;
+    QueryPerformanceCounter(&t0);
+    if (!CreateProcessW(host_exe, command_line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+        return fail("CreateProcessW"), 0;
+    t = wait_for_main(record, t0, NULL);
+    if (t < 0)
+        return fail("host-main-not-entered"), 0;
+    printf("host %d %.3f\n", round, t);
+    fflush(stdout);
+    if (WaitForSingleObject(info.hProcess, WAIT_MS) != WAIT_OBJECT_0)
+        return fail("host-not-ended"), 0;
+    if (!GetExitCodeProcess(info.hProcess, &code) || code != 0) {
+        printf("error=0 call=host-exit-code code=%lu\n", code);
+        return 0;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return 1;
+}
+
+static int time_main(SC_HANDLE service, DWORD rounds, const wchar_t **argv)
+{
+    int round, ok = 1;
+
+    /* Alternate which goes first, so that neither always follows the other. */
+    for (round = 0; round < (int)rounds && ok; round++) {
+        if (round % 2 == 0)
+            ok = main_run_service(service, argv[3], round) && main_run_host(argv[3], argv[4], argv[5], argv[6], round);
         else
-            ok = cmd_start(_wtoi(argv[2]), (DWORD)_wtoi(argv[3]), prefix);
+            ok = main_run_host(argv[3], argv[4], argv[5], argv[6], round) && main_run_service(service, argv[3], round);
     }
-    else if (wcscmp(argv[1], L"stop") == 0 && argc == 4 && _wtoi(argv[2]) > 0)
-        ok = cmd_stop(_wtoi(argv[2]), argv[3]);
-    else {
-        fprintf(stderr, "service_bench: bad arguments\n");
-        ok = 0;
+    return ok ? EXIT_OK : EXIT_FAILED;
+}
+
+int cmd_time(SC_HANDLE manager, const wchar_t *what, int argc, const wchar_t **argv)
+{
+    SC_HANDLE service;
+    DWORD rounds = 0;
+    int rc;
+
+    if (!QueryPerformanceFrequency(&frequency))
+        return fail("QueryPerformanceFrequency");
+    if (wcscmp(what, L"start") == 0 && argc == 9)
+        return time_start(manager, argv);
+    if (!((wcscmp(what, L"stop") == 0 && argc == 4) || (wcscmp(what, L"main") == 0 && argc == 7)) ||
+        !parse_number(argv[2], &rounds)) {
+        fprintf(stderr, "scmctl: time-start NAME EXE MINIMAL MINIMAL_EXE ROUNDS SETTLE_MS WINEPREFIX LAST_RECORD"
+                        " | time-stop NAME ROUNDS RECORD | time-main NAME ROUNDS RECORD HOST_EXE JVM_DLL BASE\n");
+        return EXIT_USAGE;
     }
-    CloseServiceHandle(manager);
-    return ok ? 0 : 1;
+    service = OpenServiceW(manager, argv[1], SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (service == NULL)
+        return fail("OpenServiceW");
+    rc = what[0] == L's' ? time_stop(service, rounds, argv[3]) : time_main(service, rounds, argv);
+    CloseServiceHandle(service);
+    return rc;
 }
