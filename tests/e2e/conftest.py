@@ -8,13 +8,12 @@ E2E_KEEP=1 keeps the prefix and the captured output under /tmp for a look afterw
 
 import os
 import shutil
-from pathlib import Path
 
 import pytest
 
 import rig as wine_rig
 
-BIN_DIR = Path(os.environ.get("VELMORANE_BIN", Path(__file__).resolve().parents[2] / "build" / "bin"))
+BIN_DIR = wine_rig.BIN
 
 
 @pytest.fixture(scope="session")

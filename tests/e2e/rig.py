@@ -19,6 +19,7 @@ relies on). What the rig adds, as found with Wine 8:
   control; scmctl.exe does all of it through the API.
 """
 
+import os
 import re
 import shutil
 import sys
@@ -32,6 +33,15 @@ for _shared in (TESTS / "common", TESTS / "fixtures"):
         sys.path.insert(0, str(_shared))
 import winesession as ws  # noqa: E402
 from winesession import TOOLS_DIR, run, start_background, unix_path, wait_for_file_text  # noqa: E402,F401
+
+# The build tree: VELMORANE_BUILD, else the parent of VELMORANE_BIN, else build/ (CTest
+# names both), and what the suites take from it.
+BUILD = Path(os.environ.get("VELMORANE_BUILD")
+             or Path(os.environ.get("VELMORANE_BIN", TESTS.parent / "build" / "bin")).parent)
+BIN = Path(os.environ.get("VELMORANE_BIN", BUILD / "bin"))
+BRIDGE = BUILD / "jvmbridge" / "jvm.dll.so"
+JARS = BUILD / "fixtures" / "javaapp"
+STANDINS = BUILD / "fixtures" / "standins"
 
 SERVICE = "VelmoraneService"
 EXE_NAME = "VelmoraneService.exe"

@@ -11,9 +11,7 @@ succeeds only when a file is there, and then maps the builtin, so the log lines 
 on the file existing.
 """
 
-import os
 import time
-from pathlib import Path
 
 import pytest
 
@@ -22,10 +20,6 @@ import rig as wr
 from javaside import STANDIN_RECORD, created_calls, read_lines
 from logtexts import LIB_FOUND, LIB_MISSING, LOOKING, NEITHER, file_names, lib_lines
 
-# The build tree: VELMORANE_BUILD, else the parent of VELMORANE_BIN, else build/.
-BUILD_DIR = Path(os.environ.get("VELMORANE_BUILD")
-                 or Path(os.environ.get("VELMORANE_BIN", Path(__file__).resolve().parents[2] / "build" / "bin")).parent)
-STANDINS = BUILD_DIR / "fixtures" / "standins"
 
 BASE = "C:\\Apps\\Velmorane\\"
 KTR = "C:\\Apps\\"
@@ -48,9 +42,9 @@ def no_other_tree(host):
 def standin(*parts):
     """Bytes of a stand-in DLL of the build; a missing one fails the test (a skip would
     hide a broken build)."""
-    path = STANDINS.joinpath(*parts)
+    path = wr.STANDINS.joinpath(*parts)
     if not path.is_file():
-        pytest.fail(f"stand-in {path} is not built (VELMORANE_BUILD={BUILD_DIR})")
+        pytest.fail(f"stand-in {path} is not built (VELMORANE_BUILD={wr.BUILD})")
     return path.read_bytes()
 
 

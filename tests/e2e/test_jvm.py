@@ -7,13 +7,10 @@ records from "Success loading jvm.dll at ..." on are split per thread (logtexts.
 each thread's compared whole. The test application records what main received and what
 shutdown did.
 
-The equipment comes from the build tree: VELMORANE_BUILD names it (default: build/ of the
-repository), VELMORANE_BIN its bin directory. A missing piece fails the test.
+The equipment comes from the build tree (rig.BUILD). A missing piece fails the test.
 """
 
-import os
 import time
-from pathlib import Path
 
 import pytest
 
@@ -21,14 +18,7 @@ import javaside
 import logtexts as lt
 import rig as wr
 
-REPO = Path(__file__).resolve().parents[2]
-BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
-# The same default as the rig's (conftest.py).
-BIN = Path(os.environ.get("VELMORANE_BIN", REPO / "build" / "bin"))
-
-BRIDGE = BUILD / "jvmbridge" / "jvm.dll.so"
-JARS = BUILD / "fixtures" / "javaapp"
-STANDINS = BUILD / "fixtures" / "standins"
+from rig import BIN, BRIDGE, JARS, STANDINS
 
 JVM_WIN = "jdk\\jre\\bin\\default\\jvm.dll"
 STARTED = lt.STARTED

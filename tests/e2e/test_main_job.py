@@ -19,7 +19,7 @@ import logtexts as lt
 import rig as wr
 
 REPO = Path(__file__).resolve().parents[2]
-BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
+BUILD = wr.BUILD
 NEEDED = ("bin/VelmoraneService.exe", "bin/holdfile.exe", "bin/scmctl.exe", "jvmbridge/jvm.dll.so",
           "examples/velmorane-example.jar")
 

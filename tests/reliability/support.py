@@ -26,12 +26,7 @@ import rig as wr  # noqa: E402  (puts tests/common and tests/fixtures on the pat
 import javaside  # noqa: E402
 import logtexts as lt  # noqa: E402
 
-REPO = HERE.parents[1]
-BUILD = Path(os.environ.get("VELMORANE_BUILD", REPO / "build"))
-BIN = Path(os.environ.get("VELMORANE_BIN", BUILD / "bin"))
-BRIDGE = BUILD / "jvmbridge" / "jvm.dll.so"
-JARS = BUILD / "fixtures" / "javaapp"
-STANDINS = BUILD / "fixtures" / "standins"
+from rig import BIN, BRIDGE, JARS, STANDINS  # noqa: E402
 
 KTR = "C:\\Apps\\"
 BASE = KTR + "Velmorane\\"
