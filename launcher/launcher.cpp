@@ -3,6 +3,7 @@
 #include "launcher/launcher.h"
 
 #include "launcher/classpath.h"
+#include "launcher/javaoutput.h"
 #include "launcher/jvm.h"
 #include "launcher/paths.h"
 #include "launcher/probe.h"
@@ -11,6 +12,8 @@ DWORD WINAPI launcherThread(LPVOID)
 {
     findInstallationPaths();
     buildClassPath();
+    // Before the first runtime library is loaded: see javaoutput.cpp.
+    redirectJavaOutput();
     if (!assembleVmOptions())
         return 0;
 

@@ -1,0 +1,128 @@
+// A service has no console: what the virtual machine and the application
+// write to standard output and standard error goes nowhere unless the
+// operator names a file for it in "VLJAVAOUTPUT".
+//
+// The Java class library writes System.out and System.err through the
+// process's standard handles (GetStdHandle). The virtual machine's own
+// messages go through file descriptors 1 and 2 of the C runtime it is linked
+// with, which takes them from the standard handles when it starts. So the
+// handles are set before any runtime library is loaded; a C runtime that is
+// in the process already has its descriptors pointed at the file as well.
+#include "launcher/javaoutput.h"
+
+#include <stdlib.h>
+
+#include "log/log.h"
+
+wchar_t javaOutputPath[PATH_CAPACITY];
+char javaOutputPathAnsi[ANSI_CAPACITY];
+HANDLE javaOutputFile = INVALID_HANDLE_VALUE;
+
+// The C runtimes a Java runtime's jvm.dll is linked with. Only one already in
+// the process needs its descriptors set; nothing is loaded here.
+static const wchar_t *const javaRuntimeCrts[] = {L"ucrtbase.dll", L"msvcr120.dll", L"msvcr100.dll"};
+
+typedef intptr_t(__cdecl *GetOsfhandleFunction)(int);
+typedef int(__cdecl *OpenOsfhandleFunction)(intptr_t, int);
+typedef int(__cdecl *Dup2Function)(int, int);
+typedef int(__cdecl *CloseFunction)(int);
+
+#define CRT_O_TEXT 0x4000
+// What a C runtime's descriptor holds when the process had no such handle
+// when the runtime started (a service has no console).
+#define CRT_NO_HANDLE ((intptr_t)-1)
+#define CRT_NO_CONSOLE ((intptr_t)-2)
+
+// Points descriptors 1 and 2 of one loaded C runtime at the file, in text
+// mode as the runtime opens them itself. Only a descriptor without a handle
+// is changed: _dup2 closes the handle a descriptor held, and that handle may
+// be the one other code in the process writes to. The runtime owns the handle
+// it is given, so it gets a duplicate; _dup2 duplicates again for each
+// descriptor, and the first descriptor is closed after.
+static void pointLoadedCrtAt(HMODULE crt, HANDLE file)
+{
+    GetOsfhandleFunction getOsfhandle = (GetOsfhandleFunction)(void *)GetProcAddress(crt, "_get_osfhandle");
+    OpenOsfhandleFunction openOsfhandle = (OpenOsfhandleFunction)(void *)GetProcAddress(crt, "_open_osfhandle");
+    Dup2Function dup2 = (Dup2Function)(void *)GetProcAddress(crt, "_dup2");
+    CloseFunction close = (CloseFunction)(void *)GetProcAddress(crt, "_close");
+    if (getOsfhandle == NULL || openOsfhandle == NULL || dup2 == NULL || close == NULL)
+        return;
+    HANDLE copy = NULL;
+    if (!DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return;
+    int fd = openOsfhandle((intptr_t)copy, CRT_O_TEXT);
+    if (fd < 0) {
+        CloseHandle(copy);
+        return;
+    }
+    for (int standard = 1; standard <= 2; standard++) {
+        intptr_t held = getOsfhandle(standard);
+        if (held == CRT_NO_HANDLE || held == CRT_NO_CONSOLE)
+            dup2(fd, standard);
+    }
+    close(fd);
+}
+
+// Both standard handles, or neither: on failure the previous ones are put back.
+static bool setStandardHandles(HANDLE file)
+{
+    HANDLE previousOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (SetStdHandle(STD_OUTPUT_HANDLE, file) && SetStdHandle(STD_ERROR_HANDLE, file))
+        return true;
+    DWORD error = GetLastError();
+    SetStdHandle(STD_OUTPUT_HANDLE, previousOutput);
+    SetLastError(error);
+    return false;
+}
+
+void redirectJavaOutput(void)
+{
+    redirectJavaOutputTo(_wgetenv(JAVA_OUTPUT_VARIABLE));
+}
+
+void redirectJavaOutputTo(const wchar_t *value)
+{
+    if (value == NULL || value[0] == L'\0')
+        return;
+    if (wcsnlen(value, PATH_CAPACITY) >= PATH_CAPACITY) {
+        // A cut path could name some other file: refuse the value instead.
+        logWrite("VLJAVAOUTPUT environment variable is longer than %d characters and is ignored\n",
+                 PATH_CAPACITY - 1);
+        return;
+    }
+    boundedCopy(javaOutputPath, value);
+    ansiCopy(javaOutputPath, javaOutputPathAnsi);
+
+    // Append-only access: every write lands at the end of the file, also after
+    // an operator has truncated it. Shared for reading, writing and deletion,
+    // so the file can be read, rotated or removed while the service runs.
+    // Not inheritable: the file stays open for the life of the process, and a
+    // child that should write there is given it explicitly (Java's
+    // ProcessBuilder marks the handles it passes on inheritable itself);
+    // otherwise every child started with inheritance would hold it open too.
+    HANDLE file = CreateFileW(javaOutputPath, FILE_APPEND_DATA | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE || !setStandardHandles(file)) {
+        unsigned long error = GetLastError();
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        logWrite("Can't open %s for the Java output, error %lu\n", javaOutputPathAnsi, error);
+        return;
+    }
+    javaOutputFile = file;
+    bool crtPointed = false;
+    for (const wchar_t *name : javaRuntimeCrts) {
+        HMODULE crt = GetModuleHandleW(name);
+        if (crt != NULL) {
+            pointLoadedCrtAt(crt, file);
+            crtPointed = true;
+        }
+    }
+    // A C runtime's _dup2 onto descriptor 1 or 2 sets the standard handle to
+    // its own duplicate (Wine's always, Windows' in console programs): put
+    // back the one handle that lives as long as the process.
+    if (crtPointed)
+        setStandardHandles(file);
+    logWrite("Java output goes to %s\n", javaOutputPathAnsi);
+}
