@@ -682,6 +682,42 @@ static SYSV void build_tables(void)
     tables_ready = 1;
 }
 
+/* ------------------------------------------------ standard output, error */
+
+/* Wine's server interface (wine/server.h, not installed here); returns an NTSTATUS. */
+LONG CDECL wine_server_handle_to_fd(HANDLE handle, unsigned int access, int *unix_fd,
+                                    unsigned int *options);
+
+/* HotSpot and the Java class library write to Unix descriptors 1 and 2, which
+ * a Wine process has from whatever started its session. On Windows they would
+ * write to the process's standard handles; so where a standard handle is a
+ * disk file, its Unix descriptor is put onto 1 or 2 before HotSpot starts.
+ * O_APPEND: Wine writes through an append-only handle at the end of the file
+ * each time, and the descriptor must do the same (the file's offset is shared,
+ * and starts at 0 in a new process). Other kinds of handle are left alone. */
+static SYSV void follow_standard_handle(DWORD which, int target)
+{
+    HANDLE handle = GetStdHandle(which);
+    int fd, flags;
+    if (handle == NULL || handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK)
+        return;
+    if (wine_server_handle_to_fd(handle, FILE_APPEND_DATA, &fd, NULL)) {
+        fprintf(stderr, "jvmbridge: no Unix descriptor for the standard handle of %d\n", target);
+        return;
+    }
+    flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags | O_APPEND) == -1 || dup2(fd, target) == -1)
+        fprintf(stderr, "jvmbridge: cannot put a standard handle onto descriptor %d: %s\n", target,
+                strerror(errno));
+    close(fd);
+}
+
+static SYSV void follow_standard_handles(void)
+{
+    follow_standard_handle(STD_OUTPUT_HANDLE, 1);
+    follow_standard_handle(STD_ERROR_HANDLE, 2);
+}
+
 /* ---------------------------------------------------------- entry points */
 
 typedef jint (*create_fn)(JavaVM **, void **, void *);
@@ -722,6 +758,7 @@ static SYSV jint create_vm(JavaVM **pvm, void **penv, JavaVMInitArgs *args)
     }
 
     build_tables();
+    follow_standard_handles();
     opts = calloc((size_t)(args->nOptions > 0 ? args->nOptions : 0) + EXTRA_OPTION_CAP,
                   sizeof(JavaVMOption));
     if (!opts)

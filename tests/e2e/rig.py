@@ -187,10 +187,14 @@ def trace_mark(rig):
     return rig.trace.stat().st_size
 
 
-def status_reports(rig, mark=0):
+def status_reports(rig, mark=0, also=None):
     """Every SetServiceStatus call of the service process(es) started after `mark`, as
-    (pid, (type, state, accepted, exit, specific, checkpoint, wait_hint)), in call order."""
+    (pid, (type, state, accepted, exit, specific, checkpoint, wait_hint)), in call order.
+    also: a file that a service process's Wine trace went to after it had started (its
+    standard error, once that became a file); read after the session's trace."""
     data = rig.trace.read_bytes()[mark:].decode("latin-1")
+    if also is not None and Path(also).exists():
+        data += "\n" + Path(also).read_bytes().decode("latin-1")
     pids = set()
     reports = []
     for line in data.splitlines():

@@ -63,7 +63,7 @@ class Install:
 
 
 def lay_out(rig, jars=("velmorane-testapp.jar",), vm="bridge", ktr="C:\\Apps\\", main=None,
-            shutdown=None, shutdown_seconds=None, standin_delay_ms=None):
+            shutdown=None, shutdown_seconds=None, standin_delay_ms=None, console=None):
     """Lays out and installs the service with `jars` in lib\\ and `vm` as the first jvm.dll
     candidate: "bridge", a stand-in directory name, or None for no library at all."""
     inst = Install(rig, ktr)
@@ -77,7 +77,7 @@ def lay_out(rig, jars=("velmorane-testapp.jar",), vm="bridge", ktr="C:\\Apps\\",
         javaside.install_standin(jvm_unix, STANDINS / vm / "jvm.dll", delay_ms=standin_delay_ms,
                                  record=str(inst.vm_record))
     javaside.write_app_settings(inst.base_unix, main=main, shutdown=shutdown,
-                                shutdown_seconds=shutdown_seconds)
+                                shutdown_seconds=shutdown_seconds, console=console)
     rc, out = wr.command(rig, inst.exe, "install")
     assert (rc, out) == (0, b"VelmoraneService installed successfully\r\n")
     return inst
@@ -121,12 +121,14 @@ def start(rig, inst, last_line):
     return mark, pid
 
 
-def stop(rig, pid, mark):
+def stop(rig, pid, mark, stderr_file=None):
+    """Stops the service and checks its status reports. stderr_file: where the service
+    process's standard error went (its Wine trace follows it there, see the bridge)."""
     error, _ = wr.control(rig, 1)
     assert error == 0
     wr.wait_state(rig, wr.SERVICE_STOPPED, 40000)
     assert wr.process_exited(rig, pid), "the process outlived SERVICE_STOPPED"
-    states = [r[1] for _, r in wr.status_reports(rig, mark)]
+    states = [r[1] for _, r in wr.status_reports(rig, mark, also=stderr_file)]
     assert states == [2, 4, 3, 3, 1]
 
 
@@ -331,3 +333,69 @@ def test_shutdown_longer_than_the_wait_is_cut_off(jvm_host):
     assert vm_stage(jvm_host, inst) == (STARTED, [])
     assert ("shutdown", "sleep 45") in inst.app_events()
     assert ("shutdown", "return") not in inst.app_events()
+
+
+# ---------------------------------------------------------------- the Java output file
+
+JAVA_OUTPUT = "C:\\Apps\\java output.txt"
+UNOPENABLE = "C:\\Apps\\no such folder\\java output.txt"
+JAVA_LINES = [b"testapp: System.out line", b"testapp: System.err line",
+              b'Exception in thread "testapp-worker" java.lang.IllegalStateException: testapp worker failure\n'
+              b"\tat com.orvenda.calistren.test.lt.nextgen.TestAppSupport."]
+
+
+def run_writing_console(rig, starts=1, stderr_file=None):
+    """Lays out the application with console=write, starts and stops it `starts` times;
+    returns the log's record texts and uninstalls."""
+    wr.remove_trees(rig, "C:\\Apps")
+    inst = lay_out(rig, console="write")
+    for n in range(1, starts + 1):
+        mark = wr.trace_mark(rig)
+        wr.start(rig)
+        pid = wr.wait_state(rig, wr.SERVICE_RUNNING)["pid"]
+        assert wr.wait_for_log(rig, "Invoking main()", timeout=60, count=n), wr.texts(wr.log_bytes(rig))
+        deadline = time.monotonic() + 60
+        while inst.app_events().count(("main", "console")) < n and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert inst.app_events().count(("main", "console")) == n, inst.app_events()
+        if stderr_file is not None:
+            # Each start appends the application's output once more, in the order written.
+            # (A process that Wine ends gets HotSpot's thread dump, cut off where it died,
+            # into its standard output: lines are found wherever they begin.)
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                text = stderr_file.read_bytes()
+                if [text.count(line) for line in JAVA_LINES] == [n] * len(JAVA_LINES):
+                    break
+                time.sleep(0.1)
+            assert [text.count(line) for line in JAVA_LINES] == [n] * len(JAVA_LINES), text.decode("latin-1")
+            last = [text.rindex(line) for line in JAVA_LINES]
+            assert last == sorted(last), text.decode("latin-1")
+            if n > 1:
+                assert text.startswith(previous), text.decode("latin-1")
+            previous = text
+        stop(rig, pid, mark, stderr_file)
+    texts = wr.texts(wr.log_bytes(rig))
+    wr.ensure_clean(rig)
+    return texts
+
+
+def test_java_output_goes_to_the_file_the_operator_names(jvm_host):
+    # Without VLJAVAOUTPUT: the log of today.
+    today = run_writing_console(jvm_host)
+    option_end = today.index("-Djava.class.path=C:\\Apps\\Velmorane\\lib\\velmorane-testapp.jar;") + 2
+    assert today[option_end].startswith("Trying to load msvcr120.dll at ")
+
+    # One record more, after the class path option and before the probing; a second
+    # start appends to what the first one wrote.
+    wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": JAVA_OUTPUT})
+    output = wr.unix_path(jvm_host, JAVA_OUTPUT)
+    logged = run_writing_console(jvm_host, starts=2, stderr_file=output)
+    record = f"Java output goes to {JAVA_OUTPUT}"
+    one_start = today[:option_end] + [record] + today[option_end:]
+    assert logged == one_start + one_start
+
+    # A file that can't be opened: its record, and otherwise the run of today.
+    wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": UNOPENABLE})
+    logged = run_writing_console(jvm_host)
+    assert logged == today[:option_end] + [f"Can't open {UNOPENABLE} for the Java output, error 3"] + today[option_end:]
