@@ -67,6 +67,11 @@ DIGEST_OPTION = _launcher("-Djdk.nativeDigest=false")
 # (then the class path option as a bare "%s" record; its own line feed leaves an empty line)
 CLASS_PATH_OPTION = "-Djava.class.path="
 
+# The Java output file ("VLJAVAOUTPUT"), between the options and the probing
+JAVA_OUTPUT_TOO_LONG = _launcher("VLJAVAOUTPUT environment variable is longer than %d characters and is ignored")
+JAVA_OUTPUT_OPEN = _launcher("Java output goes to %s")
+JAVA_OUTPUT_FAILED = _launcher("Can't open %s for the Java output, error %d")
+
 # Library probing
 TRY_MSVCR120 = _launcher("Trying to load msvcr120.dll at %s")
 LOADED_MSVCR120 = _launcher("Success loading msvcr120.dll at %s")

@@ -12,6 +12,10 @@ relies on). What the rig adds, as found with Wine 8:
   START_PENDING that the SCM sets by itself before the process reports;
   NotifyServiceStatusChangeW works but echoes the current state on every
   new registration, so neither can count reports.
+* That trace goes to the Unix descriptor 2 of each process. Once the JVM
+  bridge has put a Java output file (VLJAVAOUTPUT) onto it, a service
+  process's later trace lines land in that file: status_reports reads it too
+  when told.
 * GetModuleFileNameW gives the path with an upper-case drive letter, the rest
   as the program was started: installing through c:\apps\... registers
   "C:\apps\...". The tests start the executable by its path as laid out.
