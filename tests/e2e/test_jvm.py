@@ -346,14 +346,14 @@ JAVA_LINES = [b"testapp: System.out line", b"testapp: System.err line",
 
 def run_writing_console(rig, starts=1, stderr_file=None):
     """Lays out the application with console=write, starts and stops it `starts` times;
-    returns the log's record texts and uninstalls."""
+    returns the installation and the log's record texts, and uninstalls."""
     wr.remove_trees(rig, "C:\\Apps")
     inst = lay_out(rig, console="write")
     for n in range(1, starts + 1):
         mark = wr.trace_mark(rig)
         wr.start(rig)
         pid = wr.wait_state(rig, wr.SERVICE_RUNNING)["pid"]
-        assert wr.wait_for_log(rig, "Invoking main()", timeout=60, count=n), wr.texts(wr.log_bytes(rig))
+        assert wr.wait_for_log(rig, lt.INVOKING_MAIN, timeout=60, count=n), wr.texts(wr.log_bytes(rig))
         deadline = time.monotonic() + 60
         while inst.app_events().count(("main", "console")) < n and time.monotonic() < deadline:
             time.sleep(0.05)
@@ -377,25 +377,27 @@ def run_writing_console(rig, starts=1, stderr_file=None):
         stop(rig, pid, mark, stderr_file)
     texts = wr.texts(wr.log_bytes(rig))
     wr.ensure_clean(rig)
-    return texts
+    return inst, texts
 
 
 def test_java_output_goes_to_the_file_the_operator_names(jvm_host):
     # Without VLJAVAOUTPUT: the log of today.
-    today = run_writing_console(jvm_host)
-    option_end = today.index("-Djava.class.path=C:\\Apps\\Velmorane\\lib\\velmorane-testapp.jar;") + 2
-    assert today[option_end].startswith("Trying to load msvcr120.dll at ")
+    inst, today = run_writing_console(jvm_host)
+    lib = lt.file_names(today)
+    assert today == lt.launcher_run(inst.exe, inst.base, inst.ktr, lib, jvm_found=1,
+                                    continuation=True) + SHUTDOWN_DONE
+    options_end = today.index(lt.TRY_MSVCR120 % (inst.ktr + lt.RUNTIME[0][0]))
 
-    # One record more, after the class path option and before the probing; a second
-    # start appends to what the first one wrote.
+    def with_record(record):
+        return today[:options_end] + [record] + today[options_end:]
+
+    # One record more, after the options and before the probing; a second start appends
+    # to what the first one wrote.
     wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": JAVA_OUTPUT})
-    output = wr.unix_path(jvm_host, JAVA_OUTPUT)
-    logged = run_writing_console(jvm_host, starts=2, stderr_file=output)
-    record = f"Java output goes to {JAVA_OUTPUT}"
-    one_start = today[:option_end] + [record] + today[option_end:]
-    assert logged == one_start + one_start
+    _, logged = run_writing_console(jvm_host, starts=2, stderr_file=wr.unix_path(jvm_host, JAVA_OUTPUT))
+    assert logged == with_record(lt.JAVA_OUTPUT_OPEN % JAVA_OUTPUT) * 2
 
     # A file that can't be opened: its record, and otherwise the run of today.
     wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": UNOPENABLE})
-    logged = run_writing_console(jvm_host)
-    assert logged == today[:option_end] + [f"Can't open {UNOPENABLE} for the Java output, error 3"] + today[option_end:]
+    _, logged = run_writing_console(jvm_host)
+    assert logged == with_record(lt.JAVA_OUTPUT_FAILED % (UNOPENABLE, 3))
