@@ -121,8 +121,9 @@ void redirectJavaOutputTo(const wchar_t *value)
     }
     // A C runtime's _dup2 onto descriptor 1 or 2 sets the standard handle to
     // its own duplicate (Wine's always, Windows' in console programs): put
-    // back the one handle that lives as long as the process.
+    // back the one handle that lives as long as the process. Should that
+    // fail, the handles still name the file, through the duplicates.
     if (crtPointed)
-        setStandardHandles(file);
+        (void)setStandardHandles(file);
     logWrite("Java output goes to %s\n", javaOutputPathAnsi);
 }
