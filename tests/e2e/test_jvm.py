@@ -344,37 +344,27 @@ JAVA_LINES = [b"testapp: System.out line", b"testapp: System.err line",
               b"\tat com.orvenda.calistren.test.lt.nextgen.TestAppSupport."]
 
 
-def run_writing_console(rig, starts=1, stderr_file=None):
-    """Lays out the application with console=write, starts and stops it `starts` times;
-    returns the installation and the log's record texts, and uninstalls."""
+def run_writing_console(rig, starts=1, output=None):
+    """Lays out the application with console=write, starts and stops it `starts` times,
+    checking the Java output file `output` (Linux path) if given; returns the installation
+    and the log's record texts, and uninstalls."""
     wr.remove_trees(rig, "C:\\Apps")
     inst = lay_out(rig, console="write")
+    previous = b""
     for n in range(1, starts + 1):
-        mark = wr.trace_mark(rig)
-        wr.start(rig)
-        pid = wr.wait_state(rig, wr.SERVICE_RUNNING)["pid"]
-        assert wr.wait_for_log(rig, lt.INVOKING_MAIN, timeout=60, count=n), wr.texts(wr.log_bytes(rig))
-        deadline = time.monotonic() + 60
-        while inst.app_events().count(("main", "console")) < n and time.monotonic() < deadline:
-            time.sleep(0.05)
-        assert inst.app_events().count(("main", "console")) == n, inst.app_events()
-        if stderr_file is not None:
-            # Each start appends the application's output once more, in the order written.
-            # (A process that Wine ends gets HotSpot's thread dump, cut off where it died,
-            # into its standard output: lines are found wherever they begin.)
-            deadline = time.monotonic() + 30
-            while time.monotonic() < deadline:
-                text = stderr_file.read_bytes()
-                if [text.count(line) for line in JAVA_LINES] == [n] * len(JAVA_LINES):
-                    break
-                time.sleep(0.1)
-            assert [text.count(line) for line in JAVA_LINES] == [n] * len(JAVA_LINES), text.decode("latin-1")
-            last = [text.rindex(line) for line in JAVA_LINES]
-            assert last == sorted(last), text.decode("latin-1")
-            if n > 1:
-                assert text.startswith(previous), text.decode("latin-1")
+        inst.app_record.unlink(missing_ok=True)
+        mark, pid = start(rig, inst, lt.INVOKING_MAIN)
+        wait_app(inst, ("main", "console"))
+        if output is not None:
+            # Each start appends its lines once more, in the order written. Lines are found
+            # wherever they begin: HotSpot answers the SIGQUIT with which Wine ends a process's
+            # threads with a thread dump, cut off where the process died.
+            text = output.read_bytes()
+            assert [text.count(line) for line in JAVA_LINES] == [n] * len(JAVA_LINES), text
+            at = [text.rindex(line) for line in JAVA_LINES]
+            assert at == sorted(at) and text.startswith(previous), text
             previous = text
-        stop(rig, pid, mark, stderr_file)
+        stop(rig, pid, mark, output)
     texts = wr.texts(wr.log_bytes(rig))
     wr.ensure_clean(rig)
     return inst, texts
@@ -394,7 +384,7 @@ def test_java_output_goes_to_the_file_the_operator_names(jvm_host):
     # One record more, after the options and before the probing; a second start appends
     # to what the first one wrote.
     wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": JAVA_OUTPUT})
-    _, logged = run_writing_console(jvm_host, starts=2, stderr_file=wr.unix_path(jvm_host, JAVA_OUTPUT))
+    _, logged = run_writing_console(jvm_host, starts=2, output=wr.unix_path(jvm_host, JAVA_OUTPUT))
     assert logged == with_record(lt.JAVA_OUTPUT_OPEN % JAVA_OUTPUT) * 2
 
     # A file that can't be opened: its record, and otherwise the run of today.
