@@ -5,10 +5,9 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <sys/stat.h>
+#include <string.h>
 #include <time.h>
 
 CRITICAL_SECTION logLock;
@@ -49,16 +48,59 @@ void logFormatStamp(char *stamp)
         lstrcpynA(stamp, "00/00/00 00:00:00 ", LOG_STAMP_CAPACITY);
 }
 
+// True when the opened file is the plain file at the log's path: not a link
+// of any kind, and no second name for the same file. A record written
+// through a link would land wherever whoever planted it chose, with the
+// service's rights.
+static bool isPlainLogFile(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information))
+        return false;
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || information.nNumberOfLinks != 1)
+        return false;
+    // Wine knows no reparse points: it follows a symbolic link even when
+    // asked to open the link itself, and the handle then shows a plain file.
+    // The name it reports for the handle is the link's target, though, so a
+    // handle whose final name is not the path that was opened is refused. On
+    // Windows, opened with FILE_FLAG_OPEN_REPARSE_POINT, the names agree.
+    // (A dangling link under Wine: the open creates the empty file it points
+    // to; nothing is written there.)
+    char finalPath[MAX_PATH + 8];
+    DWORD length = GetFinalPathNameByHandleA(handle, finalPath, sizeof finalPath, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= sizeof finalPath)
+        return false;
+    const char *name = finalPath;
+    if (strncmp(name, "\\\\?\\", 4) == 0)
+        name += 4;
+    return lstrcmpiA(name, logFilePath) == 0;
+}
+
 // Opens the log for appending in text mode, sharing it with nobody. Windows'
 // fopen_s already opens unshared, but Wine's lets other openers share the
-// file; an explicit _SH_DENYRW gives the same exclusive open on both, so a
-// record is never interleaved with another process's writes.
-static FILE *logOpen(void)
+// file; an explicit share mode of 0 (what _SH_DENYRW asked for) gives the
+// same exclusive open on both, so a record is never interleaved with another
+// process's writes.
+// The handle is not inheritable (no security attributes): a child process
+// that the Java application starts while a record is being written would
+// otherwise keep the file open, unshared, and every later record would be
+// lost. FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it
+// points to, so the check below looks at the very file that would be written.
+FILE *logOpen(void)
 {
-    int fd = -1;
-    if (_sopen_s(&fd, logFilePath, _O_WRONLY | _O_CREAT | _O_APPEND | _O_TEXT, _SH_DENYRW,
-                 _S_IREAD | _S_IWRITE) != 0)
+    HANDLE handle = CreateFileA(logFilePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, NULL, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (handle == INVALID_HANDLE_VALUE)
         return NULL;
+    if (!isPlainLogFile(handle)) {
+        CloseHandle(handle);
+        return NULL;
+    }
+    int fd = _open_osfhandle((intptr_t)handle, _O_APPEND | _O_TEXT | _O_NOINHERIT);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return NULL;
+    }
     FILE *file = _fdopen(fd, "a");
     if (file == NULL)
         _close(fd);
@@ -74,7 +116,7 @@ void logWrite(const char *format, ...)
         logFormatStamp(stamp);
         FILE *file = logOpen();
         // A file that can't be opened (no directory, no access, held open by
-        // another program) drops the record; the next call tries again.
+        // another program, a link) drops the record; the next call tries again.
         if (file != NULL) {
             va_list args;
             va_start(args, format);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
 #define LOG_STAMP_CAPACITY 80
 
@@ -16,6 +18,10 @@ extern volatile LONG logRetired;
 
 void logLockCreate(void);
 void logLockDelete(void);
+// Opens the log file for one record: appending, text mode, unshared, not
+// inheritable. NULL when it can't be opened or is not a plain file of its own
+// (a link, or a file with a second name). The caller closes it.
+FILE *logOpen(void);
 void logWrite(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 // The 18-character local time stamp ("%x %X "), written into a buffer of LOG_STAMP_CAPACITY bytes.
 void logFormatStamp(char *stamp);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "log/log.h"
@@ -87,6 +88,63 @@ TEST_F(LogTest, FileHeldOpenByAnotherOpenerDropsRecords)
     }
     logWrite("after\n");
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"before", "after"}));
+}
+
+// A child process that inherits handles, created while a record is being
+// written, must not get the log: it would hold it open, unshared, and every
+// later record would be lost. The child stays suspended; it only has to exist.
+TEST_F(LogTest, ChildProcessCreatedWhileARecordIsWrittenDoesNotHoldTheLog)
+{
+    logWrite("before\n");
+    char self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(NULL, self, sizeof self), 0u);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    FILE *file = logOpen();
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(CreateProcessA(self, NULL, NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL, &startup, &child));
+    fclose(file);
+    logWrite("after\n");
+    TerminateProcess(child.hProcess, 0);
+    WaitForSingleObject(child.hProcess, INFINITE);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"before", "after"}));
+}
+
+// A file with a second name is not written: the other name may lie anywhere
+// on the volume. Records come back once the file has one name again. (Wine
+// makes no symbolic links from a Windows program; the end-to-end tests plant
+// one from outside.)
+TEST_F(LogTest, FileWithASecondNameIsNotWritten)
+{
+    std::string elsewhere = makeTempDir("elsewhere") + "\\target.txt";
+    struct LinkCase {
+        const char *name;
+        const char *existing;
+        const char *newName;
+    } cases[] = {
+        {"log path is a second name of another file", elsewhere.c_str(), logFilePath},
+        {"the log file got a second name", logFilePath, elsewhere.c_str()},
+    };
+    for (const LinkCase &c : cases) {
+        DeleteFileA(logFilePath);
+        writeFile(elsewhere, "kept\r\n");
+        if (std::string(c.existing) == logFilePath)
+            logWrite("before\n");
+        DeleteFileA(c.newName);
+        ASSERT_TRUE(CreateHardLinkA(c.newName, c.existing, NULL)) << c.name;
+        std::string before = testLogText();
+        logWrite("dropped\n");
+        EXPECT_EQ(testLogText(), before) << c.name;
+        ASSERT_TRUE(DeleteFileA(elsewhere.c_str())) << c.name;
+        logWrite("again\n");
+        std::vector<std::string> lines = testLogMessages();
+        ASSERT_FALSE(lines.empty()) << c.name;
+        EXPECT_EQ(lines.back(), "again") << c.name;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "dropped"), 0) << c.name;
+    }
 }
 
 TEST_F(LogTest, MissingDirectoryDropsRecordsSilently)
