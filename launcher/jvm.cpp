@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "launcher/classpath.h"
+#include "launcher/java_exception.h"
 #include "launcher/paths.h"
 #include "log/log.h"
 
@@ -84,15 +85,14 @@ static JNIEnv *createJvm(HMODULE jvmModule)
     return env;
 }
 
-DWORD startJvmAndRunMain(HMODULE jvmModule)
+// Finds the main class and its main and calls it. The exceptions that the
+// lookups or main leave pending are logged and cleared.
+static DWORD runMain(JNIEnv *env)
 {
-    JNIEnv *env = createJvm(jvmModule);
-    if (env == NULL)
-        return 0;
-
     jclass mainClass = env->FindClass(MAIN_CLASS_NAME);
     if (mainClass == NULL) {
         logWrite("Can't find class %s\n", MAIN_CLASS_NAME);
+        logPendingException(env, NULL);
         return 0;
     }
     logWrite("Found class %s\n", MAIN_CLASS_NAME);
@@ -100,6 +100,7 @@ DWORD startJvmAndRunMain(HMODULE jvmModule)
     jmethodID mainMethod = env->GetStaticMethodID(mainClass, MAIN_METHOD_NAME, MAIN_METHOD_SIGNATURE);
     if (mainMethod == NULL) {
         logWrite("Can't find main()\n");
+        logPendingException(env, NULL);
         return 0;
     }
     logWrite("Found static method main()\n");
@@ -115,5 +116,18 @@ DWORD startJvmAndRunMain(HMODULE jvmModule)
     // Through the table's variadic entry itself, not jni.h's C++ wrapper,
     // which would go through CallStaticVoidMethodV instead.
     env->functions->CallStaticVoidMethod(env, mainClass, mainMethod, arguments);
+    logPendingException(env, "Call to main() resulted in exception\n");
     return 1;
+}
+
+DWORD startJvmAndRunMain(HMODULE jvmModule)
+{
+    JNIEnv *env = createJvm(jvmModule);
+    if (env == NULL)
+        return 0;
+    DWORD result = runMain(env);
+    // A native thread attached to the virtual machine must detach before it
+    // ends; this one was attached by creating it.
+    getJvmHandle()->DetachCurrentThread();
+    return result;
 }

@@ -3,6 +3,7 @@
 // launcher thread, which may still be inside main.
 #include "launcher/shutdown.h"
 
+#include "launcher/java_exception.h"
 #include "launcher/jvm.h"
 #include "log/log.h"
 
@@ -32,17 +33,18 @@ DWORD WINAPI shutdownThread(LPVOID)
     jclass mainClass = env->FindClass(MAIN_CLASS_NAME);
     if (mainClass == NULL) {
         logWrite("Can't find class %s\n", MAIN_CLASS_NAME);
+        logPendingException(env, NULL);
         return detachAndEnd(vm, 0);
     }
     jmethodID shutdownMethod = env->GetStaticMethodID(mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
     if (shutdownMethod == NULL) {
         logWrite("No shutdown() method found for %s\n", MAIN_CLASS_NAME);
+        logPendingException(env, NULL);
         return detachAndEnd(vm, 0);
     }
 
     env->functions->CallStaticVoidMethod(env, mainClass, shutdownMethod);
-    if (env->ExceptionOccurred() != NULL)
-        logWrite("Call to shutdown() resulted in exception\n");
+    logPendingException(env, "Call to shutdown() resulted in exception\n");
     logWrite("Shutdown method called on class %s\n", MAIN_CLASS_NAME);
 
     vm->DetachCurrentThread();

@@ -122,3 +122,32 @@ bool appendModifiedUtf8(char *dest, size_t capacity, const wchar_t *src)
     dest[used] = '\0';
     return whole;
 }
+
+size_t modifiedUtf8ToWide(const char *src, wchar_t *dest, size_t capacity)
+{
+    const unsigned char *p = (const unsigned char *)src;
+    size_t used = 0;
+    // A continuation byte is tested only after the one before it, so the
+    // terminator is never passed.
+    while (*p != 0 && used < capacity - 1) {
+        unsigned lead = *p;
+        if (lead < 0x80) {
+            dest[used++] = (wchar_t)lead;
+            p += 1;
+        } else if ((lead & 0xE0) == 0xC0 && (p[1] & 0xC0) == 0x80) {
+            dest[used++] = (wchar_t)(((lead & 0x1F) << 6) | (p[1] & 0x3F));
+            p += 2;
+        } else if ((lead & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+            dest[used++] = (wchar_t)(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+            p += 3;
+        } else {
+            dest[used++] = (wchar_t)0xFFFD;
+            p += 1;
+        }
+    }
+    // A high surrogate cut off from its partner would become a stray character.
+    if (*p != 0 && used > 0 && (unsigned)dest[used - 1] >= 0xD800 && (unsigned)dest[used - 1] <= 0xDBFF)
+        used--;
+    dest[used] = L'\0';
+    return used;
+}

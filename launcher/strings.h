@@ -44,4 +44,11 @@ size_t ansiCutLength(const char *src, size_t limit);
 // result is always terminated. Returns false if anything was dropped.
 bool appendModifiedUtf8(char *dest, size_t capacity, const wchar_t *src);
 
+// Decodes modified UTF-8 (what JNI's GetStringUTFChars gives: one to three
+// bytes per UTF-16 code unit) into dest of the given capacity in code units
+// (at least 1). Malformed bytes become U+FFFD. Stops when dest is full, never
+// between the two halves of a surrogate pair; dest is always terminated.
+// Returns the number of code units written.
+size_t modifiedUtf8ToWide(const char *src, wchar_t *dest, size_t capacity);
+
 #endif

@@ -11,6 +11,7 @@ std::vector<std::string> fakeCalls;
 jint fakeVersion;
 std::vector<std::string> fakeOptions;
 jboolean fakeIgnoreUnrecognized;
+int fakeLiveReferences;
 
 static JNIInvokeInterface_ vmTable;
 static JNINativeInterface_ envTable;
@@ -20,12 +21,13 @@ static bool pendingException;
 
 // Distinct non-null handles for the objects the launcher passes around.
 static int mainClassObject, stringClassObject, mainMethodObject, shutdownMethodObject, arrayObject, exceptionObject;
+static int throwableClassObject, toStringMethodObject, descriptionObject;
 static std::string lastString;
 
 static void record(const std::string &call)
 {
     EnterCriticalSection(&callsLock);
-    fakeCalls.push_back(call);
+    fakeCalls.push_back(pendingException ? "pending! " + call : call);
     LeaveCriticalSection(&callsLock);
 }
 
@@ -66,6 +68,7 @@ static jmethodID JNICALL getStaticMethodId(JNIEnv *, jclass cls, const char *nam
     if (std::string(name) == SHUTDOWN_METHOD_NAME && std::string(signature) == SHUTDOWN_METHOD_SIGNATURE &&
         fakeScript.shutdownMethodFound)
         return (jmethodID)&shutdownMethodObject;
+    pendingException = true;
     return NULL;
 }
 
@@ -95,6 +98,7 @@ static void JNICALL callStaticVoidMethod(JNIEnv *, jclass, jmethodID method, ...
     if (method == (jmethodID)&mainMethodObject) {
         jobjectArray array = va_arg(args, jobjectArray);
         record(array == (jobjectArray)&arrayObject ? "main " + lastString : "main without its array");
+        pendingException = fakeScript.mainThrows;
     } else if (method == (jmethodID)&shutdownMethodObject) {
         record("shutdown");
         pendingException = fakeScript.shutdownThrows;
@@ -109,7 +113,67 @@ static void JNICALL callStaticVoidMethodV(JNIEnv *, jclass, jmethodID, va_list)
 
 static jthrowable JNICALL exceptionOccurred(JNIEnv *)
 {
-    return pendingException ? (jthrowable)&exceptionObject : NULL;
+    if (!pendingException)
+        return NULL;
+    fakeLiveReferences++;
+    return (jthrowable)&exceptionObject;
+}
+
+static void JNICALL exceptionClear(JNIEnv *)
+{
+    pendingException = false;
+    record("ExceptionClear");
+}
+
+static void JNICALL deleteLocalRef(JNIEnv *, jobject)
+{
+    fakeLiveReferences--;
+}
+
+static jclass JNICALL getObjectClass(JNIEnv *, jobject object)
+{
+    record(object == (jobject)&exceptionObject ? "GetObjectClass" : "GetObjectClass ?");
+    fakeLiveReferences++;
+    return (jclass)&throwableClassObject;
+}
+
+static jmethodID JNICALL getMethodId(JNIEnv *, jclass cls, const char *name, const char *signature)
+{
+    record(std::string("GetMethodID ") + name + " " + signature);
+    if (cls == (jclass)&throwableClassObject && std::string(name) == "toString" &&
+        std::string(signature) == "()Ljava/lang/String;")
+        return (jmethodID)&toStringMethodObject;
+    pendingException = true;
+    return NULL;
+}
+
+static jobject JNICALL callObjectMethodV(JNIEnv *, jobject object, jmethodID method, va_list)
+{
+    record(object == (jobject)&exceptionObject && method == (jmethodID)&toStringMethodObject ? "toString"
+                                                                                               : "CallObjectMethodV ?");
+    if (fakeScript.toStringThrows) {
+        pendingException = true;
+        return NULL;
+    }
+    if (fakeScript.exceptionText == NULL)
+        return NULL;
+    fakeLiveReferences++;
+    return (jobject)&descriptionObject;
+}
+
+static const char *JNICALL getStringUtfChars(JNIEnv *, jstring text, jboolean *isCopy)
+{
+    record(text == (jstring)&descriptionObject ? "GetStringUTFChars" : "GetStringUTFChars ?");
+    if (isCopy != NULL)
+        *isCopy = JNI_FALSE;
+    fakeLiveReferences++;
+    return fakeScript.exceptionText;
+}
+
+static void JNICALL releaseStringUtfChars(JNIEnv *, jstring, const char *chars)
+{
+    if (chars == fakeScript.exceptionText)
+        fakeLiveReferences--;
 }
 
 // jni.h declares it as imported from the virtual machine's library; here the
@@ -139,6 +203,7 @@ void resetFakeJvm(void)
         initialised = true;
     }
     fakeScript = FakeJvmScript{};
+    fakeLiveReferences = 0;
     fakeCalls.clear();
     fakeOptions.clear();
     pendingException = false;
@@ -157,5 +222,12 @@ void resetFakeJvm(void)
     envTable.CallStaticVoidMethod = callStaticVoidMethod;
     envTable.CallStaticVoidMethodV = callStaticVoidMethodV;
     envTable.ExceptionOccurred = exceptionOccurred;
+    envTable.ExceptionClear = exceptionClear;
+    envTable.DeleteLocalRef = deleteLocalRef;
+    envTable.GetObjectClass = getObjectClass;
+    envTable.GetMethodID = getMethodId;
+    envTable.CallObjectMethodV = callObjectMethodV;
+    envTable.GetStringUTFChars = getStringUtfChars;
+    envTable.ReleaseStringUTFChars = releaseStringUtfChars;
     fakeEnv.functions = &envTable;
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#define FAKE_EXCEPTION_TEXT "java.lang.Error: fake"
+
 // What the fake does. The defaults are a virtual machine where everything is
 // found and succeeds; a test names only what it changes, in this order:
 //   fakeScript = FakeJvmScript{.mainMethodFound = false};
@@ -19,17 +21,25 @@ struct FakeJvmScript {
     bool shutdownMethodFound = true; // GetStaticMethodID of shutdown
     jint attachResult = JNI_OK; // AttachCurrentThread's result
     bool shutdownThrows = false; // an exception pending after shutdown()
+    bool mainThrows = false; // an exception pending after main
+    // What toString() of whatever the fake throws returns (modified UTF-8);
+    // NULL: it returns null.
+    const char *exceptionText = FAKE_EXCEPTION_TEXT;
+    bool toStringThrows = false; // toString() throws instead
 };
 
 extern FakeJvmScript fakeScript;
 extern JavaVM fakeVm;
 // What the fake saw, in order: "create", "FindClass <name>", "main <argument>",
-// "shutdown", "attach", "detach", ...
+// "shutdown", "attach", "detach", "ExceptionClear", "toString", ... A call made
+// while an exception is pending is recorded with "pending! " before it.
 extern std::vector<std::string> fakeCalls;
 // The initialisation arguments JNI_CreateJavaVM was given, copied.
 extern jint fakeVersion;
 extern std::vector<std::string> fakeOptions;
 extern jboolean fakeIgnoreUnrecognized;
+// Local references and UTF-8 texts handed out and not yet given back.
+extern int fakeLiveReferences;
 
 void resetFakeJvm(void);
 

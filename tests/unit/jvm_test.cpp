@@ -39,10 +39,30 @@ const std::vector<std::string> CREATION_LINES = {
     "Completed call to createJVM",
 };
 
+const std::string FAKE_DETAIL = "Java exception: " FAKE_EXCEPTION_TEXT;
+// How a pending exception is described, in the fake's record.
+const std::vector<std::string> DESCRIBED = {"ExceptionClear", "GetObjectClass",
+                                            "GetMethodID toString ()Ljava/lang/String;", "toString",
+                                            "GetStringUTFChars"};
+
 std::vector<std::string> joined(std::vector<std::string> head, const std::vector<std::string> &tail)
 {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
+}
+
+FakeJvmScript throwingMain(const char *text, bool toStringThrows = false)
+{
+    return FakeJvmScript{.mainThrows = true, .exceptionText = text, .toStringThrows = toStringThrows};
+}
+
+// Every reference the launcher got was given back, and no JNI call came while
+// an exception was pending.
+void expectCleanJniUse(const char *name)
+{
+    EXPECT_EQ(fakeLiveReferences, 0) << name;
+    for (const std::string &call : fakeCalls)
+        EXPECT_EQ(call.rfind("pending! ", 0), std::string::npos) << name << ": " << call;
 }
 
 struct StartCase {
@@ -61,9 +81,13 @@ TEST_F(JvmTest, StartLogsEachStepAndEndsAtTheFirstFailure)
         {"negative result", {.createResult = JNI_EVERSION}, 0,
          joined(CREATION_LINES, {"Can't create Java VM.  Return code -3"})},
         {"main class missing", {.mainClassFound = false}, 0,
-         joined(CREATION_LINES, {"Successfully created JVM", "Can't find class " + CLASS})},
+         joined(CREATION_LINES, {"Successfully created JVM", "Can't find class " + CLASS, FAKE_DETAIL})},
         {"main missing", {.mainMethodFound = false}, 0,
-         joined(CREATION_LINES, {"Successfully created JVM", "Found class " + CLASS, "Can't find main()"})},
+         joined(CREATION_LINES,
+                {"Successfully created JVM", "Found class " + CLASS, "Can't find main()", FAKE_DETAIL})},
+        {"main throws", {.mainThrows = true}, 1,
+         joined(CREATION_LINES, {"Successfully created JVM", "Found class " + CLASS, "Found static method main()",
+                                 "Invoking main()", "Call to main() resulted in exception", FAKE_DETAIL})},
     };
     for (const StartCase &c : cases) {
         SetUp();
@@ -72,6 +96,45 @@ TEST_F(JvmTest, StartLogsEachStepAndEndsAtTheFirstFailure)
         EXPECT_EQ(testLogMessages(), c.lines) << c.name;
         // The handle is published only for a virtual machine that exists.
         EXPECT_EQ(getJvmHandle(), c.script.createResult < 0 ? nullptr : &fakeVm) << c.name;
+        // The launcher thread ends detached from a virtual machine it created.
+        EXPECT_EQ(fakeCalls.back(), c.script.createResult < 0 ? "create" : "detach") << c.name;
+        expectCleanJniUse(c.name);
+    }
+}
+
+std::string inAnsi(const wchar_t *text)
+{
+    char ansi[64];
+    ansiCopyN(text, ansi, sizeof ansi);
+    return ansi;
+}
+
+TEST_F(JvmTest, ExceptionDetailIsOneLineInTheAnsiCodePageCutToItsBuffer)
+{
+    struct DetailCase {
+        const char *name;
+        FakeJvmScript script;
+        std::string detail;
+    };
+    const std::string longText(3000, 'x');
+    const DetailCase cases[] = {
+        {"line breaks", throwingMain("java.lang.Error: one\r\ntwo\nthree"), "java.lang.Error: one  two three"},
+        {"modified UTF-8", throwingMain("E: \xC3\x80\xC5\x92"), "E: " + inAnsi(L"\x00C0\x0152")},
+        {"surrogate pair", throwingMain("E: \xED\xA0\xBD\xED\xB8\x80"), "E: " + inAnsi(L"\xD83D\xDE00")},
+        {"longer than the buffer", throwingMain(longText.c_str()), std::string(1023, 'x')},
+        {"empty", throwingMain(""), ""},
+        {"toString returns null", throwingMain(NULL), "(no description)"},
+        {"toString throws", throwingMain(FAKE_EXCEPTION_TEXT, true), "(no description)"},
+    };
+    for (const DetailCase &c : cases) {
+        SetUp();
+        fakeScript = c.script;
+        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), 1u) << c.name;
+        std::vector<std::string> lines = testLogMessages();
+        ASSERT_GE(lines.size(), 2u) << c.name;
+        EXPECT_EQ(lines[lines.size() - 2], "Call to main() resulted in exception") << c.name;
+        EXPECT_EQ(lines.back(), "Java exception: " + c.detail) << c.name;
+        expectCleanJniUse(c.name);
     }
 }
 
@@ -86,6 +149,7 @@ TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
                              "NewObjectArray 1 String null",
                              "SetObjectArrayElement 0",
                              "main installbase=C:\\Apps\\Velmorane\\\n",
+                             "detach",
                          }));
     EXPECT_EQ(fakeVersion, 0x10006);
     EXPECT_EQ(fakeIgnoreUnrecognized, JNI_FALSE);
@@ -99,7 +163,7 @@ TEST_F(JvmTest, MainArgumentIsModifiedUtf8OfTheWidePath)
 {
     boundedCopy(basePath, L"C:\\\x00C0pps\\\x65E5\\Velmorane\\");
     ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), 1u);
-    EXPECT_EQ(fakeCalls.back(), "main installbase=C:\\\xC3\x80pps\\\xE6\x97\xA5\\Velmorane\\\n");
+    EXPECT_EQ(fakeCalls.end()[-2], "main installbase=C:\\\xC3\x80pps\\\xE6\x97\xA5\\Velmorane\\\n");
 }
 
 TEST_F(JvmTest, LibraryWithoutTheExportIsNeverCalled)
@@ -139,14 +203,15 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
          {"Shutdown method called on class " + CLASS, "Detached thread"},
          {"attach", find, lookup, "shutdown", "detach"}},
         {"shutdown throws", true, {.shutdownThrows = true}, 1,
-         {"Call to shutdown() resulted in exception", "Shutdown method called on class " + CLASS, "Detached thread"},
-         {"attach", find, lookup, "shutdown", "detach"}},
+         {"Call to shutdown() resulted in exception", FAKE_DETAIL, "Shutdown method called on class " + CLASS,
+          "Detached thread"},
+         joined({"attach", find, lookup, "shutdown"}, joined(DESCRIBED, {"detach"}))},
         {"no shutdown method", true, {.shutdownMethodFound = false}, 0,
-         {"No shutdown() method found for " + CLASS},
-         {"attach", find, lookup, "detach"}},
+         {"No shutdown() method found for " + CLASS, FAKE_DETAIL},
+         joined({"attach", find, lookup}, joined(DESCRIBED, {"detach"}))},
         {"main class missing", true, {.mainClassFound = false}, 0,
-         {"Can't find class " + CLASS},
-         {"attach", find, "detach"}},
+         {"Can't find class " + CLASS, FAKE_DETAIL},
+         joined({"attach", find}, joined(DESCRIBED, {"detach"}))},
         {"attach fails", true, {.attachResult = JNI_ERR}, 0,
          {"AttachCurrentThread failed"},
          {"attach"}},
@@ -161,6 +226,7 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
         EXPECT_EQ(runShutdownThread(), c.result) << c.name;
         EXPECT_EQ(testLogMessages(), c.lines) << c.name;
         EXPECT_EQ(fakeCalls, c.calls) << c.name;
+        expectCleanJniUse(c.name);
     }
 }
 

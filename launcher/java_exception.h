@@ -1,0 +1,17 @@
+// What the Java side threw, for the log.
+#ifndef VELMORANE_JAVA_EXCEPTION_H
+#define VELMORANE_JAVA_EXCEPTION_H
+
+#include <jni.h>
+
+// Bytes of the logged description, terminator included.
+#define EXCEPTION_TEXT_CAPACITY 1024
+#define NO_EXCEPTION_DESCRIPTION "(no description)"
+
+// When an exception is pending on env: logs headline (unless NULL), then
+// "Java exception: " with the throwable's toString() in the ANSI code page,
+// line breaks turned into blanks, cut to fit EXCEPTION_TEXT_CAPACITY. The
+// exception is cleared. Returns true when one was pending.
+bool logPendingException(JNIEnv *env, const char *headline);
+
+#endif
