@@ -55,6 +55,7 @@ _Static_assert(sizeof(struct JNIInvokeInterface_) == JAVAVM_SLOT_COUNT * sizeof(
 #define CFG_LINE_CAP 4096
 #define EXTRA_OPTION_CAP 16
 #define ENV_CAP 256
+#define ENV_VALUE_CAP 32767
 #define METHOD_CAP 256
 #define METHOD_NAME_CAP 256
 #define METHOD_SIG_CAP 512
@@ -467,7 +468,7 @@ static SYSV void remember_method(jmethodID id, const char *name, const char *sig
     }
     pthread_mutex_unlock(&bridge_lock);
     if (slot < 0)
-        fatal("too many static methods looked up", "(method table is full)");
+        fatal("too many methods looked up", "(method table is full)");
 }
 
 static SYSV int lookup_method(jmethodID id, struct method_entry *copy)
@@ -545,11 +546,62 @@ static jthrowable MSABI w_ExceptionOccurred(struct bridge_env *env)
     return t;
 }
 
+static void MSABI w_ExceptionClear(struct bridge_env *env)
+{
+    JNIEnv *r = env->real;
+    (*r)->ExceptionClear(r);
+    recordf("ExceptionClear");
+}
+
+static void MSABI w_DeleteLocalRef(struct bridge_env *env, jobject obj)
+{
+    JNIEnv *r = env->real;
+    (*r)->DeleteLocalRef(r, obj);
+    recordf("DeleteLocalRef");
+}
+
+static jclass MSABI w_GetObjectClass(struct bridge_env *env, jobject obj)
+{
+    JNIEnv *r = env->real;
+    jclass c = (*r)->GetObjectClass(r, obj);
+    recordf("GetObjectClass %s", c ? "ok" : "null");
+    return c;
+}
+
+static jmethodID MSABI w_GetMethodID(struct bridge_env *env, jclass cls, const char *name,
+                                     const char *sig)
+{
+    JNIEnv *r = env->real;
+    jmethodID m = (*r)->GetMethodID(r, cls, name, sig);
+    if (m)
+        remember_method(m, name, sig);
+    record_fields("GetMethodID", name, sig, m ? "found" : "null");
+    return m;
+}
+
+static const char *MSABI w_GetStringUTFChars(struct bridge_env *env, jstring str, jboolean *is_copy)
+{
+    JNIEnv *r = env->real;
+    const char *utf = (*r)->GetStringUTFChars(r, str, is_copy);
+    if (utf)
+        record3("GetStringUTFChars", utf, 0);
+    else
+        recordf("GetStringUTFChars null");
+    return utf;
+}
+
+static void MSABI w_ReleaseStringUTFChars(struct bridge_env *env, jstring str, const char *utf)
+{
+    JNIEnv *r = env->real;
+    (*r)->ReleaseStringUTFChars(r, str, utf);
+    recordf("ReleaseStringUTFChars");
+}
+
 /* The Windows variable arguments are read by the method's signature, as
- * remembered from GetStaticMethodID, into the jvalue array of the A form.
- * Both the variadic form and the V form (which the C++ JNIEnv_ methods of
- * jni.h use for the variadic one) arrive here; reading a Microsoft va_list
- * needs an ms_abi function. */
+ * remembered from GetStaticMethodID or GetMethodID, into the jvalue array of
+ * the A form. Both the variadic form and the V form (which the C++ JNIEnv_
+ * methods of jni.h use for the variadic one) arrive here; reading a Microsoft
+ * va_list needs an ms_abi function. */
 static void MSABI read_call_args(jmethodID mid, struct method_entry *m, jvalue *args,
                                  __ms_va_list ap)
 {
@@ -557,13 +609,13 @@ static void MSABI read_call_args(jmethodID mid, struct method_entry *m, jvalue *
     int n = 0;
 
     if (!lookup_method(mid, m))
-        fatal("CallStaticVoidMethod:", "method ID not obtained through GetStaticMethodID");
+        fatal("Call<Type>Method:", "method ID not obtained through GetStaticMethodID or GetMethodID");
     p = m->sig;
     if (*p++ != '(')
-        fatal("CallStaticVoidMethod: malformed signature", m->sig);
+        fatal("Call<Type>Method: malformed signature", m->sig);
     while (*p && *p != ')') {
         if (n == CALL_ARG_CAP)
-            fatal("CallStaticVoidMethod: too many arguments in", m->sig);
+            fatal("Call<Type>Method: too many arguments in", m->sig);
         switch (*p) {
         case 'Z': args[n].z = (jboolean)__builtin_va_arg(ap, int); p++; break;
         case 'B': args[n].b = (jbyte)__builtin_va_arg(ap, int); p++; break;
@@ -592,7 +644,7 @@ static void MSABI read_call_args(jmethodID mid, struct method_entry *m, jvalue *
                 p++;
             break;
         default:
-            fatal("CallStaticVoidMethod: malformed signature", m->sig);
+            fatal("Call<Type>Method: malformed signature", m->sig);
         }
         n++;
     }
@@ -626,6 +678,38 @@ static void MSABI w_CallStaticVoidMethodV(struct bridge_env *env, jclass cls, jm
 
     read_call_args(mid, &m, args, ap);
     call_static_void(env->real, cls, mid, &m, args, "CallStaticVoidMethodV");
+}
+
+static SYSV jobject call_object(JNIEnv *r, jobject obj, jmethodID mid, const struct method_entry *m,
+                                const jvalue *args, const char *form)
+{
+    jobject result;
+    record3(form, m->name, "call");
+    result = (*r)->CallObjectMethodA(r, obj, mid, args);
+    record3(form, m->name, "returned");
+    return result;
+}
+
+static jobject MSABI w_CallObjectMethod(struct bridge_env *env, jobject obj, jmethodID mid, ...)
+{
+    struct method_entry m;
+    jvalue args[CALL_ARG_CAP];
+    __ms_va_list ap;
+
+    __ms_va_start(ap, mid);
+    read_call_args(mid, &m, args, ap);
+    __ms_va_end(ap);
+    return call_object(env->real, obj, mid, &m, args, "CallObjectMethod");
+}
+
+static jobject MSABI w_CallObjectMethodV(struct bridge_env *env, jobject obj, jmethodID mid,
+                                         __ms_va_list ap)
+{
+    struct method_entry m;
+    jvalue args[CALL_ARG_CAP];
+
+    read_call_args(mid, &m, args, ap);
+    return call_object(env->real, obj, mid, &m, args, "CallObjectMethodV");
 }
 
 /* ------------------------------------------------------- JavaVM forwarders */
@@ -677,6 +761,14 @@ static SYSV void build_tables(void)
     env_table[ENV_SLOT(ExceptionOccurred)] = (const void *)w_ExceptionOccurred;
     env_table[ENV_SLOT(CallStaticVoidMethod)] = (const void *)w_CallStaticVoidMethod;
     env_table[ENV_SLOT(CallStaticVoidMethodV)] = (const void *)w_CallStaticVoidMethodV;
+    env_table[ENV_SLOT(ExceptionClear)] = (const void *)w_ExceptionClear;
+    env_table[ENV_SLOT(DeleteLocalRef)] = (const void *)w_DeleteLocalRef;
+    env_table[ENV_SLOT(GetObjectClass)] = (const void *)w_GetObjectClass;
+    env_table[ENV_SLOT(GetMethodID)] = (const void *)w_GetMethodID;
+    env_table[ENV_SLOT(CallObjectMethod)] = (const void *)w_CallObjectMethod;
+    env_table[ENV_SLOT(CallObjectMethodV)] = (const void *)w_CallObjectMethodV;
+    env_table[ENV_SLOT(GetStringUTFChars)] = (const void *)w_GetStringUTFChars;
+    env_table[ENV_SLOT(ReleaseStringUTFChars)] = (const void *)w_ReleaseStringUTFChars;
     vm_table[VM_SLOT(AttachCurrentThread)] = (const void *)w_AttachCurrentThread;
     vm_table[VM_SLOT(DetachCurrentThread)] = (const void *)w_DetachCurrentThread;
     tables_ready = 1;
@@ -716,6 +808,41 @@ static SYSV void follow_standard_handles(void)
 {
     follow_standard_handle(STD_OUTPUT_HANDLE, 1);
     follow_standard_handle(STD_ERROR_HANDLE, 2);
+}
+
+/* ----------------------------------------------------------- environment */
+
+/* HotSpot on Windows reads these from the process environment inside
+ * JNI_CreateJavaVM; the Linux HotSpot reads the Linux environment, which
+ * under Wine is not the Windows one (a service gets the SCM's environment,
+ * built from the registry). So the Windows values are copied over, and a
+ * variable the Windows environment lacks is removed, before the VM starts. */
+static const char *const forwarded_variables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
+
+static SYSV void forward_windows_variable(const char *name)
+{
+    /* Not on the caller's stack, which is the service's launcher thread's. */
+    static WCHAR value[ENV_VALUE_CAP];
+    static char utf8[3 * ENV_VALUE_CAP];
+    WCHAR wname[64];
+    DWORD len;
+    int i;
+
+    for (i = 0; name[i] && i < 63; i++)
+        wname[i] = (WCHAR)name[i];
+    wname[i] = 0;
+    len = GetEnvironmentVariableW(wname, value, ENV_VALUE_CAP);
+    if (len == 0) {
+        unsetenv(name);
+        record3("environment-unset", name, 0);
+        return;
+    }
+    if (len >= ENV_VALUE_CAP)
+        fatal("environment variable too long:", name);
+    if (!WideCharToMultiByte(CP_UTF8, 0, value, -1, utf8, sizeof(utf8), NULL, NULL))
+        fatal("environment variable not convertible:", name);
+    setenv(name, utf8, 1);
+    record_fields("environment-set", name, utf8, 0);
 }
 
 /* ---------------------------------------------------------- entry points */
@@ -795,6 +922,8 @@ static SYSV jint create_vm(JavaVM **pvm, void **penv, JavaVMInitArgs *args)
         recordf("JNI_CreateJavaVM result %d", JNI_ERR);
         return JNI_ERR;
     }
+    for (i = 0; i < (int)(sizeof(forwarded_variables) / sizeof(forwarded_variables[0])); i++)
+        forward_windows_variable(forwarded_variables[i]);
     hs.version = args->version;
     hs.nOptions = n;
     hs.options = opts;
