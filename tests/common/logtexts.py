@@ -105,6 +105,7 @@ FOUND_CLASS = _launcher("Found class %s")
 NO_MAIN = _launcher("Can't find main()")
 FOUND_MAIN = _launcher("Found static method main()")
 INVOKING_MAIN = _launcher("Invoking main()")
+MAIN_THREW = _launcher("Call to main() resulted in exception")
 
 # ---------------------------------------------------------------- shutdown thread
 
@@ -115,6 +116,9 @@ NO_SHUTDOWN = _shutdown("No shutdown() method found for %s")
 SHUTDOWN_THREW = _shutdown("Call to shutdown() resulted in exception")
 SHUTDOWN_CALLED = _shutdown("Shutdown method called on class %s")
 DETACHED = _shutdown("Detached thread")
+
+# What the Java side threw, after the record of the failed lookup or call (either thread).
+JAVA_EXCEPTION = _both("Java exception: %s", after=[NO_CLASS, NO_MAIN, MAIN_THREW])
 
 # ---------------------------------------------------------------- sequences
 

@@ -23,6 +23,18 @@ from rig import BIN, BRIDGE, JARS, STANDINS
 JVM_WIN = "jdk\\jre\\bin\\default\\jvm.dll"
 STARTED = lt.STARTED
 SHUTDOWN_DONE = lt.SHUTDOWN_DONE
+MAIN_CLASS = lt.MAIN_CLASS
+# What HotSpot 17, the build's Java runtime, says; velmorane-newer.jar's main class claims
+# class-file version 62.
+TOO_NEW = lt.JAVA_EXCEPTION % (
+    f"java.lang.UnsupportedClassVersionError: {MAIN_CLASS} has been compiled by a more recent version of the "
+    "Java Runtime (class file version 62.0), this version of the Java Runtime only recognizes class file "
+    "versions up to 61.0")
+NOT_FOUND = lt.JAVA_EXCEPTION % f"java.lang.NoClassDefFoundError: {MAIN_CLASS}"
+
+
+def no_such_method(name_and_signature):
+    return lt.JAVA_EXCEPTION % f"java.lang.NoSuchMethodError: static L{MAIN_CLASS};.{name_and_signature}"
 
 
 @pytest.fixture
@@ -35,7 +47,7 @@ def jvm_host(host_equipment, host):
 def host_equipment():
     needed = [BIN / wr.EXE_NAME, BIN / "scmctl.exe", BIN / "holdfile.exe", BRIDGE,
               JARS / "velmorane-testapp.jar", JARS / "velmorane-nomain.jar",
-              JARS / "velmorane-noshutdown.jar", JARS / "velmorane-other.jar",
+              JARS / "velmorane-noshutdown.jar", JARS / "velmorane-other.jar", JARS / "velmorane-newer.jar",
               STANDINS / "jvm-noexport" / "jvm.dll", STANDINS / "jvm-eversion" / "jvm.dll",
               STANDINS / "jvm-slow" / "jvm.dll"]
     missing = [str(p) for p in needed if not p.exists()]
@@ -229,14 +241,32 @@ def test_main_returning_at_once_leaves_the_service_running(jvm_host):
     assert ("shutdown", "return") in inst.app_events()
 
 
+def test_java_tool_options_of_the_service_environment_reach_the_vm(jvm_host):
+    # What HotSpot on Windows reads from its process environment: the rig gives it to the
+    # service through the registry, and the bridge hands it on to the Linux HotSpot.
+    wr.set_service_env(jvm_host, {"JAVA_TOOL_OPTIONS": "-Xmx256m"})
+    inst = lay_out(jvm_host)
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
+    wait_app(inst, ("main", "block"))
+    [max_memory] = app_detail(inst, "main max-memory")
+    assert 200 * 2**20 < int(max_memory) <= 256 * 2**20
+    assert "environment-set JAVA_TOOL_OPTIONS -Xmx256m" in inst.vm_lines()
+    # The JVM says so on its standard error, which under Wine is the session's.
+    assert b"Picked up JAVA_TOOL_OPTIONS: -Xmx256m" in jvm_host.trace.read_bytes()[mark:]
+    stop(jvm_host, pid, mark)
+    # The service's own log is that of any run.
+    assert vm_stage(jvm_host, inst) == (STARTED, SHUTDOWN_DONE)
+
+
 # ---------------------------------------------------------------- what the stop shows
 
 STOP_CASES = [
     # id, jar, settings, log lines of the shutdown thread, application events after the stop
     ("shutdown-throws", "velmorane-testapp.jar", {"shutdown": "throw"},
-     [lt.SHUTDOWN_THREW] + SHUTDOWN_DONE, ("shutdown", "throw")),
+     [lt.SHUTDOWN_THREW, lt.JAVA_EXCEPTION % "java.lang.RuntimeException: testapp shutdown failure"]
+     + SHUTDOWN_DONE, ("shutdown", "throw")),
     ("no-shutdown-method", "velmorane-noshutdown.jar", {},
-     [lt.NO_SHUTDOWN % lt.MAIN_CLASS], None),
+     [lt.NO_SHUTDOWN % MAIN_CLASS, no_such_method("shutdown()V")], None),
 ]
 
 
@@ -257,11 +287,16 @@ def test_stop_with_the_application_running(jvm_host, jar, settings, stop_lines, 
 # ---------------------------------------------------------------- the launcher gives up
 
 FAILURE_CASES = [
-    # id, jars, vm, launcher's last records, shutdown thread's records at the stop
+    # id, jars, vm, launcher's last records, shutdown thread's records at the stop[, settings]
     ("main-class-missing", ("velmorane-other.jar",), "bridge",
-     lt.CREATE + [lt.CREATED_JVM, lt.NO_CLASS % lt.MAIN_CLASS], [lt.NO_CLASS % lt.MAIN_CLASS]),
+     lt.CREATE + [lt.CREATED_JVM, lt.NO_CLASS % MAIN_CLASS, NOT_FOUND], [lt.NO_CLASS % MAIN_CLASS, NOT_FOUND]),
+    ("main-class-too-new", ("velmorane-newer.jar",), "bridge",
+     lt.CREATE + [lt.CREATED_JVM, lt.NO_CLASS % MAIN_CLASS, TOO_NEW], [lt.NO_CLASS % MAIN_CLASS, TOO_NEW]),
     ("main-missing", ("velmorane-nomain.jar",), "bridge",
-     lt.CREATED + [lt.NO_MAIN], SHUTDOWN_DONE),
+     lt.CREATED + [lt.NO_MAIN, no_such_method("main([Ljava/lang/String;)V")], SHUTDOWN_DONE),
+    ("main-throws", ("velmorane-testapp.jar",), "bridge",
+     STARTED + [lt.MAIN_THREW, lt.JAVA_EXCEPTION % "java.lang.RuntimeException: testapp main failure"],
+     SHUTDOWN_DONE, {"main": "throw"}),
     ("no-export", ("velmorane-testapp.jar",), "jvm-noexport",
      [lt.GET_CREATE, lt.NO_EXPORT], [lt.NO_VM]),
     ("negative-result", ("velmorane-testapp.jar",), "jvm-eversion",
@@ -270,10 +305,10 @@ FAILURE_CASES = [
 ]
 
 
-@pytest.mark.parametrize("jars,vm,launch_lines,stop_lines", [c[1:] for c in FAILURE_CASES],
+@pytest.mark.parametrize("jars,vm,launch_lines,stop_lines,settings", [(c[1:] + ({},))[:5] for c in FAILURE_CASES],
                          ids=[c[0] for c in FAILURE_CASES])
-def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_lines, stop_lines):
-    inst = lay_out(jvm_host, jars=jars, vm=vm)
+def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_lines, stop_lines, settings):
+    inst = lay_out(jvm_host, jars=jars, vm=vm, **settings)
     if launch_lines:
         mark, pid = start(jvm_host, inst, launch_lines[-1])
     else:
@@ -289,6 +324,8 @@ def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_
         assert [c["result"] for c in javaside.created_calls(inst.vm_lines())] == [-3]
     if vm == "bridge":
         assert not [line for line in inst.vm_lines() if line.startswith("FATAL")]
+        # The launcher thread detached before it ended, and so did the shutdown thread.
+        assert inst.vm_lines().count("DetachCurrentThread 0") == 2
 
 
 def test_stop_while_the_vm_is_being_created(jvm_host):

@@ -5,6 +5,7 @@ CR LF on a redirected standard output.
 """
 
 import datetime
+import os
 import time
 
 import pytest
@@ -343,6 +344,34 @@ def run_once_without_log(host):
     time.sleep(2)
     stop(host)
     return wr.status_reports(host, mark), running["pid"]
+
+
+# Planted in the world-writable temp folder, a link would make the service (LocalSystem)
+# write wherever it points. Wine has no reparse points: a symbolic link is a Unix one, made
+# here from outside; Wine follows it, and a dangling one gets the (empty) file it names.
+@pytest.mark.parametrize("kind", ["symbolic", "dangling symbolic", "hard"])
+def test_log_path_that_is_a_link_is_not_written(host, kind):
+    install(host)
+    log = wr.log_path(host)
+    log.parent.mkdir(parents=True, exist_ok=True)
+    target = log.with_name("planted-target.txt")
+    planted = b"" if kind == "dangling symbolic" else b"planted\r\n"
+    if kind != "dangling symbolic":
+        target.write_bytes(planted)
+    (os.link if kind == "hard" else os.symlink)(target, log)
+    try:
+        reports, pid = run_once_without_log(host)
+        assert [r[1] for _, r in reports] == [2, 4, 3, 3, 1]
+        assert log.is_symlink() == (kind != "hard")
+        assert not target.exists() or target.read_bytes() == planted
+        # Once the link is gone, the records come back.
+        log.unlink()
+        run_once(host)
+        assert wr.texts(wr.log_bytes(host))[:7] == first_stage(wr.DEFAULT_EXE, "C:\\Apps\\Velmorane\\",
+                                                                "C:\\Apps\\")
+        assert not target.exists() or target.read_bytes() == planted
+    finally:
+        target.unlink(missing_ok=True)
 
 
 def test_log_deleted_while_running_is_recreated(host):
