@@ -33,6 +33,10 @@ class Runner:
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG='-all',
                         WINEDLLOVERRIDES='mscoree,mshtml=')
         self.env.pop('WINEDLLPATH', None)
+        # The bridge hands these on from the Windows environment, which Wine
+        # builds from this one.
+        self.env.pop('JAVA_TOOL_OPTIONS', None)
+        self.env.pop('_JAVA_OPTIONS', None)
         self.failures = 0
         self.work = tempfile.mkdtemp(prefix='jvmbridge-test-')
 
@@ -131,6 +135,8 @@ class Runner:
             'classpath-dropped \\n',
             'hotspot-option -Djdk.nativeDigest=false',
             'hotspot-option -Djava.class.path=%s/probe.jar:%s/later.jar' % (lib, lib),
+            'environment-unset JAVA_TOOL_OPTIONS',
+            'environment-unset _JAVA_OPTIONS',
             'JNI_CreateJavaVM result 0',
             'FindClass BridgeProbe found',
             'GetStaticMethodID main ([Ljava/lang/String;)V found',
