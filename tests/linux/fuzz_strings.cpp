@@ -97,6 +97,28 @@ static void checkModifiedUtf8(const std::wstring &source, unsigned choice, unsig
     free(text);
 }
 
+// Decoding gives back what encoding made, up to the buffer's capacity and
+// never ending between the halves of a pair; arbitrary bytes stay in bounds.
+static void checkUtf8Decoding(const std::wstring &source, const uint8_t *raw, size_t rawSize, unsigned choice)
+{
+    size_t capacity = 1 + choice % 300;
+    wchar_t *wide = (wchar_t *)malloc(capacity * sizeof(wchar_t));
+    REQUIRE(wide != NULL, "memory");
+    bool whole = false;
+    std::string encoded = modelUtf8(source, 3 * source.size() + 1, &whole);
+    size_t decoded = modifiedUtf8ToWide(encoded.c_str(), wide, capacity);
+    size_t expected = source.size() < capacity - 1 ? source.size() : capacity - 1;
+    if (expected < source.size() && expected > 0 && IS_HIGH_SURROGATE(source[expected - 1]))
+        expected--;
+    REQUIRE(decoded == expected && wide[decoded] == L'\0', "decoded length and terminator");
+    REQUIRE(wmemcmp(wide, source.data(), decoded) == 0, "decoded text");
+
+    std::string bytes((const char *)raw, strnlen((const char *)raw, rawSize));
+    decoded = modifiedUtf8ToWide(bytes.c_str(), wide, capacity);
+    REQUIRE(decoded < capacity && wide[decoded] == L'\0', "arbitrary bytes decoded in bounds");
+    free(wide);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Input input = {data, size};
@@ -111,5 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkBounded(operation, source, start, count);
     checkAnsi(source, choice);
     checkModifiedUtf8(source.substr(0, 4000), choice, usedChoice);
+    checkUtf8Decoding(source.substr(0, 4000), data, size, usedChoice);
     return 0;
 }

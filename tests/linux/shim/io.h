@@ -3,18 +3,21 @@
 #define VELMORANE_LINUX_SHIM_IO_H
 
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define _O_WRONLY O_WRONLY
-#define _O_CREAT O_CREAT
 #define _O_APPEND O_APPEND
 #define _O_TEXT 0
-#define _S_IREAD S_IRUSR
-#define _S_IWRITE S_IWUSR
+#define _O_NOINHERIT 0
 
-int _sopen_s(int *fd, const char *path, int flags, int share, int mode);
+// The shim's file handles are descriptors already.
+static inline int _open_osfhandle(intptr_t handle, int flags)
+{
+    (void)flags;
+    return (int)handle;
+}
 
 static inline FILE *_fdopen(int fd, const char *mode)
 {

@@ -1,10 +1,12 @@
-// The modelled system behind windows.h, io.h and share.h of this directory.
+// The modelled system behind windows.h and io.h of this directory.
 #include "windows.h"
 #include "io.h"
 
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
 
 static DWORD lastError;
 static UINT codePage = SHIM_SINGLE_BYTE;
@@ -351,9 +353,48 @@ LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int size)
     return dest;
 }
 
-int _sopen_s(int *fd, const char *path, int flags, int share, int mode)
+int lstrcmpiA(LPCSTR a, LPCSTR b)
 {
-    (void)share;
-    *fd = open(path, flags, mode);
-    return *fd < 0 ? errno : 0;
+    return strcasecmp(a, b);
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void *security, DWORD disposition, DWORD flags,
+                   HANDLE templateFile)
+{
+    (void)access, (void)share, (void)security, (void)disposition, (void)templateFile;
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | ((flags & FILE_FLAG_OPEN_REPARSE_POINT) ? O_NOFOLLOW : 0),
+                  0644);
+    return fd < 0 ? INVALID_HANDLE_VALUE : (HANDLE)(intptr_t)fd;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *information)
+{
+    struct stat status;
+    if (fstat((int)(intptr_t)file, &status) != 0)
+        return FALSE;
+    memset(information, 0, sizeof *information);
+    information->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    information->nNumberOfLinks = (DWORD)status.st_nlink;
+    return TRUE;
+}
+
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags)
+{
+    (void)flags;
+    char link[64];
+    char name[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", (int)(intptr_t)file);
+    ssize_t length = readlink(link, name, sizeof name - 1);
+    if (length < 0)
+        return 0;
+    if ((DWORD)length >= size)
+        return (DWORD)length + 1;
+    memcpy(path, name, (size_t)length);
+    path[length] = '\0';
+    return (DWORD)length;
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    return close((int)(intptr_t)handle) == 0;
 }

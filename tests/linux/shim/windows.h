@@ -24,6 +24,12 @@
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+#define GENERIC_WRITE 0x40000000u
+#define FILE_READ_ATTRIBUTES 0x80u
+#define OPEN_ALWAYS 4
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define FILE_NAME_NORMALIZED 0x0
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -90,6 +96,28 @@ HMODULE GetModuleHandleW(LPCWSTR name);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
 
 LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int size);
+int lstrcmpiA(LPCSTR a, LPCSTR b);
+
+typedef struct {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION;
+
+// Files are POSIX descriptors; the link flag becomes O_NOFOLLOW, the final
+// name is what /proc/self/fd says.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void *security, DWORD disposition, DWORD flags,
+                   HANDLE templateFile);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *information);
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags);
+BOOL CloseHandle(HANDLE handle);
 
 wchar_t *_wgetenv(const wchar_t *name);
 
