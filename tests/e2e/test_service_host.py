@@ -372,6 +372,8 @@ def test_log_path_that_is_a_link_is_not_written(host, kind):
         assert not target.exists() or target.read_bytes() == planted
     finally:
         target.unlink(missing_ok=True)
+        if log.is_symlink():
+            log.unlink()
 
 
 def test_log_deleted_while_running_is_recreated(host):
