@@ -502,15 +502,21 @@ static jclass MSABI w_FindClass(struct bridge_env *env, const char *name)
     return c;
 }
 
+/* A method found is remembered: its signature tells how to read the Windows
+ * arguments of a later call. */
+static SYSV jmethodID method_looked_up(const char *form, jmethodID m, const char *name, const char *sig)
+{
+    if (m)
+        remember_method(m, name, sig);
+    record_fields(form, name, sig, m ? "found" : "null");
+    return m;
+}
+
 static jmethodID MSABI w_GetStaticMethodID(struct bridge_env *env, jclass cls, const char *name,
                                            const char *sig)
 {
     JNIEnv *r = env->real;
-    jmethodID m = (*r)->GetStaticMethodID(r, cls, name, sig);
-    if (m)
-        remember_method(m, name, sig);
-    record_fields("GetStaticMethodID", name, sig, m ? "found" : "null");
-    return m;
+    return method_looked_up("GetStaticMethodID", (*r)->GetStaticMethodID(r, cls, name, sig), name, sig);
 }
 
 static jobjectArray MSABI w_NewObjectArray(struct bridge_env *env, jsize len, jclass cls,
@@ -572,11 +578,7 @@ static jmethodID MSABI w_GetMethodID(struct bridge_env *env, jclass cls, const c
                                      const char *sig)
 {
     JNIEnv *r = env->real;
-    jmethodID m = (*r)->GetMethodID(r, cls, name, sig);
-    if (m)
-        remember_method(m, name, sig);
-    record_fields("GetMethodID", name, sig, m ? "found" : "null");
-    return m;
+    return method_looked_up("GetMethodID", (*r)->GetMethodID(r, cls, name, sig), name, sig);
 }
 
 static const char *MSABI w_GetStringUTFChars(struct bridge_env *env, jstring str, jboolean *is_copy)
