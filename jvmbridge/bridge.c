@@ -692,18 +692,8 @@ static SYSV jobject call_object(JNIEnv *r, jobject obj, jmethodID mid, const str
     return result;
 }
 
-static jobject MSABI w_CallObjectMethod(struct bridge_env *env, jobject obj, jmethodID mid, ...)
-{
-    struct method_entry m;
-    jvalue args[CALL_ARG_CAP];
-    __ms_va_list ap;
-
-    __ms_va_start(ap, mid);
-    read_call_args(mid, &m, args, ap);
-    __ms_va_end(ap);
-    return call_object(env->real, obj, mid, &m, args, "CallObjectMethod");
-}
-
+/* Only the V form: jni.h's C++ CallObjectMethod, which the service uses, goes
+ * through it. */
 static jobject MSABI w_CallObjectMethodV(struct bridge_env *env, jobject obj, jmethodID mid,
                                          __ms_va_list ap)
 {
@@ -767,7 +757,6 @@ static SYSV void build_tables(void)
     env_table[ENV_SLOT(DeleteLocalRef)] = (const void *)w_DeleteLocalRef;
     env_table[ENV_SLOT(GetObjectClass)] = (const void *)w_GetObjectClass;
     env_table[ENV_SLOT(GetMethodID)] = (const void *)w_GetMethodID;
-    env_table[ENV_SLOT(CallObjectMethod)] = (const void *)w_CallObjectMethod;
     env_table[ENV_SLOT(CallObjectMethodV)] = (const void *)w_CallObjectMethodV;
     env_table[ENV_SLOT(GetStringUTFChars)] = (const void *)w_GetStringUTFChars;
     env_table[ENV_SLOT(ReleaseStringUTFChars)] = (const void *)w_ReleaseStringUTFChars;
