@@ -60,7 +60,7 @@ void formatMainArgument(void)
     appendModifiedUtf8(mainArgument, sizeof mainArgument, L"\n");
 }
 
-static JNIEnv *createJvm(HMODULE jvmModule)
+JNIEnv *createJvm(HMODULE jvmModule)
 {
     logWrite("GetProcAddress for JNI_CreateJavaVM\n");
     createJavaVM = (CreateJavaVMFunction)(void *)GetProcAddress(jvmModule, CREATE_JVM_EXPORT);
@@ -85,25 +85,35 @@ static JNIEnv *createJvm(HMODULE jvmModule)
     return env;
 }
 
-// Finds the main class and its main and calls it. The exceptions that the
-// lookups or main leave pending are logged and cleared.
-static DWORD runMain(JNIEnv *env)
+// The exceptions that the lookups leave pending are logged and cleared.
+bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod)
 {
-    jclass mainClass = env->FindClass(MAIN_CLASS_NAME);
-    if (mainClass == NULL) {
+    *mainClass = env->FindClass(MAIN_CLASS_NAME);
+    if (*mainClass == NULL) {
         logWrite("Can't find class %s\n", MAIN_CLASS_NAME);
         logPendingException(env, NULL);
-        return 0;
+        return false;
     }
     logWrite("Found class %s\n", MAIN_CLASS_NAME);
 
-    jmethodID mainMethod = env->GetStaticMethodID(mainClass, MAIN_METHOD_NAME, MAIN_METHOD_SIGNATURE);
-    if (mainMethod == NULL) {
+    *mainMethod = env->GetStaticMethodID(*mainClass, MAIN_METHOD_NAME, MAIN_METHOD_SIGNATURE);
+    if (*mainMethod == NULL) {
         logWrite("Can't find main()\n");
         logPendingException(env, NULL);
-        return 0;
+        return false;
     }
     logWrite("Found static method main()\n");
+    return true;
+}
+
+// Finds the main class and its main and calls it. The exception that main
+// leaves pending is logged and cleared.
+static DWORD runMain(JNIEnv *env)
+{
+    jclass mainClass = NULL;
+    jmethodID mainMethod = NULL;
+    if (!findMain(env, &mainClass, &mainMethod))
+        return 0;
 
     jclass stringClass = env->FindClass(STRING_CLASS_NAME);
     jobjectArray arguments = env->NewObjectArray(1, stringClass, NULL);

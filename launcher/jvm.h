@@ -29,6 +29,12 @@ JavaVM *getJvmHandle(void);
 bool assembleVmOptions(void);
 // Fills mainArgument: "installbase=", the base path and a line feed.
 void formatMainArgument(void);
+// Creates the virtual machine from the loaded library, this thread attached
+// to it. Returns the thread's environment, or NULL after the failure's log line.
+JNIEnv *createJvm(HMODULE jvmModule);
+// Looks up the main class and its main. False after the failure's log line
+// and the record of the Java exception.
+bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod);
 // Creates the virtual machine from the loaded library and runs the main
 // class's main on this thread. Returns 1 once main has returned, 0 on failure.
 DWORD startJvmAndRunMain(HMODULE jvmModule);

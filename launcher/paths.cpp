@@ -18,6 +18,7 @@ wchar_t jvmLibraryPath[PATH_CAPACITY];
 char jvmLibraryPathAnsi[ANSI_CAPACITY];
 wchar_t runtimeLibraryPath[PATH_CAPACITY];
 char runtimeLibraryPathAnsi[ANSI_CAPACITY];
+const wchar_t *installationExecutable = NULL;
 
 void findInstallationPaths(void)
 {
@@ -25,7 +26,10 @@ void findInstallationPaths(void)
     // A path that does not fit is cut and terminated by the system; the
     // derivation below goes on with whatever it got.
     executablePath[0] = L'\0';
-    GetModuleFileNameW(GetModuleHandleW(NULL), executablePath, PATH_CAPACITY);
+    if (installationExecutable != NULL)
+        boundedCopy(executablePath, installationExecutable);
+    else
+        GetModuleFileNameW(GetModuleHandleW(NULL), executablePath, PATH_CAPACITY);
     deriveInstallationPaths();
 }
 

@@ -26,6 +26,11 @@ extern char jvmLibraryPathAnsi[ANSI_CAPACITY];
 extern wchar_t runtimeLibraryPath[PATH_CAPACITY];
 extern char runtimeLibraryPathAnsi[ANSI_CAPACITY];
 
+// The service executable the stages work from when set; otherwise the
+// process's own executable. The service never sets it; the operator's console
+// names the service beside itself.
+extern const wchar_t *installationExecutable;
+
 // Writes the banner, reads the executable's path and derives the rest.
 void findInstallationPaths(void);
 // Everything after reading the executable's path: fills the other buffers

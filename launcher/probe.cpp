@@ -89,3 +89,16 @@ HMODULE probeJvmLibrary(void)
     }
     return NULL;
 }
+
+size_t libraryCandidateCount(LibraryList list)
+{
+    return list == RUNTIME_LIBRARIES ? sizeof runtimeCandidates / sizeof runtimeCandidates[0]
+                                     : sizeof jvmCandidates / sizeof jvmCandidates[0];
+}
+
+bool formLibraryCandidate(LibraryList list, size_t index)
+{
+    if (list == RUNTIME_LIBRARIES)
+        return formCandidate(&runtimeCandidates[index], runtimeLibraryPath, runtimeLibraryPathAnsi);
+    return formCandidate(&jvmCandidates[index], jvmLibraryPath, jvmLibraryPathAnsi);
+}

@@ -11,4 +11,13 @@ void probeRuntimeLibrary(void);
 // of the first that loads, or NULL after the last has failed.
 HMODULE probeJvmLibrary(void);
 
+// The candidate lists for the operator's console, which reports on each.
+enum LibraryList { RUNTIME_LIBRARIES, JVM_LIBRARIES };
+size_t libraryCandidateCount(LibraryList list);
+// Puts candidate `index` of `list` into its path buffer (runtimeLibraryPath
+// or jvmLibraryPath, with the ANSI copy) as the probe does. The first of each
+// list is the path the path stage prepared, so the candidates are formed in
+// order from the first, right after that stage. False when the path was cut.
+bool formLibraryCandidate(LibraryList list, size_t index);
+
 #endif

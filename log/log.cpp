@@ -13,6 +13,10 @@
 CRITICAL_SECTION logLock;
 const char *logFilePath = LOG_FILE_PATH;
 volatile LONG logRetired = 0;
+LogSink logSink = NULL;
+// A record for the sink: the longest a launcher record gets (a class path
+// option of ANSI_CAPACITY bytes) with room to spare; longer ones are cut.
+static char sinkRecord[0x10000];
 
 void logLockCreate(void)
 {
@@ -112,7 +116,14 @@ void logWrite(const char *format, ...)
     char stamp[LOG_STAMP_CAPACITY];
 
     EnterCriticalSection(&logLock);
-    if (!logRetired) {
+    if (!logRetired && logSink != NULL) {
+        logFormatStamp(stamp);
+        va_list args;
+        va_start(args, format);
+        vsnprintf(sinkRecord, sizeof sinkRecord, format, args);
+        va_end(args);
+        logSink(stamp, sinkRecord);
+    } else if (!logRetired) {
         logFormatStamp(stamp);
         FILE *file = logOpen();
         // A file that can't be opened (no directory, no access, held open by

@@ -16,6 +16,12 @@ extern const char *logFilePath;
 // Set once the log lock has been retired; later records are dropped.
 extern volatile LONG logRetired;
 
+// Where records go instead of the file, when set: the stamp and the formatted
+// text, called under the log lock. The service never sets it; the operator's
+// console points it at its console writer ("run") or at a collector ("check").
+typedef void (*LogSink)(const char *stamp, const char *text);
+extern LogSink logSink;
+
 void logLockCreate(void);
 void logLockDelete(void);
 // Opens the log file for one record: appending, text mode, unshared, not

@@ -1,0 +1,34 @@
+// Environment: the variables the service and its JVM read, as the service
+// gets them.
+#include "console/check.h"
+
+#include "console/report.h"
+#include "console/service_view.h"
+
+static bool isAbsolutePath(const wchar_t *path)
+{
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':'
+                 && path[2] == L'\\';
+    return drive || (path[0] == L'\\' && path[1] == L'\\');
+}
+
+void checkEnvironment(void)
+{
+    reportSection("Environment (as the service gets it)");
+    for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
+        const char *name = reportPath(serviceVariableNames[index]);
+        const wchar_t *value = serviceVariableValues[index];
+        const char *origin = serviceVariableOrigins[index];
+        if (origin == NULL) {
+            reportFinding(FINDING_OK, "%s is not set", name);
+        } else if (index == 0 && !isAbsolutePath(value)) {
+            reportFinding(FINDING_WARNING, "%s=%s (%s) is not an absolute path", name, reportPath(value), origin);
+            reportRemedy("set it to the full path of jvm.dll, e.g. C:\\Apps\\jdk\\bin\\server\\jvm.dll");
+        } else if (index >= 2) {
+            reportFinding(FINDING_WARNING, "%s=%s (%s): the JVM takes these options too", name, reportPath(value), origin);
+            reportRemedy("remove it unless the application needs these options");
+        } else {
+            reportFinding(FINDING_OK, "%s=%s (%s)", name, reportPath(value), origin);
+        }
+    }
+}

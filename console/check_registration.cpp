@@ -1,0 +1,78 @@
+// Registration: the service as the SCM has it, against this installation.
+#include "console/check.h"
+
+#include <stdlib.h>
+
+#include "console/console.h"
+#include "console/report.h"
+#include "console/service_view.h"
+#include "service/service.h"
+
+static wchar_t expectedCommand[PATH_CAPACITY];
+static union {
+    QUERY_SERVICE_CONFIGW config;
+    BYTE bytes[8192 + 2 * PATH_CAPACITY * sizeof(wchar_t)];
+} configuration;
+
+static const char *startTypeText(DWORD startType)
+{
+    switch (startType) {
+    case SERVICE_AUTO_START: return "automatic";
+    case SERVICE_DEMAND_START: return "manual";
+    case SERVICE_DISABLED: return "disabled";
+    default: return "boot or system";
+    }
+}
+
+static void reportConfiguration(const QUERY_SERVICE_CONFIGW *config)
+{
+    // The install command registers the path between quotes.
+    boundedCopy(expectedCommand, L"\"");
+    boundedAppend(expectedCommand, serviceExecutable);
+    boundedAppend(expectedCommand, L"\"");
+    if (lstrcmpiW(config->lpBinaryPathName, expectedCommand) == 0) {
+        reportFinding(FINDING_OK, "registered command line %s: this installation", reportPath(config->lpBinaryPathName));
+    } else {
+        reportFinding(FINDING_PROBLEM, "registered command line %s is not this installation's %s",
+                      reportPath(config->lpBinaryPathName), reportPath(expectedCommand));
+        reportRemedy("run the registered executable's uninstall, then %s install", serviceExecutableAnsi);
+    }
+    if (config->dwStartType == SERVICE_DISABLED) {
+        reportFinding(FINDING_PROBLEM, "start type: disabled");
+        reportRemedy("sc config VelmoraneService start= auto");
+    } else {
+        reportFinding(FINDING_OK, "start type: %s", startTypeText(config->dwStartType));
+    }
+    const wchar_t *account = config->lpServiceStartName;
+    reportFinding(FINDING_OK, "account: %s", account != NULL && account[0] != L'\0' ? reportPath(account) : "LocalSystem");
+}
+
+void checkRegistration(void)
+{
+    reportSection("Registration");
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != NULL ? OpenServiceW(manager, SERVICE_NAME, SERVICE_QUERY_CONFIG) : NULL;
+    DWORD error = GetLastError();
+    if (service == NULL) {
+        if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
+            reportFinding(FINDING_WARNING, "VelmoraneService is not installed");
+            reportRemedy("%s install", serviceExecutableAnsi);
+        } else {
+            reportFinding(FINDING_WARNING, "the Service Control Manager can't be asked (error %lu)", error);
+            reportRemedy("run the check from a command prompt started as administrator");
+        }
+    } else {
+        DWORD needed = 0;
+        if (QueryServiceConfigW(service, &configuration.config, sizeof configuration, &needed))
+            reportConfiguration(&configuration.config);
+        else
+            reportFinding(FINDING_WARNING, "the registration can't be read (error %lu)", GetLastError());
+        DWORD state = 0;
+        if (queryServiceState(&state, &error))
+            reportFinding(FINDING_OK, "state: %s", serviceStateText(state));
+    }
+    if (service != NULL)
+        CloseServiceHandle(service);
+    if (manager != NULL)
+        CloseServiceHandle(manager);
+}

@@ -1,0 +1,29 @@
+// The operator's console, VelmoraneConsole.exe: "check", "status" and "run"
+// on the installation it stands in, through the service's own stages.
+#ifndef VELMORANE_CONSOLE_H
+#define VELMORANE_CONSOLE_H
+
+#include <windows.h>
+
+#include "launcher/strings.h"
+
+#define CONSOLE_EXECUTABLE_NAME L"VelmoraneConsole.exe"
+#define SERVICE_EXECUTABLE_NAME L"VelmoraneService.exe"
+
+// Exit codes of every command.
+#define EXIT_ALL_WELL 0
+#define EXIT_WARNINGS 1
+#define EXIT_PROBLEMS 2
+#define EXIT_USAGE 3
+
+// This program's folder, with its closing backslash, and the service
+// executable beside it: the installation every command works on.
+extern wchar_t consoleFolder[PATH_CAPACITY];
+extern wchar_t serviceExecutable[PATH_CAPACITY];
+extern char serviceExecutableAnsi[ANSI_CAPACITY];
+
+int checkCommand(bool withJvm);
+int statusCommand(void);
+int runCommand(void);
+
+#endif

@@ -1,0 +1,29 @@
+// The last start as the log tells it: the records after the last banner.
+#ifndef VELMORANE_LAST_START_H
+#define VELMORANE_LAST_START_H
+
+#include <stddef.h>
+
+#define NOTE_LIMIT 8
+
+// Pointers into the log text that readLastStart was given; NULL when absent.
+struct LastStart {
+    const char *bannerStamp;        // the banner record's time stamp (18 characters), NULL: no start logged
+    const char *jvmLoaded;          // the path of "Success loading jvm.dll at %s"
+    bool jvmCreated;
+    bool mainInvoked;
+    const char *startFailure;       // the record the start stopped at
+    const char *startNotes[NOTE_LIMIT]; // earlier records with a remedy (no lib\ ...) and Java exceptions
+    int startNoteCount;
+    bool stopLogged;                // any record of the stop thread
+    bool shutdownCalled;
+    bool shutdownThrew;
+    bool detached;
+    const char *stopFailure;        // the stop thread's failure record
+};
+
+// Reads the log text (it is changed: its records are cut into strings).
+// Records without a time stamp (continuation lines) are skipped.
+void readLastStart(char *logText, LastStart *start);
+
+#endif

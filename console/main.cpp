@@ -1,0 +1,50 @@
+// Process entry: one command word, anything else is a usage error.
+#include <windows.h>
+#include <stdio.h>
+
+#include "console/console.h"
+#include "log/log.h"
+
+wchar_t consoleFolder[PATH_CAPACITY];
+wchar_t serviceExecutable[PATH_CAPACITY];
+char serviceExecutableAnsi[ANSI_CAPACITY];
+
+static int usage(void)
+{
+    printf("Usage: VelmoraneConsole check [--no-jvm]   check the installation before a start\n"
+           "       VelmoraneConsole status             the service's state and how its last start went\n"
+           "       VelmoraneConsole run                run the application here, records on the console\n"
+           "Exit codes: 0 all well, 1 warnings only, 2 problems, 3 usage.\n");
+    return EXIT_USAGE;
+}
+
+// The service stands beside this program; a folder path too long for both
+// names leaves the path cut, and the layout check names it as missing.
+static void locateInstallation(void)
+{
+    consoleFolder[0] = L'\0';
+    DWORD length = GetModuleFileNameW(NULL, consoleFolder, PATH_CAPACITY);
+    if (length >= PATH_CAPACITY)
+        length = PATH_CAPACITY - 1;
+    consoleFolder[length] = L'\0';
+    wchar_t *slash = wcsrchr(consoleFolder, L'\\');
+    if (slash != NULL)
+        slash[1] = L'\0';
+    joinPath(serviceExecutable, consoleFolder, SERVICE_EXECUTABLE_NAME);
+    ansiCopy(serviceExecutable, serviceExecutableAnsi);
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    logLockCreate();
+    locateInstallation();
+    if (argc == 2 && lstrcmpiW(argv[1], L"check") == 0)
+        return checkCommand(true);
+    if (argc == 3 && lstrcmpiW(argv[1], L"check") == 0 && lstrcmpiW(argv[2], L"--no-jvm") == 0)
+        return checkCommand(false);
+    if (argc == 2 && lstrcmpiW(argv[1], L"status") == 0)
+        return statusCommand();
+    if (argc == 2 && lstrcmpiW(argv[1], L"run") == 0)
+        return runCommand();
+    return usage();
+}

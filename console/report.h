@@ -1,0 +1,32 @@
+// The check's report: one line per finding, marked ok, warning or problem,
+// the remedy on the line after a warning or problem.
+#ifndef VELMORANE_REPORT_H
+#define VELMORANE_REPORT_H
+
+#include <windows.h>
+
+enum FindingMark { FINDING_OK, FINDING_WARNING, FINDING_PROBLEM };
+
+extern int warningCount;
+extern int problemCount;
+
+void reportSection(const char *title);
+void reportFinding(FindingMark mark, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+void reportRemedy(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// A wide path as the report prints it (the ANSI code page), in one of four
+// rotating buffers, so a finding can name up to four paths.
+const char *reportPath(const wchar_t *path);
+// EXIT_ALL_WELL, EXIT_WARNINGS or EXIT_PROBLEMS after the findings so far.
+int reportExitCode(void);
+
+// The collector: the sink that keeps the stages' records for the check to
+// read instead of writing them to the log file.
+void collectorStart(void);
+void collectorStop(void);
+int collectedCount(void);
+// Record `index`, its closing line feeds removed.
+const char *collectedRecord(int index);
+// Whether a record begins with `prefix`; the index of the last such, or -1.
+int collectedFind(const char *prefix);
+
+#endif

@@ -1,0 +1,79 @@
+// "run": the service's launcher thread in the foreground, its records on the
+// console. A console event (Ctrl+C, Ctrl+Break, closing the window, logoff,
+// shutdown) stops it the way a STOP stops the service.
+#include <stdio.h>
+
+#include "console/console.h"
+#include "console/service_view.h"
+#include "launcher/java_contract.h"
+#include "launcher/launcher.h"
+#include "launcher/paths.h"
+#include "launcher/shutdown.h"
+#include "log/log.h"
+
+static volatile LONG stopStarted = 0;
+
+static void printRecord(const char *stamp, const char *text)
+{
+    fputs(stamp, stdout);
+    fputs(text, stdout);
+    fflush(stdout);
+}
+
+// Runs on a thread the system starts for the event. The process ends here:
+// after a close event Windows ends it anyway once the handler returns.
+static BOOL WINAPI consoleEvent(DWORD)
+{
+    if (InterlockedCompareExchange(&stopStarted, 1, 0) != 0)
+        return TRUE;
+    printf("VelmoraneConsole: stopping, shutdown() is given at most %d seconds\n", SHUTDOWN_WAIT_MS / 1000);
+    fflush(stdout);
+    HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
+    if (thread != NULL) {
+        WaitForSingleObject(thread, SHUTDOWN_WAIT_MS);
+        CloseHandle(thread);
+    }
+    logLockDelete();
+    ExitProcess(EXIT_ALL_WELL);
+}
+
+int runCommand(void)
+{
+    DWORD state = 0, error = 0;
+    if (!queryServiceState(&state, &error)) {
+        printf("VelmoraneConsole: the Service Control Manager can't be asked (error %lu); not started\n", error);
+        return EXIT_PROBLEMS;
+    }
+    if (state != SERVICE_STOPPED && state != SERVICE_NOT_INSTALLED) {
+        printf("VelmoraneConsole: VelmoraneService is %s; stop it first (sc stop VelmoraneService)\n",
+               serviceStateText(state));
+        return EXIT_PROBLEMS;
+    }
+    readServiceEnvironment();
+    applyServiceEnvironment();
+    installationExecutable = serviceExecutable;
+    logSink = printRecord;
+    if (!SetConsoleCtrlHandler(consoleEvent, TRUE)) {
+        printf("VelmoraneConsole: can't take console events (error %lu); not started\n", GetLastError());
+        return EXIT_PROBLEMS;
+    }
+
+    HANDLE launcher = CreateThread(NULL, 0, launcherThread, NULL, 0, NULL);
+    if (launcher == NULL) {
+        printf("VelmoraneConsole: can't start the launcher thread (error %lu)\n", GetLastError());
+        return EXIT_PROBLEMS;
+    }
+    WaitForSingleObject(launcher, INFINITE);
+    DWORD started = 0;
+    GetExitCodeThread(launcher, &started);
+    CloseHandle(launcher);
+    if (!started && InterlockedCompareExchange(&stopStarted, 0, 0) == 0) {
+        printf("VelmoraneConsole: the start failed (see the records above)\n");
+        fflush(stdout);
+        ExitProcess(EXIT_PROBLEMS);
+    }
+    // main has returned; the application may run on in threads of its own
+    // until a console event stops it, as the service runs until a STOP.
+    Sleep(INFINITE);
+    return EXIT_ALL_WELL;
+}

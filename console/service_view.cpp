@@ -1,0 +1,135 @@
+// A service gets the machine environment as Windows had it at its start, and
+// Windows adds the multi-string "Environment" value of the service's key at
+// each start of the service. (Wine passes only the machine environment.)
+#include "console/service_view.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "launcher/strings.h"
+#include "service/service.h"
+
+#define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
+#define SERVICE_KEY L"SYSTEM\\CurrentControlSet\\Services\\" SERVICE_NAME
+
+const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {L"VLJVMDLL", L"VLCLASSPATH", L"JAVA_TOOL_OPTIONS",
+                                                                     L"_JAVA_OPTIONS"};
+wchar_t serviceVariableValues[SERVICE_VARIABLE_COUNT][ENVIRONMENT_VALUE_CAPACITY];
+const char *serviceVariableOrigins[SERVICE_VARIABLE_COUNT];
+
+static wchar_t registryText[ENVIRONMENT_VALUE_CAPACITY];
+static wchar_t serviceEnvironmentBlock[0x8000];
+
+static void readMachineVariable(HKEY key, int index)
+{
+    DWORD type = 0;
+    DWORD size = sizeof registryText - sizeof(wchar_t);
+    if (RegQueryValueExW(key, serviceVariableNames[index], NULL, &type, (BYTE *)registryText, &size) != ERROR_SUCCESS
+        || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return;
+    registryText[size / sizeof(wchar_t)] = L'\0';
+    if (type == REG_EXPAND_SZ) {
+        DWORD length = ExpandEnvironmentStringsW(registryText, serviceVariableValues[index], ENVIRONMENT_VALUE_CAPACITY);
+        if (length == 0 || length > ENVIRONMENT_VALUE_CAPACITY)
+            return;
+    } else {
+        lstrcpynW(serviceVariableValues[index], registryText, ENVIRONMENT_VALUE_CAPACITY);
+    }
+    serviceVariableOrigins[index] = "machine environment";
+}
+
+// "NAME=value" strings, one after the other, an empty one at the end.
+static void readServiceEnvironmentValue(void)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERVICE_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    DWORD type = 0;
+    DWORD size = sizeof serviceEnvironmentBlock - 2 * sizeof(wchar_t);
+    LONG result = RegQueryValueExW(key, L"Environment", NULL, &type, (BYTE *)serviceEnvironmentBlock, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return;
+    size_t count = size / sizeof(wchar_t);
+    serviceEnvironmentBlock[count] = L'\0';
+    serviceEnvironmentBlock[count + 1] = L'\0';
+    for (const wchar_t *entry = serviceEnvironmentBlock; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const wchar_t *equals = wcschr(entry, L'=');
+        if (equals == NULL)
+            continue;
+        for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
+            size_t nameLength = wcslen(serviceVariableNames[index]);
+            if ((size_t)(equals - entry) == nameLength && _wcsnicmp(entry, serviceVariableNames[index], nameLength) == 0) {
+                lstrcpynW(serviceVariableValues[index], equals + 1, ENVIRONMENT_VALUE_CAPACITY);
+                serviceVariableOrigins[index] = "service's Environment value";
+            }
+        }
+    }
+}
+
+void readServiceEnvironment(void)
+{
+    for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
+        serviceVariableValues[index][0] = L'\0';
+        serviceVariableOrigins[index] = NULL;
+    }
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MACHINE_ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++)
+            readMachineVariable(key, index);
+        RegCloseKey(key);
+    }
+    readServiceEnvironmentValue();
+}
+
+// The stages read the C runtime's copy of the environment (_wgetenv), so the
+// values go there. An empty value can't be given that way: it removes the
+// variable, which Wine does for every empty value anyway.
+void applyServiceEnvironment(void)
+{
+    for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++)
+        _wputenv_s(serviceVariableNames[index], serviceVariableOrigins[index] != NULL ? serviceVariableValues[index] : L"");
+}
+
+bool queryServiceState(DWORD *state, DWORD *error)
+{
+    *state = SERVICE_NOT_INSTALLED;
+    *error = 0;
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL) {
+        *error = GetLastError();
+        return false;
+    }
+    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, SERVICE_QUERY_STATUS);
+    bool answered = true;
+    if (service != NULL) {
+        SERVICE_STATUS status;
+        if (QueryServiceStatus(service, &status)) {
+            *state = status.dwCurrentState;
+        } else {
+            *error = GetLastError();
+            answered = false;
+        }
+        CloseServiceHandle(service);
+    } else if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
+        *error = GetLastError();
+        answered = false;
+    }
+    CloseServiceHandle(manager);
+    return answered;
+}
+
+const char *serviceStateText(DWORD state)
+{
+    switch (state) {
+    case SERVICE_NOT_INSTALLED: return "not installed";
+    case SERVICE_STOPPED: return "stopped";
+    case SERVICE_START_PENDING: return "starting";
+    case SERVICE_STOP_PENDING: return "stopping";
+    case SERVICE_RUNNING: return "running";
+    case SERVICE_CONTINUE_PENDING: return "continuing";
+    case SERVICE_PAUSE_PENDING: return "pausing";
+    case SERVICE_PAUSED: return "paused";
+    default: return "in an unknown state";
+    }
+}
