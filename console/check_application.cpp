@@ -61,8 +61,8 @@ static DWORD WINAPI applicationThread(LPVOID parameter)
     reportFinding(FINDING_OK, "main class %s found", MAIN_CLASS_NAME);
     reportFinding(FINDING_OK, "main(String[]) found; not called");
     jmethodID shutdownMethod = env->GetStaticMethodID(mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
+    // The pending exception is left as it is: no JNI call follows.
     if (shutdownMethod == NULL) {
-        env->ExceptionClear();
         reportFinding(FINDING_WARNING, "no shutdown() method in %s", MAIN_CLASS_NAME);
         reportRemedy("%s", failureRemedy("No shutdown() method found for "));
     } else {

@@ -41,8 +41,8 @@ static int searchBudget;
 static const char *loadOutcome(DWORD error)
 {
     switch (error) {
-    case ERROR_BAD_EXE_FORMAT: return "not a 64-bit library (error 193): a 32-bit Java runtime";
-    case ERROR_MOD_NOT_FOUND: return "a library it needs is missing (error 126)";
+    case ERROR_BAD_EXE_FORMAT: return "not a 64-bit library (a 32-bit Java runtime)";
+    case ERROR_MOD_NOT_FOUND: return "a library it needs is missing";
     default: return "does not load";
     }
 }

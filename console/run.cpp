@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/service_view.h"
 #include "launcher/java_contract.h"
+#include "launcher/jvm.h"
 #include "launcher/launcher.h"
 #include "launcher/paths.h"
 #include "launcher/shutdown.h"
@@ -37,6 +38,18 @@ static BOOL WINAPI consoleEvent(DWORD)
     ExitProcess(EXIT_ALL_WELL);
 }
 
+// The JVM takes console events for itself (its Ctrl+C handler ends the
+// process at once): once it exists, this program's handler, registered last,
+// is called before it again.
+static void renewHandlerOnce(bool *renewed)
+{
+    if (*renewed || getJvmHandle() == NULL)
+        return;
+    SetConsoleCtrlHandler(consoleEvent, FALSE);
+    SetConsoleCtrlHandler(consoleEvent, TRUE);
+    *renewed = true;
+}
+
 int runCommand(void)
 {
     DWORD state = 0, error = 0;
@@ -53,17 +66,23 @@ int runCommand(void)
     applyServiceEnvironment();
     installationExecutable = serviceExecutable;
     logSink = printRecord;
+    // Ctrl+C is off in a process started as a group of its own; on, so that
+    // the operator can stop the application however the console came.
+    SetConsoleCtrlHandler(NULL, FALSE);
     if (!SetConsoleCtrlHandler(consoleEvent, TRUE)) {
         printf("VelmoraneConsole: can't take console events (error %lu); not started\n", GetLastError());
         return EXIT_PROBLEMS;
     }
 
+    bool handlerRenewed = false;
     HANDLE launcher = CreateThread(NULL, 0, launcherThread, NULL, 0, NULL);
     if (launcher == NULL) {
         printf("VelmoraneConsole: can't start the launcher thread (error %lu)\n", GetLastError());
         return EXIT_PROBLEMS;
     }
-    WaitForSingleObject(launcher, INFINITE);
+    while (WaitForSingleObject(launcher, 50) == WAIT_TIMEOUT)
+        renewHandlerOnce(&handlerRenewed);
+    renewHandlerOnce(&handlerRenewed);
     DWORD started = 0;
     GetExitCodeThread(launcher, &started);
     CloseHandle(launcher);

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake make gcc g++ python3 python3-pytest python3-markdown
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  gcc-mingw-w64-i686-posix
   wine wine64 wine64-tools libwine-dev
   openjdk-17-jdk-headless googletest
   zip unzip locales osslsigncode openssl

@@ -23,10 +23,14 @@ relies on). What the rig adds, as found with Wine 8:
   control; scmctl.exe does all of it through the API.
 """
 
+import fcntl
 import os
+import pty
 import re
 import shutil
+import subprocess
 import sys
+import termios
 import time
 from pathlib import Path
 
@@ -115,6 +119,41 @@ def command(rig, exe_path, *args):
     """Runs the executable from a command prompt; returns (exit code, stdout bytes)."""
     rc, out, _ = run(rig, [exe_path] + list(args), timeout=60, name="exe")
     return rc, out
+
+
+def command_stopped_by_ctrl_c(rig, args, ready, timeout=60):
+    """Runs a console program with a pseudo-terminal as its controlling terminal and standard
+    input, its output going to a file; once ready() holds, types Ctrl+C into the terminal.
+    Returns (exit code, stdout bytes, whether Ctrl+C was typed).
+
+    Wine 8 turns the terminal's SIGINT into CTRL_C_EVENT for the console's handlers; its
+    GenerateConsoleCtrlEvent fails (error 12) for a program started this way, and it sends no
+    CTRL_BREAK_EVENT at all, so the terminal is the way in."""
+    out, err = ws._outputs(rig, "ctrlc")
+    master, slave = pty.openpty()
+
+    def controlling_terminal():
+        os.setsid()
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+    with open(out, "wb") as fo, open(err, "wb") as fe:
+        proc = subprocess.Popen([rig.wine] + list(args), stdin=slave, stdout=fo, stderr=fe,
+                                env=ws.wine_env(rig.prefix), preexec_fn=controlling_terminal)
+    os.close(slave)
+    typed = False
+    try:
+        deadline = time.monotonic() + timeout
+        while proc.poll() is None and time.monotonic() < deadline and not typed:
+            if ready():
+                os.write(master, b"\x03")
+                typed = True
+            time.sleep(0.1)
+        rc = proc.wait(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        os.close(master)
+    return rc, out.read_bytes(), typed
 
 
 # ---------------------------------------------------------------- SCM

@@ -1,0 +1,240 @@
+r"""End to end: the operator's console, VelmoraneConsole.exe, beside the service under Wine.
+
+`check` on a good installation and on each mistake the rig can build, `status` after a good
+start, after starts that failed at each stage and after a stop, and `run` with the test
+application stopped by Ctrl+C. The Java side is test_jvm's: the bridge (Linux HotSpot behind
+jvm.dll) or a stand-in DLL, and the test application's jars.
+"""
+
+import shutil
+
+import pytest
+
+import javaside
+import logtexts as lt
+import rig as wr
+from rig import BIN, BRIDGE, JARS, STANDINS
+from test_jvm import host_equipment, jvm_host  # noqa: F401
+
+CONSOLE = "VelmoraneConsole.exe"
+BASE = "C:\\Apps\\Velmorane\\"
+DEFAULT_JVM = "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll"
+MAIN_CLASS = lt.MAIN_CLASS
+# What every check that finds the virtual machine library reports about the application.
+APPLICATION_FOUND = [("ok", "JVM created with the service's options"),
+                     ("ok", f"main class {MAIN_CLASS} found"),
+                     ("ok", "main(String[]) found; not called"),
+                     ("ok", "shutdown() found")]
+
+
+def lay_out(rig, exe=BASE + wr.EXE_NAME, jars=("velmorane-testapp.jar",), files=None, vm="bridge",
+            jvm=DEFAULT_JVM, hotspot_options=()):
+    """Lays out the service at `exe` with the console beside it, `jars` and `files` in lib\\ and
+    `vm` ("bridge", a stand-in directory name, or None) at `jvm`, and installs it."""
+    folder = exe.rsplit("\\", 1)[0] + "\\"
+    content = {f"lib\\{jar}": (JARS / jar).read_bytes() for jar in jars}
+    content.update({f"lib\\{name}": data for name, data in (files or {}).items()})
+    content["lib"] = None
+    wr.lay_out(rig, folder + wr.EXE_NAME, content)
+    if exe != folder + wr.EXE_NAME:
+        wr.unix_path(rig, folder + wr.EXE_NAME).rename(wr.unix_path(rig, exe))
+    shutil.copy2(BIN / CONSOLE, wr.unix_path(rig, folder + CONSOLE))
+    if vm == "bridge":
+        javaside.install_bridge(wr.unix_path(rig, jvm).parent, BRIDGE, hotspot_options=hotspot_options)
+    elif vm is not None:
+        javaside.install_standin(wr.unix_path(rig, jvm), STANDINS / vm / "jvm.dll")
+    rc, out = wr.command(rig, exe, "install")
+    assert (rc, out) == (0, b"VelmoraneService installed successfully\r\n")
+    return folder
+
+
+def console(rig, folder, *args):
+    """Runs the console in `folder`; returns (exit code, its lines)."""
+    rc, out = wr.command(rig, folder + CONSOLE, *args)
+    return rc, out.decode("cp1252").replace("\r\n", "\n").splitlines()
+
+
+def findings(lines):
+    """The check report as (mark, text) pairs, a remedy as ("->", text) after its finding."""
+    result = []
+    for line in lines:
+        mark, _, text = line.strip().partition(" ")
+        if line.startswith("  ") and mark in ("ok", "warning", "problem", "->"):
+            result.append((mark, text.strip()))
+    return result
+
+
+# ---------------------------------------------------------------- check
+
+def many_long_jars():
+    """Empty jars whose paths together pass the service's class path buffer (32747 bytes)."""
+    return {f"{n:03d}-{'x' * 200}.jar": b"" for n in range(150)}
+
+
+CHECK_CASES = [
+    # (id, layout, check's arguments, exit code, findings expected in this order)
+    ("good", {}, (), 0,
+     [("ok", "VelmoraneService.exe is in C:\\Apps\\Velmorane\\"),
+      ("ok", "base path 'C:\\Apps\\Velmorane\\': this folder"),
+      ("ok", "installation root (KTR path) 'C:\\Apps\\': this folder's parent"),
+      ("ok", "lib\\ found: C:\\Apps\\Velmorane\\lib\\"),
+      ("ok", "jar velmorane-testapp.jar"),
+      ("ok", f"jvm.dll 1 {DEFAULT_JVM}: loaded"),
+      ("ok", "jvm.dll 2 C:\\Apps\\Velmorane\\jdk\\jre\\bin\\default\\jvm.dll: not there")]
+     + APPLICATION_FOUND
+     + [("ok", 'registered command line "C:\\Apps\\Velmorane\\VelmoraneService.exe": this installation'),
+        ("ok", "start type: automatic"), ("ok", "state: stopped"),
+        ("ok", "VLJVMDLL is not set")]),
+    ("upper-case-jar", {"files": {"B.JAR": b""}}, ("--no-jvm",), 1,
+     [("warning", 'B.JAR is left out: only names ending in ".jar", lower case, count'),
+      ("->", 'rename it to end in ".jar"'), ("ok", "not checked (--no-jvm)")]),
+    ("renamed-executable", {"exe": BASE + "Svc.exe"}, ("--no-jvm",), 2,
+     [("problem", "VelmoraneService.exe is not in C:\\Apps\\Velmorane\\; Svc.exe is, which would take "
+                  "base path 'C:\\Ap' and installation root ''"),
+      ("->", "the executable was renamed: rename Svc.exe back to VelmoraneService.exe (20 characters), "
+             "then install it again"),
+      ("problem", 'registered command line "C:\\Apps\\Velmorane\\Svc.exe" is not this installation\'s '
+                  '"C:\\Apps\\Velmorane\\VelmoraneService.exe"')]),
+    ("renamed-folder", {"exe": "C:\\Apps\\Velm\\" + wr.EXE_NAME}, ("--no-jvm",), 2,
+     [("problem", "installation root (KTR path) 'C:\\' is not this folder's parent C:\\Apps\\: "
+                  "the folder is named Velm (4 characters)"),
+      ("->", "the folder was renamed: rename Velm back to Velmorane (9 characters)"),
+      ("problem", "no jvm.dll loads: the service would stop after the last candidate")]),
+    ("runtime-one-level-down", {"jvm": "C:\\Apps\\jdk1.8.0\\jre\\bin\\server\\jvm.dll"}, (), 2,
+     [("ok", f"jvm.dll 1 {DEFAULT_JVM}: not there"),
+      ("problem", "no jvm.dll loads: the service would stop after the last candidate"),
+      ("problem", "a jvm.dll the service does not look for: C:\\Apps\\jdk1.8.0\\jre\\bin\\server\\jvm.dll"),
+      ("->", "move the runtime's folder C:\\Apps\\jdk1.8.0\\ to C:\\Apps\\jdk\\, "
+             "or set VLJVMDLL=C:\\Apps\\jdk1.8.0\\jre\\bin\\server\\jvm.dll"),
+      ("problem", "not checked: no jvm.dll loads")]),
+    ("java-9-layout", {"jvm": "C:\\Apps\\jdk\\bin\\server\\jvm.dll"}, (), 2,
+     [("problem", "a jvm.dll the service does not look for: C:\\Apps\\jdk\\bin\\server\\jvm.dll"),
+      ("->", "move the runtime's folder C:\\Apps\\jdk\\ to C:\\Apps\\jdk\\jre\\, "
+             "or set VLJVMDLL=C:\\Apps\\jdk\\bin\\server\\jvm.dll")]),
+    ("32-bit-jvm", {"vm": "jvm-32bit"}, (), 2,
+     [("warning", f"jvm.dll 1 {DEFAULT_JVM}: not a 64-bit library (a 32-bit Java runtime) (error 193)"),
+      ("->", "replace it with a 64-bit Java runtime"),
+      ("problem", "no jvm.dll loads: the service would stop after the last candidate")]),
+    ("jar-without-main-class", {"jars": ("velmorane-other.jar",)}, (), 2,
+     [("ok", "jar velmorane-other.jar"),
+      ("problem", f"Can't find class {MAIN_CLASS}"),
+      ("->", "The main class is in no jar of the class path (no jar in lib\\, jars named .JAR, or classes "
+             "compiled for a newer Java): put the application jar in lib\\ and compile for the runtime's "
+             "version.")]),
+    ("jar-without-shutdown", {"jars": ("velmorane-noshutdown.jar",)}, (), 1,
+     APPLICATION_FOUND[:3] + [("warning", f"no shutdown() method in {MAIN_CLASS}")]),
+]
+
+
+@pytest.mark.parametrize("layout,arguments,code,expected", [c[1:] for c in CHECK_CASES],
+                         ids=[c[0] for c in CHECK_CASES])
+def test_check_names_each_mistake_with_its_remedy(jvm_host, layout, arguments, code, expected):
+    folder = lay_out(jvm_host, **layout)
+    rc, lines = console(jvm_host, folder, "check", *arguments)
+    wr.assert_subsequence(findings(lines), expected)
+    problems = sum(1 for mark, _ in findings(lines) if mark == "problem")
+    warnings = sum(1 for mark, _ in findings(lines) if mark == "warning")
+    assert (rc, lines[-1]) == (code, f"{problems} problem(s), {warnings} warning(s)"), lines
+    # The check never calls main and never writes the service's log.
+    assert not (wr.unix_path(jvm_host, folder) / javaside.APP_RECORD).exists()
+    assert wr.log_bytes(jvm_host) == b""
+
+
+def test_check_names_the_first_jar_past_the_class_path_buffer(jvm_host):
+    jars = many_long_jars()
+    folder = lay_out(jvm_host, jars=(), files=jars)
+    rc, lines = console(jvm_host, folder, "check", "--no-jvm")
+    report = findings(lines)
+    used = [text[len("jar "):] for mark, text in report if mark == "ok" and text.startswith("jar ")]
+    [lost] = [text for mark, text in report if mark == "problem" and "buffer" in text]
+    first_lost = lost.split(" it is cut at ")[1].split(", the first jar lost")[0]
+    assert lost == ("the class path is longer than the service's buffer of 32766 bytes: "
+                    f"it is cut at {first_lost}, the first jar lost")
+    # What fits and what does not, by the option's room (32766 less "-Djava.class.path=" and
+    # the line feed); the jars come in the order the folder lists them.
+    length = sum(len(BASE + "lib\\" + name + ";") for name in used)
+    assert length <= 32747 < length + len(BASE + "lib\\" + first_lost + ";")
+    assert first_lost in jars and set(used) < set(jars)
+    assert rc == 2
+
+
+def test_usage(jvm_host):
+    folder = lay_out(jvm_host, vm=None)
+    for args in ((), ("start",), ("check", "--jvm")):
+        rc, lines = console(jvm_host, folder, *args)
+        assert rc == 3 and lines[0].startswith("Usage: VelmoraneConsole check [--no-jvm]"), (args, lines)
+
+
+# ---------------------------------------------------------------- status
+
+def start_and_wait(rig, last_line):
+    wr.start(rig)
+    wr.wait_state(rig, wr.SERVICE_RUNNING)
+    assert wr.wait_for_log(rig, last_line, timeout=60), wr.texts(wr.log_bytes(rig))
+
+
+STATUS_FAILURES = [
+    # (id, layout, the start's last record)
+    ("no-jvm", {"vm": None}, lt.FAILED_JVM % "C:\\Apps\\jdk\\bin\\j9vm\\jvm.dll"),
+    ("no-export", {"vm": "jvm-noexport"}, lt.NO_EXPORT),
+    ("vm-refused", {"vm": "jvm-eversion"}, lt.CREATE_FAILED % -3),
+    ("no-main-class", {"jars": ("velmorane-other.jar",)}, lt.NO_CLASS % MAIN_CLASS),
+    ("no-main", {"jars": ("velmorane-nomain.jar",)}, lt.NO_MAIN),
+]
+
+
+@pytest.mark.parametrize("layout,failure", [c[1:] for c in STATUS_FAILURES], ids=[c[0] for c in STATUS_FAILURES])
+def test_status_names_the_failed_stage_with_its_remedy(jvm_host, layout, failure):
+    folder = lay_out(jvm_host, **layout)
+    start_and_wait(jvm_host, failure)
+    rc, lines = console(jvm_host, folder, "status")
+    assert lines[0] == "VelmoraneService: running"
+    at = lines.index("  main not invoked: the start stopped at")
+    assert lines[at + 1] == "    " + failure
+    assert lines[at + 2].startswith("      -> ") and len(lines) == at + 3, lines
+    assert rc == 2
+
+
+def test_status_after_a_good_start_and_after_the_stop(jvm_host):
+    folder = lay_out(jvm_host)
+    start_and_wait(jvm_host, lt.INVOKING_MAIN)
+    rc, lines = console(jvm_host, folder, "status")
+    assert lines[0] == "VelmoraneService: running"
+    assert lines[1].startswith("Last start, ") and lines[1].endswith(" (c:\\windows\\temp\\velmoraneservice.log):")
+    assert (rc, lines[2:]) == (0, [f"  JVM loaded: {DEFAULT_JVM}", "  main invoked"])
+
+    # run refuses while the service runs.
+    rc, lines = console(jvm_host, folder, "run")
+    assert (rc, lines) == (2, ["VelmoraneConsole: VelmoraneService is running; stop it first (sc stop VelmoraneService)"])
+
+    wr.control(jvm_host, 1)
+    wr.wait_state(jvm_host, wr.SERVICE_STOPPED, 40000)
+    rc, lines = console(jvm_host, folder, "status")
+    assert (rc, lines[0], lines[2:]) == (1, "VelmoraneService: stopped", [
+        f"  JVM loaded: {DEFAULT_JVM}", "  main invoked",
+        "  stop: shutdown() was called and returned; its thread detached"])
+
+
+# ---------------------------------------------------------------- run
+
+def test_run_prints_the_records_and_stops_on_ctrl_c(jvm_host):
+    # -Xrs: HotSpot behind the bridge would take SIGINT for itself as a Unix signal, ahead of
+    # Wine's console handling; a Windows JVM's Ctrl+C handler is a console handler, which the
+    # console puts its own before.
+    folder = lay_out(jvm_host, hotspot_options=("-Xrs",))
+    record = wr.unix_path(jvm_host, folder) / javaside.APP_RECORD
+    rc, out, typed = wr.command_stopped_by_ctrl_c(
+        jvm_host, [folder + CONSOLE, "run"],
+        ready=lambda: ("main", "block") in javaside.app_events(javaside.read_lines(record)))
+    assert typed
+    texts = wr.texts(out)
+    launcher, shutdown = lt.split([t for t in texts if not t.startswith("VelmoraneConsole: ")])
+    assert launcher == lt.launcher_run(folder + wr.EXE_NAME, folder, "C:\\Apps\\", [".", "..", "velmorane-testapp.jar"],
+                                       jvm_found=1, continuation=True)
+    assert shutdown == lt.SHUTDOWN_DONE
+    assert "VelmoraneConsole: stopping, shutdown() is given at most 20 seconds" in texts
+    events = javaside.app_events(javaside.read_lines(record))
+    assert ("shutdown", "return") in events and ("main", "unblocked") in events
+    assert rc == 0
+    # The records went to the console, not to the service's log.
+    assert wr.log_bytes(jvm_host) == b""
