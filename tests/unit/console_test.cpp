@@ -1,0 +1,146 @@
+// The operator's console: the permission decision on descriptors from SDDL
+// strings, and the reading of the last start from log text.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <string>
+#include <vector>
+
+#include "console/last_start.h"
+#include "console/write_access.h"
+
+namespace {
+
+// The string SIDs of the principals the decision finds.
+std::vector<std::string> writersOf(const wchar_t *sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL));
+    PSID writers[8];
+    int count = findOtherWriters(descriptor, writers, 8);
+    std::vector<std::string> result;
+    for (int i = 0; i < count; i++) {
+        char *text = NULL;
+        ConvertSidToStringSidA(writers[i], &text);
+        result.push_back(text);
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+struct PermissionCase {
+    const char *name;
+    const wchar_t *sddl;
+    std::vector<std::string> writers;
+};
+
+TEST(WriteAccess, FindsWhoElseMayWriteOrCreate)
+{
+    const PermissionCase cases[] = {
+        {"trusted only", L"O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", {}},
+        {"installer", L"O:SYD:(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)", {}},
+        {"the owner", L"O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)", {}},
+        {"users modify", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)", {"S-1-5-11"}},
+        // What the root of a system drive gives users: they may create folders.
+        {"users create folders", L"O:BAD:(A;;0x4;;;BU)(A;CIIO;0x2;;;BU)", {"S-1-5-32-545"}},
+        {"inherit-only grant", L"O:BAD:(A;OICIIO;GA;;;BU)", {}},
+        {"generic write", L"O:BAD:(A;;GW;;;WD)", {"S-1-1-0"}},
+        {"take ownership", L"O:BAD:(A;;WO;;;S-1-5-21-9-9-9-500)", {"S-1-5-21-9-9-9-500"}},
+        {"denied before granted", L"O:BAD:(D;;0x50006;;;BU)(A;;0x1301bf;;;BU)", {}},
+        {"denied in part", L"O:BAD:(D;;0x2;;;BU)(A;;0x6;;;BU)", {"S-1-5-32-545"}},
+        {"two others", L"O:BAD:(A;;FA;;;AU)(A;;FW;;;IU)", {"S-1-5-11", "S-1-5-4"}},
+    };
+    for (const PermissionCase &c : cases)
+        EXPECT_EQ(writersOf(c.sddl), c.writers) << c.name;
+}
+
+// Wine's SDDL parser makes an empty list of "D:NO_ACCESS_CONTROL", not none:
+// the descriptor without a list is built directly.
+TEST(WriteAccess, NoAccessListLetsEveryoneWrite)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, NULL, FALSE));
+    PSID writers[2];
+    ASSERT_EQ(findOtherWriters(&descriptor, writers, 2), 1);
+    char *text = NULL;
+    ConvertSidToStringSidA(writers[0], &text);
+    EXPECT_STREQ(text, "S-1-1-0");
+    LocalFree(text);
+}
+
+std::string logOf(const std::vector<std::string> &texts)
+{
+    std::string log;
+    for (const std::string &text : texts)
+        log += (text.empty() ? "" : "12/07/26 08:43:13 ") + text + "\r\n";
+    return log;
+}
+
+const char *const kBanner = "***** Velmorane Windows service starting *****";
+const char *const kLoaded = "Success loading jvm.dll at C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll";
+const char *const kClass = "Can't find class com/orvenda/calistren/test/lt/nextgen/Velmorane";
+
+TEST(LastStart, ReadsTheRecordsAfterTheLastBanner)
+{
+    std::string text = logOf({kBanner, "Can't find main()", kBanner, "Failed to load jvm.dll at C:\\a\\jvm.dll", kLoaded,
+                              "Successfully created JVM", "Invoking main()", "Shutdown method called on class X",
+                              "Detached thread"});
+    LastStart start;
+    readLastStart(&text[0], &start);
+    ASSERT_NE(start.bannerStamp, nullptr);
+    EXPECT_EQ(std::string(start.bannerStamp, 17), "12/07/26 08:43:13");
+    EXPECT_STREQ(start.jvmLoaded, "C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll");
+    EXPECT_TRUE(start.mainInvoked);
+    EXPECT_EQ(start.startFailure, nullptr);
+    EXPECT_TRUE(start.shutdownCalled && start.detached && !start.shutdownThrew);
+    EXPECT_EQ(start.stopFailure, nullptr);
+}
+
+struct StartCase {
+    const char *name;
+    std::vector<std::string> records; // after the banner
+    const char *startFailure;
+    const char *stopFailure;
+    int notes;
+};
+
+TEST(LastStart, TellsTheStartsFailureFromTheStops)
+{
+    const StartCase cases[] = {
+        {"no jvm", {"Failed to load jvm.dll at C:\\a", "Failed to load jvm.dll at C:\\b"}, "Failed to load jvm.dll at C:\\b",
+         nullptr, 0},
+        {"no class, then a stop", {kLoaded, "Successfully created JVM", kClass, kClass, "Detached thread"}, kClass, kClass, 0},
+        {"class lost at stop", {kLoaded, "Invoking main()", kClass}, nullptr, kClass, 0},
+        {"vm refused", {kLoaded, "Can't create Java VM.  Return code -3", "No Java VM was created, shutdown() not called"},
+         "Can't create Java VM.  Return code -3", "No Java VM was created, shutdown() not called", 0},
+        {"no lib, notes", {"The lib directory was not found, trying plugins",
+                           "Can't convert the VLCLASSPATH environment variable, it is ignored", "Java exception: x"},
+         nullptr, nullptr, 3},
+        {"continuation lines", {"-Djava.class.path=;", "", "Can't find main()"}, "Can't find main()", nullptr, 0},
+    };
+    for (const StartCase &c : cases) {
+        std::vector<std::string> texts = {kBanner};
+        texts.insert(texts.end(), c.records.begin(), c.records.end());
+        std::string text = logOf(texts);
+        LastStart start;
+        readLastStart(&text[0], &start);
+        EXPECT_STREQ(start.startFailure, c.startFailure) << c.name;
+        EXPECT_STREQ(start.stopFailure, c.stopFailure) << c.name;
+        EXPECT_EQ(start.startNoteCount, c.notes) << c.name;
+    }
+}
+
+TEST(LastStart, NoBannerNoStart)
+{
+    std::string text = logOf({"Invoking main()"}) + "x ***** Velmorane Windows service starting *****\r\n";
+    LastStart start;
+    readLastStart(&text[0], &start);
+    EXPECT_EQ(start.bannerStamp, nullptr);
+    EXPECT_FALSE(start.mainInvoked);
+}
+
+} // namespace
