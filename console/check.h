@@ -8,6 +8,10 @@
 
 #include "launcher/strings.h"
 
+// Whether the installation root the service derives is this folder's parent:
+// only then is a stray jvm.dll's place worth a remedy.
+extern bool layoutSound;
+
 void checkLayout(void);
 void checkClassPath(void);
 // Returns the virtual machine library the service would load, or NULL.

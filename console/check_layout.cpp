@@ -8,6 +8,8 @@
 #include "console/report.h"
 #include "launcher/paths.h"
 
+bool layoutSound = false;
+
 static WIN32_FIND_DATAW entry;
 static wchar_t pattern[PATH_CAPACITY];
 static wchar_t renamedExecutable[PATH_CAPACITY];
@@ -77,6 +79,7 @@ void checkLayout(void)
     // The path stage for this installation; the later sections read its buffers.
     runPathAndClassPathStages(serviceExecutable);
     splitConsoleFolder();
+    layoutSound = wcscmp(ktrPath, parentFolder) == 0;
     if (wcscmp(basePath, consoleFolder) == 0)
         reportFinding(FINDING_OK, "base path '%s': this folder", basePathAnsi);
     else

@@ -44,6 +44,25 @@ static void addNearestParent(const wchar_t *path)
     }
 }
 
+// The folder as icacls takes it: without its closing backslash, which would
+// escape the closing quote; a drive's root, which has no blanks, unquoted.
+static const char *icaclsFolder(const wchar_t *folder)
+{
+    static wchar_t quoted[PATH_CAPACITY];
+    size_t length = wcslen(folder);
+    if (length <= 3) {
+        boundedCopy(quoted, folder);
+    } else {
+        boundedCopy(quoted, L"\"");
+        boundedAppend(quoted, folder);
+        if (folder[length - 1] == L'\\')
+            quoted[length] = L'"';
+        else
+            boundedAppend(quoted, L"\"");
+    }
+    return reportPath(quoted);
+}
+
 static void reportWriter(const wchar_t *folder, PSID sid)
 {
     wchar_t name[256], domain[256];
@@ -56,7 +75,7 @@ static void reportWriter(const wchar_t *folder, PSID sid)
     reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may write or create in %s", named ? reportPath(domain) : "",
                   named && domain[0] != L'\0' ? "\\" : "", named ? reportPath(name) : "", reportPath(sidText),
                   reportPath(folder));
-    reportRemedy("icacls \"%s\" /inheritance:d /remove:g *%s", reportPath(folder), reportPath(sidText));
+    reportRemedy("icacls %s /inheritance:d /remove:g *%s", icaclsFolder(folder), reportPath(sidText));
     LocalFree(sidText);
 }
 

@@ -163,7 +163,7 @@ HMODULE checkRuntime(void)
         reportFinding(FINDING_PROBLEM, "no jvm.dll loads: the service would stop after the last candidate");
         reportRemedy("put a 64-bit Java runtime at one of the places above or set VLJVMDLL to its jvm.dll");
     }
-    if (ktrPath[0] != L'\0') {
+    if (layoutSound) {
         boundedCopy(searchPath, ktrPath);
         searchBudget = SEARCH_BUDGET;
         searchJvm(SEARCH_DEPTH, jvm != NULL);

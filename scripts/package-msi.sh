@@ -28,7 +28,7 @@ dist="${DIST_DIR:-$root/dist}"
 
 # The programs installed into Velmorane\, from the build's bin directory: the
 # service first (the package registers it), then any installed beside it.
-executables=(VelmoraneService.exe)
+executables=(VelmoraneService.exe VelmoraneConsole.exe)
 
 usage() {
   sed -n 's/^# \{0,1\}//; /^Usage:/,/^$/p' "$0" >&2

@@ -2,6 +2,7 @@
 # The release package: dist/VelmoraneService-<version>.zip, which unpacks
 # into the installation layout below an installation root:
 #   Velmorane\VelmoraneService.exe
+#   Velmorane\VelmoraneConsole.exe   the operator's console: check, status, run
 #   Velmorane\README.txt      the operator's short guide
 #   Velmorane\operators-guide.html   the operator's guide, made from docs/operators-guide.md
 #   Velmorane\lib\            empty: the application's jar files go here
@@ -29,7 +30,7 @@ fi
 stage="$(mktemp -d /tmp/velmorane-package-XXXXXX)"
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/Velmorane/lib" "$stage/Velmorane/plugins"
-executables=(VelmoraneService.exe)
+executables=(VelmoraneService.exe VelmoraneConsole.exe)
 for exe in "${executables[@]}"; do cp "$build/bin/$exe" "$stage/Velmorane/"; done
 "$root/scripts/sign.sh" "${executables[@]/#/$stage/Velmorane/}"
 # Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.

@@ -130,15 +130,18 @@ def test_release_package_unpacks_into_the_layout(scratch):
                             capture_output=True, env=env, timeout=300)
     assert result.returncode == 0, result.stderr.decode()
     # Without a key: built as always, and one line says it is not signed.
-    assert result.stderr.decode() == "Not signed (VELMORANE_SIGN_PKCS12 is not set): VelmoraneService.exe\n"
+    assert result.stderr.decode() == ("Not signed (VELMORANE_SIGN_PKCS12 is not set): VelmoraneService.exe"
+                                      " VelmoraneConsole.exe\n")
     zips = list(dist.glob("VelmoraneService-*.zip"))
     assert [z.name for z in zips] == [re.sub(r".*/", "", result.stdout.decode().splitlines()[0])]
     assert re.fullmatch(r"VelmoraneService-\d+\.\d+\.\d+\.zip", zips[0].name)
     with zipfile.ZipFile(zips[0]) as archive:
         names = archive.namelist()
-        assert sorted(names) == ["Velmorane/", "Velmorane/README.txt", "Velmorane/VelmoraneService.exe",
-                                 "Velmorane/lib/", "Velmorane/operators-guide.html", "Velmorane/plugins/"]
-        assert archive.read("Velmorane/VelmoraneService.exe") == (BUILD / "bin" / "VelmoraneService.exe").read_bytes()
+        assert sorted(names) == ["Velmorane/", "Velmorane/README.txt", "Velmorane/VelmoraneConsole.exe",
+                                 "Velmorane/VelmoraneService.exe", "Velmorane/lib/", "Velmorane/operators-guide.html",
+                                 "Velmorane/plugins/"]
+        for exe in ("VelmoraneService.exe", "VelmoraneConsole.exe"):
+            assert archive.read("Velmorane/" + exe) == (BUILD / "bin" / exe).read_bytes()
         readme = archive.read("Velmorane/README.txt")
         guide = archive.read("Velmorane/operators-guide.html").decode("utf-8")
     lines = readme.split(b"\r\n")

@@ -26,7 +26,8 @@ UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 SERVER_JVM = 3  # jdk\jre\bin\server\jvm.dll, the third place the service tries
 OPTIONS = '-Dvelmorane.example="a&b [c]" -Xss2m'
 APP_NAME = "VelmoraneExample"
-PLAIN_FILES = ["Velmorane/README.txt", "Velmorane/VelmoraneService.exe", "Velmorane/operators-guide.html"]
+PLAIN_FILES = ["Velmorane/README.txt", "Velmorane/VelmoraneConsole.exe", "Velmorane/VelmoraneService.exe",
+               "Velmorane/operators-guide.html"]
 RUNTIME_FILES = ["jdk/jre/bin/server/jvm.dll"]
 
 

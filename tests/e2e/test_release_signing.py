@@ -76,9 +76,9 @@ def signed(keys, tmp_path_factory):
     by_sign = run([REPO / "scripts" / "sign.sh", place / "VelmoraneService.exe"], env=keys["env"])
     env = dict(keys["env"], DIST_DIR=str(place / "dist"), VELMORANE_SKIP_BUILD="1", BUILD_DIR=str(BUILD))
     by_package = run([REPO / "scripts" / "package.sh"], env=env)
-    for result in (by_sign, by_package):
+    for result, names in ((by_sign, "VelmoraneService.exe"), (by_package, "VelmoraneService.exe VelmoraneConsole.exe")):
         assert result.returncode == 0, result.stderr
-        assert "Signed (Authenticode SHA-256): VelmoraneService.exe\n" in result.stderr
+        assert f"Signed (Authenticode SHA-256): {names}\n" in result.stderr
         assert PASSWORD not in result.stdout + result.stderr
     zip_path = Path(by_package.stdout.splitlines()[0])
     with zipfile.ZipFile(zip_path) as archive:
