@@ -22,7 +22,8 @@ static void printRecord(const char *stamp, const char *text)
 }
 
 // Runs on a thread the system starts for the event. The process ends here:
-// after a close event Windows ends it anyway once the handler returns.
+// after a close event Windows ends it anyway once the handler returns, and
+// gives the handler only about 5 seconds, less than shutdown()'s 20.
 static BOOL WINAPI consoleEvent(DWORD)
 {
     if (InterlockedCompareExchange(&stopStarted, 1, 0) != 0)

@@ -17,6 +17,8 @@ static char *readLogTail(void)
     if (file == INVALID_HANDLE_VALUE)
         return NULL;
     char *text = (char *)malloc(LOG_TAIL_CAPACITY + 1);
+    if (text != NULL)
+        text[0] = '\0';
     LARGE_INTEGER size;
     DWORD read = 0;
     if (text != NULL && GetFileSizeEx(file, &size)) {
