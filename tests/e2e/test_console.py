@@ -228,9 +228,11 @@ def test_run_prints_the_records_and_stops_on_ctrl_c(jvm_host):
         ready=lambda: ("main", "block") in javaside.app_events(javaside.read_lines(record)))
     assert typed
     texts = wr.texts(out)
-    launcher, shutdown = lt.split([t for t in texts if not t.startswith("VelmoraneConsole: ")])
+    # The class path option's own line feed leaves an empty line, as in the log.
+    assert texts.count("") == 1
+    launcher, shutdown = lt.split([t for t in texts if t and not t.startswith("VelmoraneConsole: ")])
     assert launcher == lt.launcher_run(folder + wr.EXE_NAME, folder, "C:\\Apps\\", [".", "..", "velmorane-testapp.jar"],
-                                       jvm_found=1, continuation=True)
+                                       jvm_found=1)
     assert shutdown == lt.SHUTDOWN_DONE
     assert "VelmoraneConsole: stopping, shutdown() is given at most 20 seconds" in texts
     events = javaside.app_events(javaside.read_lines(record))
@@ -238,3 +240,12 @@ def test_run_prints_the_records_and_stops_on_ctrl_c(jvm_host):
     assert rc == 0
     # The records went to the console, not to the service's log.
     assert wr.log_bytes(jvm_host) == b""
+
+
+def test_run_ends_after_a_failed_start(jvm_host):
+    folder = lay_out(jvm_host, vm=None)
+    rc, out = wr.command(jvm_host, folder + CONSOLE, "run")
+    texts = wr.texts(out)
+    assert texts[-2:] == [lt.FAILED_JVM % "C:\\Apps\\jdk\\bin\\j9vm\\jvm.dll",
+                          "VelmoraneConsole: the start failed (see the records above)"]
+    assert rc == 2
