@@ -6,7 +6,9 @@ application stopped by Ctrl+C. The Java side is test_jvm's: the bridge (Linux Ho
 jvm.dll) or a stand-in DLL, and the test application's jars.
 """
 
+import io
 import shutil
+import zipfile
 
 import pytest
 
@@ -71,6 +73,19 @@ def many_long_jars():
     return {f"{n:03d}-{'x' * 200}.jar": b"" for n in range(150)}
 
 
+def newer_java_jar():
+    """The test application with its main class marked as compiled for Java 21 (class file
+    version 65), which the rig's Java 17 refuses."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(JARS / "velmorane-testapp.jar") as source, zipfile.ZipFile(out, "w") as target:
+        for item in source.infolist():
+            data = source.read(item)
+            if item.filename == MAIN_CLASS + ".class":
+                data = data[:6] + (65).to_bytes(2, "big") + data[8:]
+            target.writestr(item, data)
+    return out.getvalue()
+
+
 CHECK_CASES = [
     # (id, layout, check's arguments, exit code, findings expected in this order)
     ("good", {}, (), 0,
@@ -121,6 +136,9 @@ CHECK_CASES = [
       ("->", "The main class is in no jar of the class path (no jar in lib\\, jars named .JAR, or classes "
              "compiled for a newer Java): put the application jar in lib\\ and compile for the runtime's "
              "version.")]),
+    ("built-for-newer-java", {"jars": (), "files": {"velmorane-newer.jar": newer_java_jar()}}, (), 2,
+     [("ok", "jar velmorane-newer.jar"),
+      ("problem", f"Can't find class {MAIN_CLASS}")]),
     ("jar-without-shutdown", {"jars": ("velmorane-noshutdown.jar",)}, (), 1,
      APPLICATION_FOUND[:3] + [("warning", f"no shutdown() method in {MAIN_CLASS}")]),
 ]
