@@ -34,7 +34,7 @@ static void reportStageFailure(void)
         const char *text = collectedRecord(exception);
         reportFinding(FINDING_PROBLEM, "%s", text);
         if (isNewerJavaException(text)) {
-            reportRemedy("the application was built for a newer Java than this runtime: use a newer runtime, or compile for this one (javac --release N)");
+            reportRemedy("%s", NEWER_JAVA_REMEDY);
             return;
         }
     }

@@ -1,6 +1,7 @@
 // The launcher's records and the stop thread's come in one stream; the few
 // texts both write ("Can't find class ...") are told apart by order: the
-// launcher's comes before main was invoked and is the first of its kind.
+// launcher's comes before main was invoked and is the first of its kind. A
+// failed Java call's record is followed by "Java exception: <text>".
 #include "console/last_start.h"
 
 #include <string.h>
@@ -43,44 +44,65 @@ static void addNote(LastStart *start, const char *text)
         start->startNotes[start->startNoteCount++] = text;
 }
 
+// Where the next "Java exception: " record belongs: after the failure just read.
+static const char **exceptionSlot;
+
 static void readStopRecord(LastStart *start, const char *text)
 {
     start->stopLogged = true;
-    if (startsWith(text, "Shutdown method called on class"))
+    if (startsWith(text, "Shutdown method called on class")) {
         start->shutdownCalled = true;
-    else if (startsWith(text, "Call to shutdown() resulted in exception"))
+    } else if (startsWith(text, "Call to shutdown() resulted in exception")) {
         start->shutdownThrew = true;
-    else if (startsWith(text, "Detached thread"))
+        exceptionSlot = &start->stopException;
+    } else if (startsWith(text, "Detached thread")) {
         start->detached = true;
-    else if (start->stopFailure == NULL)
+    } else if (start->stopFailure == NULL) {
         start->stopFailure = text;
+        exceptionSlot = &start->stopException;
+    }
+}
+
+static void setStartFailure(LastStart *start, const char *text)
+{
+    start->startFailure = text;
+    start->startException = NULL;
+    exceptionSlot = &start->startException;
 }
 
 static void readRecord(LastStart *start, const char *text, bool *classFailureSeen)
 {
+    const char **slot = exceptionSlot;
+    exceptionSlot = NULL;
+    if (startsWith(text, "Java exception: ")) {
+        if (slot != NULL && *slot == NULL)
+            *slot = text;
+        return;
+    }
     if (startsWith(text, "Success loading jvm.dll at ")) {
         start->jvmLoaded = text + strlen("Success loading jvm.dll at ");
         start->startFailure = NULL;
     } else if (startsWith(text, "Failed to load jvm.dll at ")) {
         // The start's failure only while no later candidate loads.
         if (start->jvmLoaded == NULL)
-            start->startFailure = text;
+            setStartFailure(start, text);
     } else if (startsWith(text, "Successfully created JVM")) {
         start->jvmCreated = true;
     } else if (startsWith(text, "Invoking main()")) {
         start->mainInvoked = true;
-    } else if (startsWith(text, "Java exception: ")) {
-        addNote(start, text);
+    } else if (startsWith(text, "Call to main() resulted in exception")) {
+        start->mainFailure = text;
+        exceptionSlot = &start->mainException;
     } else if (isStopRecord(text)) {
         readStopRecord(start, text);
     } else if (startsWith(text, "Can't find class ")) {
         if (!start->mainInvoked && !*classFailureSeen)
-            start->startFailure = text;
+            setStartFailure(start, text);
         else
             readStopRecord(start, text);
         *classFailureSeen = true;
     } else if (startsWith(text, "Can't ") && !startsWith(text, "Can't convert")) {
-        start->startFailure = text;
+        setStartFailure(start, text);
     } else if (failureRemedy(text) != NULL) {
         addNote(start, text);
     }
@@ -100,6 +122,7 @@ void readLastStart(char *logText, LastStart *start)
     start->bannerStamp = banner;
 
     bool classFailureSeen = false;
+    exceptionSlot = NULL;
     char *line = banner;
     while (*line != '\0') {
         char *end = strchr(line, '\n');

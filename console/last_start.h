@@ -13,13 +13,17 @@ struct LastStart {
     bool jvmCreated;
     bool mainInvoked;
     const char *startFailure;       // the record the start stopped at
-    const char *startNotes[NOTE_LIMIT]; // earlier records with a remedy (no lib\ ...) and Java exceptions
+    const char *startException;     // the "Java exception: ..." record after it
+    const char *mainFailure;        // "Call to main() resulted in exception"
+    const char *mainException;
+    const char *startNotes[NOTE_LIMIT]; // earlier records with a remedy (no lib\ ...)
     int startNoteCount;
     bool stopLogged;                // any record of the stop thread
     bool shutdownCalled;
     bool shutdownThrew;
     bool detached;
     const char *stopFailure;        // the stop thread's failure record
+    const char *stopException;      // the Java exception after it or after shutdown()'s
 };
 
 // Reads the log text (it is changed: its records are cut into strings).

@@ -32,10 +32,13 @@ static char *readLogTail(void)
     return text;
 }
 
-static void printWithRemedy(const char *record)
+// A failure line, the Java exception that followed it, and the remedy.
+static void printWithRemedy(const char *record, const char *exception)
 {
     printf("    %s\n", record);
-    const char *remedy = failureRemedy(record);
+    if (exception != NULL)
+        printf("    %s\n", exception);
+    const char *remedy = exception != NULL && isNewerJavaException(exception) ? NEWER_JAVA_REMEDY : failureRemedy(record);
     if (remedy != NULL)
         printf("      -> %s\n", remedy);
 }
@@ -45,9 +48,11 @@ static void printStop(const LastStart *start, DWORD state)
     if (start->shutdownCalled)
         printf("  stop: shutdown() was called and %s%s\n", start->shutdownThrew ? "threw an exception" : "returned",
                start->detached ? "; its thread detached" : "");
+    if (start->shutdownThrew)
+        printWithRemedy("Call to shutdown() resulted in exception", start->stopException);
     else if (start->stopFailure != NULL)
-        printWithRemedy(start->stopFailure);
-    else if (start->mainInvoked && (state == SERVICE_STOPPED || state == SERVICE_NOT_INSTALLED))
+        printWithRemedy(start->stopFailure, start->stopException);
+    else if (!start->shutdownCalled && start->mainInvoked && (state == SERVICE_STOPPED || state == SERVICE_NOT_INSTALLED))
         printf("  stop: no record of shutdown(): it took longer than 20 seconds, or the process ended otherwise\n");
 }
 
@@ -72,14 +77,16 @@ int statusCommand(void)
     }
     printf("Last start, %.17s (%s):\n", start.bannerStamp, LOG_FILE_PATH);
     for (int index = 0; index < start.startNoteCount; index++)
-        printWithRemedy(start.startNotes[index]);
+        printWithRemedy(start.startNotes[index], NULL);
     if (start.jvmLoaded != NULL)
         printf("  JVM loaded: %s\n", start.jvmLoaded);
     if (start.mainInvoked) {
         printf("  main invoked\n");
+        if (start.mainFailure != NULL)
+            printWithRemedy(start.mainFailure, start.mainException);
     } else if (start.startFailure != NULL) {
         printf("  main not invoked: the start stopped at\n");
-        printWithRemedy(start.startFailure);
+        printWithRemedy(start.startFailure, start.startException);
     } else {
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }

@@ -135,7 +135,7 @@ CHECK_CASES = [
       ("problem", f"Can't find class {MAIN_CLASS}"),
       ("->", "The main class is in no jar of the class path (no jar in lib\\, jars named .JAR, or classes "
              "compiled for a newer Java): put the application jar in lib\\ and compile for the runtime's "
-             "version.")]),
+             "version (javac --release N) or use a newer runtime.")]),
     ("built-for-newer-java", {"jars": (), "files": {"velmorane-newer.jar": newer_java_jar()}}, (), 2,
      [("ok", "jar velmorane-newer.jar"),
       ("problem", f"Can't find class {MAIN_CLASS}")]),

@@ -118,8 +118,8 @@ TEST(LastStart, TellsTheStartsFailureFromTheStops)
         {"vm refused", {kLoaded, "Can't create Java VM.  Return code -3", "No Java VM was created, shutdown() not called"},
          "Can't create Java VM.  Return code -3", "No Java VM was created, shutdown() not called", 0},
         {"no lib, notes", {"The lib directory was not found, trying plugins",
-                           "Can't convert the VLCLASSPATH environment variable, it is ignored", "Java exception: x"},
-         nullptr, nullptr, 3},
+                           "Can't convert the VLCLASSPATH environment variable, it is ignored"},
+         nullptr, nullptr, 2},
         {"continuation lines", {"-Djava.class.path=;", "", "Can't find main()"}, "Can't find main()", nullptr, 0},
     };
     for (const StartCase &c : cases) {
@@ -132,6 +132,26 @@ TEST(LastStart, TellsTheStartsFailureFromTheStops)
         EXPECT_STREQ(start.stopFailure, c.stopFailure) << c.name;
         EXPECT_EQ(start.startNoteCount, c.notes) << c.name;
     }
+}
+
+// Each "Java exception: " record belongs to the failure line just before it.
+TEST(LastStart, JavaExceptionsGoWithTheirFailureLines)
+{
+    std::string text = logOf({kBanner, kLoaded, "Successfully created JVM", kClass, "Java exception: A", kClass,
+                              "Java exception: B", "Detached thread"});
+    LastStart start;
+    readLastStart(&text[0], &start);
+    EXPECT_STREQ(start.startException, "Java exception: A");
+    EXPECT_STREQ(start.stopException, "Java exception: B");
+
+    text = logOf({kBanner, kLoaded, "Invoking main()", "Call to main() resulted in exception", "Java exception: C",
+                  "Call to shutdown() resulted in exception", "Java exception: D", "Shutdown method called on class X"});
+    readLastStart(&text[0], &start);
+    EXPECT_STREQ(start.mainFailure, "Call to main() resulted in exception");
+    EXPECT_STREQ(start.mainException, "Java exception: C");
+    EXPECT_TRUE(start.shutdownThrew && start.shutdownCalled);
+    EXPECT_STREQ(start.stopException, "Java exception: D");
+    EXPECT_EQ(start.startException, nullptr);
 }
 
 TEST(LastStart, NoBannerNoStart)
