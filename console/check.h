@@ -22,6 +22,9 @@ void checkPermissions(void);
 void checkEnvironment(void);
 void checkLog(void);
 
+// A path with a drive and its backslash, or a UNC path.
+bool isAbsolutePath(const wchar_t *path);
+
 // Runs the path and class path stages for `executable` with the records
 // collected (banner included).
 void runPathAndClassPathStages(const wchar_t *executable);

@@ -5,7 +5,7 @@
 #include "console/report.h"
 #include "console/service_view.h"
 
-static bool isAbsolutePath(const wchar_t *path)
+bool isAbsolutePath(const wchar_t *path)
 {
     bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':'
                  && path[2] == L'\\';

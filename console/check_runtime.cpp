@@ -66,6 +66,13 @@ static HMODULE tryCandidate(LibraryList list, size_t index, const wchar_t *path,
         reportFinding(FINDING_WARNING, "%s %d %s: too long a path, never tried", kind, (int)index + 1, reportPath(path));
         return NULL;
     }
+    // Only VLJVMDLL can make one: the loader looks for it along the DLL
+    // search path of the service's process, not from here.
+    if (!isAbsolutePath(path)) {
+        reportFinding(FINDING_WARNING, "%s %d %s: a relative path, not tried here (the service's DLL search path finds it or not)",
+                      kind, (int)index + 1, reportPath(path));
+        return NULL;
+    }
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         reportFinding(FINDING_OK, "%s %d %s: not there", kind, (int)index + 1, reportPath(path));
@@ -115,8 +122,12 @@ static void reportStrayJvm(const wchar_t *path, bool anyLoaded)
         joinPath(wantedHome, ktrPath, shape.home);
         reportFinding(anyLoaded ? FINDING_WARNING : FINDING_PROBLEM, "a jvm.dll the service does not look for: %s",
                       reportPath(path));
-        reportRemedy("move the runtime's folder %s to %s, or set VLJVMDLL=%s", reportPath(foundHome),
-                     reportPath(wantedHome), reportPath(path));
+        // In its place already: VLJVMDLL took the first place's path.
+        if (lstrcmpiW(foundHome, wantedHome) == 0)
+            reportRemedy("remove VLJVMDLL, or set VLJVMDLL=%s", reportPath(path));
+        else
+            reportRemedy("move the runtime's folder %s to %s, or set VLJVMDLL=%s", reportPath(foundHome),
+                         reportPath(wantedHome), reportPath(path));
         return;
     }
     reportFinding(anyLoaded ? FINDING_WARNING : FINDING_PROBLEM, "a jvm.dll the service does not look for: %s",

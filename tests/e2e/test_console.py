@@ -30,9 +30,12 @@ APPLICATION_FOUND = [("ok", "JVM created with the service's options"),
 
 
 def lay_out(rig, exe=BASE + wr.EXE_NAME, jars=("velmorane-testapp.jar",), files=None, vm="bridge",
-            jvm=DEFAULT_JVM, hotspot_options=()):
+            jvm=DEFAULT_JVM, hotspot_options=(), env=None):
     """Lays out the service at `exe` with the console beside it, `jars` and `files` in lib\\ and
-    `vm` ("bridge", a stand-in directory name, or None) at `jvm`, and installs it."""
+    `vm` ("bridge", a stand-in directory name, or None) at `jvm`, gives services the
+    environment `env`, and installs it."""
+    if env:
+        wr.set_service_env(rig, env)
     folder = exe.rsplit("\\", 1)[0] + "\\"
     content = {f"lib\\{jar}": (JARS / jar).read_bytes() for jar in jars}
     content.update({f"lib\\{name}": data for name, data in (files or {}).items()})
@@ -126,6 +129,18 @@ CHECK_CASES = [
      [("problem", "a jvm.dll the service does not look for: C:\\Apps\\jdk\\bin\\server\\jvm.dll"),
       ("->", "move the runtime's folder C:\\Apps\\jdk\\ to C:\\Apps\\jdk\\jre\\, "
              "or set VLJVMDLL=C:\\Apps\\jdk\\bin\\server\\jvm.dll")]),
+    # The remedy of the case before: the check runs the stages with the service's VLJVMDLL.
+    ("java-9-layout-with-VLJVMDLL", {"jvm": "C:\\Apps\\jdk\\bin\\server\\jvm.dll",
+                                     "env": {"VLJVMDLL": "C:\\Apps\\jdk\\bin\\server\\jvm.dll"}}, (), 0,
+     [("ok", "jvm.dll 1 C:\\Apps\\jdk\\bin\\server\\jvm.dll: loaded")] + APPLICATION_FOUND
+     + [("ok", "VLJVMDLL=C:\\Apps\\jdk\\bin\\server\\jvm.dll (machine environment)")]),
+    ("relative-VLJVMDLL", {"env": {"VLJVMDLL": "jdk\\bin\\server\\jvm.dll"}}, ("--no-jvm",), 2,
+     [("warning", "jvm.dll 1 jdk\\bin\\server\\jvm.dll: a relative path, not tried here (the service's DLL "
+                  "search path finds it or not)"),
+      ("problem", f"a jvm.dll the service does not look for: {DEFAULT_JVM}"),
+      ("->", f"remove VLJVMDLL, or set VLJVMDLL={DEFAULT_JVM}"),
+      ("warning", "VLJVMDLL=jdk\\bin\\server\\jvm.dll (machine environment) is not an absolute path"),
+      ("->", "set it to the full path of jvm.dll, e.g. C:\\Apps\\jdk\\bin\\server\\jvm.dll")]),
     ("32-bit-jvm", {"vm": "jvm-32bit"}, (), 2,
      [("warning", f"jvm.dll 1 {DEFAULT_JVM}: not a 64-bit library (a 32-bit Java runtime) (error 193)"),
       ("->", "replace it with a 64-bit Java runtime"),
