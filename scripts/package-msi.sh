@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows Installer package: dist/<name>-<version>-x64.msi, built with
 # wixl from packaging/VelmoraneService.wxs. It installs
-#   %ProgramFiles%\VelmoraneService\Velmorane\VelmoraneService.exe, README.txt,
+#   %ProgramFiles%\VelmoraneService\Velmorane\VelmoraneService.exe, VelmoraneConsole.exe, README.txt,
 #     operators-guide.html (made from docs/operators-guide.md, as in the zip),
 #     lib\ (the baked-in jars), plugins\
 #   %ProgramFiles%\VelmoraneService\jdk\jre\ (the baked-in Java runtime)
