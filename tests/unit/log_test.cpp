@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "log/log.h"
 #include "test_support.h"
@@ -203,6 +204,29 @@ TEST_F(LogTest, RecordsOfConcurrentThreadsNeverInterleave)
                  next[which]++);
         EXPECT_EQ(line, expected);
     }
+}
+
+std::vector<std::string> sunkRecords;
+
+void sinkRecord(const char *stamp, const char *text)
+{
+    sunkRecords.push_back(std::string(stamp) + "|" + text);
+}
+
+// The console's seam: with a sink set the records go there, formatted and
+// stamped, and the file is not touched; without one, to the file again.
+TEST_F(LogTest, SinkTakesTheRecordsInsteadOfTheFile)
+{
+    sunkRecords.clear();
+    logSink = sinkRecord;
+    logWrite("Base path '%s'\n", "C:\\Apps\\Velmorane\\");
+    logSink = NULL;
+    ASSERT_EQ(sunkRecords.size(), 1u);
+    EXPECT_TRUE(isStamp(sunkRecords[0].substr(0, 18))) << sunkRecords[0];
+    EXPECT_EQ(sunkRecords[0].substr(18), "|Base path 'C:\\Apps\\Velmorane\\'\n");
+    EXPECT_EQ(testLogText(), "");
+    logWrite("Detached thread\n");
+    EXPECT_EQ(testLogText().substr(18), "Detached thread\r\n");
 }
 
 } // namespace
