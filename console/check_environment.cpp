@@ -24,6 +24,9 @@ void checkEnvironment(void)
         } else if (index == 0 && !isAbsolutePath(value)) {
             reportFinding(FINDING_WARNING, "%s=%s (%s) is not an absolute path", name, reportPath(value), origin);
             reportRemedy("set it to the full path of jvm.dll, e.g. C:\\Apps\\jdk\\bin\\server\\jvm.dll");
+        } else if (index == JAVA_OUTPUT_INDEX) {
+            reportFinding(FINDING_OK, "%s=%s (%s): the application's console output goes to that file", name,
+                          reportPath(value), origin);
         } else if (index >= 2) {
             reportFinding(FINDING_WARNING, "%s=%s (%s): the JVM takes these options too", name, reportPath(value), origin);
             reportRemedy("remove it unless the application needs these options");

@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "console/console.h"
+#include "console/report.h"
 #include "console/service_view.h"
 #include "launcher/java_contract.h"
 #include "launcher/jvm.h"
@@ -13,6 +14,7 @@
 #include "log/log.h"
 
 static volatile LONG stopStarted = 0;
+
 
 static void printRecord(const char *stamp, const char *text)
 {
@@ -65,6 +67,13 @@ int runCommand(void)
     }
     readServiceEnvironment();
     applyServiceEnvironment();
+    // The point of running here is to see the application's output: it stays
+    // on this console rather than going to the service's output file.
+    if (serviceVariableOrigins[JAVA_OUTPUT_INDEX] != NULL) {
+        printf("VelmoraneConsole: the application's output stays here, not in VLJAVAOUTPUT's %s\n",
+               reportPath(serviceVariableValues[JAVA_OUTPUT_INDEX]));
+        _wputenv_s(serviceVariableNames[JAVA_OUTPUT_INDEX], L"");
+    }
     installationExecutable = serviceExecutable;
     logSink = printRecord;
     // Ctrl+C is off in a process started as a group of its own; on, so that

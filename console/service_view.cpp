@@ -13,7 +13,7 @@
 #define SERVICE_KEY L"SYSTEM\\CurrentControlSet\\Services\\" SERVICE_NAME
 
 const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {L"VLJVMDLL", L"VLCLASSPATH", L"JAVA_TOOL_OPTIONS",
-                                                                     L"_JAVA_OPTIONS"};
+                                                                     L"_JAVA_OPTIONS", L"VLJAVAOUTPUT"};
 wchar_t serviceVariableValues[SERVICE_VARIABLE_COUNT][ENVIRONMENT_VALUE_CAPACITY];
 const char *serviceVariableOrigins[SERVICE_VARIABLE_COUNT];
 

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
-#define SERVICE_VARIABLE_COUNT 4
+#define SERVICE_VARIABLE_COUNT 5
+// Index of VLJAVAOUTPUT in serviceVariableNames.
+#define JAVA_OUTPUT_INDEX 4
 #define ENVIRONMENT_VALUE_CAPACITY 32767
 #define SERVICE_NOT_INSTALLED 0
 

@@ -131,9 +131,12 @@ CHECK_CASES = [
              "or set VLJVMDLL=C:\\Apps\\jdk\\bin\\server\\jvm.dll")]),
     # The remedy of the case before: the check runs the stages with the service's VLJVMDLL.
     ("java-9-layout-with-VLJVMDLL", {"jvm": "C:\\Apps\\jdk\\bin\\server\\jvm.dll",
-                                     "env": {"VLJVMDLL": "C:\\Apps\\jdk\\bin\\server\\jvm.dll"}}, (), 0,
+                                     "env": {"VLJVMDLL": "C:\\Apps\\jdk\\bin\\server\\jvm.dll",
+                                             "VLJAVAOUTPUT": "C:\\Apps\\java.out"}}, (), 0,
      [("ok", "jvm.dll 1 C:\\Apps\\jdk\\bin\\server\\jvm.dll: loaded")] + APPLICATION_FOUND
-     + [("ok", "VLJVMDLL=C:\\Apps\\jdk\\bin\\server\\jvm.dll (machine environment)")]),
+     + [("ok", "VLJVMDLL=C:\\Apps\\jdk\\bin\\server\\jvm.dll (machine environment)"),
+        ("ok", "VLJAVAOUTPUT=C:\\Apps\\java.out (machine environment): the application's console output goes to "
+               "that file")]),
     ("relative-VLJVMDLL", {"env": {"VLJVMDLL": "jdk\\bin\\server\\jvm.dll"}}, ("--no-jvm",), 2,
      [("warning", "jvm.dll 1 jdk\\bin\\server\\jvm.dll: a relative path, not tried here (the service's DLL "
                   "search path finds it or not)"),
