@@ -7,6 +7,7 @@
 #include "console/remedies.h"
 #include "console/report.h"
 #include "launcher/java_contract.h"
+#include "launcher/java_exception.h"
 #include "launcher/jvm.h"
 
 #define JAVA_EXCEPTION_PREFIX "Java exception: "
@@ -61,9 +62,13 @@ static DWORD WINAPI applicationThread(LPVOID parameter)
     reportFinding(FINDING_OK, "main class %s found", MAIN_CLASS_NAME);
     reportFinding(FINDING_OK, "main(String[]) found; not called");
     jmethodID shutdownMethod = env->GetStaticMethodID(mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
-    // The pending exception is left as it is: no JNI call follows.
     if (shutdownMethod == NULL) {
+        collectorStart();
+        logPendingException(env, NULL);
+        collectorStop();
         reportFinding(FINDING_WARNING, "no shutdown() method in %s", MAIN_CLASS_NAME);
+        if (collectedCount() > 0)
+            reportFinding(FINDING_WARNING, "%s", collectedRecord(0));
         reportRemedy("%s", failureRemedy("No shutdown() method found for "));
     } else {
         reportFinding(FINDING_OK, "shutdown() found");

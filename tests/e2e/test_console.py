@@ -151,12 +151,18 @@ CHECK_CASES = [
     ("jar-without-main-class", {"jars": ("velmorane-other.jar",)}, (), 2,
      [("ok", "jar velmorane-other.jar"),
       ("problem", f"Can't find class {MAIN_CLASS}"),
+      ("problem", f"Java exception: java.lang.NoClassDefFoundError: {MAIN_CLASS}"),
       ("->", "The main class is in no jar of the class path (no jar in lib\\, jars named .JAR, or classes "
              "compiled for a newer Java): put the application jar in lib\\ and compile for the runtime's "
              "version (javac --release N) or use a newer runtime.")]),
     ("built-for-newer-java", {"jars": (), "files": {"velmorane-newer.jar": newer_java_jar()}}, (), 2,
      [("ok", "jar velmorane-newer.jar"),
-      ("problem", f"Can't find class {MAIN_CLASS}")]),
+      ("problem", f"Can't find class {MAIN_CLASS}"),
+      ("problem", f"Java exception: java.lang.UnsupportedClassVersionError: {MAIN_CLASS} has been compiled by a "
+                  "more recent version of the Java Runtime (class file version 65.0), this version of the Java "
+                  "Runtime only recognizes class file versions up to 61.0"),
+      ("->", "The application was built for a newer Java than this runtime: use a newer runtime, or compile for "
+             "this one (javac --release N).")]),
     ("jar-without-shutdown", {"jars": ("velmorane-noshutdown.jar",)}, (), 1,
      APPLICATION_FOUND[:3] + [("warning", f"no shutdown() method in {MAIN_CLASS}")]),
 ]
@@ -210,24 +216,28 @@ def start_and_wait(rig, last_line):
 
 
 STATUS_FAILURES = [
-    # (id, layout, the start's last record)
-    ("no-jvm", {"vm": None}, lt.FAILED_JVM % "C:\\Apps\\jdk\\bin\\j9vm\\jvm.dll"),
-    ("no-export", {"vm": "jvm-noexport"}, lt.NO_EXPORT),
-    ("vm-refused", {"vm": "jvm-eversion"}, lt.CREATE_FAILED % -3),
-    ("no-main-class", {"jars": ("velmorane-other.jar",)}, lt.NO_CLASS % MAIN_CLASS),
-    ("no-main", {"jars": ("velmorane-nomain.jar",)}, lt.NO_MAIN),
+    # (id, layout, the start's last failure record, the Java exception's record after it)
+    ("no-jvm", {"vm": None}, lt.FAILED_JVM % "C:\\Apps\\jdk\\bin\\j9vm\\jvm.dll", None),
+    ("no-export", {"vm": "jvm-noexport"}, lt.NO_EXPORT, None),
+    ("vm-refused", {"vm": "jvm-eversion"}, lt.CREATE_FAILED % -3, None),
+    ("no-main-class", {"jars": ("velmorane-other.jar",)}, lt.NO_CLASS % MAIN_CLASS,
+     f"Java exception: java.lang.NoClassDefFoundError: {MAIN_CLASS}"),
+    ("no-main", {"jars": ("velmorane-nomain.jar",)}, lt.NO_MAIN,
+     f"Java exception: java.lang.NoSuchMethodError: static L{MAIN_CLASS};.main([Ljava/lang/String;)V"),
 ]
 
 
-@pytest.mark.parametrize("layout,failure", [c[1:] for c in STATUS_FAILURES], ids=[c[0] for c in STATUS_FAILURES])
-def test_status_names_the_failed_stage_with_its_remedy(jvm_host, layout, failure):
+@pytest.mark.parametrize("layout,failure,exception", [c[1:] for c in STATUS_FAILURES],
+                         ids=[c[0] for c in STATUS_FAILURES])
+def test_status_names_the_failed_stage_with_its_remedy(jvm_host, layout, failure, exception):
     folder = lay_out(jvm_host, **layout)
-    start_and_wait(jvm_host, failure)
+    start_and_wait(jvm_host, exception or failure)
     rc, lines = console(jvm_host, folder, "status")
     assert lines[0] == "VelmoraneService: running"
     at = lines.index("  main not invoked: the start stopped at")
-    assert lines[at + 1] == "    " + failure
-    assert lines[at + 2].startswith("      -> ") and len(lines) == at + 3, lines
+    shown = ["    " + failure] + (["    " + exception] if exception else [])
+    assert lines[at + 1:-1] == shown, lines
+    assert lines[-1].startswith("      -> "), lines
     assert rc == 2
 
 
