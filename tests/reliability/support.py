@@ -9,14 +9,19 @@ r"""Equipment of the reliability tests, on top of the end-to-end rig (tests/e2e/
   feed leaves after its record; the stamps never go backwards; each start's records are the
   launcher's records in their order, cut off anywhere, with the shutdown thread's records
   among them.
+* The load: clients on the Linux side that keep requests in flight at the test application's
+  server (main=serve) on 127.0.0.1, bounded in count and time.
 * The drive snapshot: what lies in the prefix's drive_c, to show that a run wrote nothing
   outside the log file and the installation tree.
 """
 
 import os
 import re
+import socket
 import sys
+import threading
 import time
+from collections import Counter
 from datetime import datetime
 from pathlib import Path
 
@@ -194,6 +199,117 @@ def crash_lines(rig, mark):
              "wine: Unhandled", "starting debugger", "jvmbridge: FATAL", "A fatal error has been detected",
              "hs_err_pid")
     return [line for line in data.splitlines() if any(s in line for s in signs)]
+
+
+# ---------------------------------------------------------------- the load
+
+LOAD_FLAG = wr.TOOLS_DIR + "\\load.flag"
+LOAD_HOST = "127.0.0.1"
+
+
+def free_port():
+    """A loopback port nothing listens on now, for the test server's settings."""
+    with socket.socket() as probe:
+        probe.bind((LOAD_HOST, 0))
+        return probe.getsockname()[1]
+
+
+class Load:
+    """`connections` clients, each sending one request per connection to the test server at
+    127.0.0.1:`port`, the next as soon as the last has ended, so that requests are in flight at
+    every moment the server listens. A refused connection (no server yet, or none any more) is
+    tried again after REFUSED_PAUSE_S. It stops at stop(), after MAX_ATTEMPTS connection
+    attempts in all or after MAX_SECONDS, whichever comes first. After FLAG_AFTER answers it
+    writes "answered" into the flag file (a Linux path), the trigger of a stop among requests.
+
+    Each attempt ends as one of: answered (status 200 and the whole body the server promises:
+    "served <target>"), refused, unanswered (connected, then reset, closed or timed out before
+    the whole answer), wrong (an answer of another shape)."""
+
+    REFUSED_PAUSE_S = 0.025
+    CONNECT_TIMEOUT_S = 10
+    READ_TIMEOUT_S = 30
+    MAX_ATTEMPTS = 50000
+    MAX_SECONDS = 600
+    FLAG_AFTER = 64
+
+    def __init__(self, port, flag, connections=8):
+        self.port = port
+        self.flag = Path(flag)
+        self.connections = connections
+        self.counts = Counter()
+        self.lock = threading.Lock()
+        self.done = threading.Event()
+        self.threads = []
+        self.deadline = None
+
+    def start(self):
+        self.deadline = time.monotonic() + self.MAX_SECONDS
+        if self.flag.exists():
+            self.flag.unlink()
+        self.threads = [threading.Thread(target=self._client, args=(n,), daemon=True)
+                        for n in range(self.connections)]
+        for thread in self.threads:
+            thread.start()
+        return self
+
+    def stop(self):
+        """Ends the clients (each finishes its request in hand) and returns the counts."""
+        self.done.set()
+        for thread in self.threads:
+            thread.join(self.CONNECT_TIMEOUT_S + self.READ_TIMEOUT_S + 5)
+        self.counts["clients left running"] = sum(t.is_alive() for t in self.threads)
+        return Counter(self.counts)
+
+    def _take_attempt(self):
+        with self.lock:
+            if self.done.is_set() or time.monotonic() > self.deadline \
+                    or self.counts["attempts"] >= self.MAX_ATTEMPTS:
+                return False
+            self.counts["attempts"] += 1
+            return True
+
+    def _count(self, outcome):
+        with self.lock:
+            self.counts[outcome] += 1
+            if outcome == "answered" and self.counts[outcome] == self.FLAG_AFTER:
+                self.flag.write_bytes(b"answered")
+
+    def _client(self, number):
+        sequence = 0
+        while self._take_attempt():
+            sequence += 1
+            outcome = self._request(f"/c{number}/{sequence}")
+            self._count(outcome)
+            if outcome == "refused":
+                self.done.wait(self.REFUSED_PAUSE_S)
+
+    def _request(self, target):
+        try:
+            conn = socket.create_connection((LOAD_HOST, self.port), timeout=self.CONNECT_TIMEOUT_S)
+        except ConnectionRefusedError:
+            return "refused"
+        except OSError:
+            return "unanswered"
+        with conn:
+            try:
+                conn.settimeout(self.READ_TIMEOUT_S)
+                conn.sendall(f"GET {target} HTTP/1.1\r\nHost: {LOAD_HOST}\r\nConnection: close\r\n\r\n"
+                             .encode("ascii"))
+                data = b""
+                while len(data) < 4096:
+                    chunk = conn.recv(4096)
+                    if not chunk:
+                        break
+                    data += chunk
+            except OSError:
+                return "unanswered"
+        body = f"served {target}\n".encode("ascii")
+        head = (b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                % len(body))
+        if data == head + body:
+            return "answered"
+        return "unanswered" if (head + body).startswith(data) else "wrong"
 
 
 # ---------------------------------------------------------------- the log
