@@ -95,6 +95,31 @@ def test_shutdown_that_never_returns_is_left_behind_after_20_s(host):
     assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
 
 
+def test_requests_outlasting_the_servers_drain_are_cut_off_at_its_bound(host):
+    # Each request takes 8 s, the server drains for 1 s: at the stop every request it holds
+    # is cut off at its bound, it says so, and the clients saw exactly those go unanswered
+    # (besides any the kernel still queued when the listener closed).
+    port = support.free_port()
+    inst = support.lay_out(host, main="serve", serve_port=port, serve_threads=4, serve_work_ms=8000,
+                           serve_drain_ms=1000)
+    before = support.snapshot(host, keep={support.LOG_REL})
+    mark = wr.trace_mark(host)
+    clients = support.Load(port, wr.unix_path(host, support.LOAD_FLAG), connections=4).start()
+    result = support.cycle(host, support.BASE + "testapp.record", "main serve port=", delay_ms=1500)
+    client = clients.stop()
+    assert_clean_cycle(host, result, mark)
+    server = support.javaside.server_counts(support.javaside.read_lines(inst.app_record))
+    print(f"\ncut off: STOP to STOPPED {result['stop_ms']} ms, server {server}, clients {dict(client)}")
+    assert server is not None and server["accepted"] >= 1, server
+    assert (server["served"], server["failed"], server["cut-off"], server["in-flight"]) \
+        == (0, 0, server["accepted"], server["accepted"])
+    # The drain bound, plus at most the 1 s the cut connections' workers get to end.
+    assert 1000 <= server["drain-ms"] < 3000 and server["drain-ms"] <= result["stop_ms"] < support.STOP_BOUND_MS
+    assert client["answered"] == 0 and client["wrong"] == 0 and client["unanswered"] >= server["cut-off"], client
+    support.assert_run(single_run(host), support.lt.SHUTDOWN_DONE)
+    assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
+
+
 # Wine's SCM lets one STOP through and refuses the later ones while the service is
 # STOP_PENDING (ERROR_SERVICE_CANNOT_ACCEPT_CTRL, 1061), so the handler's own guard against a
 # second stop is tested in-process (unit/service_test.cpp). STOPs sent at the same moment from
