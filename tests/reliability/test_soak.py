@@ -105,6 +105,7 @@ def test_soak(host, load):
     stop_times = []
     busy_stop_times = []
     log_ends = []
+    refused = []
     for index in range(CYCLES):
         mode, vm, trigger_file, trigger_text, delay = plan(index, load)
         if vm != vm_now:
@@ -113,7 +114,20 @@ def test_soak(host, load):
         inst.clear_records()
         mark = wr.trace_mark(host)
         clients = support.Load(port, wr.unix_path(host, support.LOAD_FLAG), CLIENTS).start() if load else None
-        result = support.cycle(host, trigger_file, trigger_text, delay)
+        try:
+            result = support.cycle(host, trigger_file, trigger_text, delay)
+        except AssertionError as error:
+            # cyclectl could not run the cycle (the manager refused the start): counted, and the
+            # soak goes on, unless the cycle before went the same way.
+            if clients:
+                clients.stop()
+            refused.append(index)
+            failures.append((index, mode, vm, str(error)[:300]))
+            log = wr.log_path(host)
+            log_ends.append(log.stat().st_size if log.exists() else 0)
+            if index - 1 in refused:
+                break
+            continue
         faults = []
         if clients:
             app_lines = javaside.read_lines(inst.app_record)
@@ -152,6 +166,8 @@ def test_soak(host, load):
     reference = max((support.lt.split(r)[0] for r in runs), key=len)
     unexpected = []
     for number, texts in enumerate(runs):
+        if number in refused:
+            continue
         launcher, shutdown = support.lt.split(texts)
         if plan(number, load)[1] == "jvm-slow" and launcher[-2:] == SLOW_CREATE_FAILED:
             # The stand-in gave up before the process had ended.
@@ -163,7 +179,7 @@ def test_soak(host, load):
         if shutdown not in ([support.lt.NO_VM], support.lt.SHUTDOWN_DONE):
             unexpected.append((number, "shutdown thread's records", shutdown))
     print(f"\nsoak ({'load' if load else 'quiet'}): {stats['stopped']}/{CYCLES} stopped, {stats['crashes']} crashes, "
-          f"{stats['hangs']} hangs, {len(torn)} torn records")
+          f"{stats['hangs']} hangs, {len(torn)} torn records, {len(refused)} starts refused {refused[:10]}")
     print(f"soak: runs in the log {len(runs)}, unexpected runs {len(unexpected)}; stops landed: "
           + ", ".join(f"{k} {landed[k]}" for k in ("before-banner", "early", "creating", "vm", "main", "none")))
     print(f"soak: STOP to STOPPED {spread(stop_times)}")
@@ -180,8 +196,8 @@ def test_soak(host, load):
     for item in unexpected[:10]:
         print("unexpected run:", item)
 
-    assert (stats["stopped"], stats["crashes"], stats["hangs"], len(torn), stats["load faults"]) \
-        == (CYCLES, 0, 0, 0, 0), failures[:3]
+    assert (stats["stopped"], stats["crashes"], stats["hangs"], len(torn), stats["load faults"], len(refused)) \
+        == (CYCLES, 0, 0, 0, 0, 0), failures[:3]
     assert len(runs) == CYCLES and log_ends[-1] == len(data)
     assert not unexpected, unexpected[:3]
     # The full sequence ends in main: a stop while main ran was reached at least once.
