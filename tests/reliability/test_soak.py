@@ -10,11 +10,21 @@ The moment of the stop goes round three places:
   main      once the application has recorded that main blocks.
 Where each stop actually landed is read back from the order of the log records.
 
+Counted per cycle: SERVICE_STOPPED within 20000 ms plus a margin; a crash (exit code other than
+0, a report sequence other than START_PENDING, RUNNING, STOP_PENDING, STOP_PENDING, STOPPED,
+or a fault reported on the session's stderr); a hang (no SERVICE_STOPPED within the bound, or
+the process still there a margin after it). After all cycles the log is checked line by line:
+torn or interleaved records, records of unknown messages, and runs whose records are not the
+launcher's in order (cut off anywhere) with the shutdown thread's expected records among them.
+A start the manager refuses (cyclectl fails) is counted as such; the soak goes on unless the
+cycle before went the same way.
+
 With load (the "load" case), the test application serves HTTP on 127.0.0.1 (main=serve) and a
 bounded load from the Linux side (support.Load: 8 clients, one request per connection, the next
 at once) runs through every cycle, so requests are in flight whenever the server listens. The
 stop then goes round a fourth place:
-  serving   0, 25 or 250 ms after the clients have had their first 64 answers.
+  serving   0, 25 or 250 ms after the clients have had their first 64 answers;
+and "main" is then the moment the server has recorded that it listens.
 Counted per cycle besides: the server's own counts (accepted, served, failed, cut off at its
 drain bound, in flight when its stop began), the clients' (answered, refused, unanswered,
 wrong), the requests lost (the server served them, the client got no answer), and the STOP to
@@ -22,13 +32,6 @@ STOPPED time of the stops that found requests in flight.
 
 SOAK_CYCLES sets the number of cycles of each case (default 30; the full runs take 300 without
 load and 1000 with it: SOAK_CYCLES=1000 pytest test_soak.py -k load).
-
-Counted per cycle: SERVICE_STOPPED within 20000 ms plus a margin; a crash (exit code other than
-0, a report sequence other than START_PENDING, RUNNING, STOP_PENDING, STOP_PENDING, STOPPED,
-or a fault reported on the session's stderr); a hang (no SERVICE_STOPPED within the bound, or
-the process still there a margin after it). After all cycles the log is checked line by line:
-torn or interleaved records, records of unknown messages, and runs whose records are not the
-launcher's in order (cut off anywhere) with the shutdown thread's expected records among them.
 """
 
 import os
@@ -46,6 +49,7 @@ SLOW_CREATE_FAILED = [support.lt.CREATE_RETURNED, support.lt.CREATE_FAILED % -1]
 SERVING_DELAYS_MS = (0, 25, 250)
 SERVER = {"main": "serve", "serve_threads": 8, "serve_work_ms": 50, "serve_drain_ms": 5000}
 CLIENTS = 8
+ENDED_WITH_PROCESS = "cycles, server ended with the process"
 
 
 def plan(index, load=False):
@@ -73,7 +77,7 @@ def load_faults(client, server, app_lines, tally):
         if any(line.startswith("main serve port=") for line in app_lines):
             # The server listened, but the stop came before the VM existed: shutdown() is
             # never called then, and the process ends with the server in it.
-            tally["cycles, server ended with the process"] += 1
+            tally[ENDED_WITH_PROCESS] += 1
             tally["unanswered, server ended with the process"] += client["unanswered"]
         elif client["answered"]:
             faults.append(f"answered {client['answered']} with no server")
@@ -106,6 +110,7 @@ def test_soak(host, load):
     busy_stop_times = []
     log_ends = []
     refused = []
+    ended_with_process = []
     for index in range(CYCLES):
         mode, vm, trigger_file, trigger_text, delay = plan(index, load)
         if vm != vm_now:
@@ -132,7 +137,10 @@ def test_soak(host, load):
         if clients:
             app_lines = javaside.read_lines(inst.app_record)
             server = javaside.server_counts(app_lines)
+            ended = tally[ENDED_WITH_PROCESS]
             faults = load_faults(clients.stop(), server, app_lines, tally)
+            if tally[ENDED_WITH_PROCESS] > ended:
+                ended_with_process.append((index, mode))
             if server and server["in-flight"]:
                 tally[f"stops among requests ({mode})"] += 1
                 if result["stopped"]:
@@ -189,6 +197,7 @@ def test_soak(host, load):
         tally["unanswered, never taken by the server"] = tally["client unanswered"] - tally["server cut-off"] \
             - tally["server failed"] - tally["unanswered, server ended with the process"]
         print("soak: load: " + ", ".join(f"{key} {value}" for key, value in sorted(tally.items())))
+        print(f"soak: cycles whose server ended with the process (cycle, place): {ended_with_process[:20]}")
     for failure in failures[:10]:
         print("soak failure:", failure)
     for fault in torn[:10]:
