@@ -16,7 +16,7 @@ or a fault reported on the session's stderr); a hang (no SERVICE_STOPPED within 
 the process still there a margin after it). After all cycles the log is checked line by line:
 torn or interleaved records, records of unknown messages, and runs whose records are not the
 launcher's in order (cut off anywhere) with the shutdown thread's expected records among them.
-A start the manager refuses (cyclectl fails) is counted as such; the soak goes on unless the
+A start the manager refuses (`scmctl cycle` fails) is counted as such; the soak goes on unless the
 cycle before went the same way.
 
 With load (the "load" case), the test application serves HTTP on 127.0.0.1 (main=serve) and a
@@ -122,7 +122,7 @@ def test_soak(host, load):
         try:
             result = support.cycle(host, trigger_file, trigger_text, delay)
         except AssertionError as error:
-            # cyclectl could not run the cycle (the manager refused the start): counted, and the
+            # `scmctl cycle` could not run the cycle (the manager refused the start): counted, and the
             # soak goes on, unless the cycle before went the same way.
             if clients:
                 clients.stop()
