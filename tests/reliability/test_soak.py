@@ -122,8 +122,8 @@ def test_soak(host, load):
         try:
             result = support.cycle(host, trigger_file, trigger_text, delay)
         except AssertionError as error:
-            # `scmctl cycle` could not run the cycle (the manager refused the start): counted, and the
-            # soak goes on, unless the cycle before went the same way.
+            # `scmctl cycle` could not run the cycle (the manager refused the start): counted,
+            # and the soak goes on, unless the cycle before went the same way.
             if clients:
                 clients.stop()
             refused.append(index)
@@ -186,8 +186,9 @@ def test_soak(host, load):
             unexpected.append((number, "launcher records out of order", launcher))
         if shutdown not in ([support.lt.NO_VM], support.lt.SHUTDOWN_DONE):
             unexpected.append((number, "shutdown thread's records", shutdown))
-    print(f"\nsoak ({'load' if load else 'quiet'}): {stats['stopped']}/{CYCLES} stopped, {stats['crashes']} crashes, "
-          f"{stats['hangs']} hangs, {len(torn)} torn records, {len(refused)} starts refused {refused[:10]}")
+    print(f"\nsoak ({'load' if load else 'quiet'}): {stats['stopped']}/{CYCLES} stopped, "
+          f"{stats['crashes']} crashes, {stats['hangs']} hangs, {len(torn)} torn records, "
+          f"{len(refused)} starts refused {refused[:10]}")
     print(f"soak: runs in the log {len(runs)}, unexpected runs {len(unexpected)}; stops landed: "
           + ", ".join(f"{k} {landed[k]}" for k in ("before-banner", "early", "creating", "vm", "main", "none")))
     print(f"soak: STOP to STOPPED {spread(stop_times)}")
