@@ -282,7 +282,9 @@ def test_run_prints_the_records_and_stops_on_ctrl_c(jvm_host):
     assert shutdown == lt.SHUTDOWN_DONE
     assert "VelmoraneConsole: stopping, shutdown() is given at most 20 seconds" in texts
     events = javaside.app_events(javaside.read_lines(record))
-    assert ("shutdown", "return") in events and ("main", "unblocked") in events
+    # shutdown() records its return before it returns; main's "unblocked" races with the
+    # program's end, as it does with the service process's.
+    assert ("shutdown", "return") in events
     assert rc == 0
     # The records went to the console, not to the service's log.
     assert wr.log_bytes(jvm_host) == b""
