@@ -30,5 +30,14 @@ int wmain(int argc, wchar_t **argv)
     // Returns once the service has reported itself stopped, or at once when
     // the process was not started by the Service Control Manager.
     StartServiceCtrlDispatcherW(serviceTable);
+
+    // The launcher thread (or a shutdown thread that outlived its wait) may
+    // be writing a record right now. Returning runs the C runtime's exit,
+    // which ends those threads wherever they are and then flushes every open
+    // stream: a record cut off inside its fclose would be written a second
+    // time. Holding the log lock from here on lets a record in progress
+    // finish first; later ones wait until the process ends and are lost
+    // whole, never doubled or torn.
+    EnterCriticalSection(&logLock);
     return 0;
 }
