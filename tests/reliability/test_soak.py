@@ -33,10 +33,10 @@ STOPPED time of the stops that found requests in flight.
 SOAK_CYCLES sets the number of cycles of each case (default 30; the full runs take 300 without
 load and 1000 with it: SOAK_LOAD=1 SOAK_CYCLES=1000 pytest test_soak.py -k load).
 
-The load case runs only with SOAK_LOAD=1, so not in CI: its runs have shown, rarely and not
-yet explained, a launcher record written twice in a row when the stop lands as the lib listing
-begins ("File:  ." doubled). Until that is explained and mended it is a finding to chase with
-the full run, not a failure of every CI run that meets it.
+The load case runs only with SOAK_LOAD=1, so not in CI: its runs showed, rarely, a launcher
+record written twice in a row when the process ended in the middle of it (the C runtime's exit
+flushing a stream a second time). The process entry now holds the log lock to the end; once a
+full run with load confirms that, the case goes back into CI.
 """
 
 import os
