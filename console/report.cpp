@@ -19,30 +19,34 @@ void reportSection(const char *title)
     printf("\n%s\n", title);
 }
 
+// One report line: two blanks, the lead-in, the text; flushed at once so the
+// report interleaves rightly with anything the runtime prints.
+static void printLine(const char *leadIn, const char *format, va_list args)
+{
+    printf("  %s", leadIn);
+    vprintf(format, args);
+    printf("\n");
+    fflush(stdout);
+}
+
 void reportFinding(FindingMark mark, const char *format, ...)
 {
     if (mark == FINDING_WARNING)
         warningCount++;
     else if (mark == FINDING_PROBLEM)
         problemCount++;
-    printf("  %s", markTexts[mark]);
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    printLine(markTexts[mark], format, args);
     va_end(args);
-    printf("\n");
-    fflush(stdout);
 }
 
 void reportRemedy(const char *format, ...)
 {
-    printf("           -> ");
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    printLine("         -> ", format, args);
     va_end(args);
-    printf("\n");
-    fflush(stdout);
 }
 
 const char *reportPath(const wchar_t *path)
