@@ -58,10 +58,15 @@ void logFormatStamp(char *stamp)
 // service's rights.
 static bool isPlainLogFile(HANDLE handle)
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(handle, &information))
+    // Two narrow queries rather than GetFileInformationByHandle, which also
+    // asks the volume for its serial number: under Wine that alone costs
+    // some 0.3 ms, several times the rest of a record.
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
         return false;
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || information.nNumberOfLinks != 1)
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || standard.NumberOfLinks != 1)
         return false;
     // Wine knows no reparse points: it follows a symbolic link even when
     // asked to open the link itself, and the handle then shows a plain file.

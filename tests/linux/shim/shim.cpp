@@ -367,15 +367,21 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void *security, DWORD
     return fd < 0 ? INVALID_HANDLE_VALUE : (HANDLE)(intptr_t)fd;
 }
 
-BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *information)
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *information, DWORD size)
 {
     struct stat status;
     if (fstat((int)(intptr_t)file, &status) != 0)
         return FALSE;
-    memset(information, 0, sizeof *information);
-    information->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-    information->nNumberOfLinks = (DWORD)status.st_nlink;
-    return TRUE;
+    memset(information, 0, size);
+    if (kind == FileAttributeTagInfo && size >= sizeof(FILE_ATTRIBUTE_TAG_INFO)) {
+        ((FILE_ATTRIBUTE_TAG_INFO *)information)->FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        return TRUE;
+    }
+    if (kind == FileStandardInfo && size >= sizeof(FILE_STANDARD_INFO)) {
+        ((FILE_STANDARD_INFO *)information)->NumberOfLinks = (DWORD)status.st_nlink;
+        return TRUE;
+    }
+    return FALSE;
 }
 
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags)

@@ -98,24 +98,24 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
 LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int size);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 
+typedef enum { FileStandardInfo = 1, FileAttributeTagInfo = 9 } FILE_INFO_BY_HANDLE_CLASS;
 typedef struct {
-    DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
-    DWORD dwVolumeSerialNumber;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
-    DWORD nNumberOfLinks;
-    DWORD nFileIndexHigh;
-    DWORD nFileIndexLow;
-} BY_HANDLE_FILE_INFORMATION;
+    int64_t AllocationSize;
+    int64_t EndOfFile;
+    DWORD NumberOfLinks;
+    BOOL DeletePending;
+    BOOL Directory;
+} FILE_STANDARD_INFO;
+typedef struct {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+} FILE_ATTRIBUTE_TAG_INFO;
 
 // Files are POSIX descriptors; the link flag becomes O_NOFOLLOW, the final
 // name is what /proc/self/fd says.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void *security, DWORD disposition, DWORD flags,
                    HANDLE templateFile);
-BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *information);
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *information, DWORD size);
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags);
 BOOL CloseHandle(HANDLE handle);
 
