@@ -2,23 +2,33 @@
 r"""The service's performance figures, measured under Wine in one session (one prefix of
 its own, ended with its wineserver at the end), printed as one table with the machine.
 
-  1. start request -> SERVICE_RUNNING, the service vs. minimal_service.exe, alternating;
-  2. start request -> Java main entered, the service vs. a minimal JNI host, alternating,
-     lib\ with 100 jars (the start-up benchmark, startup_bench.py);
-  3. STOP -> SERVICE_STOPPED with a shutdown() that returns at once (against shutdown()'s
+The yardstick is the minimal service (bench/minimal_service.c): started by the same SCM, it
+does the service's work the plainest way (startup_bench.py says what that is).
+
+  1. start request -> Java main entered, lib\ with 100 jars: the service, the yardstick and,
+     for the old comparison, the JNI host (the yardstick's work as a plain process: no SCM,
+     no records, no probe), the order turning every round;
+  2. the same, stage by stage: the service's benchmark build (its stage clock) against the
+     yardstick's own marks, each with the time spent in its log records;
+  3. scaling: start request -> main with 1,000 and 5,000 jars, service and yardstick; the
+     cost per jar, and a chart (gnuplot) of all three sizes;
+  4. start request -> SERVICE_RUNNING, and the resident and committed memory once the work
+     has ended (no jvm.dll in the tree: after the last failed candidate), service against
+     yardstick, alternating;
+  5. STOP -> SERVICE_STOPPED with a shutdown() that returns at once (against shutdown()'s
      own time, which the benchmark application measures itself) and with one that sleeps
      25 s (against the 20 s bound);
-  4. private memory of the service process before the virtual machine is created (no
-     jvm.dll in the tree: measured once the launcher has logged its last failed library),
-     vs. the minimal service, from the same runs as 1;
-  5. the log call's cost per record vs. open-write-close loops of the same text.
+  6. the log call's cost per record vs. open-write-close loops of the same text.
 
 Figures are medians over the rounds after the warm-up; the table says how many. It
 never fails on speed: the goals are compared and reported, nothing more.
 
-usage: bench/benchmarks.py [--build DIR] [--rounds N] [--warmup N] [--stop-rounds N]
-                           [--sleep-rounds N] [--log-blocks N] [--log-records N] [--keep]
-The build tree must hold what scripts/build.sh makes (bin/, jvmbridge/, fixtures/, bench/).
+usage: bench/benchmarks.py [--build DIR] [--rounds N] [--warmup N] [--stage-rounds N]
+                           [--scale-rounds N] [--scale 1000,5000] [--stop-rounds N]
+                           [--sleep-rounds N] [--log-blocks N] [--log-records N]
+                           [--chart FILE] [--keep]
+The build tree must hold what scripts/build.sh makes (bin/, jvmbridge/, fixtures/, bench/)
+and the service's benchmark build (bench/stages/, the build target VelmoraneServiceStages).
 """
 
 import argparse
@@ -35,18 +45,30 @@ REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "bench"))
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import rig as wr  # noqa: E402  (puts tests/common on the path)
-import logtexts as lt  # noqa: E402
-import startup_bench  # noqa: E402
+import startup_bench as sb  # noqa: E402
 
-
-MINIMAL = "VelmoraneBenchMinimal"
-MINIMAL_EXE = wr.TOOLS_DIR + "\\minimal_service.exe"
 SCMCTL = wr.TOOLS_DIR + "\\scmctl.exe"
 LOG_BENCH = wr.TOOLS_DIR + "\\log_bench.exe"
 JDK_DIR = "C:\\Apps\\jdk"
-BENCHAPP_JAR = "lib\\velmorane-benchapp.jar"
-TESTAPP_JAR = "lib\\velmorane-testapp.jar"
 MIB = 1024.0 * 1024.0
+# The stage marks in the order of a start; "main entered" is the application's record file.
+STAGES = ("entry", "service-main", "running", "thread", "paths", "classpath", "runtime", "jvm-dll",
+          "create", "created", "lookups", "main")
+STAGE_NAMES = {
+    "entry": "process entry (SCM start -> process running)",
+    "service-main": "dispatcher -> service main routine",
+    "running": "handler registered, reports -> RUNNING",
+    "thread": "launcher thread starts",
+    "paths": "paths (7 records)",
+    "classpath": "class path (lib\\ listing, options)",
+    "runtime": "runtime library probe (6 failed loads)",
+    "jvm-dll": "jvm.dll loaded",
+    "create": "GetProcAddress",
+    "created": "JNI_CreateJavaVM",
+    "lookups": "class and main lookups",
+    "main": "argument, call prepared",
+    "entered": "CallStaticVoidMethod -> main entered",
+}
 
 
 # ---------------------------------------------------------------- machine
@@ -81,13 +103,14 @@ def lines_of(text, kind):
 
 
 def start_and_memory(session, rounds, warmup, settle_ms):
-    # The service's tree has no Java runtime: its launcher ends with the last failed library.
-    last = lt.jvm_lines(wr.DEFAULT_DIR + "\\", "C:\\Apps\\")[-1]
-    text = run_tool(session, [SCMCTL, "time-start", wr.SERVICE, wr.EXE_NAME, MINIMAL, "minimal_service.exe",
-                              str(warmup + rounds), str(settle_ms), str(session.prefix), last],
+    """Both installations have no Java runtime: each side's work ends with its last failed
+    candidate, and the memory is read then."""
+    text = run_tool(session, [SCMCTL, "time-start", str(warmup + rounds), str(settle_ms), str(session.prefix),
+                              wr.SERVICE, wr.EXE_NAME, wr.LOG_WIN_PATH, sb.service_last_record(),
+                              sb.YARDSTICK, "minimal_service.exe", sb.YARDSTICK_LOG, sb.yardstick_last_record()],
                     timeout=(warmup + rounds) * 300, name="start")
     memory = ("private", "working", "commit_private", "commit_image", "anon", "file")
-    figures = {key: {"service": [], "minimal": []} for key in ("running", "returned") + memory}
+    figures = {key: {"service": [], "yardstick": []} for key in ("running", "returned") + memory}
     for side, rnd, running, returned in lines_of(text, "running"):
         if int(rnd) >= warmup:
             figures["running"][side].append(float(running))
@@ -124,7 +147,17 @@ def log_cost(session, blocks, records):
     return figures
 
 
-# ---------------------------------------------------------------- table
+def with_stage_build(session, build, run):
+    """Runs `run` with the service's benchmark build in place of the service."""
+    exe = wr.unix_path(session, wr.DEFAULT_EXE)
+    shutil.copy2(build / "bench" / "stages" / wr.EXE_NAME, exe)
+    try:
+        return run()
+    finally:
+        shutil.copy2(build / "bin" / wr.EXE_NAME, exe)
+
+
+# ---------------------------------------------------------------- reading
 
 def med(values):
     return statistics.median(values) if values else float("nan")
@@ -134,51 +167,114 @@ def verdict(met):
     return "met" if met else "NOT met"
 
 
-def print_report(info, options, start, startup, stop_return, stop_sleep, log):
+def stage_rows(main, stages):
+    """Per stage: (name, median end ms, median duration ms, median ms in records, records)
+    from the marks of every round; the last row ends at main entered."""
+    rows = []
+    marks = [name for name in STAGES if stages.get(name)]
+    rounds = min(len(stages[name]) for name in marks)
+    previous = [0.0] * rounds
+    previous_log = [0.0] * rounds
+    previous_records = [0] * rounds
+    for name in marks + ["entered"]:
+        if name == "entered":
+            ends, logs, records = main[-rounds:], previous_log, previous_records
+        else:
+            ends = [m[0] for m in stages[name][:rounds]]
+            logs = [m[1] for m in stages[name][:rounds]]
+            records = [m[2] for m in stages[name][:rounds]]
+        rows.append((name, med(ends), med([e - p for e, p in zip(ends, previous)]),
+                     med([lg - p for lg, p in zip(logs, previous_log)]),
+                     int(med([r - p for r, p in zip(records, previous_records)]))))
+        previous, previous_log, previous_records = ends, logs, records
+    return rows
+
+
+def fit(points):
+    """Least-squares line through (jars, ms): (ms per jar, ms at 0 jars, largest residual ms)."""
+    xs, ys = [p[0] for p in points], [p[1] for p in points]
+    mx, my = statistics.mean(xs), statistics.mean(ys)
+    slope = sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / sum((x - mx) ** 2 for x in xs)
+    at0 = my - slope * mx
+    return slope, at0, max(abs(y - (at0 + slope * x)) for x, y in zip(xs, ys))
+
+
+def chart(path, scaling):
+    """Start request -> main against the number of jars, both sides, as SVG (gnuplot)."""
+    data = Path(path).with_suffix(".dat")
+    data.write_text("".join(f"{n} {med(f['service']):.2f} {med(f['yardstick']):.2f}\n"
+                            for n, f in sorted(scaling.items())))
+    script = f"""set terminal svg size 640,400 dynamic font 'sans,12'
+set output '{path}'
+set title 'Start request to Java main entered (median), under Wine'
+set xlabel 'jar files in lib\\\\'
+set ylabel 'ms'
+set key left top
+set grid
+set xrange [0:*]
+set yrange [0:*]
+plot '{data}' using 1:2 with linespoints lw 2 pt 7 title 'VelmoraneService', \\
+     '{data}' using 1:3 with linespoints lw 2 pt 5 title 'yardstick (minimal service, same work)'
+"""
+    result = subprocess.run(["gnuplot"], input=script, text=True, capture_output=True)
+    data.unlink()
+    if result.returncode != 0:
+        print(f"chart not written: {result.stderr.strip()}", file=sys.stderr)
+        return None
+    return path
+
+
+# ---------------------------------------------------------------- table
+
+def print_report(info, options, start, startup, stages, scaling, stop_return, stop_sleep, log, chart_path):
     print("VelmoraneService benchmarks under Wine")
     print(f"machine: {info['nproc']} CPUs, {info['cpu']}; {info['wine']}; Linux {info['kernel']}")
     print("load average at start: %.2f %.2f %.2f; started %s" % (info["load"] + (info["date"],)))
-    print(f"rounds: {options.rounds} per side for start and memory, {options.rounds} per side for "
-          f"Java main, {options.stop_rounds} for the quick stop, {options.sleep_rounds} for the 25 s stop "
+    print(f"rounds: {options.rounds} for start, memory and Java main (each side, the order turning), "
+          f"{options.stage_rounds} for the stages, {options.scale_rounds} per size for the scaling, "
+          f"{options.stop_rounds} for the quick stop, {options.sleep_rounds} for the 25 s stop "
           f"(fewer, to keep the run bounded); {options.warmup} warm-up rounds before each, not counted; "
           f"figures are medians")
     print()
 
     rows = []
-    svc, mini = med(start["running"]["service"]), med(start["running"]["minimal"])
-    ratio = svc / mini
+    svc, ys = med(start["running"]["service"]), med(start["running"]["yardstick"])
     rows.append(("start request -> SERVICE_RUNNING", f"n={len(start['running']['service'])}",
-                 f"service {svc:.1f} ms", f"minimal service {mini:.1f} ms", f"ratio {ratio:.3f}",
-                 "<= 1.05", verdict(ratio <= 1.05)))
-
+                 f"service {svc:.1f} ms", f"minimal service {ys:.1f} ms", f"ratio {svc / ys:.3f}",
+                 "<= 1.05", verdict(svc / ys <= 1.05)))
+    for jars, figures in sorted(scaling.items()):
+        svc, ys = med(figures["service"]), med(figures["yardstick"])
+        rows.append((f"start request -> Java main entered ({jars} jars)", f"n={len(figures['service'])}",
+                     f"service {svc:.1f} ms", f"minimal service {ys:.1f} ms", f"ratio {svc / ys:.3f}",
+                     "<= 1.10", verdict(svc / ys <= 1.10)))
     svc, host = med(startup["service"]), med(startup["host"])
-    ratio = svc / host
-    rows.append((f"start request -> Java main entered (lib\\ {options.jars} jars)",
-                 f"n={len(startup['service'])}", f"service {svc:.1f} ms", f"JNI host {host:.1f} ms",
-                 f"ratio {ratio:.3f}", "<= 1.10", verdict(ratio <= 1.10)))
+    rows.append(("old row: main entered (100 jars) vs. JNI host, no SCM, no records, no probe",
+                 f"n={len(startup['host'])}", f"service {svc:.1f} ms", f"JNI host {host:.1f} ms",
+                 f"ratio {svc / host:.3f}", "(was <= 1.10)", "-"))
 
     stopped, own = med(stop_return["stopped"]), med(stop_return["shutdown"])
     above = med([s - o for s, o in zip(stop_return["stopped"], stop_return["shutdown"])])
     rows.append(("STOP -> STOPPED, shutdown() returns at once", f"n={len(stop_return['stopped'])}",
                  f"stop {stopped:.1f} ms", f"shutdown() own {own:.1f} ms", f"+{above:.1f} ms",
                  "<= +50 ms", verdict(above <= 50.0)))
-
     stopped = med(stop_sleep["stopped"]) / 1000.0
     rows.append(("STOP -> STOPPED, shutdown() sleeps 25 s", f"n={len(stop_sleep['stopped'])}",
                  f"stop {stopped:.3f} s", "bound 20.0 s", f"+{stopped - 20.0:.3f} s",
                  "20.0 s +0..0.2 s", verdict(20.0 <= stopped <= 20.2)))
 
+    anon = {side: med(start["anon"][side]) / MIB for side in ("service", "yardstick")}
+    rows.append(("resident private memory (RssAnon) after the launcher's work",
+                 f"n={len(start['anon']['service'])}", f"service {anon['service']:.2f} MiB",
+                 f"minimal service {anon['yardstick']:.2f} MiB", f"{anon['service'] - anon['yardstick']:+.2f} MiB",
+                 "<= +1.0 MiB", verdict(anon["service"] - anon["yardstick"] <= 1.0)))
     # Wine leaves PrivateUsage at 0 for other processes; the commit estimate (committed
-    # private regions + writable image pages) stands in for it, the resident anonymous
-    # pages are shown beside it.
+    # private regions + writable image pages) stands in for it.
     commit = {side: med([p + i for p, i in zip(start["commit_private"][side], start["commit_image"][side])]) / MIB
-              for side in ("service", "minimal")}
-    anon = med(start["anon"]["service"]) / MIB - med(start["anon"]["minimal"]) / MIB
-    extra = commit["service"] - commit["minimal"]
-    rows.append(("private memory before the VM is created (commit estimate)",
+              for side in ("service", "yardstick")}
+    rows.append(("committed private memory (commit estimate), same moment",
                  f"n={len(start['commit_private']['service'])}", f"service {commit['service']:.2f} MiB",
-                 f"minimal service {commit['minimal']:.2f} MiB", f"+{extra:.2f} MiB (resident anon +{anon:.2f})",
-                 "<= +1.0 MiB", verdict(extra <= 1.0)))
+                 f"minimal service {commit['yardstick']:.2f} MiB",
+                 f"{commit['service'] - commit['yardstick']:+.2f} MiB", "report", "-"))
 
     lg, bare = med(log["log"]), med(log["stdio"])
     rows.append(("log call per record", f"n={len(log['log'])}x{options.log_records}",
@@ -193,6 +289,43 @@ def print_report(info, options, start, startup, stop_return, stop_sleep, log):
         print("| " + " | ".join(c.ljust(w) for c, w in zip(row, widths)) + " |")
     print()
 
+    print(f"stages of start request -> Java main entered, 100 jars (n={options.stage_rounds}; medians of each "
+          "round's own figures, so the columns need not add up exactly):")
+    print("service: its benchmark build (stage clock); yardstick: its own marks; 'records': time in log records")
+    sides = {side: {row[0]: row for row in stage_rows(stages[side], stages["stages"][side])}
+             for side in ("service", "yardstick")}
+    print(f"  {'stage':46s} | {'service: at':>11s} {'took':>8s} {'records':>8s} {'n':>5s}"
+          f" | {'yardstick: at':>13s} {'took':>8s} {'records':>8s} {'n':>5s} | {'difference':>10s}")
+    for name in STAGES + ("entered",):
+        s_row, y_row = sides["service"].get(name), sides["yardstick"].get(name)
+        if s_row is None or y_row is None:
+            continue
+        print(f"  {STAGE_NAMES[name]:46s} | {s_row[1]:11.2f} {s_row[2]:8.2f} {s_row[3]:8.2f} {s_row[4]:5d}"
+              f" | {y_row[1]:13.2f} {y_row[2]:8.2f} {y_row[3]:8.2f} {y_row[4]:5d} | {s_row[2] - y_row[2]:+10.2f}")
+    for side in ("service", "yardstick"):
+        rows_ = sides[side].values()
+        total_log = sum(r[3] for r in rows_)
+        total_records = sum(r[4] for r in rows_)
+        print(f"  {side}: {total_records} records before main, {total_log:.1f} ms in them "
+              f"({1000 * total_log / max(total_records, 1):.0f} us each)")
+    print(f"  main entered, the service's benchmark build: {med(stages['service']):.1f} ms; "
+          f"the yardstick: {med(stages['yardstick']):.1f} ms")
+    print()
+
+    points = [(n, med(f["service"])) for n, f in sorted(scaling.items())]
+    ypoints = [(n, med(f["yardstick"])) for n, f in sorted(scaling.items())]
+    print("scaling: start request -> Java main entered against the jars in lib\\ (medians, ms):")
+    for (n, svc), (_, ys) in zip(points, ypoints):
+        print(f"  {n:5d} jars   service {svc:8.1f}   minimal service {ys:8.1f}   difference {svc - ys:+8.1f}")
+    for name, pts in (("service", points), ("minimal service", ypoints)):
+        slope, at0, worst = fit(pts)
+        steps = ", ".join(f"{(b[1] - a[1]) / (b[0] - a[0]):.3f}" for a, b in zip(pts, pts[1:]))
+        print(f"  {name}: {slope:.3f} ms per jar (least squares; between the sizes: {steps}), "
+              f"{at0:.1f} ms at no jar, largest residual {worst:.1f} ms")
+    if chart_path:
+        print(f"  chart: {chart_path}")
+    print()
+
     print("details (medians; min..max):")
 
     def spread(name, values, unit, scale=1.0, digits=1):
@@ -203,25 +336,24 @@ def print_report(info, options, start, startup, stop_return, stop_sleep, log):
         print(f"  {name:46s} {med(v):9.{digits}f} {unit}   ({min(v):.{digits}f}..{max(v):.{digits}f})")
 
     spread("RUNNING, service", start["running"]["service"], "ms")
-    spread("RUNNING, minimal service", start["running"]["minimal"], "ms")
+    spread("RUNNING, minimal service", start["running"]["yardstick"], "ms")
     spread("StartServiceW returned, service", start["returned"]["service"], "ms")
-    spread("StartServiceW returned, minimal service", start["returned"]["minimal"], "ms")
+    spread("StartServiceW returned, minimal service", start["returned"]["yardstick"], "ms")
     spread("Java main entered, service", startup["service"], "ms")
+    spread("Java main entered, minimal service", startup["yardstick"], "ms")
     spread("Java main entered, JNI host", startup["host"], "ms")
-    spread("launcher's first log record, service", startup["service-log"], "ms")
+    spread("first log record, service", startup["service-log"], "ms")
+    spread("first log record, minimal service", startup["yardstick-log"], "ms")
     spread("STOPPED, shutdown() at once", stop_return["stopped"], "ms")
     spread("shutdown() own time", stop_return["shutdown"], "ms", digits=2)
     spread("ControlService returned, shutdown() at once", stop_return["returned"], "ms")
     spread("STOPPED, shutdown() sleeping 25 s", stop_sleep["stopped"], "s", 1e-3, 3)
     spread("ControlService returned, 25 s", stop_sleep["returned"], "s", 1e-3, 3)
     print(f"  {'ControlService errors, 25 s (1053: time-out)':46s} {sorted(stop_sleep['control_errors'])}")
-    spread("PrivateUsage (as Wine reports it), service", start["private"]["service"], "MiB", 1 / MIB, 2)
-    spread("PrivateUsage (as Wine reports it), minimal", start["private"]["minimal"], "MiB", 1 / MIB, 2)
-    spread("WorkingSetSize, service", start["working"]["service"], "MiB", 1 / MIB, 2)
-    spread("WorkingSetSize, minimal service", start["working"]["minimal"], "MiB", 1 / MIB, 2)
-    for key, name in (("commit_private", "committed private"), ("commit_image", "committed writable image"),
+    for key, name in (("private", "PrivateUsage (as Wine reports it)"), ("working", "WorkingSetSize"),
+                      ("commit_private", "committed private"), ("commit_image", "committed writable image"),
                       ("anon", "RssAnon"), ("file", "RssFile")):
-        for side in ("service", "minimal"):
+        for side in ("service", "yardstick"):
             spread(f"{name}, {side}", start[key][side], "MiB", 1 / MIB, 2)
     spread("logWrite per record", log["log"], "us")
     spread("fopen/fputs/fclose per record", log["stdio"], "us")
@@ -237,39 +369,48 @@ def main():
     parser.add_argument("--build", default=os.environ.get("VELMORANE_BUILD", str(REPO / "build")))
     parser.add_argument("--rounds", type=int, default=20, help="measured rounds per side (start, memory, main)")
     parser.add_argument("--warmup", type=int, default=2)
+    parser.add_argument("--stage-rounds", type=int, default=10)
+    parser.add_argument("--scale-rounds", type=int, default=10)
+    parser.add_argument("--scale", default="1000,5000", help="further numbers of jars for the scaling")
     parser.add_argument("--stop-rounds", type=int, default=12)
     parser.add_argument("--sleep-rounds", type=int, default=3)
     parser.add_argument("--settle-ms", type=int, default=200, help="pause before reading the memory counters")
-    parser.add_argument("--jars", type=int, default=100)
     parser.add_argument("--log-blocks", type=int, default=21)
     parser.add_argument("--log-records", type=int, default=200)
+    parser.add_argument("--chart", default=None, help="the scaling chart (SVG); default <build>/bench/startup-scaling.svg")
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix under /tmp")
     options = parser.parse_args()
+    options.jars = 100
     build = Path(options.build)
     bin_dir = build / "bin"
     needed = [bin_dir / wr.EXE_NAME, bin_dir / "scmctl.exe", bin_dir / "holdfile.exe",
-              bin_dir / "minimal_service.exe", bin_dir / "log_bench.exe",
+              bin_dir / "minimal_service.exe", bin_dir / "log_bench.exe", build / "bench" / "stages" / wr.EXE_NAME,
               build / "jvmbridge" / "jvm.dll.so", build / "fixtures" / "javaapp" / "velmorane-testapp.jar",
               build / "bench" / "velmorane-benchapp.jar"]
     missing = [str(p) for p in needed if not p.exists()]
     if missing:
         sys.exit(f"not built: {missing}")
+    sizes = [int(n) for n in options.scale.split(",") if n]
 
     info = machine()
-    session = startup_bench.create_session(bin_dir)
+    session = sb.create_session(bin_dir)
     try:
-        tools = wr.unix_path(session, wr.TOOLS_DIR)
-        for tool in ("minimal_service.exe", "log_bench.exe"):
-            shutil.copy2(bin_dir / tool, tools / tool)
-        run_tool(session, [SCMCTL, "create", MINIMAL, MINIMAL_EXE], timeout=60, name="install")
-
-        # The start-up installation: lib\ with the test application and filler jars, the bridge.
-        jvm = startup_bench.lay_out(session, build, options.jars)
+        shutil.copy2(bin_dir / "log_bench.exe", wr.unix_path(session, LOG_BENCH))
+        sb.lay_out(session, build, options.jars)
         print("measuring: start request -> Java main entered ...", file=sys.stderr)
-        startup = startup_bench.measure(session, jvm, options.rounds, options.warmup)
+        startup = sb.measure(session, options.rounds, options.warmup)
+        print("measuring: the stages ...", file=sys.stderr)
+        stages = with_stage_build(session, build,
+                                  lambda: sb.measure(session, options.stage_rounds, options.warmup, host=False))
+        scaling = {options.jars: startup}
+        for jars in sizes:
+            print(f"measuring: {jars} jars ...", file=sys.stderr)
+            sb.set_jars(session, build, jars)
+            scaling[jars] = sb.measure(session, options.scale_rounds, options.warmup, host=False)
+        sb.set_jars(session, build, options.jars)
 
-        # The same tree without any Java runtime: the launcher runs every stage up to the
-        # creation of the virtual machine and ends there.
+        # The same tree without any Java runtime: both sides run every stage up to the
+        # creation of the virtual machine and end there.
         jdk = wr.unix_path(session, JDK_DIR)
         jdk_aside = jdk.with_name("jdk-aside")
         jdk.rename(jdk_aside)
@@ -279,7 +420,7 @@ def main():
 
         # The benchmark application in place of the test application.
         base = wr.unix_path(session, wr.DEFAULT_DIR)
-        (base / "lib" / "velmorane-testapp.jar").unlink()
+        (base / "lib" / sb.APP_JAR).unlink()
         shutil.copyfile(build / "bench" / "velmorane-benchapp.jar", base / "lib" / "velmorane-benchapp.jar")
         settings = base / "benchapp.properties"
         settings.write_text("shutdown.ms=0\n", encoding="ascii")
@@ -293,9 +434,10 @@ def main():
         log = log_cost(session, options.log_blocks, options.log_records)
     finally:
         wr.ensure_clean(session)
-        wr.run(session, [SCMCTL, "delete", MINIMAL], timeout=60, name="delete")
+        sb.remove_yardstick(session)
         wr.destroy(session, keep=options.keep)
-    print_report(info, options, start, startup, stop_return, stop_sleep, log)
+    chart_path = chart(options.chart or str(build / "bench" / "startup-scaling.svg"), scaling)
+    print_report(info, options, start, startup, stages, scaling, stop_return, stop_sleep, log, chart_path)
 
 
 if __name__ == "__main__":

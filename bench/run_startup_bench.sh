@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the start-up benchmark (service vs. minimal host, see startup_bench.py).
+# Runs the start-up benchmark (service vs. the minimal service and the JNI host, see startup_bench.py).
 # BUILD_DIR chooses the build tree (default: build); extra arguments go to the script,
 # e.g. bench/run_startup_bench.sh --rounds 30
 set -euo pipefail

@@ -1,36 +1,47 @@
 #!/usr/bin/python3
-r"""Start-up benchmark: the time from the SCM's start request to the Java application's main
-being entered, against a minimal host program that loads the same jvm.dll (the bridge to the
-Linux HotSpot), creates the virtual machine on a thread and calls the same main.
+r"""Start-up benchmark: the time from the start request to the Java application's main being
+entered, for the service and for its yardstick, the minimal service (bench/minimal_service.c),
+which the same SCM starts and which does the same work the plainest way: the same class path
+from the same lib\, the same candidate libraries, the same jvm.dll (the bridge to the Linux
+HotSpot), the same two options, the same main, as many log records, each appended with
+fopen/fputs/fclose. Besides them, for the old comparison, the same program started as a plain
+process by CreateProcessW (no SCM, no records, no probe): the "JNI host".
 
-Both run alternately in one Wine session, timed by `scmctl time-main`, with the same
-installation: C:\Apps\Velmorane\ with lib\ holding 100 jar files (the test application and
-99 others), the bridge at C:\Apps\jdk\jre\bin\default\jvm.dll. Prints the figures; never
-fails on speed.
+All run in one Wine session, in an order that turns every round, timed by `scmctl time-main`,
+with the same installation: C:\Apps\Velmorane\ with lib\ holding the test application's jar and
+filler jars, the bridge at C:\Apps\jdk\jre\bin\default\jvm.dll. The filler jars' names sort
+after the application's, and Wine lists a directory sorted by name (as NTFS does), so the
+application's jar stays on the class path when a long lib\ makes the class path option cut.
+Prints the figures; never fails on speed.
 
 usage: bench/startup_bench.py [--build DIR] [--rounds N] [--warmup N] [--jars N] [--keep]
-The build tree (default: VELMORANE_BUILD or build/ of the repository) must hold
-bin/VelmoraneService.exe, bin/scmctl.exe, bin/holdfile.exe, jvmbridge/jvm.dll.so and
-fixtures/javaapp/velmorane-testapp.jar. The host is compiled here with mingw-w64 into the
-session's directory.
+The build tree (default: VELMORANE_BUILD or build/ of the repository) must hold what
+scripts/build.sh makes (bin/, jvmbridge/, fixtures/).
 """
 
 import argparse
 import io
 import os
+import shutil
 import statistics
-import subprocess
 import sys
 import zipfile
+from collections import defaultdict
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import rig as wr  # noqa: E402  (puts tests/common and tests/fixtures on the path)
 import javaside  # noqa: E402
+import logtexts as lt  # noqa: E402
 
-MINGW_CC = "x86_64-w64-mingw32-gcc"
-JNI_INCLUDE = "/usr/lib/jvm/java-17-openjdk-amd64/include"
+YARDSTICK = "VelmoraneBenchMinimal"
+YARDSTICK_EXE = wr.TOOLS_DIR + "\\minimal_service.exe"
+YARDSTICK_LOG = "c:\\windows\\temp\\velmorane-yardstick.log"
+BASE = wr.DEFAULT_DIR + "\\"
+KTR = "C:\\Apps\\"
+JVM_DLL = KTR + "jdk\\jre\\bin\\default\\jvm.dll"
+APP_JAR = "velmorane-testapp.jar"
 
 
 def create_session(bin_dir):
@@ -45,58 +56,83 @@ def filler_jar(index):
     data = io.BytesIO()
     with zipfile.ZipFile(data, "w", zipfile.ZIP_DEFLATED) as jar:
         jar.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n\r\n")
-        jar.writestr(f"filler/f{index:03d}/data.txt", f"filler {index}\n" * 64)
+        jar.writestr(f"filler/f{index:04d}/data.txt", f"filler {index}\n" * 64)
     return data.getvalue()
 
 
-def compile_windows(source, output):
-    subprocess.run([MINGW_CC, "-O2", "-Wall", "-Wextra", "-municode", "-static",
-                    "-I", str(REPO / "launcher" / "jni"), "-I", JNI_INCLUDE,
-                    "-o", str(output), str(source)], check=True)
+def candidates():
+    """The service's runtime and virtual machine library candidates, in its order."""
+    runtime = [(KTR if off_ktr else BASE) + rel for rel, off_ktr, *_ in lt.RUNTIME]
+    jvm = [(KTR if off_ktr else BASE) + rel for rel, off_ktr, _ in lt.JVM]
+    return runtime, jvm
 
 
-def report(name, values):
-    print(f"{name:11s} n={len(values)} median={statistics.median(values):8.1f} ms  "
-          f"min={min(values):8.1f}  max={max(values):8.1f}")
+def yardstick_last_record():
+    """The yardstick's last record when no candidate loads."""
+    return "not loaded " + candidates()[1][-1]
+
+
+def service_last_record():
+    return lt.jvm_lines(BASE, KTR)[-1]
+
+
+def set_jars(session, build, jars):
+    """lib\\ with the test application's jar and jars - 1 filler jars, nothing else."""
+    lib = wr.unix_path(session, BASE + "lib")
+    shutil.rmtree(lib, ignore_errors=True)
+    lib.mkdir(parents=True)
+    shutil.copyfile(build / "fixtures" / "javaapp" / APP_JAR, lib / APP_JAR)
+    for i in range(1, jars):
+        (lib / f"xfiller-{i:04d}.jar").write_bytes(filler_jar(i))
 
 
 def lay_out(session, build, jars):
-    """Compiles the host into the session, lays out the installation
-    (lib\\ with `jars` jar files, the bridge as jvm.dll, main returning at once) and
-    installs the service. Returns the jvm.dll path for the host."""
-    tools = wr.unix_path(session, wr.TOOLS_DIR)
-    compile_windows(REPO / "bench" / "startup_host.c", tools / "startup_host.exe")
-
-    base = wr.DEFAULT_DIR + "\\"
-    files = {"lib\\velmorane-testapp.jar": (build / "fixtures" / "javaapp" / "velmorane-testapp.jar").read_bytes()}
-    for i in range(1, jars):
-        files[f"lib\\filler-{i:03d}.jar"] = filler_jar(i)
-    wr.lay_out(session, wr.DEFAULT_EXE, files)
-    jvm = "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll"
-    javaside.install_bridge(wr.unix_path(session, jvm).parent, build / "jvmbridge" / "jvm.dll.so")
-    javaside.write_app_settings(wr.unix_path(session, base), main="return")
+    """Lays out the installation (the bridge as jvm.dll, main returning at once), installs
+    the service and registers the yardstick with the same inputs."""
+    wr.lay_out(session, wr.DEFAULT_EXE)
+    set_jars(session, build, jars)
+    javaside.install_bridge(wr.unix_path(session, JVM_DLL).parent, build / "jvmbridge" / "jvm.dll.so")
+    javaside.write_app_settings(wr.unix_path(session, BASE), main="return")
     rc, out = wr.command(session, wr.DEFAULT_EXE, "install")
     assert rc == 0 and b"installed" in out, out
-    return jvm
+    shutil.copy2(build / "bin" / "minimal_service.exe", wr.unix_path(session, YARDSTICK_EXE))
+    runtime, jvm = candidates()
+    args = f"{BASE} {YARDSTICK_LOG} {'|'.join(runtime)} {'|'.join(jvm)}"
+    rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\scmctl.exe", "create", YARDSTICK, YARDSTICK_EXE, args],
+                          timeout=60, name="create")
+    assert rc == 0, out + err
 
 
-def measure(session, jvm, rounds, warmup):
-    """Runs warmup + rounds alternating rounds; returns the figures after
-    the warm-up: {"service": [...], "service-log": [...], "host": [...]} in ms."""
-    base = wr.DEFAULT_DIR + "\\"
+def remove_yardstick(session):
+    wr.run(session, [wr.TOOLS_DIR + "\\scmctl.exe", "delete", YARDSTICK], timeout=60, name="delete")
+
+
+def measure(session, rounds, warmup, host=True):
+    """Runs warmup + rounds rounds; returns the figures after the warm-up:
+    {"service": [ms], "yardstick": [ms], "host": [ms], "service-log": [ms], "yardstick-log": [ms],
+     "stages": {side: {stage: [(ms, ms in records, records)]}}}."""
     total = warmup + rounds
-    rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\scmctl.exe", "time-main", wr.SERVICE, str(total),
-                                    base + javaside.APP_RECORD, wr.TOOLS_DIR + "\\startup_host.exe",
-                                    jvm, base], timeout=total * 120, name="driver")
+    host_args = [YARDSTICK_EXE, f'{BASE} - "" {JVM_DLL}'] if host else ["-", "-"]
+    rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\scmctl.exe", "time-main", str(total),
+                                    BASE + javaside.APP_RECORD, wr.SERVICE, wr.LOG_WIN_PATH, YARDSTICK,
+                                    YARDSTICK_LOG] + host_args, timeout=total * 300, name="driver")
     text = out.decode(errors="replace")
-    figures = {"service": [], "service-log": [], "host": []}
+    figures = defaultdict(list)
+    figures["stages"] = defaultdict(lambda: defaultdict(list))
     for line in text.splitlines():
         parts = line.split()
-        if len(parts) == 3 and parts[0] in figures and int(parts[1]) >= warmup:
+        if len(parts) == 3 and not parts[0].startswith("error") and int(parts[1]) >= warmup:
             figures[parts[0]].append(float(parts[2]))
-    if rc != 0 or not figures["service"] or not figures["host"]:
+        elif len(parts) == 7 and parts[0] == "stage" and int(parts[2]) >= warmup:
+            figures["stages"][parts[1]][parts[3]].append((float(parts[4]), float(parts[5]), int(parts[6])))
+    if rc != 0 or not figures["service"] or not figures["yardstick"]:
         sys.exit(f"driver failed (exit {rc}):\n{text}\n{err.decode(errors='replace')}")
     return figures
+
+
+def report(name, values):
+    print(f"{name:13s} n={len(values)} median={statistics.median(values):8.1f} ms  "
+          f"min={min(values):8.1f}  max={max(values):8.1f}")
 
 
 def main():
@@ -109,27 +145,25 @@ def main():
     options = parser.parse_args()
     build = Path(options.build)
     bin_dir = build / "bin"
-    needed = [bin_dir / wr.EXE_NAME, bin_dir / "scmctl.exe", bin_dir / "holdfile.exe",
-              build / "jvmbridge" / "jvm.dll.so", build / "fixtures" / "javaapp" / "velmorane-testapp.jar"]
+    needed = [bin_dir / wr.EXE_NAME, bin_dir / "scmctl.exe", bin_dir / "holdfile.exe", bin_dir / "minimal_service.exe",
+              build / "jvmbridge" / "jvm.dll.so", build / "fixtures" / "javaapp" / APP_JAR]
     missing = [str(p) for p in needed if not p.exists()]
     if missing:
         sys.exit(f"not built: {missing}")
 
     session = create_session(bin_dir)
     try:
-        jvm = lay_out(session, build, options.jars)
-        figures = measure(session, jvm, options.rounds, options.warmup)
-
+        lay_out(session, build, options.jars)
+        figures = measure(session, options.rounds, options.warmup)
         print(f"start request -> Java main entered; lib\\ with {options.jars} jars; "
-              f"{options.rounds} rounds after {options.warmup} warm-up, alternating")
-        report("service", figures["service"])
-        report("host", figures["host"])
-        print("  (service-log: start request -> the launcher's first log record)")
-        report("service-log", figures["service-log"])
-        ratio = statistics.median(figures["service"]) / statistics.median(figures["host"])
-        print(f"ratio service/host (medians) = {ratio:.3f}  (goal <= 1.10)")
+              f"{options.rounds} rounds after {options.warmup} warm-up, the order turning")
+        for side in ("service", "yardstick", "host", "service-log", "yardstick-log"):
+            report(side, figures[side])
+        ratio = statistics.median(figures["service"]) / statistics.median(figures["yardstick"])
+        print(f"ratio service/yardstick (medians) = {ratio:.3f}  (goal <= 1.10)")
     finally:
         wr.ensure_clean(session)
+        remove_yardstick(session)
         wr.destroy(session, keep=options.keep)
 
 

@@ -10,7 +10,7 @@ packages=(
   wine wine64 wine64-tools libwine-dev
   openjdk-17-jdk-headless googletest
   zip unzip locales osslsigncode openssl
-  wixl msitools
+  wixl msitools gnuplot-nox
   clang-14 libclang-rt-14-dev
 )
 

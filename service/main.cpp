@@ -2,6 +2,7 @@
 // hands the process to the Service Control Manager's dispatcher.
 #include <windows.h>
 
+#include "launcher/stageclock.h"
 #include "log/log.h"
 #include "service/install.h"
 #include "service/service.h"
@@ -15,6 +16,7 @@ int wmain(int argc, wchar_t **argv)
 {
     // First of all, so the lock exists in every mode of the program.
     logLockCreate();
+    STAGE_MARK("entry");
 
     if (argc > 1) {
         if (lstrcmpiW(argv[1], L"install") == 0) {

@@ -376,6 +376,30 @@ def test_log_path_that_is_a_link_is_not_written(host, kind):
             log.unlink()
 
 
+def test_log_replaced_by_a_link_while_running_is_not_written(host):
+    # The log file's name is asked once per file: the link's target, standing at the path in
+    # the middle of the class path's records, is another file and is refused.
+    install(host, wr.DEFAULT_EXE, {f"lib\\entry{i:04d}.txt": b"" for i in range(3000)})
+    log = wr.log_path(host)
+    target = log.with_name("planted-target.txt")
+    target.write_bytes(b"planted\r\n")
+    link = log.with_name("planted-link")
+    try:
+        wr.start(host)
+        wr.wait_state(host, wr.SERVICE_RUNNING)
+        assert wr.wait_for_log(host, TP_LINE)
+        os.symlink(target, link)
+        os.replace(link, log)
+        time.sleep(2)
+        stop(host)
+        assert target.read_bytes() == b"planted\r\n"
+    finally:
+        target.unlink(missing_ok=True)
+        link.unlink(missing_ok=True)
+        if log.is_symlink():
+            log.unlink()
+
+
 def test_log_deleted_while_running_is_recreated(host):
     # Enough lib entries keep the launcher logging for a while after the first stage.
     files = {f"lib\\entry{i:04d}.txt": b"" for i in range(1500)}

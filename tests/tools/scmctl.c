@@ -4,7 +4,8 @@
  *
  *   scmctl query   NAME                     status record (all seven fields) and pid
  *   scmctl qc      NAME                     registered configuration
- *   scmctl create  NAME EXE                 CreateServiceW: own process, on demand (a yardstick)
+ *   scmctl create  NAME EXE [ARGS]          CreateServiceW: own process, on demand (a yardstick);
+ *                                            the binary path is EXE quoted, then ARGS as given
  *   scmctl start   NAME [ARG...]            StartServiceW with the given arguments
  *   scmctl control NAME CODE                ControlService; prints the returned record
  *   scmctl wait    NAME STATE TIMEOUT_MS    polls until the state is reached
@@ -158,12 +159,12 @@ static int cmd_qc(SC_HANDLE manager, const wchar_t *name)
     return rc;
 }
 
-static int cmd_create(SC_HANDLE manager, const wchar_t *name, const wchar_t *exe)
+static int cmd_create(SC_HANDLE manager, const wchar_t *name, const wchar_t *exe, const wchar_t *args)
 {
     static wchar_t quoted[PATH_CAP];
     SC_HANDLE service;
 
-    if (_snwprintf(quoted, PATH_CAP, L"\"%ls\"", exe) < 0)
+    if (_snwprintf(quoted, PATH_CAP, args ? L"\"%ls\" %ls" : L"\"%ls\"", exe, args) < 0)
         return fail("path-too-long");
     quoted[PATH_CAP - 1] = L'\0';
     service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
@@ -371,7 +372,7 @@ int wmain(int argc, wchar_t **argv)
 
     if (argc < 3) {
         fprintf(stderr, "usage: scmctl query|qc|create|start|control|wait|watch|notify|delete|cycle|time-start|"
-                        "time-stop|time-main NAME ... | exited PID TIMEOUT_MS\n");
+                        "time-stop|time-main ... | exited PID TIMEOUT_MS\n");
         return EXIT_USAGE;
     }
     command = argv[1];
@@ -387,8 +388,8 @@ int wmain(int argc, wchar_t **argv)
         rc = cmd_query(manager, name);
     else if (wcscmp(command, L"qc") == 0)
         rc = cmd_qc(manager, name);
-    else if (wcscmp(command, L"create") == 0 && argc == 4)
-        rc = cmd_create(manager, name, argv[3]);
+    else if (wcscmp(command, L"create") == 0 && (argc == 4 || argc == 5))
+        rc = cmd_create(manager, name, argv[3], argc == 5 ? argv[4] : NULL);
     else if (wcscmp(command, L"start") == 0)
         rc = cmd_start(manager, name, argc - 3, (const wchar_t **)(argv + 3));
     else if (wcscmp(command, L"control") == 0 && argc == 4)

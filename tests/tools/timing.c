@@ -5,31 +5,36 @@
  * counter; the SCM is polled without pause, so that each query's round trip is
  * the resolution of a figure.
  *
- *   scmctl time-start NAME EXE MINIMAL MINIMAL_EXE ROUNDS SETTLE_MS WINEPREFIX LAST_RECORD
- *       alternates the service NAME and the yardstick MINIMAL (EXE, MINIMAL_EXE:
+ *   scmctl time-start ROUNDS SETTLE_MS WINEPREFIX NAME EXE LOG LAST  YARDSTICK YARDSTICK_EXE YARDSTICK_LOG YARDSTICK_LAST
+ *       alternates the service NAME and the yardstick (EXE, YARDSTICK_EXE:
  *       their file names), the order swapped every round: StartServiceW ->
  *       SERVICE_RUNNING, then, once the process is idle, its memory counters;
- *       then STOP and the end of the process. The service's installation has no
- *       jvm.dll: "idle" is its launcher's last record, LAST_RECORD, standing at
- *       the end of the log, the moment just before a virtual machine would be
+ *       then STOP and the end of the process. Neither installation has a
+ *       jvm.dll: "idle" is a side's last record, LAST, standing at the end of
+ *       its log LOG, the moment just before a virtual machine would be
  *       created. WINEPREFIX (the session's prefix, a Unix path) picks out the
  *       Unix process for the kernel's count of its resident pages.
  *   scmctl time-stop NAME ROUNDS RECORD_FILE
  *       the service with the benchmark application: start, wait until its main
  *       is entered, then STOP -> SERVICE_STOPPED; the application records how
  *       long its shutdown() took ("shutdown ns=<n>").
- *   scmctl time-main NAME ROUNDS RECORD_FILE HOST_EXE JVM_DLL BASE_PATH
- *       alternately, StartServiceW of NAME and CreateProcessW of HOST_EXE (a
- *       minimal JNI host) -> the Java application's main entered, that is its
- *       record file appearing (polled every millisecond). For the service also
- *       when its log file first appeared: the launcher thread's first record.
+ *   scmctl time-main ROUNDS RECORD_FILE NAME LOG YARDSTICK YARDSTICK_LOG HOST_EXE HOST_ARGS
+ *       in every round the service NAME, the yardstick service and (unless
+ *       HOST_EXE is "-") the plain program HOST_EXE HOST_ARGS started with
+ *       CreateProcessW, in an order that turns every round: start -> the Java
+ *       application's main entered, that is its record file appearing (polled
+ *       every millisecond). For the services also when their log file first
+ *       appeared, and the stage marks they wrote to LOG.stages, if any (the
+ *       service's benchmark build, the yardstick), against the start request.
  *
  * Prints one line per figure:
- *   running <service|minimal> <round> <ms to RUNNING> <ms until StartServiceW returned>
- *   memory  <service|minimal> <round> <PrivateUsage> <WorkingSetSize> <committed private>
+ *   running <service|yardstick> <round> <ms to RUNNING> <ms until StartServiceW returned>
+ *   memory  <service|yardstick> <round> <PrivateUsage> <WorkingSetSize> <committed private>
  *           <committed writable image> <RssAnon> <RssFile>                           (bytes)
  *   stop    <round> <ms to STOPPED> <shutdown() ms or -1> <ms until ControlService returned> <its error>
- *   <service|service-log|host> <round> <ms to main entered>
+ *   <service|yardstick|host> <round> <ms to main entered>
+ *   <service|yardstick>-log <round> <ms to the log's first record>
+ *   stage <service|yardstick> <round> <name> <ms> <ms in records so far> <records so far>
  * or error=N call=WHAT and exit code 2.
  */
 #define PSAPI_VERSION 2
@@ -38,7 +43,6 @@
 #include <psapi.h>
 #include <shlwapi.h>
 
-#define LOG_FILE L"c:\\windows\\temp\\velmoraneservice.log"
 #define WAIT_MS 120000
 #define STOP_WAIT_MS 60000
 #define QUIET_MS 250
@@ -46,7 +50,6 @@
 #define RECORD_CAP 4096
 
 static LARGE_INTEGER frequency;
-static char last_record[RECORD_CAP];
 
 static double since_ms(LARGE_INTEGER from)
 {
@@ -126,7 +129,7 @@ static int file_size(const wchar_t *path, ULONGLONG *size)
 /* The launcher has ended once its last record stands at the end of the log. The
  * log opens unshared, so it is read only after its size has rested a while: a
  * read while a record is written would cost the service that record. */
-static int wait_launcher_done(void)
+static int wait_launcher_done(const wchar_t *log, const char *last_record)
 {
     static char text[TEXT_CAP];
     ULONGLONG size = 0, last = (ULONGLONG)-1;
@@ -134,14 +137,14 @@ static int wait_launcher_done(void)
     size_t tail = strlen(last_record);
 
     while ((LONG)(GetTickCount() - deadline) < 0) {
-        if (!file_size(LOG_FILE, &size))
+        if (!file_size(log, &size))
             size = (ULONGLONG)-2;
         if (size != last) {
             last = size;
             rested_since = GetTickCount();
         } else if (size != (ULONGLONG)-2 && GetTickCount() - rested_since >= QUIET_MS) {
             /* The last line: a stamp of 18 characters, the record, CR LF. */
-            long n = read_shared(LOG_FILE, text, TEXT_CAP);
+            long n = read_shared(log, text, TEXT_CAP);
             if (n >= (long)(tail + 20) && memcmp(text + n - tail - 2, last_record, tail) == 0 &&
                 memcmp(text + n - 2, "\r\n", 2) == 0 && (n == (long)(tail + 20) || text[n - tail - 21] == '\n'))
                 return 1;
@@ -273,10 +276,18 @@ static HANDLE open_service_process(SC_HANDLE service, DWORD access)
     return query_process(service, &status) ? OpenProcess(access, FALSE, status.dwProcessId) : NULL;
 }
 
-static int start_run(SC_HANDLE manager, const wchar_t *name, const char *exe_name, const char *side, int round,
-                     DWORD settle_ms, const char *prefix, int is_service)
+/* One side of time-start: the service or the yardstick. */
+struct side {
+    const char *label;
+    const wchar_t *name;
+    char exe[MAX_PATH];
+    const wchar_t *log;
+    char last[RECORD_CAP];
+};
+
+static int start_run(SC_HANDLE manager, const struct side *side, int round, DWORD settle_ms, const char *prefix)
 {
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SC_HANDLE service = OpenServiceW(manager, side->name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
     PROCESS_MEMORY_COUNTERS_EX counters;
     ULONGLONG commit_private, commit_image, anon_kb, file_kb;
     struct poller poll;
@@ -286,7 +297,7 @@ static int start_run(SC_HANDLE manager, const wchar_t *name, const char *exe_nam
 
     if (service == NULL)
         return fail("OpenServiceW"), 0;
-    if ((is_service && !delete_if_there(LOG_FILE)) || !poller_start(&poll, service, SERVICE_RUNNING, WAIT_MS))
+    if (!delete_if_there(side->log) || !poller_start(&poll, service, SERVICE_RUNNING, WAIT_MS))
         return 0;
     if (!StartServiceW(service, 0, NULL))
         return fail("StartServiceW"), 0;
@@ -294,13 +305,13 @@ static int start_run(SC_HANDLE manager, const wchar_t *name, const char *exe_nam
     running = poller_join(&poll);
     if (running < 0)
         return fail("not-running"), 0;
-    printf("running %s %d %.3f %.3f\n", side, round, running, returned);
+    printf("running %s %d %.3f %.3f\n", side->label, round, running, returned);
     fflush(stdout);
 
     process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, poll.status.dwProcessId);
     if (process == NULL)
         return fail("OpenProcess"), 0;
-    if (is_service && !wait_launcher_done())
+    if (!wait_launcher_done(side->log, side->last))
         return 0;
     Sleep(settle_ms);
     memset(&counters, 0, sizeof counters);
@@ -308,10 +319,11 @@ static int start_run(SC_HANDLE manager, const wchar_t *name, const char *exe_nam
     if (!GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS *)&counters, sizeof counters))
         return fail("GetProcessMemoryInfo"), 0;
     commit_estimate(process, &commit_private, &commit_image);
-    if (!unix_memory(exe_name, prefix, &anon_kb, &file_kb))
+    if (!unix_memory(side->exe, prefix, &anon_kb, &file_kb))
         return 0;
-    printf("memory %s %d %llu %llu %llu %llu %llu %llu\n", side, round, (unsigned long long)counters.PrivateUsage,
-           (unsigned long long)counters.WorkingSetSize, commit_private, commit_image, anon_kb * 1024, file_kb * 1024);
+    printf("memory %s %d %llu %llu %llu %llu %llu %llu\n", side->label, round,
+           (unsigned long long)counters.PrivateUsage, (unsigned long long)counters.WorkingSetSize, commit_private,
+           commit_image, anon_kb * 1024, file_kb * 1024);
     fflush(stdout);
 
     ok = stop_and_wait(service, process);
@@ -320,26 +332,30 @@ static int start_run(SC_HANDLE manager, const wchar_t *name, const char *exe_nam
     return ok;
 }
 
+static int parse_side(struct side *side, const char *label, const wchar_t **argv)
+{
+    side->label = label;
+    side->name = argv[0];
+    side->log = argv[2];
+    return WideCharToMultiByte(CP_UTF8, 0, argv[1], -1, side->exe, MAX_PATH, NULL, NULL) &&
+           WideCharToMultiByte(CP_ACP, 0, argv[3], -1, side->last, RECORD_CAP, NULL, NULL);
+}
+
 static int time_start(SC_HANDLE manager, const wchar_t **argv)
 {
     static char prefix[PATH_CAP];
-    char exe[2][MAX_PATH];
+    static struct side sides[2];
     DWORD rounds = 0, settle_ms = 0;
-    int round, side, ok = 1;
+    int round, turn, ok = 1;
 
-    if (!parse_number(argv[5], &rounds) || !parse_number(argv[6], &settle_ms) ||
-        !WideCharToMultiByte(CP_UTF8, 0, argv[2], -1, exe[0], MAX_PATH, NULL, NULL) ||
-        !WideCharToMultiByte(CP_UTF8, 0, argv[4], -1, exe[1], MAX_PATH, NULL, NULL) ||
-        !WideCharToMultiByte(CP_UTF8, 0, argv[7], -1, prefix, PATH_CAP, NULL, NULL) ||
-        !WideCharToMultiByte(CP_ACP, 0, argv[8], -1, last_record, RECORD_CAP, NULL, NULL))
+    if (!parse_number(argv[1], &rounds) || !parse_number(argv[2], &settle_ms) ||
+        !WideCharToMultiByte(CP_UTF8, 0, argv[3], -1, prefix, PATH_CAP, NULL, NULL) ||
+        !parse_side(&sides[0], "service", argv + 4) || !parse_side(&sides[1], "yardstick", argv + 8))
         return EXIT_USAGE;
     for (round = 0; round < (int)rounds && ok; round++)
         /* Swap the order every round, so that neither side always follows the other. */
-        for (side = 0; side < 2 && ok; side++) {
-            int which = side ^ (round % 2);
-            ok = start_run(manager, argv[1 + 2 * which], exe[which], which == 0 ? "service" : "minimal", round,
-                           settle_ms, prefix, which == 0);
-        }
+        for (turn = 0; turn < 2 && ok; turn++)
+            ok = start_run(manager, &sides[turn ^ (round % 2)], round, settle_ms, prefix);
     return ok ? EXIT_OK : EXIT_FAILED;
 }
 
@@ -407,12 +423,12 @@ static int time_stop(SC_HANDLE service, DWORD rounds, const wchar_t *record)
 }
 
 /* Waits for the record file; its elapsed time since `from`, or a negative value. When
- * log_seen is given, also notes when the service's log file first appeared. */
-static double wait_for_main(const wchar_t *record, LARGE_INTEGER from, double *log_seen)
+ * log is given, also notes when that log file first appeared. */
+static double wait_for_main(const wchar_t *record, LARGE_INTEGER from, const wchar_t *log, double *log_seen)
 {
     for (;;) {
         double t = since_ms(from);
-        if (log_seen != NULL && *log_seen < 0 && GetFileAttributesW(LOG_FILE) != INVALID_FILE_ATTRIBUTES)
+        if (log != NULL && *log_seen < 0 && GetFileAttributesW(log) != INVALID_FILE_ATTRIBUTES)
             *log_seen = t;
         if (GetFileAttributesW(record) != INVALID_FILE_ATTRIBUTES)
             return t;
@@ -422,34 +438,63 @@ static double wait_for_main(const wchar_t *record, LARGE_INTEGER from, double *l
     }
 }
 
-static int main_run_service(SC_HANDLE service, const wchar_t *record, int round)
+/* Prints the stage marks of LOG.stages ("frequency F", then "NAME COUNTER
+ * RECORD_TICKS RECORDS" lines) against the start request at t0. */
+static void print_stages(const char *label, int round, const wchar_t *stages, LARGE_INTEGER t0)
 {
+    static char text[TEXT_CAP];
+    char name[64];
+    long long counter, ticks, records, frequency = 0;
+    const char *line;
+    int used;
+
+    if (read_shared(stages, text, TEXT_CAP) <= 0 || sscanf(text, "frequency %lld", &frequency) != 1 || frequency <= 0)
+        return;
+    for (line = strchr(text, '\n'); line != NULL && line[1] != '\0'; line = strchr(line + 1, '\n')) {
+        if (sscanf(line + 1, "%63s %lld %lld %lld%n", name, &counter, &ticks, &records, &used) != 4)
+            break;
+        printf("stage %s %d %s %.3f %.3f %lld\n", label, round, name,
+               (double)(counter - t0.QuadPart) * 1000.0 / (double)frequency, (double)ticks * 1000.0 / (double)frequency,
+               records);
+    }
+}
+
+static int main_run_service(SC_HANDLE manager, const char *label, const wchar_t *name, const wchar_t *log,
+                            const wchar_t *record, int round)
+{
+    static wchar_t stages[MAX_PATH + 8];
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
     LARGE_INTEGER t0;
     HANDLE process;
     double t, log_seen = -1.0;
     int ok;
 
-    /* The log's first record marks the launcher thread's start. */
-    if (!delete_if_there(record) || !delete_if_there(LOG_FILE))
+    if (service == NULL)
+        return fail("OpenServiceW"), 0;
+    if (_snwprintf(stages, MAX_PATH + 8, L"%ls.stages", log) < 0)
+        return fail("log-path-too-long"), 0;
+    /* The log's first record marks the start of the thread that does the work. */
+    if (!delete_if_there(record) || !delete_if_there(log) || !delete_if_there(stages))
         return 0;
     QueryPerformanceCounter(&t0);
     if (!StartServiceW(service, 0, NULL))
         return fail("StartServiceW"), 0;
-    t = wait_for_main(record, t0, &log_seen);
+    t = wait_for_main(record, t0, log, &log_seen);
     if (t < 0)
         return fail("service-main-not-entered"), 0;
-    printf("service %d %.3f\n", round, t);
-    printf("service-log %d %.3f\n", round, log_seen);
+    printf("%s %d %.3f\n", label, round, t);
+    printf("%s-log %d %.3f\n", label, round, log_seen);
+    print_stages(label, round, stages, t0);
     fflush(stdout);
     process = open_service_process(service, SYNCHRONIZE);
     ok = stop_and_wait(service, process);
     if (process != NULL)
         CloseHandle(process);
+    CloseServiceHandle(service);
     return ok;
 }
 
-static int main_run_host(const wchar_t *record, const wchar_t *host_exe, const wchar_t *jvm_dll,
-                         const wchar_t *base, int round)
+static int main_run_host(const wchar_t *record, const wchar_t *host_exe, const wchar_t *host_args, int round)
 {
     static wchar_t command_line[PATH_CAP];
     STARTUPINFOW startup;
@@ -458,17 +503,8 @@ static int main_run_host(const wchar_t *record, const wchar_t *host_exe, const w
     DWORD code = 1;
     double t;
 
-    if (_snwprintf(command_line, PATH_CAP, L"\"%ls\" \"%ls\" \"%ls\"", host_exe, jvm_dll, base) < 0)
+    if (_snwprintf(command_line, PATH_CAP, L"\"%ls\" %ls", host_exe, host_args) < 0)
         return fail("command-line-too-long"), 0;
-    /* A closing backslash before the closing quote would escape it. */
-    if (base[0] && base[wcslen(base) - 1] == L'\\') {
-        size_t n = wcslen(command_line);
-        if (n + 2 > PATH_CAP)
-            return fail("command-line-too-long"), 0;
-        command_line[n - 1] = L'\\';
-        command_line[n] = L'"';
-        command_line[n + 1] = L'\0';
-    }
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     if (!delete_if_there(record))
@@ -476,7 +512,7 @@ static int main_run_host(const wchar_t *record, const wchar_t *host_exe, const w
     QueryPerformanceCounter(&t0);
     if (!CreateProcessW(host_exe, command_line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
         return fail("CreateProcessW"), 0;
-    t = wait_for_main(record, t0, NULL);
+    t = wait_for_main(record, t0, NULL, NULL);
     if (t < 0)
         return fail("host-main-not-entered"), 0;
     printf("host %d %.3f\n", round, t);
@@ -492,17 +528,29 @@ static int main_run_host(const wchar_t *record, const wchar_t *host_exe, const w
     return 1;
 }
 
-static int time_main(SC_HANDLE service, DWORD rounds, const wchar_t **argv)
+static int time_main(SC_HANDLE manager, const wchar_t **argv)
 {
-    int round, ok = 1;
+    const wchar_t *record = argv[2];
+    DWORD rounds = 0;
+    int round, turn, sides, ok = 1;
 
-    /* Alternate which goes first, so that neither always follows the other. */
-    for (round = 0; round < (int)rounds && ok; round++) {
-        if (round % 2 == 0)
-            ok = main_run_service(service, argv[3], round) && main_run_host(argv[3], argv[4], argv[5], argv[6], round);
-        else
-            ok = main_run_host(argv[3], argv[4], argv[5], argv[6], round) && main_run_service(service, argv[3], round);
-    }
+    if (!parse_number(argv[1], &rounds))
+        return EXIT_USAGE;
+    sides = wcscmp(argv[7], L"-") == 0 ? 2 : 3;
+    /* The order turns every round, so that no side always follows another. */
+    for (round = 0; round < (int)rounds && ok; round++)
+        for (turn = 0; turn < sides && ok; turn++)
+            switch ((turn + round) % sides) {
+            case 0:
+                ok = main_run_service(manager, "service", argv[3], argv[4], record, round);
+                break;
+            case 1:
+                ok = main_run_service(manager, "yardstick", argv[5], argv[6], record, round);
+                break;
+            default:
+                ok = main_run_host(record, argv[7], argv[8], round);
+                break;
+            }
     return ok ? EXIT_OK : EXIT_FAILED;
 }
 
@@ -514,18 +562,20 @@ int cmd_time(SC_HANDLE manager, const wchar_t *what, int argc, const wchar_t **a
 
     if (!QueryPerformanceFrequency(&frequency))
         return fail("QueryPerformanceFrequency");
-    if (wcscmp(what, L"start") == 0 && argc == 9)
+    if (wcscmp(what, L"start") == 0 && argc == 12)
         return time_start(manager, argv);
-    if (!((wcscmp(what, L"stop") == 0 && argc == 4) || (wcscmp(what, L"main") == 0 && argc == 7)) ||
-        !parse_number(argv[2], &rounds)) {
-        fprintf(stderr, "scmctl: time-start NAME EXE MINIMAL MINIMAL_EXE ROUNDS SETTLE_MS WINEPREFIX LAST_RECORD"
-                        " | time-stop NAME ROUNDS RECORD | time-main NAME ROUNDS RECORD HOST_EXE JVM_DLL BASE\n");
+    if (wcscmp(what, L"main") == 0 && argc == 9)
+        return time_main(manager, argv);
+    if (wcscmp(what, L"stop") != 0 || argc != 4 || !parse_number(argv[2], &rounds)) {
+        fprintf(stderr, "scmctl: time-start ROUNDS SETTLE_MS WINEPREFIX NAME EXE LOG LAST YARDSTICK YARDSTICK_EXE"
+                        " YARDSTICK_LOG YARDSTICK_LAST | time-stop NAME ROUNDS RECORD"
+                        " | time-main ROUNDS RECORD NAME LOG YARDSTICK YARDSTICK_LOG HOST_EXE HOST_ARGS\n");
         return EXIT_USAGE;
     }
     service = OpenServiceW(manager, argv[1], SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (service == NULL)
         return fail("OpenServiceW");
-    rc = what[0] == L's' ? time_stop(service, rounds, argv[3]) : time_main(service, rounds, argv);
+    rc = time_stop(service, rounds, argv[3]);
     CloseServiceHandle(service);
     return rc;
 }

@@ -1,5 +1,6 @@
 // The modelled system behind windows.h and io.h of this directory.
 #include "windows.h"
+#include "winternl.h"
 #include "io.h"
 
 #include <errno.h>
@@ -382,6 +383,19 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, v
         return TRUE;
     }
     return FALSE;
+}
+
+NTSTATUS NtQueryInformationFile(HANDLE file, IO_STATUS_BLOCK *status, void *information, DWORD size,
+                                FILE_INFORMATION_CLASS kind)
+{
+    struct stat fileStatus;
+    if (kind != FileInternalInformation || size < sizeof(FILE_INTERNAL_INFORMATION) ||
+        fstat((int)(intptr_t)file, &fileStatus) != 0)
+        return (NTSTATUS)0xC0000001;
+    ((FILE_INTERNAL_INFORMATION *)information)->IndexNumber.QuadPart = (int64_t)fileStatus.st_ino;
+    status->Status = 0;
+    status->Information = sizeof(FILE_INTERNAL_INFORMATION);
+    return 0;
 }
 
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags)
