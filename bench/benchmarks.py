@@ -204,7 +204,7 @@ def chart(path, scaling):
     data = Path(path).with_suffix(".dat")
     data.write_text("".join(f"{n} {med(f['service']):.2f} {med(f['yardstick']):.2f}\n"
                             for n, f in sorted(scaling.items())))
-    script = f"""set terminal svg size 640,400 dynamic font 'sans,12'
+    script = f"""set terminal svg size 640,400 dynamic font 'sans,12' background rgb 'white'
 set output '{path}'
 set title 'Start request to Java main entered (median), under Wine'
 set xlabel 'jar files in lib\\\\'
