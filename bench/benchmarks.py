@@ -226,12 +226,20 @@ plot '{data}' using 1:2 with linespoints lw 2 pt 7 title 'VelmoraneService', \\
 
 # ---------------------------------------------------------------- table
 
-def print_report(info, options, start, startup, stages, scaling, stop_return, stop_sleep, log, chart_path):
+def stage_table(figures):
+    """{side: {stage: row}} of stage_rows for both sides."""
+    return {side: {row[0]: row for row in stage_rows(figures[side], figures["stages"][side])}
+            for side in ("service", "yardstick")}
+
+
+def print_report(info, options, start, startup, stages, scaling, scale_stages, stop_return, stop_sleep, log,
+                 chart_path):
     print("VelmoraneService benchmarks under Wine")
     print(f"machine: {info['nproc']} CPUs, {info['cpu']}; {info['wine']}; Linux {info['kernel']}")
     print("load average at start: %.2f %.2f %.2f; started %s" % (info["load"] + (info["date"],)))
     print(f"rounds: {options.rounds} for start, memory and Java main (each side, the order turning), "
-          f"{options.stage_rounds} for the stages, {options.scale_rounds} per size for the scaling, "
+          f"{options.stage_rounds} for the stages, {options.scale_rounds} per size for the scaling "
+          f"(and {options.scale_stage_rounds} of its stages), "
           f"{options.stop_rounds} for the quick stop, {options.sleep_rounds} for the 25 s stop "
           f"(fewer, to keep the run bounded); {options.warmup} warm-up rounds before each, not counted; "
           f"figures are medians")
@@ -292,8 +300,7 @@ def print_report(info, options, start, startup, stages, scaling, stop_return, st
     print(f"stages of start request -> Java main entered, 100 jars (n={options.stage_rounds}; medians of each "
           "round's own figures, so the columns need not add up exactly):")
     print("service: its benchmark build (stage clock); yardstick: its own marks; 'records': time in log records")
-    sides = {side: {row[0]: row for row in stage_rows(stages[side], stages["stages"][side])}
-             for side in ("service", "yardstick")}
+    sides = stage_table(stages)
     print(f"  {'stage':46s} | {'service: at':>11s} {'took':>8s} {'records':>8s} {'n':>5s}"
           f" | {'yardstick: at':>13s} {'took':>8s} {'records':>8s} {'n':>5s} | {'difference':>10s}")
     for name in STAGES + ("entered",):
@@ -322,6 +329,29 @@ def print_report(info, options, start, startup, stages, scaling, stop_return, st
         steps = ", ".join(f"{(b[1] - a[1]) / (b[0] - a[0]):.3f}" for a, b in zip(pts, pts[1:]))
         print(f"  {name}: {slope:.3f} ms per jar (least squares; between the sizes: {steps}), "
               f"{at0:.1f} ms at no jar, largest residual {worst:.1f} ms")
+    print(f"  where it goes, from the stage clock ({options.scale_stage_rounds} rounds at each further size; "
+          "ms, medians):")
+    print(f"  {'jars':>5s} {'side':9s} {'main entered':>12s} {'records':>7s} {'in records':>10s} {'class path':>10s}"
+          f" {'create VM':>9s} {'call->main':>10s} {'all else':>8s}")
+    split = {}
+    for jars, figures in sorted(scale_stages.items()):
+        for side, table in stage_table(figures).items():
+            in_records = sum(row[3] for row in table.values())
+            records = sum(row[4] for row in table.values())
+            entered = table["entered"][1]
+            created, called = table["created"][2], table["entered"][2]
+            split[jars, side] = (entered, in_records)
+            print(f"  {jars:5d} {side:9s} {entered:12.1f} {records:7d} {in_records:10.1f} {table['classpath'][2]:10.1f}"
+                  f" {created:9.1f} {called:10.1f} {entered - in_records - created - called:8.1f}")
+    sizes = sorted(scale_stages)
+    for side in ("service", "yardstick"):
+        steps = []
+        for a, b in zip(sizes, sizes[1:]):
+            jars = b - a
+            records = (split[b, side][1] - split[a, side][1]) / jars
+            rest = (split[b, side][0] - split[b, side][1] - split[a, side][0] + split[a, side][1]) / jars
+            steps.append(f"{a}->{b}: {records:.3f} in records + {rest:.3f} else")
+        print(f"  per jar, {side}: " + "; ".join(steps))
     if chart_path:
         print(f"  chart: {chart_path}")
     print()
@@ -371,6 +401,7 @@ def main():
     parser.add_argument("--warmup", type=int, default=2)
     parser.add_argument("--stage-rounds", type=int, default=10)
     parser.add_argument("--scale-rounds", type=int, default=10)
+    parser.add_argument("--scale-stage-rounds", type=int, default=5, help="rounds of the stages at each further size")
     parser.add_argument("--scale", default="1000,5000", help="further numbers of jars for the scaling")
     parser.add_argument("--stop-rounds", type=int, default=12)
     parser.add_argument("--sleep-rounds", type=int, default=3)
@@ -403,10 +434,13 @@ def main():
         stages = with_stage_build(session, build,
                                   lambda: sb.measure(session, options.stage_rounds, options.warmup, host=False))
         scaling = {options.jars: startup}
+        scale_stages = {options.jars: stages}
         for jars in sizes:
             print(f"measuring: {jars} jars ...", file=sys.stderr)
             sb.set_jars(session, build, jars)
             scaling[jars] = sb.measure(session, options.scale_rounds, options.warmup, host=False)
+            scale_stages[jars] = with_stage_build(
+                session, build, lambda: sb.measure(session, options.scale_stage_rounds, options.warmup, host=False))
         sb.set_jars(session, build, options.jars)
 
         # The same tree without any Java runtime: both sides run every stage up to the
@@ -437,7 +471,8 @@ def main():
         sb.remove_yardstick(session)
         wr.destroy(session, keep=options.keep)
     chart_path = chart(options.chart or str(build / "bench" / "startup-scaling.svg"), scaling)
-    print_report(info, options, start, startup, stages, scaling, stop_return, stop_sleep, log, chart_path)
+    print_report(info, options, start, startup, stages, scaling, scale_stages, stop_return, stop_sleep, log,
+                 chart_path)
 
 
 if __name__ == "__main__":
