@@ -399,7 +399,7 @@ def main():
     parser.add_argument("--build", default=os.environ.get("VELMORANE_BUILD", str(REPO / "build")))
     parser.add_argument("--rounds", type=int, default=20, help="measured rounds per side (start, memory, main)")
     parser.add_argument("--warmup", type=int, default=2)
-    parser.add_argument("--stage-rounds", type=int, default=10)
+    parser.add_argument("--stage-rounds", type=int, default=20)
     parser.add_argument("--scale-rounds", type=int, default=10)
     parser.add_argument("--scale-stage-rounds", type=int, default=5, help="rounds of the stages at each further size")
     parser.add_argument("--scale", default="1000,5000", help="further numbers of jars for the scaling")
