@@ -125,12 +125,12 @@ static DWORD runMain(JNIEnv *env)
     env->SetObjectArrayElement(arguments, 0, env->NewStringUTF(mainArgument));
 
     logWrite("Invoking main()\n");
+    STAGE_MARK("main");
+    STAGE_WRITE();
     // Returns when the Java method does; the application may run on after
     // that on threads of its own.
     // Through the table's variadic entry itself, not jni.h's C++ wrapper,
     // which would go through CallStaticVoidMethodV instead.
-    STAGE_MARK("main");
-    STAGE_WRITE();
     env->functions->CallStaticVoidMethod(env, mainClass, mainMethod, arguments);
     logPendingException(env, "Call to main() resulted in exception\n");
     return 1;
