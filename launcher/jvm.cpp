@@ -8,7 +8,6 @@
 #include "launcher/classpath.h"
 #include "launcher/java_exception.h"
 #include "launcher/paths.h"
-#include "launcher/stageclock.h"
 #include "log/log.h"
 
 JavaVM *volatile jvmHandle = NULL;
@@ -73,9 +72,7 @@ JNIEnv *createJvm(HMODULE jvmModule)
     JavaVM *vm = NULL;
     JNIEnv *env = NULL;
     logWrite("Calling createJVM\n");
-    STAGE_MARK("create");
     jint result = createJavaVM(&vm, (void **)&env, &vmInitArgs);
-    STAGE_MARK("created");
     logWrite("Completed call to createJVM\n");
     if (result < 0) {
         logWrite("Can't create Java VM.  Return code %d\n", (int)result);
@@ -117,7 +114,6 @@ static DWORD runMain(JNIEnv *env)
     jmethodID mainMethod = NULL;
     if (!findMain(env, &mainClass, &mainMethod))
         return 0;
-    STAGE_MARK("lookups");
 
     jclass stringClass = env->FindClass(STRING_CLASS_NAME);
     jobjectArray arguments = env->NewObjectArray(1, stringClass, NULL);
@@ -125,8 +121,6 @@ static DWORD runMain(JNIEnv *env)
     env->SetObjectArrayElement(arguments, 0, env->NewStringUTF(mainArgument));
 
     logWrite("Invoking main()\n");
-    STAGE_MARK("main");
-    STAGE_WRITE();
     // Returns when the Java method does; the application may run on after
     // that on threads of its own.
     // Through the table's variadic entry itself, not jni.h's C++ wrapper,

@@ -17,18 +17,18 @@ extern const char *logFilePath;
 extern volatile LONG logRetired;
 
 // Where records go instead of the file, when set: the stamp and the formatted
-// text, called under the log lock. The service never sets it; the operator's
-// console points it at its console writer ("run") or at a collector ("check").
+// text (cut at 64 KiB), called under the log lock. The service never sets
+// it; the operator's console sends the records to its console ("run") or
+// nowhere ("check"), and the benchmark build times them on their way.
 typedef void (*LogSink)(const char *stamp, const char *text);
 extern LogSink logSink;
 
 void logLockCreate(void);
 void logLockDelete(void);
-// Opens the log file for one record: appending, text mode, unshared, not
-// inheritable. NULL when it can't be opened or is not a plain file of its own
-// (a link, or a file with a second name). The caller closes it.
-FILE *logOpen(void);
 void logWrite(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// Appends one record (stamp and text) to the log file, as logWrite does
+// without a sink; called under the log lock. A sink may pass records on here.
+void logAppend(const char *stamp, const char *text);
 // The 18-character local time stamp ("%x %X "), written into a buffer of LOG_STAMP_CAPACITY bytes.
 void logFormatStamp(char *stamp);
 

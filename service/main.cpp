@@ -2,7 +2,6 @@
 // hands the process to the Service Control Manager's dispatcher.
 #include <windows.h>
 
-#include "launcher/stageclock.h"
 #include "log/log.h"
 #include "service/install.h"
 #include "service/service.h"
@@ -16,7 +15,6 @@ int wmain(int argc, wchar_t **argv)
 {
     // First of all, so the lock exists in every mode of the program.
     logLockCreate();
-    STAGE_MARK("entry");
 
     if (argc > 1) {
         if (lstrcmpiW(argv[1], L"install") == 0) {

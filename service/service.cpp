@@ -6,7 +6,6 @@
 #include "launcher/java_contract.h"
 #include "launcher/launcher.h"
 #include "launcher/shutdown.h"
-#include "launcher/stageclock.h"
 #include "log/log.h"
 
 SERVICE_STATUS serviceStatus;
@@ -47,7 +46,6 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     serviceStatus.dwCheckPoint = 0;
     serviceStatus.dwWaitHint = 0;
     stopRequested = 0;
-    STAGE_MARK("service-main");
 
     serviceStatusHandle = RegisterServiceCtrlHandlerW(SERVICE_NAME, controlHandler);
     if (serviceStatusHandle == NULL)
@@ -64,7 +62,6 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     // The event exists before any STOP or SHUTDOWN can be accepted.
     serviceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     reportState(SERVICE_RUNNING);
-    STAGE_MARK("running");
 
     startDetachedThread(launcherThread);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "log/logfile.h"
 #include "test_support.h"
 
 namespace {

@@ -1,0 +1,140 @@
+// The log file's identity. A record written through a link would land
+// wherever whoever planted it chose, with the service's rights; so the file
+// is opened without following a link, and the handle is asked what it is
+// before anything is written.
+#include "log/logfile.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <string.h>
+#include <winternl.h>
+
+#include "log/log.h"
+
+// The file last found to be the plain log file: its index on its volume and
+// the path it was found at. Read and written under the log lock.
+static LARGE_INTEGER verifiedIndex;
+static const char *verifiedPath = NULL;
+
+// The file's index on its volume: a cheap query (unlike FileIdInfo, which
+// also asks the volume for its serial number).
+static bool fileIndex(HANDLE handle, LARGE_INTEGER *index)
+{
+    IO_STATUS_BLOCK status;
+    FILE_INTERNAL_INFORMATION information;
+    if (NtQueryInformationFile(handle, &status, &information, sizeof information, FileInternalInformation) < 0)
+        return false;
+    *index = information.IndexNumber;
+    return true;
+}
+
+// True when the file's final name is the log's path. Wine knows no reparse
+// points: it follows a symbolic link even when asked to open the link
+// itself, and the handle then shows a plain file. The name it reports for the
+// handle is the link's target, though, so a handle whose final name is not
+// the path that was opened is refused. On Windows, opened with
+// FILE_FLAG_OPEN_REPARSE_POINT, the names agree. (A dangling link under
+// Wine: the open creates the empty file it points to; nothing is written
+// there.)
+static bool hasLogPathAsName(HANDLE handle)
+{
+    char finalPath[MAX_PATH + 8];
+    DWORD length = GetFinalPathNameByHandleA(handle, finalPath, sizeof finalPath, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= sizeof finalPath)
+        return false;
+    const char *name = finalPath;
+    if (strncmp(name, "\\\\?\\", 4) == 0)
+        name += 4;
+    return lstrcmpiA(name, logFilePath) == 0;
+}
+
+// What the opened file is: the plain file at the log's path, or why not.
+static LogFileState judgeLogFile(HANDLE handle, ULONGLONG *size)
+{
+    // Narrow queries rather than GetFileInformationByHandle, which also asks
+    // the volume for its serial number: under Wine that alone costs some
+    // 0.3 ms, several times the rest of a record.
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return LOG_FILE_UNKNOWN;
+    *size = (ULONGLONG)standard.EndOfFile.QuadPart;
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return LOG_FILE_LINK;
+    if (standard.NumberOfLinks != 1)
+        return LOG_FILE_SECOND_NAME;
+    // The final name takes a round of name translation (under Wine some
+    // 0.05 ms, most of what a record costs beyond its open and write), so it
+    // is asked once per file: a file that already had the log's path as its
+    // final name stays the log file, however it is reached later. Any other
+    // file that turns up at the path, a link's target among them, has
+    // another index and is asked again.
+    LARGE_INTEGER index;
+    bool indexed = fileIndex(handle, &index);
+    if (indexed && verifiedPath == logFilePath && index.QuadPart == verifiedIndex.QuadPart)
+        return LOG_FILE_PLAIN;
+    if (!hasLogPathAsName(handle))
+        return LOG_FILE_LINK;
+    if (indexed) {
+        verifiedIndex = index;
+        verifiedPath = logFilePath;
+    }
+    return LOG_FILE_PLAIN;
+}
+
+// Opens the log for appending, sharing it with nobody. Windows' fopen_s
+// already opens unshared, but Wine's lets other openers share the file; an
+// explicit share mode of 0 (what _SH_DENYRW asked for) gives the same
+// exclusive open on both, so a record is never interleaved with another
+// process's writes.
+// The handle is not inheritable (no security attributes): a child process
+// that the Java application starts while a record is being written would
+// otherwise keep the file open, unshared, and every later record would be
+// lost. FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it
+// points to, so the check looks at the very file that would be written.
+static HANDLE openLogHandle(DWORD disposition)
+{
+    return CreateFileA(logFilePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, NULL, disposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+FILE *logOpen(void)
+{
+    HANDLE handle = openLogHandle(OPEN_ALWAYS);
+    if (handle == INVALID_HANDLE_VALUE)
+        return NULL;
+    ULONGLONG size = 0;
+    if (judgeLogFile(handle, &size) != LOG_FILE_PLAIN) {
+        CloseHandle(handle);
+        return NULL;
+    }
+    int fd = _open_osfhandle((intptr_t)handle, _O_APPEND | _O_TEXT | _O_NOINHERIT);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return NULL;
+    }
+    FILE *file = _fdopen(fd, "a");
+    if (file == NULL)
+        _close(fd);
+    return file;
+}
+
+// Under the log lock, as a record: the open is as brief as a record's, and
+// the identity cache is the writer's.
+void logInspect(LogFileCheck *check)
+{
+    check->state = LOG_FILE_PLAIN;
+    check->error = ERROR_SUCCESS;
+    check->size = 0;
+    EnterCriticalSection(&logLock);
+    HANDLE handle = openLogHandle(OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) {
+        check->error = GetLastError();
+        check->state = check->error == ERROR_FILE_NOT_FOUND ? LOG_FILE_ABSENT : LOG_FILE_UNOPENABLE;
+    } else {
+        check->state = judgeLogFile(handle, &check->size);
+        CloseHandle(handle);
+    }
+    LeaveCriticalSection(&logLock);
+}

@@ -1,0 +1,34 @@
+// The log file's identity: the service appends only to the plain file at the
+// log's path, never through a link or to a file with a second name.
+#ifndef VELMORANE_LOGFILE_H
+#define VELMORANE_LOGFILE_H
+
+#include <windows.h>
+
+#include <stdio.h>
+
+enum LogFileState {
+    LOG_FILE_PLAIN,       // the plain file at the log's path: records go there
+    LOG_FILE_ABSENT,      // no file yet: the first record creates it
+    LOG_FILE_UNOPENABLE,  // can't be opened for appending (error says why)
+    LOG_FILE_LINK,        // a link, or a file whose final name is another path
+    LOG_FILE_SECOND_NAME, // the file has another name besides the log's path
+    LOG_FILE_UNKNOWN,     // its attributes can't be read
+};
+
+struct LogFileCheck {
+    LogFileState state;
+    DWORD error;    // the Windows error of the open, for LOG_FILE_UNOPENABLE
+    ULONGLONG size; // bytes, when it exists
+};
+
+// Opens the log file for one record: appending, text mode, unshared, not
+// inheritable. NULL when it can't be opened or is not a plain file of its own
+// (a link, or a file with a second name). The caller closes it.
+FILE *logOpen(void);
+
+// Opens an existing log file exactly as logOpen does, judges it by the same
+// checks and closes it again at once; creates nothing.
+void logInspect(LogFileCheck *check);
+
+#endif
