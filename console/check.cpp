@@ -6,34 +6,25 @@
 
 #include "console/console.h"
 #include "console/report.h"
-#include "console/service_view.h"
-#include "launcher/classpath.h"
-#include "launcher/paths.h"
-
-void runPathAndClassPathStages(const wchar_t *executable)
-{
-    collectorStart();
-    installationExecutable = executable;
-    findInstallationPaths();
-    buildClassPath();
-    collectorStop();
-}
 
 int checkCommand(bool withJvm)
 {
     printf("VelmoraneConsole check: the installation of %s\n", serviceExecutableAnsi);
-    // The stages read VLJVMDLL and VLCLASSPATH: as the service would get them.
-    readServiceEnvironment();
-    applyServiceEnvironment();
+    fflush(stdout);
+    Snapshot *snapshot = takeSnapshot(withJvm);
+    if (snapshot == NULL) {
+        printf("VelmoraneConsole: out of memory\n");
+        return EXIT_PROBLEMS;
+    }
 
-    checkLayout();
-    checkClassPath();
-    HMODULE jvmModule = checkRuntime();
-    checkApplication(jvmModule, withJvm);
-    checkRegistration();
-    checkPermissions();
-    checkEnvironment();
-    checkLog();
+    checkLayout(snapshot);
+    checkClassPath(snapshot);
+    checkRuntime(snapshot);
+    checkApplication(snapshot);
+    checkRegistration(snapshot);
+    checkPermissions(snapshot);
+    checkEnvironment(snapshot);
+    checkLog(snapshot);
 
     int code = reportExitCode();
     printf("\n%d problem(s), %d warning(s)\n", problemCount, warningCount);

@@ -1,37 +1,51 @@
-// The sections of "check", in the order of the report. Each reads what the
-// service's stages left in their buffers (and the collected records) after
-// check.cpp ran them for the installation beside this program.
+// "check": one snapshot of what the service would find, and the report's
+// sections, each a routine over that snapshot plus what only Windows can
+// tell it (registration, permissions, the log file).
 #ifndef VELMORANE_CHECK_H
 #define VELMORANE_CHECK_H
 
 #include <windows.h>
 
-#include "launcher/strings.h"
+#include "console/service_view.h"
+#include "launcher/launcher.h"
 
-// Whether the installation root the service derives is this folder's parent:
-// only then is a stray jvm.dll's place worth a remedy.
-extern bool layoutSound;
+// Folder entries the snapshot keeps; a lib\ with more is reported in part.
+#define SNAPSHOT_ENTRY_LIMIT 8192
 
-void checkLayout(void);
-void checkClassPath(void);
-// Returns the virtual machine library the service would load, or NULL.
-HMODULE checkRuntime(void);
-void checkApplication(HMODULE jvmModule, bool withJvm);
-void checkRegistration(void);
-void checkPermissions(void);
-void checkEnvironment(void);
-void checkLog(void);
+// What the service's stages found for the installation beside this program,
+// run once as the service would run them (up to the lookups of the
+// application, without calling it), and the surroundings of that run.
+struct Snapshot {
+    bool serviceExecutablePresent;
+    wchar_t serviceExecutableName[MAX_PATH]; // as the folder spells it
+    wchar_t otherExecutable[MAX_PATH];       // when it is missing: another program here; empty: none
+    wchar_t parentFolder[PATH_CAPACITY];     // this folder's parent, with its backslash
+    wchar_t folderName[MAX_PATH];            // this folder's own name
+    bool layoutSound;                        // the installation root is this folder's parent
+    bool withJvm;                            // the virtual machine was to be created
+    DWORD launchThreadError;                 // no thread for the launch: its error; else 0
+    ServiceEnvironment environment;
+    LaunchInputs inputs;
+    LaunchResults launch;
+    FolderEntry entries[SNAPSHOT_ENTRY_LIMIT];
+    wchar_t runtimePaths[RUNTIME_CANDIDATE_COUNT][PATH_CAPACITY];
+    wchar_t jvmPaths[JVM_CANDIDATE_COUNT][PATH_CAPACITY];
+};
+
+// Takes the snapshot: reads the service's environment, runs the stages on a
+// thread of their own with their records dropped. NULL when out of memory.
+Snapshot *takeSnapshot(bool withJvm);
+
+void checkLayout(const Snapshot *snapshot);
+void checkClassPath(const Snapshot *snapshot);
+void checkRuntime(const Snapshot *snapshot);
+void checkApplication(const Snapshot *snapshot);
+void checkRegistration(const Snapshot *snapshot);
+void checkPermissions(const Snapshot *snapshot);
+void checkEnvironment(const Snapshot *snapshot);
+void checkLog(const Snapshot *snapshot);
 
 // A path with a drive and its backslash, or a UNC path.
 bool isAbsolutePath(const wchar_t *path);
-
-// Runs the path and class path stages for `executable` with the records
-// collected (banner included).
-void runPathAndClassPathStages(const wchar_t *executable);
-
-// Filled by checkRuntime for the permission check: every candidate's path.
-#define CANDIDATE_LIMIT 16
-extern int candidatePathCount;
-extern wchar_t candidatePaths[CANDIDATE_LIMIT][PATH_CAPACITY];
 
 #endif

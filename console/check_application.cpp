@@ -2,98 +2,73 @@
 // main class, main(String[]) and shutdown() looked up; main is never called.
 #include "console/check.h"
 
-#include <string.h>
-
 #include "console/remedies.h"
 #include "console/report.h"
-#include "launcher/java_contract.h"
-#include "launcher/java_exception.h"
-#include "launcher/jvm.h"
+#include "launcher/records.h"
 
-#define JAVA_EXCEPTION_PREFIX "Java exception: "
-
-// The service's JVM creation and lookups; NULL after the failure's records.
-static JNIEnv *createJvmAndFindMain(HMODULE jvmModule, jclass *mainClass, jmethodID *mainMethod)
+// The record the virtual machine stage stopped at, with the Java exception
+// that came with it and the remedy.
+static void reportStageFailure(const JvmResult *jvm)
 {
-    JNIEnv *env = createJvm(jvmModule);
-    return env != NULL && findMain(env, mainClass, mainMethod) ? env : NULL;
-}
-
-// The failure line the stage wrote last, with the Java exception's text
-// when one was recorded.
-static void reportStageFailure(void)
-{
-    const char *failure = "the JVM stage stopped without a record";
-    for (int index = collectedCount() - 1; index >= 0; index--)
-        if (strncmp(collectedRecord(index), JAVA_EXCEPTION_PREFIX, strlen(JAVA_EXCEPTION_PREFIX)) != 0) {
-            failure = collectedRecord(index);
-            break;
-        }
-    int exception = collectedFind(JAVA_EXCEPTION_PREFIX);
-    reportFinding(FINDING_PROBLEM, "%s", failure);
-    if (exception >= 0) {
-        const char *text = collectedRecord(exception);
-        reportFinding(FINDING_PROBLEM, "%s", text);
-        if (isNewerJavaException(text)) {
+    const char *record;
+    if (!jvm->optionsAssembled) {
+        record = RECORD_NO_OPTIONS;
+        reportRecord(FINDING_PROBLEM, RECORD_NO_OPTIONS);
+    } else if (!jvm->exportFound) {
+        record = RECORD_NO_CREATE_EXPORT;
+        reportRecord(FINDING_PROBLEM, RECORD_NO_CREATE_EXPORT);
+    } else if (!jvm->created) {
+        record = RECORD_CREATE_FAILED;
+        reportRecord(FINDING_PROBLEM, RECORD_CREATE_FAILED, (int)jvm->createResult);
+    } else if (!jvm->classFound) {
+        record = RECORD_NO_CLASS;
+        reportRecord(FINDING_PROBLEM, RECORD_NO_CLASS, MAIN_CLASS_NAME);
+    } else {
+        record = RECORD_NO_MAIN;
+        reportRecord(FINDING_PROBLEM, RECORD_NO_MAIN);
+    }
+    if (jvm->exception[0] != '\0') {
+        reportRecord(FINDING_PROBLEM, RECORD_JAVA_EXCEPTION, jvm->exception);
+        if (isNewerJavaException(jvm->exception)) {
             reportRemedy("%s", NEWER_JAVA_REMEDY);
             return;
         }
     }
-    const char *remedy = failureRemedy(failure);
+    const char *remedy = failureRemedy(record, (int)jvm->createResult);
     if (remedy != NULL)
         reportRemedy("%s", remedy);
 }
 
-static DWORD WINAPI applicationThread(LPVOID parameter)
-{
-    HMODULE jvmModule = (HMODULE)parameter;
-    collectorStart();
-    jclass mainClass = NULL;
-    jmethodID mainMethod = NULL;
-    JNIEnv *env = assembleVmOptions() ? createJvmAndFindMain(jvmModule, &mainClass, &mainMethod) : NULL;
-    collectorStop();
-    if (env == NULL) {
-        if (collectedFind("Successfully created JVM") >= 0)
-            reportFinding(FINDING_OK, "JVM created with the service's options");
-        reportStageFailure();
-        return 0;
-    }
-    reportFinding(FINDING_OK, "JVM created with the service's options");
-    reportFinding(FINDING_OK, "main class %s found", MAIN_CLASS_NAME);
-    reportFinding(FINDING_OK, "main(String[]) found; not called");
-    jmethodID shutdownMethod = env->GetStaticMethodID(mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
-    if (shutdownMethod == NULL) {
-        collectorStart();
-        logPendingException(env, NULL);
-        collectorStop();
-        reportFinding(FINDING_WARNING, "no shutdown() method in %s", MAIN_CLASS_NAME);
-        if (collectedCount() > 0)
-            reportFinding(FINDING_WARNING, "%s", collectedRecord(0));
-        reportRemedy("%s", failureRemedy("No shutdown() method found for "));
-    } else {
-        reportFinding(FINDING_OK, "shutdown() found");
-    }
-    return 0;
-}
-
-void checkApplication(HMODULE jvmModule, bool withJvm)
+void checkApplication(const Snapshot *snapshot)
 {
     reportSection("Application");
-    if (!withJvm) {
+    const JvmResult *jvm = &snapshot->launch.jvm;
+    if (!snapshot->withJvm) {
         reportFinding(FINDING_OK, "not checked (--no-jvm)");
         return;
     }
-    if (jvmModule == NULL) {
+    if (snapshot->launch.probe.jvmLoaded < 0) {
         reportFinding(FINDING_PROBLEM, "not checked: no jvm.dll loads");
         return;
     }
-    // On a thread of its own, as the service creates it: a JVM may refuse
-    // the process's main thread.
-    HANDLE thread = CreateThread(NULL, 0, applicationThread, jvmModule, 0, NULL);
-    if (thread == NULL) {
-        reportFinding(FINDING_WARNING, "not checked: no thread for the JVM (error %lu)", GetLastError());
+    if (snapshot->launchThreadError != 0) {
+        reportFinding(FINDING_WARNING, "not checked: no thread for the JVM (error %lu)", snapshot->launchThreadError);
         return;
     }
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    if (jvm->created)
+        reportFinding(FINDING_OK, "JVM created with the service's options");
+    if (!jvm->mainFound) {
+        reportStageFailure(jvm);
+        return;
+    }
+    reportFinding(FINDING_OK, "main class %s found", MAIN_CLASS_NAME);
+    reportFinding(FINDING_OK, "main(String[]) found; not called");
+    if (jvm->shutdownFound) {
+        reportFinding(FINDING_OK, "shutdown() found");
+        return;
+    }
+    reportFinding(FINDING_WARNING, "no shutdown() method in %s", MAIN_CLASS_NAME);
+    if (jvm->exception[0] != '\0')
+        reportRecord(FINDING_WARNING, RECORD_JAVA_EXCEPTION, jvm->exception);
+    reportRemedy("%s", failureRemedy(RECORD_NO_SHUTDOWN, ANY_CODE));
 }

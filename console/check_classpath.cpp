@@ -2,85 +2,77 @@
 // whether its buffer held every jar.
 #include "console/check.h"
 
-#include <stdlib.h>
-#include <string.h>
-
 #include "console/report.h"
-#include "launcher/classpath.h"
-#include "launcher/paths.h"
 
-static WIN32_FIND_DATAW entry;
-static wchar_t pattern[PATH_CAPACITY];
-static wchar_t entryPath[PATH_CAPACITY];
-static char entryPathAnsi[ANSI_CAPACITY];
-static char entryAnsi[ANSI_CAPACITY];
-
-static void reportLibFolder(void)
+static void reportLibFolder(const Snapshot *snapshot)
 {
-    if (collectedFind("The lib directory was found") >= 0) {
-        reportFinding(FINDING_OK, "lib\\ found: %slib\\", basePathAnsi);
+    const char *base = reportPath(snapshot->launch.paths.basePath);
+    ClassPathFolder folder = snapshot->launch.classPath.folder;
+    if (folder == CLASS_PATH_FROM_LIB) {
+        reportFinding(FINDING_OK, "lib\\ found: %slib\\", base);
         return;
     }
-    reportFinding(FINDING_PROBLEM, "no lib\\ in %s", basePathAnsi);
-    reportRemedy("create %slib\\ and put the application's jar files in it", basePathAnsi);
-    if (collectedFind("Unable to find lib or plugins") < 0)
+    reportFinding(FINDING_PROBLEM, "no lib\\ in %s", base);
+    reportRemedy("create %slib\\ and put the application's jar files in it", base);
+    if (folder == CLASS_PATH_PLUGINS_ONLY)
         reportFinding(FINDING_WARNING, "plugins\\ is there, but its jars are only listed in the log, never put on the class path");
 }
 
-// Whether the class path option holds the entry's whole path with its ";".
-static bool onClassPath(void)
+// A name that ends in ".jar" in another case: the stage leaves it out.
+static bool endsInJarOtherwise(const wchar_t *name)
 {
-    joinPath(entryPath, basePath, L"lib\\");
-    boundedAppend(entryPath, entry.cFileName);
-    boundedAppend(entryPath, L";");
-    ansiCopy(entryPath, entryPathAnsi);
-    return strstr(classPathOption, entryPathAnsi) != NULL;
+    size_t length = wcslen(name);
+    return length > 4 && _wcsicmp(name + length - 4, L".jar") == 0;
 }
 
-// Every entry of lib\, judged by the class path stage's own jar test.
-static int reportJars(void)
+static void reportCut(const ClassPathResult *result)
 {
-    joinPath(pattern, basePath, L"lib\\*");
-    HANDLE search = FindFirstFileW(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    int used = 0;
-    bool lost = false;
-    do {
-        ansiCopy(entry.cFileName, entryAnsi);
-        size_t length = wcslen(entry.cFileName);
-        if (isJarName(entry.cFileName, entryAnsi)) {
-            if (onClassPath()) {
-                used++;
-                reportFinding(FINDING_OK, "jar %s", entryAnsi);
-            } else if (!lost) {
-                lost = true;
-                reportFinding(FINDING_PROBLEM, "the class path is longer than the service's buffer of %d bytes: it is cut at %s, the first jar lost",
-                              ANSI_CAPACITY - 1, entryAnsi);
-                reportRemedy("use fewer or shorter-named jars, or a shorter installation path");
-            }
-        } else if (length > 4 && _wcsicmp(entry.cFileName + length - 4, L".jar") == 0) {
-            reportFinding(FINDING_WARNING, "%s is left out: only names ending in \".jar\", lower case, count", entryAnsi);
+    reportFinding(FINDING_PROBLEM, "the class path is longer than the service's buffer of %d bytes: it is cut at %s, the first jar lost",
+                  ANSI_CAPACITY - 1, reportPath(result->firstCutJar));
+    reportRemedy("use fewer or shorter-named jars, or a shorter installation path");
+}
+
+static void reportEntries(const Snapshot *snapshot)
+{
+    const ClassPathResult *result = &snapshot->launch.classPath;
+    if (result->folder != CLASS_PATH_FROM_LIB)
+        return;
+    // A cut class path matters only while it is the one the JVM gets.
+    bool cutToReport = result->firstCutJar[0] != L'\0' && !result->overridden;
+    size_t kept = result->entryCount < result->entryCapacity ? result->entryCount : result->entryCapacity;
+    for (size_t index = 0; index < kept; index++) {
+        const FolderEntry *entry = &result->entries[index];
+        if (entry->verdict == ENTRY_CUT_OFF && cutToReport) {
+            reportCut(result);
+            cutToReport = false;
+        } else if (entry->verdict == ENTRY_ON_CLASS_PATH) {
+            reportFinding(FINDING_OK, "jar %s", reportPath(entry->name));
+        } else if (entry->verdict == ENTRY_NOT_A_JAR && endsInJarOtherwise(entry->name)) {
+            reportFinding(FINDING_WARNING, "%s is left out: only names ending in \".jar\", lower case, count",
+                          reportPath(entry->name));
             reportRemedy("rename it to end in \".jar\"");
         }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    return used;
+    }
+    if (kept < result->entryCount)
+        reportFinding(FINDING_OK, "%zu more entries in lib\\, not listed here", result->entryCount - kept);
+    if (cutToReport)
+        reportCut(result);
 }
 
-void checkClassPath(void)
+void checkClassPath(const Snapshot *snapshot)
 {
     reportSection("Class path");
-    reportLibFolder();
-    int used = reportJars();
-    const wchar_t *override = _wgetenv(CLASS_PATH_VARIABLE);
-    if (override == NULL && used == 0) {
-        reportFinding(FINDING_PROBLEM, "no jar on the class path: the JVM would not find the main class");
-        reportRemedy("put the application's jar files in %slib\\", basePathAnsi);
-    } else if (override != NULL) {
-        reportFinding(FINDING_WARNING, "VLCLASSPATH is set and replaces the class path from lib\\: %s", reportPath(override));
+    reportLibFolder(snapshot);
+    reportEntries(snapshot);
+    const ClassPathResult *result = &snapshot->launch.classPath;
+    if (snapshot->inputs.classPath != NULL) {
+        reportFinding(FINDING_WARNING, "VLCLASSPATH is set and replaces the class path from lib\\: %s",
+                      reportPath(snapshot->inputs.classPath));
         reportRemedy("remove VLCLASSPATH unless the application needs exactly that class path");
+    } else if (result->jarCount == 0) {
+        reportFinding(FINDING_PROBLEM, "no jar on the class path: the JVM would not find the main class");
+        reportRemedy("put the application's jar files in %slib\\", reportPath(snapshot->launch.paths.basePath));
     }
-    reportFinding(FINDING_OK, "class path option: %d bytes; the service's buffer holds %d",
-                  (int)strlen(classPathOption) - 1, ANSI_CAPACITY - 1);
+    reportFinding(FINDING_OK, "class path option: %d bytes; the service's buffer holds %d", (int)result->optionLength,
+                  ANSI_CAPACITY - 1);
 }

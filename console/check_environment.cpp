@@ -3,7 +3,6 @@
 #include "console/check.h"
 
 #include "console/report.h"
-#include "console/service_view.h"
 
 bool isAbsolutePath(const wchar_t *path)
 {
@@ -12,22 +11,23 @@ bool isAbsolutePath(const wchar_t *path)
     return drive || (path[0] == L'\\' && path[1] == L'\\');
 }
 
-void checkEnvironment(void)
+void checkEnvironment(const Snapshot *snapshot)
 {
     reportSection("Environment (as the service gets it)");
+    const ServiceEnvironment *environment = &snapshot->environment;
     for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
         const char *name = reportPath(serviceVariableNames[index]);
-        const wchar_t *value = serviceVariableValues[index];
-        const char *origin = serviceVariableOrigins[index];
+        const wchar_t *value = environment->values[index];
+        const char *origin = environment->origins[index];
         if (origin == NULL) {
             reportFinding(FINDING_OK, "%s is not set", name);
-        } else if (index == 0 && !isAbsolutePath(value)) {
+        } else if (index == VARIABLE_JVM_LIBRARY && !isAbsolutePath(value)) {
             reportFinding(FINDING_WARNING, "%s=%s (%s) is not an absolute path", name, reportPath(value), origin);
             reportRemedy("set it to the full path of jvm.dll, e.g. C:\\Apps\\jdk\\bin\\server\\jvm.dll");
-        } else if (index == JAVA_OUTPUT_INDEX) {
+        } else if (index == VARIABLE_JAVA_OUTPUT) {
             reportFinding(FINDING_OK, "%s=%s (%s): the application's console output goes to that file", name,
                           reportPath(value), origin);
-        } else if (index >= 2) {
+        } else if (index == VARIABLE_JAVA_TOOL_OPTIONS || index == VARIABLE_JAVA_OPTIONS) {
             reportFinding(FINDING_WARNING, "%s=%s (%s): the JVM takes these options too", name, reportPath(value), origin);
             reportRemedy("remove it unless the application needs these options");
         } else {

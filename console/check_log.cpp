@@ -1,45 +1,79 @@
-// Log: the service writes its records to a fixed file; a missing folder or a
-// file held open loses them silently.
+// Log: the service writes its records to a fixed file; a missing folder, a
+// file held open, or one the service refuses loses them silently.
 #include "console/check.h"
+
+#include <string.h>
 
 #include "console/report.h"
 #include "log/log.h"
+#include "log/logfile.h"
 
-#define LOG_FOLDER "c:\\windows\\temp"
-
-void checkLog(void)
+// The log's folder: its path up to the last backslash.
+static void logFolder(char *folder, size_t capacity)
 {
-    reportSection("Log");
-    DWORD folder = GetFileAttributesA(LOG_FOLDER);
-    if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) {
-        reportFinding(FINDING_PROBLEM, "the log folder %s does not exist: the service would write no log", LOG_FOLDER);
-        reportRemedy("create %s", LOG_FOLDER);
-        return;
-    }
+    lstrcpynA(folder, LOG_FILE_PATH, (int)capacity);
+    char *slash = strrchr(folder, '\\');
+    if (slash != NULL)
+        *slash = '\0';
+}
+
+// A log file that can't be opened for appending: why, by the open's error.
+static void reportUnopenable(const LogFileCheck *check)
+{
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(LOG_FILE_PATH, GetFileExInfoStandard, &data)) {
-        reportFinding(FINDING_OK, "%s does not exist yet; the first start creates it", LOG_FILE_PATH);
-        return;
-    }
-    if (data.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!GetFileAttributesExA(LOG_FILE_PATH, GetFileExInfoStandard, &data))
+        data.dwFileAttributes = INVALID_FILE_ATTRIBUTES;
+    if (data.dwFileAttributes != INVALID_FILE_ATTRIBUTES && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         reportFinding(FINDING_PROBLEM, "%s is a link or a folder, not a file", LOG_FILE_PATH);
         reportRemedy("delete it; the service makes a new file");
         return;
     }
-    ULONGLONG size = ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-    // Opened as the service opens it: for appending, shared with nobody.
-    HANDLE file = CreateFileA(LOG_FILE_PATH, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        reportFinding(FINDING_OK, "%s: writable, %llu bytes", LOG_FILE_PATH, size);
-    } else if (error == ERROR_SHARING_VIOLATION) {
+    ULONGLONG size = data.dwFileAttributes == INVALID_FILE_ATTRIBUTES
+                         ? 0
+                         : ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    if (check->error == ERROR_SHARING_VIOLATION) {
         reportFinding(FINDING_WARNING, "%s (%llu bytes) is held open by another program: the service drops its records meanwhile",
                       LOG_FILE_PATH, size);
         reportRemedy("close the program that holds it");
     } else {
         reportFinding(FINDING_WARNING, "%s (%llu bytes) can't be written from this account (error %lu)", LOG_FILE_PATH,
-                      size, error);
+                      size, check->error);
         reportRemedy("run the check as administrator; the service's account must be able to write it");
+    }
+}
+
+void checkLog(const Snapshot *)
+{
+    reportSection("Log");
+    char folder[MAX_PATH];
+    logFolder(folder, sizeof folder);
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        reportFinding(FINDING_PROBLEM, "the log folder %s does not exist: the service would write no log", folder);
+        reportRemedy("create %s", folder);
+        return;
+    }
+    // Opened and judged as a record would be, and closed again at once.
+    LogFileCheck check;
+    logInspect(&check);
+    switch (check.state) {
+    case LOG_FILE_ABSENT:
+        reportFinding(FINDING_OK, "%s does not exist yet; the first start creates it", LOG_FILE_PATH);
+        break;
+    case LOG_FILE_PLAIN:
+        reportFinding(FINDING_OK, "%s: writable, %llu bytes", LOG_FILE_PATH, check.size);
+        break;
+    case LOG_FILE_LINK:
+    case LOG_FILE_SECOND_NAME:
+    case LOG_FILE_UNKNOWN:
+        reportFinding(FINDING_PROBLEM, "%s is %s: the service writes no record to it", LOG_FILE_PATH,
+                      check.state == LOG_FILE_LINK          ? "a link, or reached through one"
+                      : check.state == LOG_FILE_SECOND_NAME ? "a file with a second name (a hard link)"
+                                                            : "a file whose kind can't be read");
+        reportRemedy("delete it; the service makes a new file");
+        break;
+    case LOG_FILE_UNOPENABLE:
+        reportUnopenable(&check);
+        break;
     }
 }

@@ -8,32 +8,37 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <stdlib.h>
 
 #include "console/report.h"
 #include "console/write_access.h"
-#include "launcher/paths.h"
 
-#define FOLDER_LIMIT (CANDIDATE_LIMIT + 4)
+#define FOLDER_LIMIT (RUNTIME_CANDIDATE_COUNT + JVM_CANDIDATE_COUNT + 4)
 #define WRITER_LIMIT 16
 
-static wchar_t folders[FOLDER_LIMIT][PATH_CAPACITY];
-static int folderCount;
-static wchar_t nearest[PATH_CAPACITY];
+// The folders to look at, each once; on the heap.
+struct FolderList {
+    int count;
+    wchar_t folders[FOLDER_LIMIT][PATH_CAPACITY];
+    wchar_t nearest[PATH_CAPACITY];
+    wchar_t quoted[PATH_CAPACITY];
+};
 
-static void addFolder(const wchar_t *folder)
+static void addFolder(FolderList *list, const wchar_t *folder)
 {
-    if (folder[0] == L'\0' || folderCount == FOLDER_LIMIT || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES)
+    if (folder[0] == L'\0' || list->count == FOLDER_LIMIT || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES)
         return;
-    for (int index = 0; index < folderCount; index++)
-        if (lstrcmpiW(folders[index], folder) == 0)
+    for (int index = 0; index < list->count; index++)
+        if (lstrcmpiW(list->folders[index], folder) == 0)
             return;
-    boundedCopy(folders[folderCount++], folder);
+    boundedCopy(list->folders[list->count++], folder);
 }
 
 // The nearest existing folder above a library candidate: where someone
 // could create the missing rest of its path.
-static void addNearestParent(const wchar_t *path)
+static void addNearestParent(FolderList *list, const wchar_t *path)
 {
+    wchar_t *nearest = list->nearest;
     boundedCopy(nearest, path);
     for (;;) {
         wchar_t *slash = wcsrchr(nearest, L'\\');
@@ -41,7 +46,7 @@ static void addNearestParent(const wchar_t *path)
             return;
         slash[1] = L'\0';
         if (GetFileAttributesW(nearest) != INVALID_FILE_ATTRIBUTES) {
-            addFolder(nearest);
+            addFolder(list, nearest);
             return;
         }
         slash[0] = L'\0';
@@ -50,9 +55,9 @@ static void addNearestParent(const wchar_t *path)
 
 // The folder as icacls takes it: without its closing backslash, which would
 // escape the closing quote; a drive's root, which has no blanks, unquoted.
-static const char *icaclsFolder(const wchar_t *folder)
+static const char *icaclsFolder(FolderList *list, const wchar_t *folder)
 {
-    static wchar_t quoted[PATH_CAPACITY];
+    wchar_t *quoted = list->quoted;
     size_t length = wcslen(folder);
     if (length <= 3) {
         boundedCopy(quoted, folder);
@@ -67,7 +72,7 @@ static const char *icaclsFolder(const wchar_t *folder)
     return reportPath(quoted);
 }
 
-static void reportWriter(const wchar_t *folder, PSID sid)
+static void reportWriter(FolderList *list, const wchar_t *folder, PSID sid)
 {
     wchar_t name[256], domain[256];
     DWORD nameSize = 256, domainSize = 256;
@@ -79,11 +84,11 @@ static void reportWriter(const wchar_t *folder, PSID sid)
     reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may write or create in %s", named ? reportPath(domain) : "",
                   named && domain[0] != L'\0' ? "\\" : "", named ? reportPath(name) : "", reportPath(sidText),
                   reportPath(folder));
-    reportRemedy("icacls %s /inheritance:d /remove:g *%s", icaclsFolder(folder), reportPath(sidText));
+    reportRemedy("icacls %s /inheritance:d /remove:g *%s", icaclsFolder(list, folder), reportPath(sidText));
     LocalFree(sidText);
 }
 
-static void checkFolder(const wchar_t *folder)
+static void checkFolder(FolderList *list, const wchar_t *folder)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
     DWORD error = GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
@@ -97,22 +102,29 @@ static void checkFolder(const wchar_t *folder)
     if (count == 0)
         reportFinding(FINDING_OK, "%s: only administrators, SYSTEM and the owner may write", reportPath(folder));
     for (int index = 0; index < count; index++)
-        reportWriter(folder, writers[index]);
+        reportWriter(list, folder, writers[index]);
     LocalFree(descriptor);
 }
 
-void checkPermissions(void)
+void checkPermissions(const Snapshot *snapshot)
 {
     reportSection("Folder permissions");
-    folderCount = 0;
-    addFolder(ktrPath);
-    addFolder(basePath);
-    joinPath(nearest, basePath, L"lib\\");
-    addFolder(nearest);
-    joinPath(nearest, ktrPath, L"jdk\\");
-    addFolder(nearest);
-    for (int index = 0; index < candidatePathCount; index++)
-        addNearestParent(candidatePaths[index]);
-    for (int index = 0; index < folderCount; index++)
-        checkFolder(folders[index]);
+    FolderList *list = (FolderList *)malloc(sizeof *list);
+    if (list == NULL)
+        return;
+    list->count = 0;
+    const PathsResult *paths = &snapshot->launch.paths;
+    addFolder(list, paths->ktrPath);
+    addFolder(list, paths->basePath);
+    joinPath(list->nearest, paths->basePath, L"lib\\");
+    addFolder(list, list->nearest);
+    joinPath(list->nearest, paths->ktrPath, L"jdk\\");
+    addFolder(list, list->nearest);
+    for (int index = 0; index < RUNTIME_CANDIDATE_COUNT; index++)
+        addNearestParent(list, snapshot->runtimePaths[index]);
+    for (int index = 0; index < JVM_CANDIDATE_COUNT; index++)
+        addNearestParent(list, snapshot->jvmPaths[index]);
+    for (int index = 0; index < list->count; index++)
+        checkFolder(list, list->folders[index]);
+    free(list);
 }

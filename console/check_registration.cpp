@@ -6,13 +6,12 @@
 #include "console/console.h"
 #include "console/report.h"
 #include "console/service_view.h"
+#include "service/install.h"
 #include "service/service.h"
 
-static wchar_t expectedCommand[PATH_CAPACITY];
-static union {
-    QUERY_SERVICE_CONFIGW config;
-    BYTE bytes[8192 + 2 * PATH_CAPACITY * sizeof(wchar_t)];
-} configuration;
+// The registration as the SCM gives it, with room for two paths of the
+// longest kind; on the heap.
+#define CONFIGURATION_CAPACITY (8192 + 2 * PATH_CAPACITY * sizeof(wchar_t))
 
 static const char *startTypeText(DWORD startType)
 {
@@ -26,10 +25,10 @@ static const char *startTypeText(DWORD startType)
 
 static void reportConfiguration(const QUERY_SERVICE_CONFIGW *config)
 {
-    // The install command registers the path between quotes.
-    boundedCopy(expectedCommand, L"\"");
-    boundedAppend(expectedCommand, serviceExecutable);
-    boundedAppend(expectedCommand, L"\"");
+    wchar_t *expectedCommand = (wchar_t *)malloc(QUOTED_PATH_CAPACITY * sizeof(wchar_t));
+    if (expectedCommand == NULL)
+        return;
+    quoteModulePath(serviceExecutable, expectedCommand);
     if (lstrcmpiW(config->lpBinaryPathName, expectedCommand) == 0) {
         reportFinding(FINDING_OK, "registered command line %s: this installation", reportPath(config->lpBinaryPathName));
     } else {
@@ -43,11 +42,12 @@ static void reportConfiguration(const QUERY_SERVICE_CONFIGW *config)
     } else {
         reportFinding(FINDING_OK, "start type: %s", startTypeText(config->dwStartType));
     }
+    free(expectedCommand);
     const wchar_t *account = config->lpServiceStartName;
     reportFinding(FINDING_OK, "account: %s", account != NULL && account[0] != L'\0' ? reportPath(account) : "LocalSystem");
 }
 
-void checkRegistration(void)
+void checkRegistration(const Snapshot *)
 {
     reportSection("Registration");
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
@@ -63,10 +63,12 @@ void checkRegistration(void)
         }
     } else {
         DWORD needed = 0;
-        if (QueryServiceConfigW(service, &configuration.config, sizeof configuration, &needed))
-            reportConfiguration(&configuration.config);
+        QUERY_SERVICE_CONFIGW *config = (QUERY_SERVICE_CONFIGW *)malloc(CONFIGURATION_CAPACITY);
+        if (config != NULL && QueryServiceConfigW(service, config, CONFIGURATION_CAPACITY, &needed))
+            reportConfiguration(config);
         else
             reportFinding(FINDING_WARNING, "the registration can't be read (error %lu)", GetLastError());
+        free(config);
         DWORD state = 0;
         if (queryServiceState(&state, &error))
             reportFinding(FINDING_OK, "state: %s", serviceStateText(state));

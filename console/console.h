@@ -17,10 +17,11 @@
 #define EXIT_USAGE 3
 
 // This program's folder, with its closing backslash, and the service
-// executable beside it: the installation every command works on.
-extern wchar_t consoleFolder[PATH_CAPACITY];
-extern wchar_t serviceExecutable[PATH_CAPACITY];
-extern char serviceExecutableAnsi[ANSI_CAPACITY];
+// executable beside it: the installation every command works on. On the
+// heap, PATH_CAPACITY and ANSI_CAPACITY long.
+extern wchar_t *consoleFolder;
+extern wchar_t *serviceExecutable;
+extern char *serviceExecutableAnsi;
 
 int checkCommand(bool withJvm);
 int statusCommand(void);

@@ -4,16 +4,17 @@
 // failed Java call's record is followed by "Java exception: <text>".
 #include "console/last_start.h"
 
+#include <windows.h>
 #include <string.h>
 
 #include "console/remedies.h"
+#include "launcher/records.h"
 
-#define BANNER "***** Velmorane Windows service starting *****"
 #define STAMP_LENGTH 18
 
-static bool startsWith(const char *text, const char *prefix)
+static bool isRecord(const char *text, const char *format)
 {
-    return strncmp(text, prefix, strlen(prefix)) == 0;
+    return recordRest(text, format) != NULL;
 }
 
 // A stamp: "MM/DD/YY HH:MM:SS ".
@@ -29,11 +30,33 @@ static bool hasStamp(const char *line)
 
 static bool isStopRecord(const char *text)
 {
-    static const char *const stopRecords[] = {"No Java VM was created", "AttachCurrentThread failed",
-                                              "No shutdown() method found", "Call to shutdown() resulted in exception",
-                                              "Shutdown method called on class", "Detached thread"};
-    for (const char *prefix : stopRecords)
-        if (startsWith(text, prefix))
+    static const char *const stopRecords[] = {RECORD_NO_JVM_AT_STOP, RECORD_ATTACH_FAILED, RECORD_NO_SHUTDOWN,
+                                              RECORD_SHUTDOWN_THREW, RECORD_SHUTDOWN_CALLED, RECORD_DETACHED};
+    for (const char *format : stopRecords)
+        if (isRecord(text, format))
+            return true;
+    return false;
+}
+
+// The launcher's failure records that end a start before main, besides the
+// class lookup, which the stop thread writes too.
+static bool isStartFailure(const char *text)
+{
+    static const char *const startFailures[] = {RECORD_OUTPUT_UNOPENED, RECORD_NO_OPTIONS, RECORD_NO_CREATE_EXPORT,
+                                                RECORD_CREATE_FAILED, RECORD_NO_MAIN};
+    for (const char *format : startFailures)
+        if (isRecord(text, format))
+            return true;
+    return false;
+}
+
+// The records that are worth a remedy without ending the start.
+static bool isStartNote(const char *text)
+{
+    static const char *const notes[] = {RECORD_LIB_NOT_FOUND, RECORD_NO_LIB_OR_PLUGINS, RECORD_CLASS_PATH_UNCONVERTED,
+                                        RECORD_JVM_VARIABLE_TOO_LONG};
+    for (const char *format : notes)
+        if (isRecord(text, format))
             return true;
     return false;
 }
@@ -50,12 +73,12 @@ static const char **exceptionSlot;
 static void readStopRecord(LastStart *start, const char *text)
 {
     start->stopLogged = true;
-    if (startsWith(text, "Shutdown method called on class")) {
+    if (isRecord(text, RECORD_SHUTDOWN_CALLED)) {
         start->shutdownCalled = true;
-    } else if (startsWith(text, "Call to shutdown() resulted in exception")) {
-        start->shutdownThrew = true;
+    } else if (isRecord(text, RECORD_SHUTDOWN_THREW)) {
+        start->shutdownThrew = text;
         exceptionSlot = &start->stopException;
-    } else if (startsWith(text, "Detached thread")) {
+    } else if (isRecord(text, RECORD_DETACHED)) {
         start->detached = true;
     } else if (start->stopFailure == NULL) {
         start->stopFailure = text;
@@ -74,36 +97,37 @@ static void readRecord(LastStart *start, const char *text, bool *classFailureSee
 {
     const char **slot = exceptionSlot;
     exceptionSlot = NULL;
-    if (startsWith(text, "Java exception: ")) {
+    const char *loaded = recordRest(text, RECORD_LOADED_JVM);
+    if (isRecord(text, RECORD_JAVA_EXCEPTION)) {
         if (slot != NULL && *slot == NULL)
             *slot = text;
         return;
     }
-    if (startsWith(text, "Success loading jvm.dll at ")) {
-        start->jvmLoaded = text + strlen("Success loading jvm.dll at ");
+    if (loaded != NULL) {
+        start->jvmLoaded = loaded;
         start->startFailure = NULL;
-    } else if (startsWith(text, "Failed to load jvm.dll at ")) {
+    } else if (isRecord(text, RECORD_FAILED_JVM)) {
         // The start's failure only while no later candidate loads.
         if (start->jvmLoaded == NULL)
             setStartFailure(start, text);
-    } else if (startsWith(text, "Successfully created JVM")) {
+    } else if (isRecord(text, RECORD_JVM_CREATED)) {
         start->jvmCreated = true;
-    } else if (startsWith(text, "Invoking main()")) {
+    } else if (isRecord(text, RECORD_INVOKING_MAIN)) {
         start->mainInvoked = true;
-    } else if (startsWith(text, "Call to main() resulted in exception")) {
+    } else if (isRecord(text, RECORD_MAIN_THREW)) {
         start->mainFailure = text;
         exceptionSlot = &start->mainException;
     } else if (isStopRecord(text)) {
         readStopRecord(start, text);
-    } else if (startsWith(text, "Can't find class ")) {
+    } else if (isRecord(text, RECORD_NO_CLASS)) {
         if (!start->mainInvoked && !*classFailureSeen)
             setStartFailure(start, text);
         else
             readStopRecord(start, text);
         *classFailureSeen = true;
-    } else if (startsWith(text, "Can't ") && !startsWith(text, "Can't convert")) {
+    } else if (isStartFailure(text)) {
         setStartFailure(start, text);
-    } else if (failureRemedy(text) != NULL) {
+    } else if (isStartNote(text)) {
         addNote(start, text);
     }
 }
@@ -112,8 +136,10 @@ void readLastStart(char *logText, LastStart *start)
 {
     memset(start, 0, sizeof *start);
     // The last banner record: a stamp, then the banner text.
+    char bannerText[sizeof RECORD_BANNER];
+    lstrcpynA(bannerText, RECORD_BANNER, (int)strcspn(RECORD_BANNER, "\n") + 1);
     char *banner = NULL;
-    for (char *found = strstr(logText, BANNER); found != NULL; found = strstr(found + 1, BANNER))
+    for (char *found = strstr(logText, bannerText); found != NULL; found = strstr(found + 1, bannerText))
         if (found - logText >= STAMP_LENGTH && hasStamp(found - STAMP_LENGTH)
             && (found - logText == STAMP_LENGTH || found[-STAMP_LENGTH - 1] == '\n'))
             banner = found - STAMP_LENGTH;

@@ -20,7 +20,7 @@ struct LastStart {
     int startNoteCount;
     bool stopLogged;                // any record of the stop thread
     bool shutdownCalled;
-    bool shutdownThrew;
+    const char *shutdownThrew;      // "Call to shutdown() resulted in exception"
     bool detached;
     const char *stopFailure;        // the stop thread's failure record
     const char *stopException;      // the Java exception after it or after shutdown()'s

@@ -1,13 +1,14 @@
 // Process entry: one command word, anything else is a usage error.
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "console/console.h"
 #include "log/log.h"
 
-wchar_t consoleFolder[PATH_CAPACITY];
-wchar_t serviceExecutable[PATH_CAPACITY];
-char serviceExecutableAnsi[ANSI_CAPACITY];
+wchar_t *consoleFolder = NULL;
+wchar_t *serviceExecutable = NULL;
+char *serviceExecutableAnsi = NULL;
 
 static int usage(void)
 {
@@ -20,8 +21,13 @@ static int usage(void)
 
 // The service stands beside this program; a folder path too long for both
 // names leaves the path cut, and the layout check names it as missing.
-static void locateInstallation(void)
+static bool locateInstallation(void)
 {
+    consoleFolder = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
+    serviceExecutable = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
+    serviceExecutableAnsi = (char *)malloc(ANSI_CAPACITY);
+    if (consoleFolder == NULL || serviceExecutable == NULL || serviceExecutableAnsi == NULL)
+        return false;
     consoleFolder[0] = L'\0';
     DWORD length = GetModuleFileNameW(NULL, consoleFolder, PATH_CAPACITY);
     if (length >= PATH_CAPACITY)
@@ -32,12 +38,16 @@ static void locateInstallation(void)
         slash[1] = L'\0';
     joinPath(serviceExecutable, consoleFolder, SERVICE_EXECUTABLE_NAME);
     ansiCopy(serviceExecutable, serviceExecutableAnsi);
+    return true;
 }
 
 int wmain(int argc, wchar_t **argv)
 {
     logLockCreate();
-    locateInstallation();
+    if (!locateInstallation()) {
+        printf("VelmoraneConsole: out of memory\n");
+        return EXIT_PROBLEMS;
+    }
     if (argc == 2 && lstrcmpiW(argv[1], L"check") == 0)
         return checkCommand(true);
     if (argc == 3 && lstrcmpiW(argv[1], L"check") == 0 && lstrcmpiW(argv[2], L"--no-jvm") == 0)

@@ -1,9 +1,10 @@
 // Findings go to standard output as they are made: the report is read top to
-// bottom, and a check that hangs in the JVM still shows how far it came.
+// bottom, and a check that hangs still shows how far it came.
 #include "console/report.h"
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "console/console.h"
@@ -11,6 +12,9 @@
 
 int warningCount = 0;
 int problemCount = 0;
+
+// The longest failure record a finding repeats: a Java exception's text with its lead-in.
+#define RECORD_LINE_CAPACITY 2048
 
 static const char *const markTexts[] = {"ok       ", "warning  ", "problem  "};
 
@@ -29,16 +33,34 @@ static void printLine(const char *leadIn, const char *format, va_list args)
     fflush(stdout);
 }
 
-void reportFinding(FindingMark mark, const char *format, ...)
+static void countFinding(FindingMark mark)
 {
     if (mark == FINDING_WARNING)
         warningCount++;
     else if (mark == FINDING_PROBLEM)
         problemCount++;
+}
+
+void reportFinding(FindingMark mark, const char *format, ...)
+{
+    countFinding(mark);
     va_list args;
     va_start(args, format);
     printLine(markTexts[mark], format, args);
     va_end(args);
+}
+
+void reportRecord(FindingMark mark, const char *format, ...)
+{
+    char record[RECORD_LINE_CAPACITY];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(record, sizeof record, format, args);
+    va_end(args);
+    size_t length = strlen(record);
+    if (length > 0 && record[length - 1] == '\n')
+        record[length - 1] = '\0';
+    reportFinding(mark, "%s", record);
 }
 
 void reportRemedy(const char *format, ...)
@@ -49,11 +71,16 @@ void reportRemedy(const char *format, ...)
     va_end(args);
 }
 
+// On the heap: four paths of the longest kind are 128 KiB.
 const char *reportPath(const wchar_t *path)
 {
-    static char buffers[4][ANSI_CAPACITY];
+    static char *buffers = NULL;
     static int next = 0;
-    char *buffer = buffers[next];
+    if (buffers == NULL)
+        buffers = (char *)malloc(4 * (size_t)ANSI_CAPACITY);
+    if (buffers == NULL)
+        return "(out of memory)";
+    char *buffer = buffers + next * (size_t)ANSI_CAPACITY;
     next = (next + 1) % 4;
     ansiCopy(path, buffer);
     return buffer;
@@ -62,66 +89,4 @@ const char *reportPath(const wchar_t *path)
 int reportExitCode(void)
 {
     return problemCount > 0 ? EXIT_PROBLEMS : warningCount > 0 ? EXIT_WARNINGS : EXIT_ALL_WELL;
-}
-
-// ---------------------------------------------------------------- collector
-
-#define COLLECTED_CAPACITY 0x80000
-#define COLLECTED_RECORDS 4096
-
-static char collected[COLLECTED_CAPACITY];
-static size_t collectedUsed = 0;
-static size_t recordStarts[COLLECTED_RECORDS];
-static int recordCount = 0;
-
-// Records beyond the capacity are dropped: a check reads the stages' first
-// and last records, and a lib\ of thousands of entries still fits.
-static void collect(const char *, const char *text)
-{
-    size_t length = strlen(text);
-    while (length > 0 && text[length - 1] == '\n')
-        length--;
-    if (recordCount == COLLECTED_RECORDS || collectedUsed + length + 1 > COLLECTED_CAPACITY)
-        return;
-    recordStarts[recordCount++] = collectedUsed;
-    memcpy(collected + collectedUsed, text, length);
-    collected[collectedUsed + length] = '\0';
-    collectedUsed += length + 1;
-}
-
-void collectorStart(void)
-{
-    collectedUsed = 0;
-    recordCount = 0;
-    logSink = collect;
-}
-
-static void discard(const char *, const char *)
-{
-}
-
-// Records after the collection are dropped, never written to the service's
-// log file: the check leaves the log as it found it.
-void collectorStop(void)
-{
-    logSink = discard;
-}
-
-int collectedCount(void)
-{
-    return recordCount;
-}
-
-const char *collectedRecord(int index)
-{
-    return collected + recordStarts[index];
-}
-
-int collectedFind(const char *prefix)
-{
-    size_t length = strlen(prefix);
-    for (int index = recordCount - 1; index >= 0; index--)
-        if (strncmp(collectedRecord(index), prefix, length) == 0)
-            return index;
-    return -1;
 }

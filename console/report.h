@@ -12,21 +12,14 @@ extern int problemCount;
 
 void reportSection(const char *title);
 void reportFinding(FindingMark mark, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+// A finding that is one of the service's records, as the service would write
+// it (a RECORD_ format and its arguments), without its line feed.
+void reportRecord(FindingMark mark, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 void reportRemedy(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 // A wide path as the report prints it (the ANSI code page), in one of four
 // rotating buffers, so a finding can name up to four paths.
 const char *reportPath(const wchar_t *path);
 // EXIT_ALL_WELL, EXIT_WARNINGS or EXIT_PROBLEMS after the findings so far.
 int reportExitCode(void);
-
-// The collector: the sink that keeps the stages' records for the check to
-// read instead of writing them to the log file.
-void collectorStart(void);
-void collectorStop(void);
-int collectedCount(void);
-// Record `index`, its closing line feeds removed.
-const char *collectedRecord(int index);
-// Whether a record begins with `prefix`; the index of the last such, or -1.
-int collectedFind(const char *prefix);
 
 #endif

@@ -1,20 +1,23 @@
-// "run": the service's launcher thread in the foreground, its records on the
+// "run": the service's launcher in the foreground, its records on the
 // console. A console event (Ctrl+C, Ctrl+Break, closing the window, logoff,
 // shutdown) stops it the way a STOP stops the service.
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "console/console.h"
 #include "console/report.h"
 #include "console/service_view.h"
-#include "launcher/java_contract.h"
-#include "launcher/jvm.h"
 #include "launcher/launcher.h"
-#include "launcher/paths.h"
 #include "launcher/shutdown.h"
 #include "log/log.h"
 
 static volatile LONG stopStarted = 0;
 
+// What the launch is given and what it found: the launch thread's alone.
+struct RunLaunch {
+    LaunchInputs inputs;
+    LaunchResults results;
+};
 
 static void printRecord(const char *stamp, const char *text)
 {
@@ -32,11 +35,7 @@ static BOOL WINAPI consoleEvent(DWORD)
         return TRUE;
     printf("VelmoraneConsole: stopping, shutdown() is given at most %d seconds\n", SHUTDOWN_WAIT_MS / 1000);
     fflush(stdout);
-    HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
-    if (thread != NULL) {
-        WaitForSingleObject(thread, SHUTDOWN_WAIT_MS);
-        CloseHandle(thread);
-    }
+    stopApplication();
     logLockDelete();
     ExitProcess(EXIT_ALL_WELL);
 }
@@ -53,6 +52,36 @@ static void renewHandlerOnce(bool *renewed)
     *renewed = true;
 }
 
+static DWORD WINAPI runLaunch(LPVOID parameter)
+{
+    RunLaunch *run = (RunLaunch *)parameter;
+    return launch(&run->inputs, &run->results);
+}
+
+// The service's inputs, but for the output file: the point of running here
+// is to see the application's output, so it stays on this console.
+static RunLaunch *prepareLaunch(void)
+{
+    ServiceEnvironment *environment = (ServiceEnvironment *)malloc(sizeof *environment);
+    RunLaunch *run = (RunLaunch *)malloc(sizeof *run);
+    if (environment == NULL || run == NULL) {
+        free(environment);
+        free(run);
+        return NULL;
+    }
+    readServiceEnvironment(environment);
+    serviceLaunchInputs(environment, serviceExecutable, &run->inputs);
+    if (run->inputs.javaOutput != NULL) {
+        printf("VelmoraneConsole: the application's output stays here, not in VLJAVAOUTPUT's %s\n",
+               reportPath(run->inputs.javaOutput));
+        run->inputs.javaOutput = NULL;
+    }
+    applyJvmEnvironment(environment);
+    clearLaunchResults(&run->results);
+    // The inputs point into the environment: it lives as long as the process.
+    return run;
+}
+
 int runCommand(void)
 {
     DWORD state = 0, error = 0;
@@ -65,16 +94,11 @@ int runCommand(void)
                serviceStateText(state));
         return EXIT_PROBLEMS;
     }
-    readServiceEnvironment();
-    applyServiceEnvironment();
-    // The point of running here is to see the application's output: it stays
-    // on this console rather than going to the service's output file.
-    if (serviceVariableOrigins[JAVA_OUTPUT_INDEX] != NULL) {
-        printf("VelmoraneConsole: the application's output stays here, not in VLJAVAOUTPUT's %s\n",
-               reportPath(serviceVariableValues[JAVA_OUTPUT_INDEX]));
-        _wputenv_s(serviceVariableNames[JAVA_OUTPUT_INDEX], L"");
+    RunLaunch *run = prepareLaunch();
+    if (run == NULL) {
+        printf("VelmoraneConsole: out of memory; not started\n");
+        return EXIT_PROBLEMS;
     }
-    installationExecutable = serviceExecutable;
     logSink = printRecord;
     // Ctrl+C is off in a process started as a group of its own; on, so that
     // the operator can stop the application however the console came.
@@ -85,7 +109,7 @@ int runCommand(void)
     }
 
     bool handlerRenewed = false;
-    HANDLE launcher = CreateThread(NULL, 0, launcherThread, NULL, 0, NULL);
+    HANDLE launcher = CreateThread(NULL, 0, runLaunch, run, 0, NULL);
     if (launcher == NULL) {
         printf("VelmoraneConsole: can't start the launcher thread (error %lu)\n", GetLastError());
         return EXIT_PROBLEMS;

@@ -12,40 +12,37 @@
 #define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 #define SERVICE_KEY L"SYSTEM\\CurrentControlSet\\Services\\" SERVICE_NAME
 
-const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {L"VLJVMDLL", L"VLCLASSPATH", L"JAVA_TOOL_OPTIONS",
-                                                                     L"_JAVA_OPTIONS", L"VLJAVAOUTPUT"};
-wchar_t serviceVariableValues[SERVICE_VARIABLE_COUNT][ENVIRONMENT_VALUE_CAPACITY];
-const char *serviceVariableOrigins[SERVICE_VARIABLE_COUNT];
+const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {
+    JVM_LIBRARY_VARIABLE, CLASS_PATH_VARIABLE, JAVA_TOOL_OPTIONS_VARIABLE, JAVA_OPTIONS_VARIABLE, JAVA_OUTPUT_VARIABLE};
 
-static wchar_t registryText[ENVIRONMENT_VALUE_CAPACITY];
-static wchar_t serviceEnvironmentBlock[0x8000];
-
-static void readMachineVariable(HKEY key, int index)
+static void readMachineVariable(HKEY key, int index, ServiceEnvironment *environment)
 {
+    wchar_t *registryText = environment->registryText;
     DWORD type = 0;
-    DWORD size = sizeof registryText - sizeof(wchar_t);
+    DWORD size = sizeof environment->registryText - sizeof(wchar_t);
     if (RegQueryValueExW(key, serviceVariableNames[index], NULL, &type, (BYTE *)registryText, &size) != ERROR_SUCCESS
         || (type != REG_SZ && type != REG_EXPAND_SZ))
         return;
     registryText[size / sizeof(wchar_t)] = L'\0';
     if (type == REG_EXPAND_SZ) {
-        DWORD length = ExpandEnvironmentStringsW(registryText, serviceVariableValues[index], ENVIRONMENT_VALUE_CAPACITY);
+        DWORD length = ExpandEnvironmentStringsW(registryText, environment->values[index], ENVIRONMENT_VALUE_CAPACITY);
         if (length == 0 || length > ENVIRONMENT_VALUE_CAPACITY)
             return;
     } else {
-        lstrcpynW(serviceVariableValues[index], registryText, ENVIRONMENT_VALUE_CAPACITY);
+        lstrcpynW(environment->values[index], registryText, ENVIRONMENT_VALUE_CAPACITY);
     }
-    serviceVariableOrigins[index] = "machine environment";
+    environment->origins[index] = "machine environment";
 }
 
 // "NAME=value" strings, one after the other, an empty one at the end.
-static void readServiceEnvironmentValue(void)
+static void readServiceEnvironmentValue(ServiceEnvironment *environment)
 {
+    wchar_t *serviceEnvironmentBlock = environment->serviceBlock;
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERVICE_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return;
     DWORD type = 0;
-    DWORD size = sizeof serviceEnvironmentBlock - 2 * sizeof(wchar_t);
+    DWORD size = sizeof environment->serviceBlock - 2 * sizeof(wchar_t);
     LONG result = RegQueryValueExW(key, L"Environment", NULL, &type, (BYTE *)serviceEnvironmentBlock, &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_MULTI_SZ)
@@ -60,35 +57,51 @@ static void readServiceEnvironmentValue(void)
         for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
             size_t nameLength = wcslen(serviceVariableNames[index]);
             if ((size_t)(equals - entry) == nameLength && _wcsnicmp(entry, serviceVariableNames[index], nameLength) == 0) {
-                lstrcpynW(serviceVariableValues[index], equals + 1, ENVIRONMENT_VALUE_CAPACITY);
-                serviceVariableOrigins[index] = "service's Environment value";
+                lstrcpynW(environment->values[index], equals + 1, ENVIRONMENT_VALUE_CAPACITY);
+                environment->origins[index] = "service's Environment value";
             }
         }
     }
 }
 
-void readServiceEnvironment(void)
+void readServiceEnvironment(ServiceEnvironment *environment)
 {
     for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
-        serviceVariableValues[index][0] = L'\0';
-        serviceVariableOrigins[index] = NULL;
+        environment->values[index][0] = L'\0';
+        environment->origins[index] = NULL;
     }
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MACHINE_ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++)
-            readMachineVariable(key, index);
+            readMachineVariable(key, index, environment);
         RegCloseKey(key);
     }
-    readServiceEnvironmentValue();
+    readServiceEnvironmentValue(environment);
 }
 
-// The stages read the C runtime's copy of the environment (_wgetenv), so the
-// values go there. An empty value can't be given that way: it removes the
-// variable, which Wine does for every empty value anyway.
-void applyServiceEnvironment(void)
+const wchar_t *serviceVariable(const ServiceEnvironment *environment, ServiceVariable variable)
 {
-    for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++)
-        _wputenv_s(serviceVariableNames[index], serviceVariableOrigins[index] != NULL ? serviceVariableValues[index] : L"");
+    const wchar_t *value = environment->values[variable];
+    return environment->origins[variable] != NULL && value[0] != L'\0' ? value : NULL;
+}
+
+void serviceLaunchInputs(const ServiceEnvironment *environment, const wchar_t *executable, LaunchInputs *inputs)
+{
+    inputs->executable = executable;
+    inputs->jvmLibrary = serviceVariable(environment, VARIABLE_JVM_LIBRARY);
+    inputs->classPath = serviceVariable(environment, VARIABLE_CLASS_PATH);
+    inputs->javaOutput = serviceVariable(environment, VARIABLE_JAVA_OUTPUT);
+    inputs->depth = LAUNCH_TO_MAIN;
+}
+
+// Setting an empty value removes the variable, as the service would not have it.
+void applyJvmEnvironment(const ServiceEnvironment *environment)
+{
+    const ServiceVariable jvmVariables[] = {VARIABLE_JAVA_TOOL_OPTIONS, VARIABLE_JAVA_OPTIONS};
+    for (ServiceVariable variable : jvmVariables) {
+        const wchar_t *value = serviceVariable(environment, variable);
+        _wputenv_s(serviceVariableNames[variable], value != NULL ? value : L"");
+    }
 }
 
 bool queryServiceState(DWORD *state, DWORD *error)

@@ -5,23 +5,42 @@
 
 #include <windows.h>
 
-#define SERVICE_VARIABLE_COUNT 5
-// Index of VLJAVAOUTPUT in serviceVariableNames.
-#define JAVA_OUTPUT_INDEX 4
+#include "launcher/inputs.h"
+
+// The variables the service and its virtual machine read, in the report's order.
+enum ServiceVariable {
+    VARIABLE_JVM_LIBRARY,
+    VARIABLE_CLASS_PATH,
+    VARIABLE_JAVA_TOOL_OPTIONS,
+    VARIABLE_JAVA_OPTIONS,
+    VARIABLE_JAVA_OUTPUT,
+    SERVICE_VARIABLE_COUNT
+};
 #define ENVIRONMENT_VALUE_CAPACITY 32767
 #define SERVICE_NOT_INSTALLED 0
 
 extern const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT];
+
 // Each variable's value as the service gets it, and where it comes from:
 // NULL (not set), "machine environment" or "service's Environment value".
-extern wchar_t serviceVariableValues[SERVICE_VARIABLE_COUNT][ENVIRONMENT_VALUE_CAPACITY];
-extern const char *serviceVariableOrigins[SERVICE_VARIABLE_COUNT];
+struct ServiceEnvironment {
+    wchar_t values[SERVICE_VARIABLE_COUNT][ENVIRONMENT_VALUE_CAPACITY];
+    const char *origins[SERVICE_VARIABLE_COUNT];
+    wchar_t registryText[ENVIRONMENT_VALUE_CAPACITY];
+    wchar_t serviceBlock[0x8000];
+};
 
 // Reads the machine environment and the service's own Environment value.
-void readServiceEnvironment(void);
-// Gives this process those values (and removes the variables the service
-// does not have), so that the stages see what the service would.
-void applyServiceEnvironment(void);
+void readServiceEnvironment(ServiceEnvironment *environment);
+// The variable's value when the service gets one, else NULL. An empty value
+// counts as none: Windows keeps no empty variable in an environment.
+const wchar_t *serviceVariable(const ServiceEnvironment *environment, ServiceVariable variable);
+// The launcher's inputs as the service would get them, for `executable`.
+void serviceLaunchInputs(const ServiceEnvironment *environment, const wchar_t *executable, LaunchInputs *inputs);
+// Gives this process the virtual machine's own variables as the service
+// has them: the virtual machine reads them from the process, not from the
+// launcher.
+void applyJvmEnvironment(const ServiceEnvironment *environment);
 
 // The service's current state (SERVICE_STOPPED ...), or SERVICE_NOT_INSTALLED.
 // False, with the Windows error, when the SCM could not be asked.

@@ -6,6 +6,7 @@
 #include "console/last_start.h"
 #include "console/remedies.h"
 #include "console/service_view.h"
+#include "launcher/java_contract.h"
 #include "log/log.h"
 
 // The log's last part is enough: a start writes a few hundred records.
@@ -38,7 +39,7 @@ static void printWithRemedy(const char *record, const char *exception)
     printf("    %s\n", record);
     if (exception != NULL)
         printf("    %s\n", exception);
-    const char *remedy = exception != NULL && isNewerJavaException(exception) ? NEWER_JAVA_REMEDY : failureRemedy(record);
+    const char *remedy = exception != NULL && isNewerJavaException(exception) ? NEWER_JAVA_REMEDY : logRecordRemedy(record);
     if (remedy != NULL)
         printf("      -> %s\n", remedy);
 }
@@ -49,11 +50,12 @@ static void printStop(const LastStart *start, DWORD state)
         printf("  stop: shutdown() was called and %s%s\n", start->shutdownThrew ? "threw an exception" : "returned",
                start->detached ? "; its thread detached" : "");
     if (start->shutdownThrew)
-        printWithRemedy("Call to shutdown() resulted in exception", start->stopException);
+        printWithRemedy(start->shutdownThrew, start->stopException);
     else if (start->stopFailure != NULL)
         printWithRemedy(start->stopFailure, start->stopException);
     else if (!start->shutdownCalled && start->mainInvoked && (state == SERVICE_STOPPED || state == SERVICE_NOT_INSTALLED))
-        printf("  stop: no record of shutdown(): it took longer than 20 seconds, or the process ended otherwise\n");
+        printf("  stop: no record of shutdown(): it took longer than %d seconds, or the process ended otherwise\n",
+               SHUTDOWN_WAIT_MS / 1000);
 }
 
 int statusCommand(void)

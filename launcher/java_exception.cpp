@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "launcher/records.h"
 #include "launcher/strings.h"
 #include "log/log.h"
 
@@ -65,7 +66,7 @@ static void describeThrowable(JNIEnv *env, jthrowable thrown, char *text)
     ansiCopyN(wide, text, EXCEPTION_TEXT_CAPACITY);
 }
 
-bool logPendingException(JNIEnv *env, const char *headline)
+bool logPendingException(JNIEnv *env, const char *headline, char *text)
 {
     jthrowable thrown = env->ExceptionOccurred();
     if (thrown == NULL)
@@ -76,9 +77,11 @@ bool logPendingException(JNIEnv *env, const char *headline)
 
     // On this thread's stack: the launcher thread and a shutdown thread may
     // both be describing an exception at the same time.
-    char text[EXCEPTION_TEXT_CAPACITY];
-    describeThrowable(env, thrown, text);
+    char described[EXCEPTION_TEXT_CAPACITY];
+    describeThrowable(env, thrown, described);
     env->DeleteLocalRef(thrown);
-    logWrite("Java exception: %s\n", text);
+    logWrite(RECORD_JAVA_EXCEPTION, described);
+    if (text != NULL)
+        lstrcpynA(text, described, EXCEPTION_TEXT_CAPACITY);
     return true;
 }

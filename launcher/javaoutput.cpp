@@ -10,8 +10,7 @@
 // in the process already has its descriptors pointed at the file as well.
 #include "launcher/javaoutput.h"
 
-#include <stdlib.h>
-
+#include "launcher/records.h"
 #include "log/log.h"
 
 wchar_t javaOutputPath[PATH_CAPACITY];
@@ -75,19 +74,13 @@ static bool setStandardHandles(HANDLE file)
     return false;
 }
 
-void redirectJavaOutput(void)
-{
-    redirectJavaOutputTo(_wgetenv(JAVA_OUTPUT_VARIABLE));
-}
-
 void redirectJavaOutputTo(const wchar_t *value)
 {
     if (value == NULL || value[0] == L'\0')
         return;
     if (wcsnlen(value, PATH_CAPACITY) >= PATH_CAPACITY) {
         // A cut path could name some other file: refuse the value instead.
-        logWrite("VLJAVAOUTPUT environment variable is longer than %d characters and is ignored\n",
-                 PATH_CAPACITY - 1);
+        logWrite(RECORD_OUTPUT_VARIABLE_TOO_LONG, PATH_CAPACITY - 1);
         return;
     }
     boundedCopy(javaOutputPath, value);
@@ -107,7 +100,7 @@ void redirectJavaOutputTo(const wchar_t *value)
         unsigned long error = GetLastError();
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-        logWrite("Can't open %s for the Java output, error %lu\n", javaOutputPathAnsi, error);
+        logWrite(RECORD_OUTPUT_UNOPENED, javaOutputPathAnsi, error);
         return;
     }
     javaOutputFile = file;
@@ -125,5 +118,5 @@ void redirectJavaOutputTo(const wchar_t *value)
     // fail, the handles still name the file, through the duplicates.
     if (crtPointed)
         (void)setStandardHandles(file);
-    logWrite("Java output goes to %s\n", javaOutputPathAnsi);
+    logWrite(RECORD_OUTPUT_REDIRECTED, javaOutputPathAnsi);
 }

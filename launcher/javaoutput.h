@@ -6,19 +6,16 @@
 
 #include "launcher/strings.h"
 
-#define JAVA_OUTPUT_VARIABLE L"VLJAVAOUTPUT"
-
 extern wchar_t javaOutputPath[PATH_CAPACITY];
 extern char javaOutputPathAnsi[ANSI_CAPACITY];
 // The open file, kept for the life of the process; INVALID_HANDLE_VALUE
 // when the output is not redirected.
 extern HANDLE javaOutputFile;
 
-// When "VLJAVAOUTPUT" is set and not empty: opens that file for appending and
-// makes it the process's standard output and standard error, with one record
-// saying so or why not. Must run before any runtime library is loaded.
-void redirectJavaOutput(void);
-// The same with the variable's value given (NULL: not set).
+// When "VLJAVAOUTPUT" is set and not empty (its value given; NULL: not set):
+// opens that file for appending and makes it the process's standard output
+// and standard error, with one record saying so or why not. Must run before
+// any runtime library is loaded.
 void redirectJavaOutputTo(const wchar_t *value);
 
 #endif

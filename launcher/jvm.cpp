@@ -6,7 +6,8 @@
 #include <string.h>
 
 #include "launcher/classpath.h"
-#include "launcher/java_exception.h"
+#include "launcher/records.h"
+#include "launcher/shutdown.h"
 #include "launcher/paths.h"
 #include "log/log.h"
 
@@ -18,6 +19,11 @@ char vmClassPathOption[ANSI_CAPACITY];
 char mainArgument[MAIN_ARGUMENT_CAPACITY];
 
 static char nativeDigestOption[] = NATIVE_DIGEST_OPTION;
+
+void clearJvmResult(JvmResult *result)
+{
+    memset(result, 0, sizeof *result);
+}
 
 JavaVM *getJvmHandle(void)
 {
@@ -37,7 +43,7 @@ bool assembleVmOptions(void)
 
     vmOptions = (JavaVMOption *)calloc(2, sizeof(JavaVMOption));
     if (vmOptions == NULL) {
-        logWrite("Can't allocate the JVM options\n");
+        logWrite(RECORD_NO_OPTIONS);
         return false;
     }
     vmOptions[0].optionString = nativeDigestOption;
@@ -60,59 +66,65 @@ void formatMainArgument(void)
     appendModifiedUtf8(mainArgument, sizeof mainArgument, L"\n");
 }
 
-JNIEnv *createJvm(HMODULE jvmModule)
+JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result)
 {
-    logWrite("GetProcAddress for JNI_CreateJavaVM\n");
+    logWrite(RECORD_LOOKING_UP_CREATE);
     createJavaVM = (CreateJavaVMFunction)(void *)GetProcAddress(jvmModule, CREATE_JVM_EXPORT);
     if (createJavaVM == NULL) {
-        logWrite("Can't find JNI_CreateJavaVM in jvm.dll\n");
+        logWrite(RECORD_NO_CREATE_EXPORT);
         return NULL;
     }
+    result->exportFound = true;
 
     JavaVM *vm = NULL;
     JNIEnv *env = NULL;
-    logWrite("Calling createJVM\n");
-    jint result = createJavaVM(&vm, (void **)&env, &vmInitArgs);
-    logWrite("Completed call to createJVM\n");
-    if (result < 0) {
-        logWrite("Can't create Java VM.  Return code %d\n", (int)result);
+    logWrite(RECORD_CALLING_CREATE);
+    jint created = createJavaVM(&vm, (void **)&env, &vmInitArgs);
+    result->createCalled = true;
+    result->createResult = created;
+    logWrite(RECORD_CREATE_RETURNED);
+    if (created < 0) {
+        logWrite(RECORD_CREATE_FAILED, (int)created);
         return NULL;
     }
     // Published only now, so the shutdown thread never sees a handle that the
     // virtual machine is still filling in.
     InterlockedExchangePointer((PVOID volatile *)&jvmHandle, vm);
-    logWrite("Successfully created JVM\n");
+    result->created = true;
+    logWrite(RECORD_JVM_CREATED);
     return env;
 }
 
 // The exceptions that the lookups leave pending are logged and cleared.
-bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod)
+bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod, JvmResult *result)
 {
     *mainClass = env->FindClass(MAIN_CLASS_NAME);
     if (*mainClass == NULL) {
-        logWrite("Can't find class %s\n", MAIN_CLASS_NAME);
-        logPendingException(env, NULL);
+        logWrite(RECORD_NO_CLASS, MAIN_CLASS_NAME);
+        logPendingException(env, NULL, result->exception);
         return false;
     }
-    logWrite("Found class %s\n", MAIN_CLASS_NAME);
+    result->classFound = true;
+    logWrite(RECORD_CLASS_FOUND, MAIN_CLASS_NAME);
 
     *mainMethod = env->GetStaticMethodID(*mainClass, MAIN_METHOD_NAME, MAIN_METHOD_SIGNATURE);
     if (*mainMethod == NULL) {
-        logWrite("Can't find main()\n");
-        logPendingException(env, NULL);
+        logWrite(RECORD_NO_MAIN);
+        logPendingException(env, NULL, result->exception);
         return false;
     }
-    logWrite("Found static method main()\n");
+    result->mainFound = true;
+    logWrite(RECORD_MAIN_FOUND);
     return true;
 }
 
 // Finds the main class and its main and calls it. The exception that main
 // leaves pending is logged and cleared.
-static DWORD runMain(JNIEnv *env)
+static DWORD runMain(JNIEnv *env, JvmResult *result)
 {
     jclass mainClass = NULL;
     jmethodID mainMethod = NULL;
-    if (!findMain(env, &mainClass, &mainMethod))
+    if (!findMain(env, &mainClass, &mainMethod, result))
         return 0;
 
     jclass stringClass = env->FindClass(STRING_CLASS_NAME);
@@ -120,24 +132,37 @@ static DWORD runMain(JNIEnv *env)
     formatMainArgument();
     env->SetObjectArrayElement(arguments, 0, env->NewStringUTF(mainArgument));
 
-    logWrite("Invoking main()\n");
+    logWrite(RECORD_INVOKING_MAIN);
+    result->mainInvoked = true;
     // Returns when the Java method does; the application may run on after
     // that on threads of its own.
     // Through the table's variadic entry itself, not jni.h's C++ wrapper,
     // which would go through CallStaticVoidMethodV instead.
     env->functions->CallStaticVoidMethod(env, mainClass, mainMethod, arguments);
-    logPendingException(env, "Call to main() resulted in exception\n");
+    result->mainThrew = logPendingException(env, RECORD_MAIN_THREW, result->exception);
     return 1;
 }
 
-DWORD startJvmAndRunMain(HMODULE jvmModule)
+DWORD startJvmAndRunMain(HMODULE jvmModule, JvmResult *result)
 {
-    JNIEnv *env = createJvm(jvmModule);
+    JNIEnv *env = createJvm(jvmModule, result);
     if (env == NULL)
         return 0;
-    DWORD result = runMain(env);
+    DWORD ran = runMain(env, result);
     // A native thread attached to the virtual machine must detach before it
     // ends; this one was attached by creating it.
     getJvmHandle()->DetachCurrentThread();
-    return result;
+    return ran;
+}
+
+DWORD lookUpApplication(HMODULE jvmModule, JvmResult *result)
+{
+    JNIEnv *env = createJvm(jvmModule, result);
+    if (env == NULL)
+        return 0;
+    jclass mainClass = NULL;
+    jmethodID method = NULL;
+    bool found = findMain(env, &mainClass, &method, result) && findShutdown(env, &mainClass, &method, result);
+    getJvmHandle()->DetachCurrentThread();
+    return found ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "launcher/java_contract.h"
+#include "launcher/java_exception.h"
 #include "launcher/strings.h"
 
 // Big enough for "installbase=", the longest base path in modified UTF-8
@@ -24,6 +25,23 @@ extern char mainArgument[MAIN_ARGUMENT_CAPACITY];
 
 JavaVM *getJvmHandle(void);
 
+// What the virtual machine stage (and the stop's lookups) found.
+struct JvmResult {
+    bool optionsAssembled; // the option array could be allocated
+    bool exportFound;      // jvm.dll exports JNI_CreateJavaVM
+    bool createCalled;
+    jint createResult;     // JNI_CreateJavaVM's result, once called
+    bool created;
+    bool classFound;
+    bool mainFound;
+    bool shutdownFound;
+    bool mainInvoked;
+    bool mainThrew;
+    char exception[EXCEPTION_TEXT_CAPACITY]; // the last Java exception's text; empty: none
+};
+
+void clearJvmResult(JvmResult *result);
+
 // Builds the two virtual machine options from the class path option.
 // Returns false (after a log line) when they can't be allocated.
 bool assembleVmOptions(void);
@@ -31,12 +49,15 @@ bool assembleVmOptions(void);
 void formatMainArgument(void);
 // Creates the virtual machine from the loaded library, this thread attached
 // to it. Returns the thread's environment, or NULL after the failure's log line.
-JNIEnv *createJvm(HMODULE jvmModule);
+JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result);
 // Looks up the main class and its main. False after the failure's log line
 // and the record of the Java exception.
-bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod);
+bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod, JvmResult *result);
+// Creates the virtual machine from the loaded library and looks up the main
+// class, main and shutdown() without calling anything; detaches after.
+DWORD lookUpApplication(HMODULE jvmModule, JvmResult *result);
 // Creates the virtual machine from the loaded library and runs the main
 // class's main on this thread. Returns 1 once main has returned, 0 on failure.
-DWORD startJvmAndRunMain(HMODULE jvmModule);
+DWORD startJvmAndRunMain(HMODULE jvmModule, JvmResult *result);
 
 #endif

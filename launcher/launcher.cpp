@@ -2,24 +2,42 @@
 // the service stays running until it is stopped.
 #include "launcher/launcher.h"
 
-#include "launcher/classpath.h"
-#include "launcher/javaoutput.h"
-#include "launcher/jvm.h"
-#include "launcher/paths.h"
-#include "launcher/probe.h"
+#include <string.h>
 
-DWORD WINAPI launcherThread(LPVOID)
+#include "launcher/javaoutput.h"
+
+void clearLaunchResults(LaunchResults *results)
 {
-    findInstallationPaths();
-    buildClassPath();
+    memset(results, 0, sizeof *results);
+    results->probe.runtimeLoaded = -1;
+    results->probe.jvmLoaded = -1;
+}
+
+DWORD launch(const LaunchInputs *inputs, LaunchResults *results)
+{
+    findInstallationPaths(inputs, &results->paths);
+    buildClassPath(inputs, &results->classPath);
     // Before the first runtime library is loaded: see javaoutput.cpp.
-    redirectJavaOutput();
+    redirectJavaOutputTo(inputs->javaOutput);
     if (!assembleVmOptions())
         return 0;
 
-    probeRuntimeLibrary();
-    HMODULE jvmModule = probeJvmLibrary();
-    if (jvmModule == NULL)
+    results->jvm.optionsAssembled = true;
+
+    probeRuntimeLibrary(&results->probe);
+    HMODULE jvmModule = probeJvmLibrary(&results->probe);
+    if (jvmModule == NULL || inputs->depth == LAUNCH_TO_PROBE)
         return 0;
-    return startJvmAndRunMain(jvmModule);
+    if (inputs->depth == LAUNCH_TO_LOOKUPS)
+        return lookUpApplication(jvmModule, &results->jvm);
+    return startJvmAndRunMain(jvmModule, &results->jvm);
+}
+
+DWORD WINAPI launcherThread(LPVOID)
+{
+    LaunchInputs inputs;
+    readLaunchInputs(&inputs);
+    LaunchResults results;
+    clearLaunchResults(&results);
+    return launch(&inputs, &results);
 }

@@ -4,8 +4,7 @@
 #include "launcher/paths.h"
 
 #include <windows.h>
-#include <stdlib.h>
-
+#include "launcher/records.h"
 #include "log/log.h"
 
 wchar_t executablePath[PATH_CAPACITY];
@@ -18,71 +17,72 @@ wchar_t jvmLibraryPath[PATH_CAPACITY];
 char jvmLibraryPathAnsi[ANSI_CAPACITY];
 wchar_t runtimeLibraryPath[PATH_CAPACITY];
 char runtimeLibraryPathAnsi[ANSI_CAPACITY];
-const wchar_t *installationExecutable = NULL;
 
-void findInstallationPaths(void)
+void findInstallationPaths(const LaunchInputs *inputs, PathsResult *result)
 {
-    logWrite("***** Velmorane Windows service starting *****\n");
+    logWrite(RECORD_BANNER);
     // A path that does not fit is cut and terminated by the system; the
     // derivation below goes on with whatever it got.
     executablePath[0] = L'\0';
-    if (installationExecutable != NULL)
-        boundedCopy(executablePath, installationExecutable);
+    if (inputs->executable != NULL)
+        boundedCopy(executablePath, inputs->executable);
     else
         GetModuleFileNameW(GetModuleHandleW(NULL), executablePath, PATH_CAPACITY);
-    deriveInstallationPaths();
+    deriveInstallationPaths(inputs, result);
 }
 
 // The difference is taken as an unsigned size on purpose: a path shorter than
 // the cut gives a count beyond the bounded copy's limit, hence an empty result.
-static void cutPath(wchar_t *dest, size_t length, size_t cut)
+void cutInstallationPath(wchar_t *dest, const wchar_t *executable, size_t cut)
 {
-    boundedPrefixCopy(dest, executablePath, length - cut);
+    boundedPrefixCopy(dest, executable, wcsnlen(executable, PATH_CAPACITY - 1) - cut);
 }
 
 // The first virtual machine library candidate comes from "VLJVMDLL" when that
 // is set, even to an empty value.
-static void applyJvmLibraryOverride(void)
+static JvmLibrarySource applyJvmLibraryOverride(const wchar_t *value)
 {
-    const wchar_t *value = _wgetenv(JVM_LIBRARY_VARIABLE);
     if (value == NULL)
-        return;
-    size_t length = wcslen(value);
+        return JVM_LIBRARY_FROM_LAYOUT;
+    size_t length = wcsnlen(value, PATH_CAPACITY);
     if (length >= PATH_CAPACITY) {
         // A cut path could name some other file: refuse the value instead.
-        logWrite("VLJVMDLL environment variable is longer than %d characters and is ignored\n",
-                 PATH_CAPACITY - 1);
-        return;
+        logWrite(RECORD_JVM_VARIABLE_TOO_LONG, PATH_CAPACITY - 1);
+        return JVM_LIBRARY_VARIABLE_TOO_LONG;
     }
-    logWrite("Will load jvm based on VLJVMDLL environment variable\n");
+    logWrite(RECORD_JVM_VARIABLE);
     boundedCopy(jvmLibraryPath, value);
+    return JVM_LIBRARY_FROM_VARIABLE;
 }
 
-void deriveInstallationPaths(void)
+void deriveInstallationPaths(const LaunchInputs *inputs, PathsResult *result)
 {
     size_t length = wcsnlen(executablePath, PATH_CAPACITY - 1);
     executablePath[length] = L'\0';
 
     ansiCopy(executablePath, executablePathAnsi);
-    logWrite("Executable file name:\n");
-    logWrite("%s\n", executablePathAnsi);
-    logWrite("Name size:  %d\n", (int)length);
+    logWrite(RECORD_EXECUTABLE);
+    logWrite(RECORD_PATH_LINE, executablePathAnsi);
+    logWrite(RECORD_NAME_SIZE, (int)length);
 
-    cutPath(basePath, length, EXECUTABLE_NAME_LENGTH);
+    cutInstallationPath(basePath, executablePath, EXECUTABLE_NAME_LENGTH);
     ansiCopy(basePath, basePathAnsi);
-    logWrite("Base path '%s'\n", basePathAnsi);
+    logWrite(RECORD_BASE_PATH, basePathAnsi);
 
-    cutPath(ktrPath, length, EXECUTABLE_DIR_AND_NAME_LENGTH);
+    cutInstallationPath(ktrPath, executablePath, EXECUTABLE_DIR_AND_NAME_LENGTH);
     ansiCopy(ktrPath, ktrPathAnsi);
-    logWrite("KTR path '%s'\n", ktrPathAnsi);
+    logWrite(RECORD_KTR_PATH, ktrPathAnsi);
 
-    logWrite("Includes support for quoted service path (TP-85987)\n");
+    logWrite(RECORD_QUOTED_PATH_SUPPORT);
 
     // The KTR path has at most PATH_CAPACITY - 1 - 30 characters, so both
     // candidates always fit.
     joinPath(jvmLibraryPath, ktrPath, JVM_LIBRARY_SUFFIX);
     joinPath(runtimeLibraryPath, ktrPath, RUNTIME_LIBRARY_SUFFIX);
-    applyJvmLibraryOverride();
+    result->jvmLibrarySource = applyJvmLibraryOverride(inputs->jvmLibrary);
+    result->executablePath = executablePath;
+    result->basePath = basePath;
+    result->ktrPath = ktrPath;
 
     ansiCopy(jvmLibraryPath, jvmLibraryPathAnsi);
     ansiCopy(runtimeLibraryPath, runtimeLibraryPathAnsi);

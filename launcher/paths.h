@@ -3,6 +3,7 @@
 #ifndef VELMORANE_PATHS_H
 #define VELMORANE_PATHS_H
 
+#include "launcher/inputs.h"
 #include "launcher/strings.h"
 
 // Characters of "VelmoraneService.exe".
@@ -12,7 +13,6 @@
 
 #define JVM_LIBRARY_SUFFIX L"jdk\\jre\\bin\\default\\jvm.dll"
 #define RUNTIME_LIBRARY_SUFFIX L"jdk\\jre\\bin\\msvcr120.dll"
-#define JVM_LIBRARY_VARIABLE L"VLJVMDLL"
 
 // Path buffers of the launcher thread, each with an ANSI copy for the log.
 extern wchar_t executablePath[PATH_CAPACITY];
@@ -26,15 +26,32 @@ extern char jvmLibraryPathAnsi[ANSI_CAPACITY];
 extern wchar_t runtimeLibraryPath[PATH_CAPACITY];
 extern char runtimeLibraryPathAnsi[ANSI_CAPACITY];
 
-// The service executable the stages work from when set; otherwise the
-// process's own executable. The service never sets it; the operator's console
-// names the service beside itself.
-extern const wchar_t *installationExecutable;
+// Where the first virtual machine library candidate came from.
+enum JvmLibrarySource {
+    JVM_LIBRARY_FROM_LAYOUT,         // the installation root's jdk\jre\bin\default\jvm.dll
+    JVM_LIBRARY_FROM_VARIABLE,       // VLJVMDLL
+    JVM_LIBRARY_VARIABLE_TOO_LONG,   // VLJVMDLL refused: too long; the layout's
+};
 
-// Writes the banner, reads the executable's path and derives the rest.
-void findInstallationPaths(void);
+// What the path stage found. The paths point into its buffers above.
+struct PathsResult {
+    const wchar_t *executablePath;
+    const wchar_t *basePath;
+    const wchar_t *ktrPath;
+    JvmLibrarySource jvmLibrarySource;
+};
+
+// The executable's path less its last `cut` characters, into dest
+// (PATH_CAPACITY): the base path (EXECUTABLE_NAME_LENGTH) and the
+// installation root (EXECUTABLE_DIR_AND_NAME_LENGTH) by count. A path shorter
+// than the cut gives an empty result.
+void cutInstallationPath(wchar_t *dest, const wchar_t *executable, size_t cut);
+
+// Writes the banner, reads the executable's path (inputs->executable, or the
+// process's own) and derives the rest.
+void findInstallationPaths(const LaunchInputs *inputs, PathsResult *result);
 // Everything after reading the executable's path: fills the other buffers
 // from executablePath and logs them.
-void deriveInstallationPaths(void);
+void deriveInstallationPaths(const LaunchInputs *inputs, PathsResult *result);
 
 #endif

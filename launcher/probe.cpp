@@ -4,6 +4,7 @@
 #include "launcher/probe.h"
 
 #include "launcher/paths.h"
+#include "launcher/records.h"
 #include "log/log.h"
 
 enum CandidateBase { PREPARED, FROM_KTR_PATH, FROM_BASE_PATH };
@@ -16,89 +17,108 @@ struct LibraryCandidate {
     const char *failureLine;
 };
 
-static const LibraryCandidate runtimeCandidates[] = {
-    {PREPARED, RUNTIME_LIBRARY_SUFFIX, "Trying to load msvcr120.dll at %s\n",
-     "Success loading msvcr120.dll at %s\n", "Failed to load msvcr120.dll at %s\n"},
-    {FROM_KTR_PATH, L"jdk\\jre\\bin\\default\\msvcr100.dll", "Trying to load msvcr100.dll at %s\n", NULL,
-     "Failed to load msvcr100.dll at %s\n"},
-    {FROM_BASE_PATH, L"jdk\\jre\\bin\\default\\msvcr100.dll", "Trying to load msvcr100.dll at %s\n",
-     "Success loading msvcr100.dll at %s\n", "Failed to load mscvr100.dll at %s\n"},
-    {FROM_KTR_PATH, L"jdk\\jre\\bin\\msvcr100.dll", "Trying to load msvcr100.dll at Oracle location %s\n",
-     "Success loading msvcr100.dll at %s\n", "Failed to load mscvr100.dll at %s\n"},
-    {FROM_KTR_PATH, L"jdk\\jre\\bin\\vcruntime140.dll", "Trying to load vcruntime140.dll at %s\n",
-     "Success loading vcruntime140.dll at %s\n", "Failed to load vcruntime140.dll at %s\n"},
-    {FROM_KTR_PATH, L"jdk\\bin\\vcruntime140.dll", "Trying to load vcruntime140.dll at %s\n",
-     "Success loading vcruntime140.dll at %s\n", "Failed to load vcruntime.dll at %s\n"},
+static const LibraryCandidate runtimeCandidates[RUNTIME_CANDIDATE_COUNT] = {
+    {PREPARED, RUNTIME_LIBRARY_SUFFIX, RECORD_TRYING_MSVCR120, RECORD_LOADED_MSVCR120, RECORD_FAILED_MSVCR120},
+    {FROM_KTR_PATH, L"jdk\\jre\\bin\\default\\msvcr100.dll", RECORD_TRYING_MSVCR100, NULL, RECORD_FAILED_MSVCR100},
+    {FROM_BASE_PATH, L"jdk\\jre\\bin\\default\\msvcr100.dll", RECORD_TRYING_MSVCR100, RECORD_LOADED_MSVCR100,
+     RECORD_FAILED_MSCVR100},
+    {FROM_KTR_PATH, L"jdk\\jre\\bin\\msvcr100.dll", RECORD_TRYING_MSVCR100_ORACLE, RECORD_LOADED_MSVCR100,
+     RECORD_FAILED_MSCVR100},
+    {FROM_KTR_PATH, L"jdk\\jre\\bin\\vcruntime140.dll", RECORD_TRYING_VCRUNTIME140, RECORD_LOADED_VCRUNTIME140,
+     RECORD_FAILED_VCRUNTIME140},
+    {FROM_KTR_PATH, L"jdk\\bin\\vcruntime140.dll", RECORD_TRYING_VCRUNTIME140, RECORD_LOADED_VCRUNTIME140,
+     RECORD_FAILED_VCRUNTIME},
 };
 
-static const LibraryCandidate jvmCandidates[] = {
-    {PREPARED, JVM_LIBRARY_SUFFIX, "Trying to load jvm dll at %s\n", NULL, "Failed to load jvm.dll at %s\n"},
-    {FROM_BASE_PATH, JVM_LIBRARY_SUFFIX, "Trying to load jvm.dll at %s\n", NULL,
-     "Failed to load jvm.dll at %s\n"},
-    {FROM_KTR_PATH, L"jdk\\jre\\bin\\server\\jvm.dll", "Trying to load jvm.dll at Oracle location %s\n", NULL,
-     "Failed to load jvm.dll at %s\n"},
-    {FROM_KTR_PATH, L"jdk\\jre\\bin\\j9vm\\jvm.dll", "Trying to load jvm.dll at OpenJ9 location %s\n", NULL,
-     "Failed to load jvm.dll at %s\n"},
-    {FROM_KTR_PATH, L"jdk\\bin\\j9vm\\jvm.dll", "Trying to load jvm.dll at OpenJ9 VM 17 location %s\n", NULL,
-     "Failed to load jvm.dll at %s\n"},
+static const LibraryCandidate jvmCandidates[JVM_CANDIDATE_COUNT] = {
+    {PREPARED, JVM_LIBRARY_SUFFIX, RECORD_TRYING_JVM_FIRST, NULL, RECORD_FAILED_JVM},
+    {FROM_BASE_PATH, JVM_LIBRARY_SUFFIX, RECORD_TRYING_JVM, NULL, RECORD_FAILED_JVM},
+    {FROM_KTR_PATH, L"jdk\\jre\\bin\\server\\jvm.dll", RECORD_TRYING_JVM_ORACLE, NULL, RECORD_FAILED_JVM},
+    {FROM_KTR_PATH, L"jdk\\jre\\bin\\j9vm\\jvm.dll", RECORD_TRYING_JVM_OPENJ9, NULL, RECORD_FAILED_JVM},
+    {FROM_KTR_PATH, L"jdk\\bin\\j9vm\\jvm.dll", RECORD_TRYING_JVM_OPENJ9_17, NULL, RECORD_FAILED_JVM},
 };
 
-// Puts the candidate's path into path/pathAnsi. The first candidate of each
-// list was prepared by the path stage. Returns false when the path does not
-// fit the buffer (only for executable paths near the system's limit).
-static bool formCandidate(const LibraryCandidate *candidate, wchar_t *path, char *pathAnsi)
+// Puts the candidate's path into path (PATH_CAPACITY). The first candidate
+// of each list is the path the path stage prepared in `prepared`. Returns
+// false when the path does not fit (only for executable paths near the
+// system's limit).
+static bool formCandidate(const LibraryCandidate *candidate, const wchar_t *prepared, wchar_t *path)
 {
-    bool whole = true;
-    if (candidate->base != PREPARED)
-        whole = joinPath(path, candidate->base == FROM_KTR_PATH ? ktrPath : basePath, candidate->suffix);
-    ansiCopy(path, pathAnsi);
-    return whole;
+    if (candidate->base == PREPARED) {
+        if (prepared == NULL)
+            return false;
+        if (path != prepared)
+            boundedCopy(path, prepared);
+        return true;
+    }
+    return joinPath(path, candidate->base == FROM_KTR_PATH ? ktrPath : basePath, candidate->suffix);
 }
 
 // One attempt: the trying line, the load, the success or failure line.
-static HMODULE tryCandidate(const LibraryCandidate *candidate, wchar_t *path, char *pathAnsi)
+static HMODULE tryCandidate(const LibraryCandidate *candidate, wchar_t *path, char *pathAnsi, LibraryAttempt *attempt)
 {
-    bool whole = formCandidate(candidate, path, pathAnsi);
+    bool whole = formCandidate(candidate, path, path);
+    ansiCopy(path, pathAnsi);
+    if (attempt->path != NULL)
+        boundedCopy(attempt->path, path);
     logWrite(candidate->tryingLine, pathAnsi);
     // A cut path might name some other library: it counts as a failed attempt.
     HMODULE module = whole ? LoadLibraryW(path) : NULL;
-    if (module == NULL)
+    if (module == NULL) {
+        attempt->error = whole ? GetLastError() : ERROR_SUCCESS;
         logWrite(candidate->failureLine, pathAnsi);
-    else if (candidate->successLine != NULL)
-        logWrite(candidate->successLine, pathAnsi);
+        attempt->outcome = !whole ? LIBRARY_PATH_CUT
+                           : GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? LIBRARY_ABSENT
+                                                                                 : LIBRARY_FAILED;
+    } else {
+        attempt->outcome = LIBRARY_LOADED;
+        if (candidate->successLine != NULL)
+            logWrite(candidate->successLine, pathAnsi);
+    }
     return module;
 }
 
-void probeRuntimeLibrary(void)
+// The candidates after the one that loaded: their paths, for a caller that
+// keeps them, without trying them.
+static void noteUntried(const LibraryCandidate *candidates, LibraryAttempt *attempts, size_t from, size_t count)
+{
+    for (size_t index = from; index < count; index++) {
+        attempts[index].outcome = LIBRARY_NOT_TRIED;
+        attempts[index].error = ERROR_SUCCESS;
+        if (attempts[index].path != NULL && !formCandidate(&candidates[index], NULL, attempts[index].path))
+            attempts[index].outcome = LIBRARY_PATH_CUT;
+    }
+}
+
+// Tries the list's candidates in order until one loads; returns its index or -1.
+static int probeList(const LibraryCandidate *candidates, LibraryAttempt *attempts, size_t count, wchar_t *path,
+                     char *pathAnsi, HMODULE *module)
+{
+    for (size_t index = 0; index < count; index++) {
+        *module = tryCandidate(&candidates[index], path, pathAnsi, &attempts[index]);
+        if (*module != NULL) {
+            noteUntried(candidates, attempts, index + 1, count);
+            return (int)index;
+        }
+    }
+    return -1;
+}
+
+void probeRuntimeLibrary(ProbeResult *result)
 {
     // The virtual machine library may still find its runtime elsewhere, so
     // running out of candidates here is not an error of its own.
-    for (const LibraryCandidate &candidate : runtimeCandidates)
-        if (tryCandidate(&candidate, runtimeLibraryPath, runtimeLibraryPathAnsi) != NULL)
-            return;
+    HMODULE module = NULL;
+    result->runtimeLoaded = probeList(runtimeCandidates, result->runtime, RUNTIME_CANDIDATE_COUNT, runtimeLibraryPath,
+                                      runtimeLibraryPathAnsi, &module);
 }
 
-HMODULE probeJvmLibrary(void)
+HMODULE probeJvmLibrary(ProbeResult *result)
 {
-    for (const LibraryCandidate &candidate : jvmCandidates) {
-        HMODULE module = tryCandidate(&candidate, jvmLibraryPath, jvmLibraryPathAnsi);
-        if (module != NULL) {
-            logWrite("Success loading jvm.dll at %s\n", jvmLibraryPathAnsi);
-            return module;
-        }
-    }
-    return NULL;
-}
-
-size_t libraryCandidateCount(LibraryList list)
-{
-    return list == RUNTIME_LIBRARIES ? sizeof runtimeCandidates / sizeof runtimeCandidates[0]
-                                     : sizeof jvmCandidates / sizeof jvmCandidates[0];
-}
-
-bool formLibraryCandidate(LibraryList list, size_t index)
-{
-    if (list == RUNTIME_LIBRARIES)
-        return formCandidate(&runtimeCandidates[index], runtimeLibraryPath, runtimeLibraryPathAnsi);
-    return formCandidate(&jvmCandidates[index], jvmLibraryPath, jvmLibraryPathAnsi);
+    HMODULE module = NULL;
+    result->jvmLoaded =
+        probeList(jvmCandidates, result->jvm, JVM_CANDIDATE_COUNT, jvmLibraryPath, jvmLibraryPathAnsi, &module);
+    if (module != NULL)
+        logWrite(RECORD_LOADED_JVM, jvmLibraryPathAnsi);
+    return module;
 }

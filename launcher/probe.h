@@ -5,19 +5,36 @@
 
 #include <windows.h>
 
+#define RUNTIME_CANDIDATE_COUNT 6
+#define JVM_CANDIDATE_COUNT 5
+
+enum LibraryOutcome {
+    LIBRARY_NOT_TRIED, // an earlier candidate loaded
+    LIBRARY_PATH_CUT,  // the path did not fit its buffer: never tried
+    LIBRARY_ABSENT,    // the load failed and there is no file at the path
+    LIBRARY_FAILED,    // the file is there and did not load (error says why)
+    LIBRARY_LOADED,
+};
+
+struct LibraryAttempt {
+    LibraryOutcome outcome;
+    DWORD error;   // the load's Windows error, for LIBRARY_ABSENT and LIBRARY_FAILED
+    wchar_t *path; // the caller's room for the candidate's path (PATH_CAPACITY), or NULL
+};
+
+// What the probe found: every candidate of both lists in order, and which
+// one loaded (-1: none).
+struct ProbeResult {
+    LibraryAttempt runtime[RUNTIME_CANDIDATE_COUNT];
+    LibraryAttempt jvm[JVM_CANDIDATE_COUNT];
+    int runtimeLoaded;
+    int jvmLoaded;
+};
+
 // Tries the runtime library candidates in order; the outcome is only logged.
-void probeRuntimeLibrary(void);
+void probeRuntimeLibrary(ProbeResult *result);
 // Tries the virtual machine library candidates in order. Returns the module
 // of the first that loads, or NULL after the last has failed.
-HMODULE probeJvmLibrary(void);
-
-// The candidate lists for the operator's console, which reports on each.
-enum LibraryList { RUNTIME_LIBRARIES, JVM_LIBRARIES };
-size_t libraryCandidateCount(LibraryList list);
-// Puts candidate `index` of `list` into its path buffer (runtimeLibraryPath
-// or jvmLibraryPath, with the ANSI copy) as the probe does. The first of each
-// list is the path the path stage prepared, so the candidates are formed in
-// order from the first, right after that stage. False when the path was cut.
-bool formLibraryCandidate(LibraryList list, size_t index);
+HMODULE probeJvmLibrary(ProbeResult *result);
 
 #endif

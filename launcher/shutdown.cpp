@@ -3,8 +3,7 @@
 // launcher thread, which may still be inside main.
 #include "launcher/shutdown.h"
 
-#include "launcher/java_exception.h"
-#include "launcher/jvm.h"
+#include "launcher/records.h"
 #include "log/log.h"
 
 static DWORD detachAndEnd(JavaVM *vm, DWORD result)
@@ -13,41 +12,64 @@ static DWORD detachAndEnd(JavaVM *vm, DWORD result)
     return result;
 }
 
+bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, JvmResult *result)
+{
+    *mainClass = env->FindClass(MAIN_CLASS_NAME);
+    if (*mainClass == NULL) {
+        logWrite(RECORD_NO_CLASS, MAIN_CLASS_NAME);
+        logPendingException(env, NULL, result->exception);
+        return false;
+    }
+    result->classFound = true;
+    *shutdownMethod = env->GetStaticMethodID(*mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
+    if (*shutdownMethod == NULL) {
+        logWrite(RECORD_NO_SHUTDOWN, MAIN_CLASS_NAME);
+        logPendingException(env, NULL, result->exception);
+        return false;
+    }
+    result->shutdownFound = true;
+    return true;
+}
+
 DWORD WINAPI shutdownThread(LPVOID)
 {
     // Null until the launcher has created the virtual machine: a stop may
     // come before that, or while the creation is still under way.
     JavaVM *vm = getJvmHandle();
     if (vm == NULL) {
-        logWrite("No Java VM was created, shutdown() not called\n");
+        logWrite(RECORD_NO_JVM_AT_STOP);
         return 0;
     }
 
     JNIEnv *env = NULL;
     if (vm->AttachCurrentThread((void **)&env, NULL) < 0) {
-        logWrite("AttachCurrentThread failed\n");
+        logWrite(RECORD_ATTACH_FAILED);
         return 0;
     }
 
     // The failure exits detach as well: a thread must not end attached.
-    jclass mainClass = env->FindClass(MAIN_CLASS_NAME);
-    if (mainClass == NULL) {
-        logWrite("Can't find class %s\n", MAIN_CLASS_NAME);
-        logPendingException(env, NULL);
+    JvmResult result;
+    clearJvmResult(&result);
+    jclass mainClass = NULL;
+    jmethodID shutdownMethod = NULL;
+    if (!findShutdown(env, &mainClass, &shutdownMethod, &result))
         return detachAndEnd(vm, 0);
-    }
-    jmethodID shutdownMethod = env->GetStaticMethodID(mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
-    if (shutdownMethod == NULL) {
-        logWrite("No shutdown() method found for %s\n", MAIN_CLASS_NAME);
-        logPendingException(env, NULL);
-        return detachAndEnd(vm, 0);
-    }
 
     env->functions->CallStaticVoidMethod(env, mainClass, shutdownMethod);
-    logPendingException(env, "Call to shutdown() resulted in exception\n");
-    logWrite("Shutdown method called on class %s\n", MAIN_CLASS_NAME);
+    logPendingException(env, RECORD_SHUTDOWN_THREW, NULL);
+    logWrite(RECORD_SHUTDOWN_CALLED, MAIN_CLASS_NAME);
 
     vm->DetachCurrentThread();
-    logWrite("Detached thread\n");
+    logWrite(RECORD_DETACHED);
     return 1;
+}
+
+bool stopApplication(void)
+{
+    HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
+    if (thread == NULL)
+        return false;
+    bool ended = WaitForSingleObject(thread, SHUTDOWN_WAIT_MS) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return ended;
 }

@@ -4,7 +4,18 @@
 
 #include <windows.h>
 
+#include "launcher/jvm.h"
+
 // Thread routine; the parameter is not used. 1 when shutdown() was called.
 DWORD WINAPI shutdownThread(LPVOID parameter);
+
+// Looks up the main class and its shutdown() on an attached thread. False
+// after the failure's record and the record of the Java exception.
+bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, JvmResult *result);
+
+// The stop: runs the shutdown thread and waits for it at most
+// SHUTDOWN_WAIT_MS. An application that takes longer is left running; the
+// process ends without it. True when the thread ended within the wait.
+bool stopApplication(void);
 
 #endif

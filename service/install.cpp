@@ -22,7 +22,7 @@ static const char *narrowServiceName(void)
 
 // The registered command line is the path between quotes, so that it stays
 // one path when a directory name has blanks in it.
-static void quoteModulePath(const wchar_t *modulePath, wchar_t *quotedPath)
+void quoteModulePath(const wchar_t *modulePath, wchar_t *quotedPath)
 {
     size_t length = wcsnlen(modulePath, MODULE_PATH_CAPACITY - 1);
     quotedPath[0] = L'"';

@@ -3,7 +3,6 @@
 // becomes of it, until a STOP or SHUTDOWN arrives.
 #include "service/service.h"
 
-#include "launcher/java_contract.h"
 #include "launcher/launcher.h"
 #include "launcher/shutdown.h"
 #include "log/log.h"
@@ -81,14 +80,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
 static void stopSequence(void)
 {
     reportState(SERVICE_STOP_PENDING);
-
-    HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
-    if (thread != NULL) {
-        // An application that takes longer is left running; the process ends
-        // with the service.
-        WaitForSingleObject(thread, SHUTDOWN_WAIT_MS);
-        CloseHandle(thread);
-    }
+    stopApplication();
 
     // The last use of the event: the service main routine closes it only
     // after this signal has woken it.

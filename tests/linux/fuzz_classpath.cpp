@@ -87,7 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         shimSetEnvironment(CLASS_PATH_VARIABLE, value.c_str(), value.size());
 
     memset(classPathOption, 'o', sizeof classPathOption);
-    buildClassPath();
+    LaunchInputs inputs;
+    readLaunchInputs(&inputs);
+    static FolderEntry entries[16];
+    ClassPathResult result = {};
+    result.entries = entries;
+    result.entryCapacity = 16;
+    buildClassPath(&inputs, &result);
 
     REQUIRE(shimOpenSearches() == 0, "every enumeration closed");
     REQUIRE(terminatedWithin(searchPattern, PATH_CAPACITY), "search pattern terminated");

@@ -28,17 +28,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     shimClearEnvironment();
     if (mode & 2)
         shimSetEnvironment(JVM_LIBRARY_VARIABLE, (mode & 4) ? L"" : value.c_str(), (mode & 4) ? 0 : value.size());
+    LaunchInputs inputs;
+    readLaunchInputs(&inputs);
+    PathsResult result;
     if (mode & 1) {
         // Through the system call, which cuts and terminates what does not fit.
         shimSetModulePath(raw.c_str(), raw.size());
-        findInstallationPaths();
+        findInstallationPaths(&inputs, &result);
     } else {
         // Straight into the buffer, which may then hold no terminator at all.
         size_t stored = raw.size() < PATH_CAPACITY ? raw.size() : PATH_CAPACITY;
         memcpy(executablePath, raw.c_str(), stored * sizeof(wchar_t));
         if (stored < PATH_CAPACITY)
             executablePath[stored] = L'\0';
-        deriveInstallationPaths();
+        deriveInstallationPaths(&inputs, &result);
     }
 
     std::wstring path = raw.substr(0, PATH_CAPACITY - 1);

@@ -369,16 +369,8 @@ std::wstring cutByCount(const std::wstring &path, size_t cut)
 
 class BoundsPaths : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        useTestLog();
-        _wputenv_s(JVM_LIBRARY_VARIABLE, L"");
-    }
-    void TearDown() override
-    {
-        _wputenv_s(JVM_LIBRARY_VARIABLE, L"");
-        logRetired = 0;
-    }
+    void SetUp() override { useTestLog(); }
+    void TearDown() override { logRetired = 0; }
 };
 
 TEST_F(BoundsPaths, DerivationFromRandomExecutablePaths)
@@ -396,29 +388,28 @@ TEST_F(BoundsPaths, DerivationFromRandomExecutablePaths)
         std::wstring path = raw.substr(0, PATH_CAPACITY - 1);
 
         bool override = below(&random, 8) == 0;
+        std::wstring value;
         if (override) {
-            std::wstring value = randomText(&random, randomLength(&random, 32766));
+            value = randomText(&random, randomLength(&random, 32766));
             if (value.empty())
                 value = L"x";
-            _wputenv_s(JVM_LIBRARY_VARIABLE, value.c_str());
-        } else {
-            _wputenv_s(JVM_LIBRARY_VARIABLE, L"");
         }
+        LaunchInputs inputs = {NULL, override ? value.c_str() : NULL, NULL, NULL, LAUNCH_TO_MAIN};
+        PathsResult paths;
         // Records are checked now and then only: each one is a file open.
         bool logged = iteration % 50 == 0;
         if (logged)
             useTestLog();
         logRetired = logged ? 0 : 1;
 
-        deriveInstallationPaths();
+        deriveInstallationPaths(&inputs, &paths);
 
         SCOPED_TRACE("executable path length " + std::to_string(path.size()));
         expectTerminatedPathBuffers();
         std::wstring base = cutByCount(path, EXECUTABLE_NAME_LENGTH);
         std::wstring ktr = cutByCount(path, EXECUTABLE_DIR_AND_NAME_LENGTH);
         std::wstring jvm = ktr + JVM_LIBRARY_SUFFIX;
-        const wchar_t *value = _wgetenv(JVM_LIBRARY_VARIABLE);
-        if (value != NULL && wcslen(value) < PATH_CAPACITY)
+        if (override && value.size() < PATH_CAPACITY)
             jvm = value;
         ASSERT_EQ(std::wstring(executablePath), path);
         ASSERT_EQ(std::wstring(basePath), base);
@@ -564,17 +555,12 @@ std::vector<std::wstring> randomListing(Random *random)
 
 class BoundsClassPath : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        useTestLog();
-        _wputenv_s(CLASS_PATH_VARIABLE, L"");
-    }
+    void SetUp() override { useTestLog(); }
     void TearDown() override
     {
         scripting = false;
         scriptedSearches.clear();
         searchedPatterns.clear();
-        _wputenv_s(CLASS_PATH_VARIABLE, L"");
         logRetired = 0;
     }
 };
@@ -613,14 +599,17 @@ TEST_F(BoundsClassPath, RandomListingsAndOverrides)
             }
 
         bool override = below(&random, 5) == 0;
+        std::wstring value;
         if (override) {
-            std::wstring value = randomText(&random, randomLength(&random, 32760));
+            value = randomText(&random, randomLength(&random, 32760));
             if (value.empty())
                 value = L";";
-            _wputenv_s(CLASS_PATH_VARIABLE, value.c_str());
-        } else {
-            _wputenv_s(CLASS_PATH_VARIABLE, L"");
         }
+        LaunchInputs inputs = {NULL, NULL, override ? value.c_str() : NULL, NULL, LAUNCH_TO_MAIN};
+        static FolderEntry entries[64];
+        ClassPathResult result = {};
+        result.entries = entries;
+        result.entryCapacity = 64;
         bool logged = iteration % 50 == 0;
         if (logged)
             useTestLog();
@@ -628,7 +617,7 @@ TEST_F(BoundsClassPath, RandomListingsAndOverrides)
 
         memset(classPathOption, 'o', sizeof classPathOption);
         scripting = true;
-        buildClassPath();
+        buildClassPath(&inputs, &result);
         scripting = false;
 
         SCOPED_TRACE("base path length " + std::to_string(base.size()) + ", shape " + std::to_string(shape));
@@ -667,9 +656,8 @@ TEST_F(BoundsClassPath, RandomListingsAndOverrides)
         ASSERT_EQ(searchedPatterns, patterns);
 
         std::string option = modelOption(classPathAnsi);
-        const wchar_t *value = _wgetenv(CLASS_PATH_VARIABLE);
-        if (value != NULL)
-            option = modelOption(modelAnsi(value, wcslen(value) * 2 + 1));
+        if (override)
+            option = modelOption(modelAnsi(value.c_str(), value.size() * 2 + 1));
         ASSERT_EQ(std::string(classPathOption), option);
         if (logged) {
             std::vector<std::string> lines = testLogMessages();

@@ -38,17 +38,27 @@ class ClassPathTest : public ::testing::Test {
 protected:
     std::string base;
 
+    FolderEntry entries[256];
+    ClassPathResult result = {};
+
+    // Runs the stage as the service would, with VLCLASSPATH's value (NULL: not set).
+    void build(const wchar_t *classPath = NULL)
+    {
+        LaunchInputs inputs = {NULL, NULL, classPath, NULL, LAUNCH_TO_MAIN};
+        result.entries = entries;
+        result.entryCapacity = 256;
+        buildClassPath(&inputs, &result);
+    }
+
     void SetUp() override
     {
         useTestLog();
-        _wputenv_s(L"VLCLASSPATH", L"");
         base = makeTempDir("base") + "\\";
         std::wstring wide(base.begin(), base.end());
         boundedCopy(basePath, wide.c_str());
     }
     void TearDown() override
     {
-        _wputenv_s(L"VLCLASSPATH", L"");
         removeTree(base.substr(0, base.size() - 1));
     }
 
@@ -64,7 +74,7 @@ TEST_F(ClassPathTest, EveryLibEntryIsLoggedAndJarsJoinInTheirOrder)
     makeFile("lib\\c.txt");
     makeDir("lib\\x.jar");
     makeFile("lib\\.jar");
-    buildClassPath();
+    build();
 
     std::vector<std::string> lines = testLogMessages();
     ASSERT_GE(lines.size(), 3u);
@@ -87,6 +97,14 @@ TEST_F(ClassPathTest, EveryLibEntryIsLoggedAndJarsJoinInTheirOrder)
             expectedClassPath += base + "lib\\" + name + ";";
     }
     EXPECT_EQ(entries, 7);
+    // The result's verdicts: the two jars on the class path, the rest not jars.
+    ASSERT_EQ(result.entryCount, 7u);
+    EXPECT_EQ(result.folder, CLASS_PATH_FROM_LIB);
+    EXPECT_EQ(result.jarCount, 2u);
+    for (size_t i = 0; i < result.entryCount; i++) {
+        std::wstring name = this->entries[i].name;
+        EXPECT_EQ(this->entries[i].verdict, name == L"a.jar" || name == L"x.jar" ? ENTRY_ON_CLASS_PATH : ENTRY_NOT_A_JAR);
+    }
     ASSERT_EQ(lines.size(), at + 4);
     EXPECT_EQ(lines[at], "JVM options:");
     EXPECT_EQ(lines[at + 1], "-Djdk.nativeDigest=false");
@@ -97,7 +115,8 @@ TEST_F(ClassPathTest, EveryLibEntryIsLoggedAndJarsJoinInTheirOrder)
 
 TEST_F(ClassPathTest, NeitherDirectoryGivesAnEmptyClassPath)
 {
-    buildClassPath();
+    build();
+    EXPECT_EQ(result.folder, CLASS_PATH_NO_FOLDER);
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{
                                      "Looking for needed jar files in the lib directory",
                                      "The lib directory was not found, trying plugins",
@@ -114,8 +133,9 @@ TEST_F(ClassPathTest, OverrideReplacesTheSearchedClassPath)
 {
     makeDir("lib");
     makeFile("lib\\a.jar");
-    ASSERT_EQ(_wputenv_s(L"VLCLASSPATH", L"D:\\app\\x.jar;D:\\app\\y.jar"), 0);
-    buildClassPath();
+    build(L"D:\\app\\x.jar;D:\\app\\y.jar");
+    EXPECT_TRUE(result.overridden);
+    EXPECT_EQ(result.optionLength, strlen("-Djava.class.path=D:\\app\\x.jar;D:\\app\\y.jar"));
     std::vector<std::string> lines = testLogMessages();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "File:  a.jar"), lines.end());
     EXPECT_STREQ(classPathOption, "-Djava.class.path=D:\\app\\x.jar;D:\\app\\y.jar\n");
@@ -134,8 +154,17 @@ TEST_F(ClassPathTest, ClassPathPastItsCapacityIsCut)
         snprintf(file, sizeof file, "lib\\%s%03d.jar", name.c_str(), i);
         makeFile(file);
     }
-    buildClassPath();
+    build();
     EXPECT_EQ(wcslen(classPathText), 32766u);
+    // A jar is on the class path exactly when its whole path and ";" are in the option.
+    for (size_t i = 0; i < result.entryCount; i++) {
+        if (this->entries[i].verdict == ENTRY_NOT_A_JAR)
+            continue;
+        std::string path = base + "lib\\" + std::string(this->entries[i].name, this->entries[i].name + 207) + ";";
+        EXPECT_EQ(this->entries[i].verdict == ENTRY_ON_CLASS_PATH, strstr(classPathOption, path.c_str()) != NULL) << i;
+    }
+    EXPECT_EQ(result.jarCount, (32747 - 0) / (base.size() + 4 + 208));
+    EXPECT_NE(result.firstCutJar[0], L'\0');
     EXPECT_EQ(strlen(classPathTextAnsi), 32766u);
     size_t optionLength = strlen(classPathOption);
     EXPECT_EQ(optionLength, (size_t)ANSI_CAPACITY - 1);
@@ -148,9 +177,7 @@ TEST_F(ClassPathTest, OverrideLongerThanTheOptionIsCut)
     // the option can hold after its prefix.
     std::wstring value(32740, L'v');
     value += L"-tail-that-does-not-fit";
-    if (_wputenv_s(L"VLCLASSPATH", value.c_str()) != 0 || _wgetenv(L"VLCLASSPATH") == NULL)
-        GTEST_SKIP() << "the runtime does not take a value this long";
-    buildClassPath();
+    build(value.c_str());
     size_t optionLength = strlen(classPathOption);
     EXPECT_EQ(optionLength, (size_t)ANSI_CAPACITY - 1);
     std::string expected(value.begin(), value.begin() + (ANSI_CAPACITY - 1 - 18 - 1));
@@ -168,7 +195,7 @@ TEST_F(ClassPathTest, DoubleByteJarNamesKeepTheirExtension)
                               CREATE_ALWAYS, 0, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
-    buildClassPath();
+    build();
     std::wstring expected = std::wstring(basePath) + L"lib\\\x65E5\x672C\x8A9E.jar;";
     EXPECT_EQ(std::wstring(classPathText), expected);
     std::vector<std::string> lines = testLogMessages();

@@ -2,6 +2,8 @@
 // scripted stand-in for the virtual machine (fake_jni.cpp).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <windows.h>
 
 #include <string>
@@ -92,8 +94,22 @@ TEST_F(JvmTest, StartLogsEachStepAndEndsAtTheFirstFailure)
     for (const StartCase &c : cases) {
         SetUp();
         fakeScript = c.script;
-        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), c.result) << c.name;
+        JvmResult result;
+        clearJvmResult(&result);
+        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), c.result) << c.name;
         EXPECT_EQ(testLogMessages(), c.lines) << c.name;
+        // The result tells what the records tell.
+        const std::vector<std::string> &lines = c.lines;
+        auto logged = [&lines](const std::string &line) {
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
+        };
+        EXPECT_EQ(result.created, logged("Successfully created JVM")) << c.name;
+        EXPECT_EQ(result.classFound, logged("Found class " + CLASS)) << c.name;
+        EXPECT_EQ(result.mainFound, logged("Found static method main()")) << c.name;
+        EXPECT_EQ(result.mainInvoked, logged("Invoking main()")) << c.name;
+        EXPECT_EQ(result.mainThrew, logged("Call to main() resulted in exception")) << c.name;
+        EXPECT_EQ("Java exception: " + std::string(result.exception), logged(FAKE_DETAIL) ? FAKE_DETAIL : "Java exception: ")
+            << c.name;
         // The handle is published only for a virtual machine that exists.
         EXPECT_EQ(getJvmHandle(), c.script.createResult < 0 ? nullptr : &fakeVm) << c.name;
         // The launcher thread ends detached from a virtual machine it created.
@@ -129,7 +145,10 @@ TEST_F(JvmTest, ExceptionDetailIsOneLineInTheAnsiCodePageCutToItsBuffer)
     for (const DetailCase &c : cases) {
         SetUp();
         fakeScript = c.script;
-        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), 1u) << c.name;
+        JvmResult result;
+        clearJvmResult(&result);
+        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), 1u) << c.name;
+        EXPECT_EQ(result.exception, c.detail) << c.name;
         std::vector<std::string> lines = testLogMessages();
         ASSERT_GE(lines.size(), 2u) << c.name;
         EXPECT_EQ(lines[lines.size() - 2], "Call to main() resulted in exception") << c.name;
@@ -140,7 +159,8 @@ TEST_F(JvmTest, ExceptionDetailIsOneLineInTheAnsiCodePageCutToItsBuffer)
 
 TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
 {
-    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), 1u);
+    JvmResult result;
+    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), 1u);
     EXPECT_EQ(fakeCalls, (std::vector<std::string>{
                              "create",
                              "FindClass " + CLASS,
@@ -162,17 +182,33 @@ TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
 TEST_F(JvmTest, MainArgumentIsModifiedUtf8OfTheWidePath)
 {
     boundedCopy(basePath, L"C:\\\x00C0pps\\\x65E5\\Velmorane\\");
-    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL)), 1u);
+    JvmResult result;
+    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), 1u);
     EXPECT_EQ(fakeCalls.end()[-2], "main installbase=C:\\\xC3\x80pps\\\xE6\x97\xA5\\Velmorane\\\n");
 }
 
 TEST_F(JvmTest, LibraryWithoutTheExportIsNeverCalled)
 {
-    EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(L"kernel32.dll")), 0u);
+    JvmResult result;
+    clearJvmResult(&result);
+    EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(L"kernel32.dll"), &result), 0u);
+    EXPECT_FALSE(result.exportFound);
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"GetProcAddress for JNI_CreateJavaVM",
                                                            "Can't find JNI_CreateJavaVM in jvm.dll"}));
     EXPECT_TRUE(fakeCalls.empty());
     EXPECT_EQ(getJvmHandle(), nullptr);
+}
+
+// The operator's check: the lookups of main and shutdown(), nothing called.
+TEST_F(JvmTest, LookUpApplicationCallsNothing)
+{
+    JvmResult result;
+    clearJvmResult(&result);
+    EXPECT_EQ(lookUpApplication(GetModuleHandleW(NULL), &result), 1u);
+    EXPECT_TRUE(result.created && result.mainFound && result.shutdownFound && !result.mainInvoked);
+    EXPECT_EQ(fakeCalls, (std::vector<std::string>{"create", "FindClass " + CLASS,
+                                                   "GetStaticMethodID main ([Ljava/lang/String;)V",
+                                                   "FindClass " + CLASS, "GetStaticMethodID shutdown ()V", "detach"}));
 }
 
 DWORD runShutdownThread(void)

@@ -21,11 +21,14 @@ std::string narrow(const wchar_t *text)
     return result;
 }
 
-void derive(const std::wstring &path)
+PathsResult derive(const std::wstring &path, const wchar_t *jvmLibrary = NULL)
 {
     useTestLog();
     boundedCopy(executablePath, path.c_str());
-    deriveInstallationPaths();
+    LaunchInputs inputs = {NULL, jvmLibrary, NULL, NULL, LAUNCH_TO_MAIN};
+    PathsResult result;
+    deriveInstallationPaths(&inputs, &result);
+    return result;
 }
 
 struct PathCase {
@@ -92,15 +95,11 @@ TEST(DeriveInstallationPaths, LongestPathFitsEveryBuffer)
     EXPECT_EQ(lines[2], "Name size:  32766");
 }
 
-class JvmLibraryOverride : public ::testing::Test {
-protected:
-    void TearDown() override { _wputenv_s(L"VLJVMDLL", L""); }
-};
-
-TEST_F(JvmLibraryOverride, ReplacesTheFirstVirtualMachineCandidateOnly)
+TEST(JvmLibraryOverride, ReplacesTheFirstVirtualMachineCandidateOnly)
 {
-    ASSERT_EQ(_wputenv_s(L"VLJVMDLL", L"D:\\Java\\bin\\server\\jvm.dll"), 0);
-    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    PathsResult result = derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"D:\\Java\\bin\\server\\jvm.dll");
+    EXPECT_EQ(result.jvmLibrarySource, JVM_LIBRARY_FROM_VARIABLE);
+    EXPECT_STREQ(result.basePath, L"C:\\Apps\\Velmorane\\");
     EXPECT_STREQ(jvmLibraryPath, L"D:\\Java\\bin\\server\\jvm.dll");
     EXPECT_STREQ(jvmLibraryPathAnsi, "D:\\Java\\bin\\server\\jvm.dll");
     EXPECT_STREQ(runtimeLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll");
@@ -110,22 +109,18 @@ TEST_F(JvmLibraryOverride, ReplacesTheFirstVirtualMachineCandidateOnly)
     EXPECT_EQ(lines[6], "Will load jvm based on VLJVMDLL environment variable");
 }
 
-TEST_F(JvmLibraryOverride, LongestValueIsTakenWhole)
+TEST(JvmLibraryOverride, LongestValueIsTakenWhole)
 {
     std::wstring value = L"D:\\" + std::wstring(32766 - 3, L'v');
-    if (_wputenv_s(L"VLJVMDLL", value.c_str()) != 0 || _wgetenv(L"VLJVMDLL") == NULL)
-        GTEST_SKIP() << "the runtime does not take a value this long";
-    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", value.c_str());
     EXPECT_EQ(std::wstring(jvmLibraryPath), value);
 }
 
-TEST_F(JvmLibraryOverride, ValueLongerThanAPathIsIgnored)
+TEST(JvmLibraryOverride, ValueLongerThanAPathIsIgnored)
 {
     std::wstring value(40000, L'v');
-    if (_wputenv_s(L"VLJVMDLL", value.c_str()) != 0 || _wgetenv(L"VLJVMDLL") == NULL ||
-        wcslen(_wgetenv(L"VLJVMDLL")) < PATH_CAPACITY)
-        GTEST_SKIP() << "the runtime does not take a value this long";
-    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    PathsResult result = derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", value.c_str());
+    EXPECT_EQ(result.jvmLibrarySource, JVM_LIBRARY_VARIABLE_TOO_LONG);
     EXPECT_STREQ(jvmLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll");
     std::vector<std::string> lines = testLogMessages();
     ASSERT_EQ(lines.size(), 7u);
@@ -145,7 +140,10 @@ TEST(JvmLibraryOverrideChild, DeriveWithInheritedEnvironment)
     useTestLog();
     logFilePath = path.c_str();
     boundedCopy(executablePath, L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
-    deriveInstallationPaths();
+    LaunchInputs inputs;
+    readLaunchInputs(&inputs);
+    PathsResult result;
+    deriveInstallationPaths(&inputs, &result);
     logWrite("jvm library path '%s'\n", jvmLibraryPathAnsi);
 }
 

@@ -121,7 +121,9 @@ TEST_F(LibraryProbe, CandidateThatDoesNotFitIsAFailedAttemptWithoutALoad)
         std::wstring base = ktr + L"Velmorane\\";
         useTestLog();
         boundedCopy(executablePath, (base + L"VelmoraneService.exe").c_str());
-        deriveInstallationPaths();
+        LaunchInputs inputs = {NULL, NULL, NULL, NULL, LAUNCH_TO_MAIN};
+        PathsResult paths;
+        deriveInstallationPaths(&inputs, &paths);
         useTestLog();
 
         std::vector<std::string> lines;
@@ -142,8 +144,17 @@ TEST_F(LibraryProbe, CandidateThatDoesNotFitIsAFailedAttemptWithoutALoad)
         ASSERT_EQ(cut, ktrLength == 32736 ? 3u : 2u);
 
         scriptingLoads = true;
-        probeRuntimeLibrary();
-        EXPECT_EQ(probeJvmLibrary(), (HMODULE)NULL) << ktrLength;
+        ProbeResult result = {};
+        probeRuntimeLibrary(&result);
+        EXPECT_EQ(probeJvmLibrary(&result), (HMODULE)NULL) << ktrLength;
+        // Every candidate in the result: the cut ones as such, the rest failed.
+        size_t cutInResult = 0;
+        for (const LibraryAttempt &attempt : result.runtime)
+            cutInResult += attempt.outcome == LIBRARY_PATH_CUT;
+        for (const LibraryAttempt &attempt : result.jvm)
+            cutInResult += attempt.outcome == LIBRARY_PATH_CUT;
+        EXPECT_EQ(cutInResult, cut) << ktrLength;
+        EXPECT_EQ(result.jvmLoaded, -1) << ktrLength;
         scriptingLoads = false;
         std::vector<std::string> requested;
         for (const std::wstring &path : requestedLibraries)

@@ -354,6 +354,17 @@ LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int size)
     return dest;
 }
 
+LPWSTR lstrcpynW(LPWSTR dest, LPCWSTR src, int size)
+{
+    if (size <= 0)
+        return dest;
+    size_t i = 0;
+    for (; i + 1 < (size_t)size && src[i] != L'\0'; i++)
+        dest[i] = src[i];
+    dest[i] = L'\0';
+    return dest;
+}
+
 int lstrcmpiA(LPCSTR a, LPCSTR b)
 {
     return strcasecmp(a, b);

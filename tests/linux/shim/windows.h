@@ -19,6 +19,8 @@
 #define WINAPI
 #define MAX_PATH 260
 #define CP_ACP 0
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_INSUFFICIENT_BUFFER 122L
@@ -27,6 +29,7 @@
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 #define GENERIC_WRITE 0x40000000u
 #define FILE_READ_ATTRIBUTES 0x80u
+#define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define FILE_NAME_NORMALIZED 0x0
@@ -35,6 +38,7 @@ typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
+typedef unsigned long long ULONGLONG;
 typedef int32_t LONG;
 typedef unsigned int UINT;
 typedef void *HANDLE;
@@ -96,12 +100,20 @@ HMODULE GetModuleHandleW(LPCWSTR name);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
 
 LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int size);
+LPWSTR lstrcpynW(LPWSTR dest, LPCWSTR src, int size);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 
+typedef union {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    int64_t QuadPart;
+} LARGE_INTEGER;
 typedef enum { FileStandardInfo = 1, FileAttributeTagInfo = 9 } FILE_INFO_BY_HANDLE_CLASS;
 typedef struct {
-    int64_t AllocationSize;
-    int64_t EndOfFile;
+    LARGE_INTEGER AllocationSize;
+    LARGE_INTEGER EndOfFile;
     DWORD NumberOfLinks;
     BOOL DeletePending;
     BOOL Directory;

@@ -6,13 +6,6 @@
 #include "windows.h"
 
 typedef LONG NTSTATUS;
-typedef union {
-    struct {
-        DWORD LowPart;
-        LONG HighPart;
-    };
-    int64_t QuadPart;
-} LARGE_INTEGER;
 typedef struct {
     NTSTATUS Status;
     uintptr_t Information;

@@ -1,0 +1,38 @@
+// What the launcher takes from outside: the executable it works from and the
+// environment variables the operator sets. The service reads them from its
+// own process; the operator's console hands over the service's.
+#ifndef VELMORANE_INPUTS_H
+#define VELMORANE_INPUTS_H
+
+#include <wchar.h>
+
+// The launcher's own variables.
+#define JVM_LIBRARY_VARIABLE L"VLJVMDLL"
+#define CLASS_PATH_VARIABLE L"VLCLASSPATH"
+#define JAVA_OUTPUT_VARIABLE L"VLJAVAOUTPUT"
+// Read by the virtual machine itself, not by the launcher.
+#define JAVA_TOOL_OPTIONS_VARIABLE L"JAVA_TOOL_OPTIONS"
+#define JAVA_OPTIONS_VARIABLE L"_JAVA_OPTIONS"
+
+// How far a launch goes: the service's goes to main; the operator's check
+// stops before it.
+enum LaunchDepth {
+    LAUNCH_TO_MAIN,    // create the virtual machine and call main
+    LAUNCH_TO_LOOKUPS, // create it, look up the main class, main and shutdown()
+    LAUNCH_TO_PROBE,   // load the libraries only
+};
+
+// Every pointer is NULL when the thing is not given (a variable not set);
+// an empty string is a value of its own.
+struct LaunchInputs {
+    const wchar_t *executable; // NULL: the process's own executable
+    const wchar_t *jvmLibrary; // VLJVMDLL
+    const wchar_t *classPath;  // VLCLASSPATH
+    const wchar_t *javaOutput; // VLJAVAOUTPUT
+    LaunchDepth depth;
+};
+
+// The process's own executable and environment, as the service has them.
+void readLaunchInputs(LaunchInputs *inputs);
+
+#endif

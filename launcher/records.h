@@ -1,0 +1,86 @@
+// Every record the launcher and the shutdown thread write, in one place: the
+// stages write them through these names, and the operator's console reads
+// the log by them. A record's variable part (a path, a number, a name) comes
+// last, after its fixed text; each ends with its own line feed.
+#ifndef VELMORANE_RECORDS_H
+#define VELMORANE_RECORDS_H
+
+// Installation paths.
+#define RECORD_BANNER "***** Velmorane Windows service starting *****\n"
+#define RECORD_EXECUTABLE "Executable file name:\n"
+#define RECORD_PATH_LINE "%s\n"
+#define RECORD_NAME_SIZE "Name size:  %d\n"
+#define RECORD_BASE_PATH "Base path '%s'\n"
+#define RECORD_KTR_PATH "KTR path '%s'\n"
+#define RECORD_QUOTED_PATH_SUPPORT "Includes support for quoted service path (TP-85987)\n"
+#define RECORD_JVM_VARIABLE_TOO_LONG "VLJVMDLL environment variable is longer than %d characters and is ignored\n"
+#define RECORD_JVM_VARIABLE "Will load jvm based on VLJVMDLL environment variable\n"
+
+// Class path.
+#define RECORD_LOOKING_FOR_JARS "Looking for needed jar files in the lib directory\n"
+#define RECORD_LIB_FOUND "The lib directory was found\n"
+#define RECORD_LIB_NOT_FOUND "The lib directory was not found, trying plugins\n"
+#define RECORD_NO_LIB_OR_PLUGINS "Unable to find lib or plugins direcotry so the classpath may be invalid.\n"
+#define RECORD_FILE "File:  %s\n"
+#define RECORD_EXTENSION "Ext:  '%s'\n"
+#define RECORD_NOW_SEARCHING "Now searching %s\n"
+#define RECORD_SUB_FILE "Sub file:  %s\n"
+#define RECORD_PLUGIN_JAR "*** Jar file:  %s\n"
+#define RECORD_CLASS_PATH_UNCONVERTED "Can't convert the VLCLASSPATH environment variable, it is ignored\n"
+#define RECORD_JVM_OPTIONS "JVM options:\n"
+#define RECORD_OPTION "%s\n"
+
+// The Java output file.
+#define RECORD_OUTPUT_VARIABLE_TOO_LONG "VLJAVAOUTPUT environment variable is longer than %d characters and is ignored\n"
+#define RECORD_OUTPUT_UNOPENED "Can't open %s for the Java output, error %lu\n"
+#define RECORD_OUTPUT_REDIRECTED "Java output goes to %s\n"
+
+// Library probing: the runtime libraries, each candidate with lines of its own.
+#define RECORD_TRYING_MSVCR120 "Trying to load msvcr120.dll at %s\n"
+#define RECORD_LOADED_MSVCR120 "Success loading msvcr120.dll at %s\n"
+#define RECORD_FAILED_MSVCR120 "Failed to load msvcr120.dll at %s\n"
+#define RECORD_TRYING_MSVCR100 "Trying to load msvcr100.dll at %s\n"
+#define RECORD_TRYING_MSVCR100_ORACLE "Trying to load msvcr100.dll at Oracle location %s\n"
+#define RECORD_LOADED_MSVCR100 "Success loading msvcr100.dll at %s\n"
+#define RECORD_FAILED_MSVCR100 "Failed to load msvcr100.dll at %s\n"
+#define RECORD_FAILED_MSCVR100 "Failed to load mscvr100.dll at %s\n"
+#define RECORD_TRYING_VCRUNTIME140 "Trying to load vcruntime140.dll at %s\n"
+#define RECORD_LOADED_VCRUNTIME140 "Success loading vcruntime140.dll at %s\n"
+#define RECORD_FAILED_VCRUNTIME140 "Failed to load vcruntime140.dll at %s\n"
+#define RECORD_FAILED_VCRUNTIME "Failed to load vcruntime.dll at %s\n"
+// The virtual machine library.
+#define RECORD_TRYING_JVM_FIRST "Trying to load jvm dll at %s\n"
+#define RECORD_TRYING_JVM "Trying to load jvm.dll at %s\n"
+#define RECORD_TRYING_JVM_ORACLE "Trying to load jvm.dll at Oracle location %s\n"
+#define RECORD_TRYING_JVM_OPENJ9 "Trying to load jvm.dll at OpenJ9 location %s\n"
+#define RECORD_TRYING_JVM_OPENJ9_17 "Trying to load jvm.dll at OpenJ9 VM 17 location %s\n"
+#define RECORD_FAILED_JVM "Failed to load jvm.dll at %s\n"
+#define RECORD_LOADED_JVM "Success loading jvm.dll at %s\n"
+
+// The virtual machine and main.
+#define RECORD_NO_OPTIONS "Can't allocate the JVM options\n"
+#define RECORD_LOOKING_UP_CREATE "GetProcAddress for JNI_CreateJavaVM\n"
+#define RECORD_NO_CREATE_EXPORT "Can't find JNI_CreateJavaVM in jvm.dll\n"
+#define RECORD_CALLING_CREATE "Calling createJVM\n"
+#define RECORD_CREATE_RETURNED "Completed call to createJVM\n"
+#define RECORD_CREATE_FAILED "Can't create Java VM.  Return code %d\n"
+#define RECORD_JVM_CREATED "Successfully created JVM\n"
+#define RECORD_NO_CLASS "Can't find class %s\n"
+#define RECORD_CLASS_FOUND "Found class %s\n"
+#define RECORD_NO_MAIN "Can't find main()\n"
+#define RECORD_MAIN_FOUND "Found static method main()\n"
+#define RECORD_INVOKING_MAIN "Invoking main()\n"
+#define RECORD_MAIN_THREW "Call to main() resulted in exception\n"
+
+// The shutdown thread (it writes RECORD_NO_CLASS too).
+#define RECORD_NO_JVM_AT_STOP "No Java VM was created, shutdown() not called\n"
+#define RECORD_ATTACH_FAILED "AttachCurrentThread failed\n"
+#define RECORD_NO_SHUTDOWN "No shutdown() method found for %s\n"
+#define RECORD_SHUTDOWN_THREW "Call to shutdown() resulted in exception\n"
+#define RECORD_SHUTDOWN_CALLED "Shutdown method called on class %s\n"
+#define RECORD_DETACHED "Detached thread\n"
+
+// After any failed Java call: the throwable's toString().
+#define RECORD_JAVA_EXCEPTION "Java exception: %s\n"
+
+#endif
