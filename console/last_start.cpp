@@ -1,7 +1,7 @@
 // The launcher's records and the stop thread's come in one stream; the few
-// texts both write ("Can't find class ...") are told apart by order: the
-// launcher's comes before main was invoked and is the first of its kind. A
-// failed Java call's record is followed by "Java exception: <text>".
+// texts both write (RECORD_NO_CLASS) are told apart by order: the launcher's
+// comes before main was invoked and is the first of its kind. A failed Java
+// call's record is followed by a RECORD_JAVA_EXCEPTION.
 #include "console/last_start.h"
 
 #include <windows.h>
@@ -67,7 +67,7 @@ static void addNote(LastStart *start, const char *text)
         start->startNotes[start->startNoteCount++] = text;
 }
 
-// Where the next "Java exception: " record belongs: after the failure just read.
+// Where the next Java exception record belongs: after the failure just read.
 static const char **exceptionSlot;
 
 static void readStopRecord(LastStart *start, const char *text)

@@ -9,18 +9,18 @@
 // Pointers into the log text that readLastStart was given; NULL when absent.
 struct LastStart {
     const char *bannerStamp;        // the banner record's time stamp (18 characters), NULL: no start logged
-    const char *jvmLoaded;          // the path of "Success loading jvm.dll at %s"
+    const char *jvmLoaded;          // the path of RECORD_LOADED_JVM
     bool jvmCreated;
     bool mainInvoked;
     const char *startFailure;       // the record the start stopped at
-    const char *startException;     // the "Java exception: ..." record after it
-    const char *mainFailure;        // "Call to main() resulted in exception"
+    const char *startException;     // the RECORD_JAVA_EXCEPTION after it
+    const char *mainFailure;        // RECORD_MAIN_THREW
     const char *mainException;
     const char *startNotes[NOTE_LIMIT]; // earlier records with a remedy (no lib\ ...)
     int startNoteCount;
     bool stopLogged;                // any record of the stop thread
     bool shutdownCalled;
-    const char *shutdownThrew;      // "Call to shutdown() resulted in exception"
+    const char *shutdownThrew;      // RECORD_SHUTDOWN_THREW
     bool detached;
     const char *stopFailure;        // the stop thread's failure record
     const char *stopException;      // the Java exception after it or after shutdown()'s

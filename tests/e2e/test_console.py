@@ -268,6 +268,8 @@ def test_run_prints_the_records_and_stops_on_ctrl_c(jvm_host):
     # Wine's console handling; a Windows JVM's Ctrl+C handler is a console handler, which the
     # console puts its own before.
     folder = lay_out(jvm_host, hotspot_options=("-Xrs",))
+    # A shutdown() that takes seconds: the stop waits for it, as the service's does.
+    javaside.write_app_settings(wr.unix_path(jvm_host, folder), shutdown="sleep", shutdown_seconds=3)
     record = wr.unix_path(jvm_host, folder) / javaside.APP_RECORD
     rc, out, typed = wr.command_stopped_by_ctrl_c(
         jvm_host, [folder + CONSOLE, "run"],
@@ -282,9 +284,9 @@ def test_run_prints_the_records_and_stops_on_ctrl_c(jvm_host):
     assert shutdown == lt.SHUTDOWN_DONE
     assert "VelmoraneConsole: stopping, shutdown() is given at most 20 seconds" in texts
     events = javaside.app_events(javaside.read_lines(record))
-    # shutdown() records its return before it returns; main's "unblocked" races with the
-    # program's end, as it does with the service process's.
-    assert ("shutdown", "return") in events
+    # shutdown() records its return, after its sleep, before it returns; main's "unblocked"
+    # races with the program's end, as it does with the service process's.
+    assert ("shutdown", "sleep 3") in events and ("shutdown", "return") in events
     assert rc == 0
     # The records went to the console, not to the service's log.
     assert wr.log_bytes(jvm_host) == b""

@@ -84,11 +84,15 @@ const char *const kBanner = "***** Velmorane Windows service starting *****";
 const char *const kLoaded = "Success loading jvm.dll at C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll";
 const char *const kClass = "Can't find class com/orvenda/calistren/test/lt/nextgen/Velmorane";
 
+// Only the last start counts, whichever way the earlier ones went.
 TEST(LastStart, ReadsTheRecordsAfterTheLastBanner)
 {
-    std::string text = logOf({kBanner, "Can't find main()", kBanner, "Failed to load jvm.dll at C:\\a\\jvm.dll", kLoaded,
-                              "Successfully created JVM", "Invoking main()", "Shutdown method called on class X",
-                              "Detached thread"});
+    const std::vector<std::string> good = {kBanner, kLoaded, "Successfully created JVM", "Invoking main()",
+                                           "Shutdown method called on class X", "Detached thread"};
+    const std::vector<std::string> failed = {kBanner, "Failed to load jvm.dll at C:\\a\\jvm.dll"};
+    std::vector<std::string> goodLast = failed;
+    goodLast.insert(goodLast.end(), good.begin(), good.end());
+    std::string text = logOf(goodLast);
     LastStart start;
     readLastStart(&text[0], &start);
     ASSERT_NE(start.bannerStamp, nullptr);
@@ -98,6 +102,14 @@ TEST(LastStart, ReadsTheRecordsAfterTheLastBanner)
     EXPECT_EQ(start.startFailure, nullptr);
     EXPECT_TRUE(start.shutdownCalled && start.detached && !start.shutdownThrew);
     EXPECT_EQ(start.stopFailure, nullptr);
+
+    std::vector<std::string> failedLast = good;
+    failedLast.insert(failedLast.end(), failed.begin(), failed.end());
+    text = logOf(failedLast);
+    readLastStart(&text[0], &start);
+    EXPECT_EQ(start.jvmLoaded, nullptr);
+    EXPECT_FALSE(start.mainInvoked || start.shutdownCalled);
+    EXPECT_STREQ(start.startFailure, "Failed to load jvm.dll at C:\\a\\jvm.dll");
 }
 
 struct StartCase {
