@@ -4,12 +4,18 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
 
+#include "console/check.h"
 #include "console/last_start.h"
+#include "console/remedies.h"
 #include "console/write_access.h"
+#include "test_support.h"
 
 namespace {
 
@@ -173,6 +179,123 @@ TEST(LastStart, NoBannerNoStart)
     readLastStart(&text[0], &start);
     EXPECT_EQ(start.bannerStamp, nullptr);
     EXPECT_FALSE(start.mainInvoked);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- sections on made-up snapshots
+
+namespace {
+
+// What a section prints, line by line, standard output caught in a file.
+std::vector<std::string> printedBy(void (*section)(const Snapshot *), const Snapshot *snapshot)
+{
+    std::string path = makeTempDir("report") + "\\out.txt";
+    fflush(stdout);
+    int saved = _dup(1);
+    FILE *file = fopen(path.c_str(), "w");
+    _dup2(_fileno(file), 1);
+    section(snapshot);
+    fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    fclose(file);
+    std::string text;
+    readFile(path, &text);
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void addEntry(Snapshot *snapshot, const wchar_t *name, EntryVerdict verdict)
+{
+    ClassPathResult *result = &snapshot->launch.classPath;
+    lstrcpynW(snapshot->entries[result->entryCount].name, name, MAX_PATH);
+    snapshot->entries[result->entryCount++].verdict = verdict;
+}
+
+struct SectionCase {
+    const char *name;
+    void (*section)(const Snapshot *);
+    void (*fill)(Snapshot *);
+    std::vector<std::string> lines; // after the section's title
+};
+
+TEST(CheckSections, ReportWhatTheStagesFound)
+{
+    static const wchar_t base[] = L"C:\\Apps\\Velmorane\\";
+    const SectionCase cases[] = {
+        {"jars, one left out for its case, the first cut off", checkClassPath,
+         [](Snapshot *s) {
+             s->launch.classPath.folder = CLASS_PATH_FROM_LIB;
+             addEntry(s, L"a.jar", ENTRY_ON_CLASS_PATH);
+             addEntry(s, L"B.JAR", ENTRY_NOT_A_JAR);
+             addEntry(s, L"c.jar", ENTRY_CUT_OFF);
+             addEntry(s, L"d.jar", ENTRY_CUT_OFF);
+             lstrcpynW(s->launch.classPath.firstCutJar, L"c.jar", MAX_PATH);
+             s->launch.classPath.jarCount = 1;
+             s->launch.classPath.optionLength = 32765;
+         },
+         {"  ok       lib\\ found: C:\\Apps\\Velmorane\\lib\\", "  ok       jar a.jar",
+          "  warning  B.JAR is left out: only names ending in \".jar\", lower case, count",
+          "           -> rename it to end in \".jar\"",
+          "  problem  the class path is longer than the service's buffer of 32766 bytes: it is cut at c.jar, the first jar lost",
+          "           -> use fewer or shorter-named jars, or a shorter installation path",
+          "  ok       class path option: 32765 bytes; the service's buffer holds 32766"}},
+        {"a class path VLCLASSPATH replaces is never called cut", checkClassPath,
+         [](Snapshot *s) {
+             s->launch.classPath.folder = CLASS_PATH_FROM_LIB;
+             addEntry(s, L"c.jar", ENTRY_CUT_OFF);
+             lstrcpynW(s->launch.classPath.firstCutJar, L"c.jar", MAX_PATH);
+             s->launch.classPath.overridden = true;
+             s->inputs.classPath = L"D:\\x.jar";
+             s->launch.classPath.optionLength = 26;
+         },
+         {"  ok       lib\\ found: C:\\Apps\\Velmorane\\lib\\",
+          "  warning  VLCLASSPATH is set and replaces the class path from lib\\: D:\\x.jar",
+          "           -> remove VLCLASSPATH unless the application needs exactly that class path",
+          "  ok       class path option: 26 bytes; the service's buffer holds 32766"}},
+        {"the runtime's class file version is too old", checkApplication,
+         [](Snapshot *s) {
+             s->withJvm = true;
+             s->launch.probe.jvmLoaded = 2;
+             s->launch.jvm = {.optionsAssembled = true, .exportFound = true, .createCalled = true, .created = true};
+             lstrcpynA(s->launch.jvm.exception, "java.lang.UnsupportedClassVersionError: X", EXCEPTION_TEXT_CAPACITY);
+         },
+         {"  ok       JVM created with the service's options",
+          "  problem  Can't find class com/orvenda/calistren/test/lt/nextgen/Velmorane",
+          "  problem  Java exception: java.lang.UnsupportedClassVersionError: X",
+          "           -> " NEWER_JAVA_REMEDY}},
+        {"the virtual machine refused its version", checkApplication,
+         [](Snapshot *s) {
+             s->withJvm = true;
+             s->launch.probe.jvmLoaded = 0;
+             s->launch.jvm = {.optionsAssembled = true, .exportFound = true, .createCalled = true, .createResult = -3};
+         },
+         {"  problem  Can't create Java VM.  Return code -3",
+          "           -> The runtime does not offer JNI version 1.6: use Java 8 or later."}},
+    };
+    for (const SectionCase &c : cases) {
+        Snapshot *snapshot = (Snapshot *)calloc(1, sizeof(Snapshot));
+        ASSERT_NE(snapshot, nullptr);
+        snapshot->launch.paths.basePath = base;
+        snapshot->launch.classPath.entries = snapshot->entries;
+        snapshot->launch.classPath.entryCapacity = SNAPSHOT_ENTRY_LIMIT;
+        c.fill(snapshot);
+        std::vector<std::string> lines = printedBy(c.section, snapshot);
+        ASSERT_GE(lines.size(), 2u) << c.name;
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end() - (lines.back().empty() ? 1 : 0)), c.lines)
+            << c.name;
+        free(snapshot);
+    }
 }
 
 } // namespace
