@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include "console/console.h"
 #include "console/remedies.h"
 #include "launcher/records.h"
 
@@ -162,4 +163,23 @@ void readLastStart(char *logText, LastStart *start)
             readRecord(start, line + STAMP_LENGTH, &classFailureSeen);
         line = next;
     }
+}
+
+int lastStartExitCode(const LastStart *start, DWORD state)
+{
+    if (start->startFailure != NULL && !start->mainInvoked)
+        return EXIT_PROBLEMS;
+    if (start->mainFailure != NULL)
+        return EXIT_PROBLEMS;
+    if (start->mainInvoked)
+        return state == SERVICE_RUNNING ? EXIT_ALL_WELL : EXIT_WARNINGS;
+    // No record of a failure and none of main: still starting, or ended otherwise.
+    return state == SERVICE_RUNNING ? EXIT_PROBLEMS : EXIT_WARNINGS;
+}
+
+void blankControls(char *text)
+{
+    for (unsigned char *p = (unsigned char *)text; *p != 0; p++)
+        if ((*p < 0x20 && *p != '\r' && *p != '\n') || *p == 0x7F)
+            *p = ' ';
 }

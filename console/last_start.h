@@ -2,6 +2,7 @@
 #ifndef VELMORANE_LAST_START_H
 #define VELMORANE_LAST_START_H
 
+#include <windows.h>
 #include <stddef.h>
 
 #define NOTE_LIMIT 8
@@ -29,5 +30,13 @@ struct LastStart {
 // Reads the log text (it is changed: its records are cut into strings).
 // Records without a time stamp (continuation lines) are skipped.
 void readLastStart(char *logText, LastStart *start);
+
+// The status's exit code for the last start and the service's state: all
+// well only while the service runs an application whose main was invoked and
+// did not throw; problems for a start that failed, main's exception included.
+int lastStartExitCode(const LastStart *start, DWORD state);
+
+// Turns every control byte of log text but the line ends into a blank.
+void blankControls(char *text);
 
 #endif

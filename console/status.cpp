@@ -30,6 +30,9 @@ static char *readLogTail(void)
         text[read] = '\0';
     }
     CloseHandle(file);
+    // What Java wrote into a record must not act on this console.
+    if (text != NULL)
+        blankControls(text);
     return text;
 }
 
@@ -93,7 +96,5 @@ int statusCommand(void)
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }
     printStop(&start, state);
-    if (state == SERVICE_RUNNING && start.mainInvoked)
-        return EXIT_ALL_WELL;
-    return start.mainInvoked || (start.startFailure == NULL && state != SERVICE_RUNNING) ? EXIT_WARNINGS : EXIT_PROBLEMS;
+    return lastStartExitCode(&start, state);
 }

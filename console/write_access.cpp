@@ -3,12 +3,13 @@
 #include "console/write_access.h"
 
 #include <sddl.h>
+#include <string.h>
 
 #define PRINCIPAL_LIMIT 64
 
 static SID_IDENTIFIER_AUTHORITY worldAuthority = {SECURITY_WORLD_SID_AUTHORITY};
 
-static bool isTrusted(PSID sid, PSID owner)
+bool isTrustedPrincipal(PSID sid)
 {
     static const wchar_t *const trusted[] = {
         L"S-1-5-18",     // SYSTEM
@@ -24,7 +25,32 @@ static bool isTrusted(PSID sid, PSID owner)
                 return true;
         }
     }
-    return owner != NULL && EqualSid(sid, owner);
+    return false;
+}
+
+// The placeholders an inheritable entry names: whoever creates the child.
+static bool isCreatorPlaceholder(PSID sid)
+{
+    static SID_IDENTIFIER_AUTHORITY creatorAuthority = {SECURITY_CREATOR_SID_AUTHORITY};
+    return memcmp(GetSidIdentifierAuthority(sid), &creatorAuthority, sizeof creatorAuthority) == 0;
+}
+
+// Entries that allow or deny depending on a condition evaluated at run time
+// (callback and conditional entries) or on object types.
+static bool grantsByCondition(BYTE type)
+{
+    switch (type) {
+    case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_DENIED_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Generic rights stand for write access on files as well.
@@ -33,8 +59,9 @@ static ACCESS_MASK writeRights(ACCESS_MASK mask)
     return mask & WRITE_ACCESS_MASK;
 }
 
-int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacity)
+int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacity, int *unjudged)
 {
+    *unjudged = 0;
     static BYTE everyone[SECURITY_MAX_SID_SIZE];
     PSID principals[PRINCIPAL_LIMIT];
     ACCESS_MASK allowed[PRINCIPAL_LIMIT];
@@ -47,30 +74,44 @@ int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacit
     if (!GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted))
         return 0;
     GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted);
+    // The owner may rewrite the access list whatever it says.
+    if (owner != NULL && !isTrustedPrincipal(owner)) {
+        principals[count] = owner;
+        allowed[count] = WRITE_DAC;
+        denied[count] = 0;
+        count++;
+    }
     if (!present || acl == NULL) {
-        if (capacity < 1)
-            return 0;
         InitializeSid((PSID)everyone, &worldAuthority, 1);
         *GetSidSubAuthority((PSID)everyone, 0) = SECURITY_WORLD_RID;
-        writers[0] = (PSID)everyone;
-        return 1;
+        principals[count] = (PSID)everyone;
+        allowed[count] = GENERIC_ALL;
+        denied[count] = 0;
+        count++;
+        acl = NULL;
     }
 
-    for (DWORD index = 0; index < acl->AceCount; index++) {
+    for (DWORD index = 0; acl != NULL && index < acl->AceCount; index++) {
         ACE_HEADER *header = NULL;
         if (!GetAce(acl, index, (void **)&header))
             continue;
-        // An inherit-only entry is for what is created inside, not the folder.
-        if (header->AceFlags & INHERIT_ONLY_ACE)
+        // An inherit-only entry is for what is created inside: the files the
+        // service loads from the folder. One that nothing inherits is void.
+        if ((header->AceFlags & INHERIT_ONLY_ACE) &&
+            !(header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)))
             continue;
         bool allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
-        if (!allow && header->AceType != ACCESS_DENIED_ACE_TYPE)
+        if (!allow && header->AceType != ACCESS_DENIED_ACE_TYPE) {
+            // Audit, alarm, label and trust entries grant nothing.
+            if (grantsByCondition(header->AceType))
+                (*unjudged)++;
             continue;
+        }
         // Allowed and denied entries share one layout.
         ACCESS_ALLOWED_ACE *ace = (ACCESS_ALLOWED_ACE *)header;
         PSID sid = (PSID)&ace->SidStart;
         ACCESS_MASK rights = writeRights(ace->Mask);
-        if (rights == 0 || isTrusted(sid, owner))
+        if (rights == 0 || isTrustedPrincipal(sid) || isCreatorPlaceholder(sid))
             continue;
         int at = 0;
         while (at < count && !EqualSid(principals[at], sid))

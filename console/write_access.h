@@ -1,4 +1,4 @@
-// Who, besides the trusted principals, may change what is in a folder.
+// Who, besides the trusted principals, may change what is in a folder or a file.
 #ifndef VELMORANE_WRITE_ACCESS_H
 #define VELMORANE_WRITE_ACCESS_H
 
@@ -10,13 +10,22 @@
     (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE         \
      | GENERIC_WRITE | GENERIC_ALL)
 
-// Fills `writers` (room for `capacity`) with the principals that an entry of
-// the descriptor's access list lets write in the object itself, other than
-// administrators, SYSTEM, the installer (TrustedInstaller) and the object's
-// owner. Rights an entry denies to the same principal are taken off; group
-// memberships are not followed. Without an access list everyone may write
-// (the Everyone SID stands for them). The SIDs point into the descriptor or
-// to a static Everyone SID. Returns the count (at most capacity).
-int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacity);
+// Whether a principal is one the service's files may belong to: SYSTEM,
+// Administrators or the installer (TrustedInstaller).
+bool isTrustedPrincipal(PSID sid);
+
+// Fills `writers` (room for `capacity`) with the principals other than the
+// trusted ones that may write in the object or in what is created inside it:
+// an owner that is not trusted (an owner may always change the access list),
+// and every principal an entry of the access list gives write rights, also
+// through an entry meant only for what the folder holds (inherit-only).
+// Rights an entry denies to the same principal before are taken off; group
+// memberships are not followed; CREATOR OWNER stands for whoever was let
+// create, and is not counted. Without an access list everyone may write (the
+// Everyone SID stands for them). *unjudged counts the entries whose effect
+// depends on conditions at run time (callback and conditional entries) or on
+// object types, which this decision does not weigh. The SIDs point into the
+// descriptor or to a static Everyone SID. Returns the count (at most capacity).
+int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacity, int *unjudged);
 
 #endif

@@ -26,7 +26,7 @@ static bool clearPending(JNIEnv *env)
 // The throwable's toString() as modified UTF-8 decoded into wide (capacity
 // EXCEPTION_TEXT_CAPACITY). False when there is none: toString() threw or
 // returned null.
-static bool callToString(JNIEnv *env, jthrowable thrown, wchar_t *wide)
+static bool callToString(JNIEnv *env, jthrowable thrown, wchar_t *wide, size_t *length)
 {
     bool described = false;
     jclass throwableClass = env->GetObjectClass(thrown);
@@ -40,7 +40,7 @@ static bool callToString(JNIEnv *env, jthrowable thrown, wchar_t *wide)
         return false;
     const char *utf = env->GetStringUTFChars(description, NULL);
     if (utf != NULL) {
-        modifiedUtf8ToWide(utf, wide, EXCEPTION_TEXT_CAPACITY);
+        *length = modifiedUtf8ToWide(utf, wide, EXCEPTION_TEXT_CAPACITY);
         env->ReleaseStringUTFChars(description, utf);
         described = true;
     } else {
@@ -50,20 +50,47 @@ static bool callToString(JNIEnv *env, jthrowable thrown, wchar_t *wide)
     return described;
 }
 
+// A control character in a record would act on whatever shows the log: a
+// terminal's escape sequences, a bell, a backspace over earlier text, an
+// end-of-file mark. C0 and C1 controls, DEL and the Unicode line and
+// paragraph separators count.
+static bool isControl(wchar_t unit)
+{
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x2028 || unit == 0x2029;
+}
+
+// One record, one line, nothing that acts: every control character becomes
+// a blank, and a NUL (which Java strings may hold) the visible mark "^@",
+// so the text after it is kept. Stops when shown (capacity code units) is full.
+static void makePrintable(const wchar_t *wide, size_t length, wchar_t *shown, size_t capacity)
+{
+    size_t used = 0;
+    for (size_t at = 0; at < length && used + 1 < capacity; at++) {
+        if (wide[at] == L'\0') {
+            if (used + 2 >= capacity)
+                break;
+            shown[used++] = L'^';
+            shown[used++] = L'@';
+        } else {
+            shown[used++] = isControl(wide[at]) ? L' ' : wide[at];
+        }
+    }
+    shown[used] = L'\0';
+}
+
 // Every code unit gives at least one ANSI byte, so EXCEPTION_TEXT_CAPACITY
 // code units fill the ANSI text as far as it can go.
 static void describeThrowable(JNIEnv *env, jthrowable thrown, char *text)
 {
     wchar_t wide[EXCEPTION_TEXT_CAPACITY];
-    if (!callToString(env, thrown, wide)) {
+    size_t length = 0;
+    if (!callToString(env, thrown, wide, &length)) {
         lstrcpynA(text, NO_EXCEPTION_DESCRIPTION, EXCEPTION_TEXT_CAPACITY);
         return;
     }
-    // One record, one line.
-    for (wchar_t *p = wide; *p != L'\0'; p++)
-        if (*p == L'\r' || *p == L'\n')
-            *p = L' ';
-    ansiCopyN(wide, text, EXCEPTION_TEXT_CAPACITY);
+    wchar_t shown[EXCEPTION_TEXT_CAPACITY];
+    makePrintable(wide, length, shown, EXCEPTION_TEXT_CAPACITY);
+    ansiCopyN(shown, text, EXCEPTION_TEXT_CAPACITY);
 }
 
 bool logPendingException(JNIEnv *env, const char *headline, char *text)

@@ -10,7 +10,8 @@
 
 // When an exception is pending on env: logs headline (unless NULL), then
 // "Java exception: " with the throwable's toString() in the ANSI code page,
-// line breaks turned into blanks, cut to fit EXCEPTION_TEXT_CAPACITY. The
+// control characters turned into blanks and a NUL into "^@", cut to fit
+// EXCEPTION_TEXT_CAPACITY. The
 // exception is cleared. Returns true when one was pending. The logged text is
 // also copied to text (EXCEPTION_TEXT_CAPACITY bytes) unless it is NULL.
 bool logPendingException(JNIEnv *env, const char *headline, char *text);

@@ -20,12 +20,10 @@
 namespace {
 
 // The string SIDs of the principals the decision finds.
-std::vector<std::string> writersOf(const wchar_t *sddl)
+std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudged)
 {
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL));
     PSID writers[8];
-    int count = findOtherWriters(descriptor, writers, 8);
+    int count = findOtherWriters(descriptor, writers, 8, unjudged);
     std::vector<std::string> result;
     for (int i = 0; i < count; i++) {
         char *text = NULL;
@@ -33,6 +31,17 @@ std::vector<std::string> writersOf(const wchar_t *sddl)
         result.push_back(text);
         LocalFree(text);
     }
+    return result;
+}
+
+// The string SIDs of the principals the decision finds.
+std::vector<std::string> writersOf(const wchar_t *sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL));
+    int unjudged = -1;
+    std::vector<std::string> result = writersIn(descriptor, &unjudged);
+    EXPECT_EQ(unjudged, 0);
     LocalFree(descriptor);
     return result;
 }
@@ -48,11 +57,16 @@ TEST(WriteAccess, FindsWhoElseMayWriteOrCreate)
     const PermissionCase cases[] = {
         {"trusted only", L"O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", {}},
         {"installer", L"O:SYD:(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)", {}},
-        {"the owner", L"O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)", {}},
+        // An owner may change the list: trusted only as one of the three above.
+        {"an ordinary owner", L"O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)", {"S-1-5-21-1-2-3-1001"}},
+        {"an ordinary owner, nothing granted", L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)", {"S-1-5-21-1-2-3-1001"}},
+        {"creator owner stands for the creator", L"O:BAD:(A;OICIIO;FA;;;CO)(A;;FA;;;BA)", {}},
         {"users modify", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)", {"S-1-5-11"}},
         // What the root of a system drive gives users: they may create folders.
         {"users create folders", L"O:BAD:(A;;0x4;;;BU)(A;CIIO;0x2;;;BU)", {"S-1-5-32-545"}},
-        {"inherit-only grant", L"O:BAD:(A;OICIIO;GA;;;BU)", {}},
+        // Inherit-only entries reach every jar and jvm.dll inside.
+        {"inherit-only grant", L"O:BAD:(A;OICIIO;GA;;;BU)", {"S-1-5-32-545"}},
+        {"inherit-only, inherited by nothing", L"O:BAD:(A;IO;GA;;;BU)", {}},
         {"generic write", L"O:BAD:(A;;GW;;;WD)", {"S-1-1-0"}},
         {"take ownership", L"O:BAD:(A;;WO;;;S-1-5-21-9-9-9-500)", {"S-1-5-21-9-9-9-500"}},
         {"denied before granted", L"O:BAD:(D;;0x50006;;;BU)(A;;0x1301bf;;;BU)", {}},
@@ -63,6 +77,31 @@ TEST(WriteAccess, FindsWhoElseMayWriteOrCreate)
         EXPECT_EQ(writersOf(c.sddl), c.writers) << c.name;
 }
 
+// A callback entry grants by a condition the decision does not weigh: it is
+// counted as such, not taken for a grant or passed over in silence.
+TEST(WriteAccess, CallbackEntriesAreCountedUnjudged)
+{
+    BYTE aclBytes[256];
+    PACL acl = (PACL)aclBytes;
+    ASSERT_TRUE(InitializeAcl(acl, sizeof aclBytes, ACL_REVISION));
+    PSID users = NULL;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-32-545", &users));
+    BYTE aceBytes[64] = {};
+    ACCESS_ALLOWED_CALLBACK_ACE *ace = (ACCESS_ALLOWED_CALLBACK_ACE *)aceBytes;
+    ace->Header.AceType = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    ace->Header.AceSize = (WORD)(FIELD_OFFSET(ACCESS_ALLOWED_CALLBACK_ACE, SidStart) + GetLengthSid(users));
+    ace->Mask = FILE_ALL_ACCESS;
+    CopySid(GetLengthSid(users), (PSID)&ace->SidStart, users);
+    ASSERT_TRUE(AddAce(acl, ACL_REVISION, MAXDWORD, ace, ace->Header.AceSize));
+    SECURITY_DESCRIPTOR descriptor;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE));
+    int unjudged = 0;
+    EXPECT_TRUE(writersIn(&descriptor, &unjudged).empty());
+    EXPECT_EQ(unjudged, 1);
+    LocalFree(users);
+}
+
 // Wine's SDDL parser makes an empty list of "D:NO_ACCESS_CONTROL", not none:
 // the descriptor without a list is built directly.
 TEST(WriteAccess, NoAccessListLetsEveryoneWrite)
@@ -71,7 +110,8 @@ TEST(WriteAccess, NoAccessListLetsEveryoneWrite)
     ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
     ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, NULL, FALSE));
     PSID writers[2];
-    ASSERT_EQ(findOtherWriters(&descriptor, writers, 2), 1);
+    int unjudged = 0;
+    ASSERT_EQ(findOtherWriters(&descriptor, writers, 2, &unjudged), 1);
     char *text = NULL;
     ConvertSidToStringSidA(writers[0], &text);
     EXPECT_STREQ(text, "S-1-1-0");
@@ -170,6 +210,41 @@ TEST(LastStart, JavaExceptionsGoWithTheirFailureLines)
     EXPECT_TRUE(start.shutdownThrew && start.shutdownCalled);
     EXPECT_STREQ(start.stopException, "Java exception: D");
     EXPECT_EQ(start.startException, nullptr);
+}
+
+// Only a running application whose main did not throw is all well; a start
+// that failed, main's exception included, is a problem whatever the state.
+TEST(LastStart, ExitCodeOfTheStatus)
+{
+    struct CodeCase {
+        const char *name;
+        std::vector<std::string> records; // after the banner
+        DWORD state;
+        int code;
+    } cases[] = {
+        {"running", {kLoaded, "Invoking main()"}, SERVICE_RUNNING, 0},
+        {"main threw, running", {kLoaded, "Invoking main()", "Call to main() resulted in exception"}, SERVICE_RUNNING, 2},
+        {"main threw, stopped", {kLoaded, "Invoking main()", "Call to main() resulted in exception"}, SERVICE_STOPPED, 2},
+        {"stopped after a good start", {kLoaded, "Invoking main()", "Detached thread"}, SERVICE_STOPPED, 1},
+        {"no jvm", {"Failed to load jvm.dll at C:\\a"}, SERVICE_RUNNING, 2},
+        {"under way", {kLoaded}, SERVICE_RUNNING, 2},
+        {"ended without a record", {kLoaded}, SERVICE_STOPPED, 1},
+    };
+    for (const CodeCase &c : cases) {
+        std::vector<std::string> texts = {kBanner};
+        texts.insert(texts.end(), c.records.begin(), c.records.end());
+        std::string text = logOf(texts);
+        LastStart start;
+        readLastStart(&text[0], &start);
+        EXPECT_EQ(lastStartExitCode(&start, c.state), c.code) << c.name;
+    }
+}
+
+TEST(LastStart, ControlBytesFromTheLogBecomeBlanks)
+{
+    char text[] = "12/07/26 08:43:13 Java exception: a\x1b[2J\x07\x08\x1a\x7f\tb\r\nnext\r\n";
+    blankControls(text);
+    EXPECT_STREQ(text, "12/07/26 08:43:13 Java exception: a [2J     b\r\nnext\r\n");
 }
 
 TEST(LastStart, NoBannerNoStart)

@@ -135,6 +135,10 @@ TEST_F(JvmTest, ExceptionDetailIsOneLineInTheAnsiCodePageCutToItsBuffer)
     const std::string longText(3000, 'x');
     const DetailCase cases[] = {
         {"line breaks", throwingMain("java.lang.Error: one\r\ntwo\nthree"), "java.lang.Error: one  two three"},
+        // Escape, bell, backspace, Ctrl-Z, DEL, NEL, the line and paragraph separators.
+        {"control characters", throwingMain("E: \x1b[2Ja\x07\x08\x1a\x7f\xC2\x85\xE2\x80\xA8\xE2\x80\xA9z"),
+         "E:  [2Ja" + std::string(7, ' ') + "z"},
+        {"NUL inside the text", throwingMain("E: a\xC0\x80" "b"), "E: a^@b"},
         {"modified UTF-8", throwingMain("E: \xC3\x80\xC5\x92"), "E: " + inAnsi(L"\x00C0\x0152")},
         {"surrogate pair", throwingMain("E: \xED\xA0\xBD\xED\xB8\x80"), "E: " + inAnsi(L"\xD83D\xDE00")},
         {"longer than the buffer", throwingMain(longText.c_str()), std::string(1023, 'x')},
