@@ -27,6 +27,9 @@ void checkEnvironment(const Snapshot *snapshot)
         } else if (index == VARIABLE_JAVA_OUTPUT) {
             reportFinding(FINDING_OK, "%s=%s (%s): the application's console output goes to that file", name,
                           reportPath(value), origin);
+        } else if (index == VARIABLE_JAVA_TOOL_OPTIONS && environment->origins[index] == SERVICE_ENVIRONMENT_ORIGIN) {
+            // How the guide and the package pass options to this service alone.
+            reportFinding(FINDING_OK, "%s=%s (%s): the JVM takes these options", name, reportPath(value), origin);
         } else if (index == VARIABLE_JAVA_TOOL_OPTIONS || index == VARIABLE_JAVA_OPTIONS) {
             reportFinding(FINDING_WARNING, "%s=%s (%s): the JVM takes these options too", name, reportPath(value), origin);
             reportRemedy("remove it unless the application needs these options");

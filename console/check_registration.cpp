@@ -31,6 +31,13 @@ static void reportConfiguration(const QUERY_SERVICE_CONFIGW *config)
     quoteModulePath(serviceExecutable, expectedCommand);
     if (lstrcmpiW(config->lpBinaryPathName, expectedCommand) == 0) {
         reportFinding(FINDING_OK, "registered command line %s: this installation", reportPath(config->lpBinaryPathName));
+    } else if (lstrcmpiW(config->lpBinaryPathName, serviceExecutable) == 0) {
+        // Without quotes Windows tries the path cut at each blank first: a
+        // program planted at such a place would run as the service's account.
+        reportFinding(FINDING_PROBLEM, "registered command line %s is this installation's, without the quotes around the path",
+                      reportPath(config->lpBinaryPathName));
+        reportRemedy("sc config VelmoraneService binPath= \"\\\"%s\\\"\" (keeps the rest of the registration, its Environment value included)",
+                     serviceExecutableAnsi);
     } else {
         reportFinding(FINDING_PROBLEM, "registered command line %s is not this installation's %s",
                       reportPath(config->lpBinaryPathName), reportPath(expectedCommand));

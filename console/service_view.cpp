@@ -12,6 +12,9 @@
 #define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 #define SERVICE_KEY L"SYSTEM\\CurrentControlSet\\Services\\" SERVICE_NAME
 
+const char MACHINE_ENVIRONMENT_ORIGIN[] = "machine environment";
+const char SERVICE_ENVIRONMENT_ORIGIN[] = "service's Environment value";
+
 const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {
     JVM_LIBRARY_VARIABLE, CLASS_PATH_VARIABLE, JAVA_TOOL_OPTIONS_VARIABLE, JAVA_OPTIONS_VARIABLE, JAVA_OUTPUT_VARIABLE};
 
@@ -31,7 +34,7 @@ static void readMachineVariable(HKEY key, int index, ServiceEnvironment *environ
     } else {
         lstrcpynW(environment->values[index], registryText, ENVIRONMENT_VALUE_CAPACITY);
     }
-    environment->origins[index] = "machine environment";
+    environment->origins[index] = MACHINE_ENVIRONMENT_ORIGIN;
 }
 
 // "NAME=value" strings, one after the other, an empty one at the end.
@@ -58,7 +61,7 @@ static void readServiceEnvironmentValue(ServiceEnvironment *environment)
             size_t nameLength = wcslen(serviceVariableNames[index]);
             if ((size_t)(equals - entry) == nameLength && _wcsnicmp(entry, serviceVariableNames[index], nameLength) == 0) {
                 lstrcpynW(environment->values[index], equals + 1, ENVIRONMENT_VALUE_CAPACITY);
-                environment->origins[index] = "service's Environment value";
+                environment->origins[index] = SERVICE_ENVIRONMENT_ORIGIN;
             }
         }
     }

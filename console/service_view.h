@@ -21,8 +21,12 @@ enum ServiceVariable {
 
 extern const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT];
 
+// Where a variable's value comes from.
+extern const char MACHINE_ENVIRONMENT_ORIGIN[];
+extern const char SERVICE_ENVIRONMENT_ORIGIN[];
+
 // Each variable's value as the service gets it, and where it comes from:
-// NULL (not set), "machine environment" or "service's Environment value".
+// NULL (not set), MACHINE_ENVIRONMENT_ORIGIN or SERVICE_ENVIRONMENT_ORIGIN.
 struct ServiceEnvironment {
     wchar_t values[SERVICE_VARIABLE_COUNT][ENVIRONMENT_VALUE_CAPACITY];
     const char *origins[SERVICE_VARIABLE_COUNT];

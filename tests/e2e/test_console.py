@@ -22,6 +22,7 @@ CONSOLE = "VelmoraneConsole.exe"
 BASE = "C:\\Apps\\Velmorane\\"
 DEFAULT_JVM = "C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll"
 MAIN_CLASS = lt.MAIN_CLASS
+NO_JVM = "no jvm.dll loads: the service would stay running after the last candidate, with no application"
 # What every check that finds the virtual machine library reports about the application.
 APPLICATION_FOUND = [("ok", "JVM created with the service's options"),
                      ("ok", f"main class {MAIN_CLASS} found"),
@@ -30,10 +31,11 @@ APPLICATION_FOUND = [("ok", "JVM created with the service's options"),
 
 
 def lay_out(rig, exe=BASE + wr.EXE_NAME, jars=("velmorane-testapp.jar",), files=None, vm="bridge",
-            jvm=DEFAULT_JVM, hotspot_options=(), env=None):
+            jvm=DEFAULT_JVM, hotspot_options=(), env=None, binpath=None, service_env=None):
     """Lays out the service at `exe` with the console beside it, `jars` and `files` in lib\\ and
     `vm` ("bridge", a stand-in directory name, or None) at `jvm`, gives services the
-    environment `env`, and installs it."""
+    environment `env`, and installs it; `binpath` then replaces the registered command line and
+    `service_env` (name -> text) becomes the service's own Environment value."""
     if env:
         wr.set_service_env(rig, env)
     folder = exe.rsplit("\\", 1)[0] + "\\"
@@ -50,6 +52,13 @@ def lay_out(rig, exe=BASE + wr.EXE_NAME, jars=("velmorane-testapp.jar",), files=
         javaside.install_standin(wr.unix_path(rig, jvm), STANDINS / vm / "jvm.dll")
     rc, out = wr.command(rig, exe, "install")
     assert (rc, out) == (0, b"VelmoraneService installed successfully\r\n")
+    if binpath is not None:
+        assert wr.scmctl(rig, "binpath", wr.SERVICE, binpath)[0] == 0
+    if service_env:
+        data = "\\0".join(f"{name}={value}" for name, value in service_env.items())
+        rc, out = wr.command(rig, "reg", "add", "HKLM\\System\\CurrentControlSet\\Services\\" + wr.SERVICE,
+                             "/v", "Environment", "/t", "REG_MULTI_SZ", "/d", data, "/f")
+        assert rc == 0, out
     return folder
 
 
@@ -117,10 +126,10 @@ CHECK_CASES = [
      [("problem", "installation root (KTR path) 'C:\\' is not this folder's parent C:\\Apps\\: "
                   "the folder is named Velm (4 characters)"),
       ("->", "the folder was renamed: rename Velm back to Velmorane (9 characters)"),
-      ("problem", "no jvm.dll loads: the service would stop after the last candidate")]),
+      ("problem", NO_JVM)]),
     ("runtime-one-level-down", {"jvm": "C:\\Apps\\jdk1.8.0\\jre\\bin\\server\\jvm.dll"}, (), 2,
      [("ok", f"jvm.dll 1 {DEFAULT_JVM}: not there"),
-      ("problem", "no jvm.dll loads: the service would stop after the last candidate"),
+      ("problem", NO_JVM),
       ("problem", "a jvm.dll the service does not look for: C:\\Apps\\jdk1.8.0\\jre\\bin\\server\\jvm.dll"),
       ("->", "move the runtime's folder C:\\Apps\\jdk1.8.0\\ to C:\\Apps\\jdk\\, "
              "or set VLJVMDLL=C:\\Apps\\jdk1.8.0\\jre\\bin\\server\\jvm.dll"),
@@ -147,7 +156,7 @@ CHECK_CASES = [
     ("32-bit-jvm", {"vm": "jvm-32bit"}, (), 2,
      [("warning", f"jvm.dll 1 {DEFAULT_JVM}: not a 64-bit library (a 32-bit Java runtime) (error 193)"),
       ("->", "replace it with a 64-bit Java runtime"),
-      ("problem", "no jvm.dll loads: the service would stop after the last candidate")]),
+      ("problem", NO_JVM)]),
     ("jar-without-main-class", {"jars": ("velmorane-other.jar",)}, (), 2,
      [("ok", "jar velmorane-other.jar"),
       ("problem", f"Can't find class {MAIN_CLASS}"),
@@ -163,6 +172,15 @@ CHECK_CASES = [
                   "Runtime only recognizes class file versions up to 61.0"),
       ("->", "The application was built for a newer Java than this runtime: use a newer runtime, or compile for "
              "this one (javac --release N).")]),
+    # A package install under Wine registers the path unquoted; the options it sets for the
+    # service alone are how the guide says to pass them.
+    ("unquoted-path-and-package-options", {"binpath": BASE + wr.EXE_NAME,
+                                           "service_env": {"JAVA_TOOL_OPTIONS": "-Xmx256m"}}, ("--no-jvm",), 2,
+     [("problem", f"registered command line {BASE}{wr.EXE_NAME} is this installation's, without the quotes around "
+                  "the path"),
+      ("->", f'sc config VelmoraneService binPath= "\\"{BASE}{wr.EXE_NAME}\\"" (keeps the rest of the registration, '
+             "its Environment value included)"),
+      ("ok", "JAVA_TOOL_OPTIONS=-Xmx256m (service's Environment value): the JVM takes these options")]),
     ("jar-without-shutdown", {"jars": ("velmorane-noshutdown.jar",)}, (), 1,
      APPLICATION_FOUND[:3] + [("warning", f"no shutdown() method in {MAIN_CLASS}")]),
 ]

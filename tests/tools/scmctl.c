@@ -6,6 +6,7 @@
  *   scmctl qc      NAME                     registered configuration
  *   scmctl create  NAME EXE [ARGS]          CreateServiceW: own process, on demand (a yardstick);
  *                                            the binary path is EXE quoted, then ARGS as given
+ *   scmctl binpath NAME TEXT                ChangeServiceConfigW: the binary path, exactly TEXT
  *   scmctl start   NAME [ARG...]            StartServiceW with the given arguments
  *   scmctl control NAME CODE                ControlService; prints the returned record
  *   scmctl wait    NAME STATE TIMEOUT_MS    polls until the state is reached
@@ -174,6 +175,22 @@ static int cmd_create(SC_HANDLE manager, const wchar_t *name, const wchar_t *exe
     if (service != NULL)
         CloseServiceHandle(service);
     printf("created\n");
+    return EXIT_OK;
+}
+
+static int cmd_binpath(SC_HANDLE manager, const wchar_t *name, const wchar_t *text)
+{
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_CHANGE_CONFIG);
+    BOOL changed;
+
+    if (service == NULL)
+        return fail("OpenServiceW");
+    changed = ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, text, NULL, NULL,
+                                   NULL, NULL, NULL, NULL);
+    CloseServiceHandle(service);
+    if (!changed)
+        return fail("ChangeServiceConfigW");
+    printf("changed\n");
     return EXIT_OK;
 }
 
@@ -390,6 +407,8 @@ int wmain(int argc, wchar_t **argv)
         rc = cmd_qc(manager, name);
     else if (wcscmp(command, L"create") == 0 && (argc == 4 || argc == 5))
         rc = cmd_create(manager, name, argv[3], argc == 5 ? argv[4] : NULL);
+    else if (wcscmp(command, L"binpath") == 0 && argc == 4)
+        rc = cmd_binpath(manager, name, argv[3]);
     else if (wcscmp(command, L"start") == 0)
         rc = cmd_start(manager, name, argc - 3, (const wchar_t **)(argv + 3));
     else if (wcscmp(command, L"control") == 0 && argc == 4)
