@@ -21,6 +21,19 @@
 # signing key of scripts/sign.sh: when it is given, the programs and the
 # package are signed. dist/SHA256SUMS is written afresh, as by package.sh.
 set -euo pipefail
+# The signing password is read once, here, and taken out of the environment
+# before any program runs: nothing this script starts (the build, python3,
+# wixl, msibuild, zip) gets it. sign.sh receives it on descriptor 3, from a
+# pipe the shell's own printf writes: on no command line, in no file.
+sign_password="${VELMORANE_SIGN_PASSWORD-}" sign_password_set="${VELMORANE_SIGN_PASSWORD+1}"
+unset VELMORANE_SIGN_PASSWORD
+sign() {
+  if [ -n "$sign_password_set" ]; then
+    "$root/scripts/sign.sh" --password-fd 3 "$@" 3< <(printf '%s' "$sign_password")
+  else
+    "$root/scripts/sign.sh" "$@"
+  fi
+}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 dist="${DIST_DIR:-$root/dist}"
@@ -106,7 +119,7 @@ for program in "${executables[@]:1}"; do
   cp "$build/bin/$program" "$stage/base/"
   shipped+=("$stage/base/$program")
 done
-"$root/scripts/sign.sh" "${shipped[@]}"
+sign "${shipped[@]}"
 [ ${#jars[@]} -eq 0 ] || cp "${jars[@]}" "$stage/lib/"
 if [ -n "$runtime" ]; then
   mkdir -p "$stage/root/jdk/jre"
@@ -150,7 +163,7 @@ for query in "${queries[@]}"; do
   msibuild package.msi -q "$query" || fail "msibuild failed: $query"
 done
 
-"$root/scripts/sign.sh" package.msi
+sign package.msi
 
 mkdir -p "$dist"
 msi_path="$dist/$name-$version-x64.msi"
