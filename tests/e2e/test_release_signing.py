@@ -157,10 +157,15 @@ def test_sha256sums_lists_the_release_files(signed):
     assert check.returncode == 0, check.stdout + check.stderr
 
 
+@pytest.mark.parametrize("program", ["VelmoraneService", "VelmoraneConsole"])
 @pytest.mark.parametrize("which", ["build", "package.sh"])
-def test_manifest_and_version_resource_are_embedded(signed, which):
-    path = EXE if which == "build" else signed["package.sh"]
-    resources = pe_resources(path.read_bytes())
+def test_manifest_and_version_resource_are_embedded(signed, which, program):
+    if which == "build":
+        data = (BUILD / "bin" / f"{program}.exe").read_bytes()
+    else:
+        with zipfile.ZipFile(signed["zip"]) as archive:
+            data = archive.read(f"Velmorane/{program}.exe")
+    resources = pe_resources(data)
     manifest = ET.fromstring(resources[(RT_MANIFEST, 1)])
     ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
           "c": "urn:schemas-microsoft-com:compatibility.v1"}
@@ -179,6 +184,7 @@ def test_manifest_and_version_resource_are_embedded(signed, which):
     fixed = fixed[fixed.index(struct.pack("<I", 0xFEEF04BD)):]
     ms, ls = struct.unpack_from("<II", fixed, 8)
     assert (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF) == (*map(int, version), 0)
+    assert f"{program}.exe".encode("utf-16-le") in resources[(RT_VERSION, 1)]  # OriginalFilename
 
 
 # A few lines of the PE format: section headers and the resource tree.
