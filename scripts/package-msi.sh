@@ -21,6 +21,19 @@
 # signing key of scripts/sign.sh: when it is given, the programs and the
 # package are signed. dist/SHA256SUMS is written afresh, as by package.sh.
 set -euo pipefail
+# The signing password is read once, here, and taken out of the environment
+# before any program runs: nothing this script starts (the build, python3,
+# wixl, msibuild, zip) gets it. sign.sh receives it on descriptor 3, from a
+# pipe the shell's own printf writes: on no command line, in no file.
+sign_password="${VELMORANE_SIGN_PASSWORD-}" sign_password_set="${VELMORANE_SIGN_PASSWORD+1}"
+unset VELMORANE_SIGN_PASSWORD
+sign() {
+  if [ -n "$sign_password_set" ]; then
+    "$root/scripts/sign.sh" --password-fd 3 "$@" 3< <(printf '%s' "$sign_password")
+  else
+    "$root/scripts/sign.sh" "$@"
+  fi
+}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 dist="${DIST_DIR:-$root/dist}"
@@ -95,7 +108,7 @@ fi
 stage="$(mktemp -d /tmp/velmorane-msi-XXXXXX)"
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/base" "$stage/lib" "$stage/root"
-cp "$build/bin/${executables[0]}" "$root/packaging/service-state.vbs" "$stage/"
+cp "$build/bin/${executables[0]}" "$stage/"
 # Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.
 sed -e 's/\r*$/\r/' -e "s/@VERSION@/$service_version/" "$root/packaging/README.txt" >"$stage/base/README.txt"
 # README.txt points to the guide beside it.
@@ -106,7 +119,7 @@ for program in "${executables[@]:1}"; do
   cp "$build/bin/$program" "$stage/base/"
   shipped+=("$stage/base/$program")
 done
-"$root/scripts/sign.sh" "${shipped[@]}"
+sign "${shipped[@]}"
 [ ${#jars[@]} -eq 0 ] || cp "${jars[@]}" "$stage/lib/"
 if [ -n "$runtime" ]; then
   mkdir -p "$stage/root/jdk/jre"
@@ -131,26 +144,22 @@ start_default=0
 [ ${#jars[@]} -eq 0 ] || start_default=1
 wixl -a x64 -o package.msi \
   -D ProductName="$name" -D Version="$version" -D StartDefault="$start_default" \
-  -D ServiceExe=VelmoraneService.exe -D StateScript=service-state.vbs \
+  -D ServiceExe=VelmoraneService.exe \
   "$root/packaging/VelmoraneService.wxs" base.wxs lib.wxs root.wxs || fail "wixl failed"
 
-# What wixl 0.101 cannot write, set in the tables afterwards: the component
-# conditions, the script action's language (6: VBScript stored in the Binary
-# table), and the older package's removal right after InstallInitialize
-# (before anything of this one is installed, and in the same transaction, so
-# that Windows rolls a failed upgrade back to the older package) instead of
-# after InstallFinalize.
-queries=(
-  "UPDATE \`CustomAction\` SET \`Type\` = 6 WHERE \`Action\` = 'DecideServiceStart'"
-  "UPDATE \`Component\` SET \`Condition\` = 'START_SERVICE = \"1\"' WHERE \`Component\` = 'ServiceStart'"
-  "UPDATE \`Component\` SET \`Condition\` = 'JAVA_OPTIONS' WHERE \`Component\` = 'ServiceEnvironment'"
-  "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1550 WHERE \`Action\` = 'RemoveExistingProducts'"
-)
-for query in "${queries[@]}"; do
+# What wixl 0.101 cannot write, set in the tables afterwards (packaging/tables.sql).
+names=() texts=()
+while IFS= read -r query; do
+  [ -n "$query" ] && [ "${query:0:1}" != "#" ] || continue
+  if [[ "$query" =~ ^(@[A-Z_]+@)\ =\ (.*)$ ]]; then
+    names+=("${BASH_REMATCH[1]}") texts+=("${BASH_REMATCH[2]}")
+    continue
+  fi
+  for i in "${!names[@]}"; do query="${query//"${names[i]}"/"${texts[i]}"}"; done
   msibuild package.msi -q "$query" || fail "msibuild failed: $query"
-done
+done <"$root/packaging/tables.sql"
 
-"$root/scripts/sign.sh" package.msi
+sign package.msi
 
 mkdir -p "$dist"
 msi_path="$dist/$name-$version-x64.msi"

@@ -15,6 +15,19 @@
 # signing key of scripts/sign.sh (VELMORANE_SIGN_PKCS12, ...): the shipped
 # executables are signed when it is given, and left unsigned otherwise.
 set -euo pipefail
+# The signing password is read once, here, and taken out of the environment
+# before any program runs: nothing this script starts (the build, python3,
+# wixl, msibuild, zip) gets it. sign.sh receives it on descriptor 3, from a
+# pipe the shell's own printf writes: on no command line, in no file.
+sign_password="${VELMORANE_SIGN_PASSWORD-}" sign_password_set="${VELMORANE_SIGN_PASSWORD+1}"
+unset VELMORANE_SIGN_PASSWORD
+sign() {
+  if [ -n "$sign_password_set" ]; then
+    "$root/scripts/sign.sh" --password-fd 3 "$@" 3< <(printf '%s' "$sign_password")
+  else
+    "$root/scripts/sign.sh" "$@"
+  fi
+}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 dist="${DIST_DIR:-$root/dist}"
@@ -32,7 +45,7 @@ trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/Velmorane/lib" "$stage/Velmorane/plugins"
 executables=(VelmoraneService.exe VelmoraneConsole.exe)
 for exe in "${executables[@]}"; do cp "$build/bin/$exe" "$stage/Velmorane/"; done
-"$root/scripts/sign.sh" "${executables[@]/#/$stage/Velmorane/}"
+sign "${executables[@]/#/$stage/Velmorane/}"
 # Notepad and every Windows editor read CR LF; the file is kept that way whatever git did to it.
 sed -e 's/\r*$/\r/' -e "s/@VERSION@/$version/" "$root/packaging/README.txt" >"$stage/Velmorane/README.txt"
 # The guide has one source, the Markdown; the zip carries it as a page any browser opens.

@@ -9,7 +9,7 @@ packages=(
   gcc-mingw-w64-i686-posix
   wine wine64 wine64-tools libwine-dev
   openjdk-17-jdk-headless googletest
-  zip unzip locales osslsigncode openssl
+  zip unzip locales osslsigncode openssl strace
   wixl msitools gnuplot-nox
   clang-14 libclang-rt-14-dev
 )

@@ -3,6 +3,10 @@
 #
 #   scripts/sign.sh FILE...      signs each file in place: executables, DLLs,
 #                                Windows Installer packages (SHA-256)
+#   scripts/sign.sh --password-fd N FILE...
+#                                the same, the password read from descriptor N
+#                                (to its end) instead of VELMORANE_SIGN_PASSWORD:
+#                                how package.sh and package-msi.sh hand it on
 #   scripts/sign.sh --sums DIR   writes DIR/SHA256SUMS over every other file
 #                                in DIR (sha256sum's format)
 #
@@ -27,7 +31,25 @@ if [ "${1:-}" = --sums ]; then
   exit 0
 fi
 
-[ $# -gt 0 ] || { echo "usage: sign.sh FILE... | sign.sh --sums DIR" >&2; exit 2; }
+# The password: from the descriptor a packaging script gives, else from the
+# environment. Either way it stays in this shell: no child gets it in its
+# environment, and osslsigncode reads it from a pipe written by the shell's own
+# printf, so it is on no command line and in no file.
+password_set=""
+if [ "${1:-}" = --password-fd ]; then
+  [[ "${2:-}" =~ ^[0-9]+$ ]] || { echo "usage: sign.sh --password-fd N FILE..." >&2; exit 2; }
+  fd="$2"
+  IFS= read -r -d '' password <&"$fd" || true
+  exec {fd}<&-
+  password_set=1
+  shift 2
+elif [ -n "${VELMORANE_SIGN_PASSWORD+set}" ]; then
+  password="$VELMORANE_SIGN_PASSWORD"
+  password_set=1
+fi
+unset VELMORANE_SIGN_PASSWORD
+
+[ $# -gt 0 ] || { echo "usage: sign.sh [--password-fd N] FILE... | sign.sh --sums DIR" >&2; exit 2; }
 names="$(for file in "$@"; do printf ' %s' "${file##*/}"; done)"
 
 if [ -z "${VELMORANE_SIGN_PKCS12:-}" ]; then
@@ -35,14 +57,8 @@ if [ -z "${VELMORANE_SIGN_PKCS12:-}" ]; then
   exit 0
 fi
 [ -r "$VELMORANE_SIGN_PKCS12" ] || { echo "sign.sh: cannot read $VELMORANE_SIGN_PKCS12" >&2; exit 1; }
-[ -n "${VELMORANE_SIGN_PASSWORD+set}" ] || { echo "sign.sh: VELMORANE_SIGN_PASSWORD is not set" >&2; exit 1; }
+[ -n "$password_set" ] || { echo "sign.sh: VELMORANE_SIGN_PASSWORD is not set" >&2; exit 1; }
 command -v osslsigncode >/dev/null || { echo "sign.sh: osslsigncode is not installed" >&2; exit 1; }
-
-# The password stays in this shell: no child gets it in its environment, and
-# osslsigncode reads it from a pipe written by the shell's own printf, so it
-# is on no command line and in no file.
-password="$VELMORANE_SIGN_PASSWORD"
-unset VELMORANE_SIGN_PASSWORD
 
 timestamp=()
 [ -z "${VELMORANE_SIGN_TIMESTAMP_URL:-}" ] || timestamp=(-ts "$VELMORANE_SIGN_TIMESTAMP_URL")

@@ -206,6 +206,12 @@ def query_config(rig):
     return config
 
 
+def query_failure(rig):
+    """scmctl qfailure's lines: the failure actions and the flag, or each one's error line."""
+    _, out, _ = scmctl_asking(rig, "qfailure", SERVICE)
+    return out.decode().replace("\r\n", "\n").splitlines()
+
+
 def start(rig, *args):
     rc, out, _ = scmctl(rig, "start", SERVICE, *args)
     assert rc == 0, out

@@ -29,6 +29,7 @@ APP_NAME = "VelmoraneExample"
 PLAIN_FILES = ["Velmorane/README.txt", "Velmorane/VelmoraneConsole.exe", "Velmorane/VelmoraneService.exe",
                "Velmorane/operators-guide.html"]
 RUNTIME_FILES = ["jdk/jre/bin/server/jvm.dll"]
+STOP_ON_FAILURE = "VLSTOPONFAILURE=1"
 
 
 def package_msi(dist, *args):
@@ -143,9 +144,11 @@ def test_wrong_input_gives_a_clear_error_and_no_package(tmp_path, args, message)
 # ---------------------------------------------------------------- installation and removal
 
 @pytest.mark.parametrize("key, properties, state, environment", [
-    ("plain", [], wr.SERVICE_STOPPED, None),
-    ("plain", ["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], wr.SERVICE_RUNNING, "JAVA_TOOL_OPTIONS=-Xmx64m"),
-    ("app", ["START_SERVICE=0"], wr.SERVICE_STOPPED, "JAVA_TOOL_OPTIONS=" + OPTIONS),
+    ("plain", [], wr.SERVICE_STOPPED, STOP_ON_FAILURE),
+    ("plain", ["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], wr.SERVICE_RUNNING,
+     "JAVA_TOOL_OPTIONS=-Xmx64m\\0" + STOP_ON_FAILURE),
+    ("app", ["START_SERVICE=0", "RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED, "JAVA_TOOL_OPTIONS=" + OPTIONS),
+    ("plain", ["RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED, None),
 ])
 def test_silent_install_and_removal(machine, key, properties, state, environment):
     assert msiexec(machine, "/i", key, *properties) == 0
@@ -172,6 +175,55 @@ def test_silent_install_and_removal(machine, key, properties, state, environment
     assert wr.log_bytes(machine)[:len(log)] == log
 
 
+def msi_table(path, table):
+    out = subprocess.run(["msiinfo", "export", str(path), table], capture_output=True, text=True, check=True).stdout
+    return sorted(tuple(line.split("\t")) for line in out.splitlines()[3:])
+
+
+def test_operator_texts_say_what_the_package_installs_and_owns():
+    guide = (REPO / "docs" / "operators-guide.md").read_text()
+    listed = guide.split("### What the package installs and changes")[1].split("```")[1]
+    assert sorted(re.findall(r"^%ProgramFiles%\\VelmoraneService\\(Velmorane\\\S+\.\w+)", listed, re.M)) == [
+        name.replace("/", "\\") for name in PLAIN_FILES]
+    readme = (REPO / "packaging" / "README.txt").read_text()
+    advice = readme[readme.index("  reg add "):readme.index("\n\n\n", readme.index("  reg add "))]
+    assert "upgrade" in advice and "JAVA_OPTIONS" in advice and "Unpack this zip" not in readme
+
+
+def test_restart_on_failure_and_settings_changed_by_a_maintenance_reinstall(machine, packages):
+    # No custom action at all (fleets block scripts); failure actions and flag: rows of Windows Installer
+    # 5's own tables, carried out by MsiConfigureServices for the component RESTART_ON_FAILURE installs.
+    assert msi_table(packages["app"], "CustomAction") == msi_table(packages["app"], "Binary") == []
+    assert msi_table(packages["app"], "MsiServiceConfigFailureActions") == [
+        ("NoActionOnFailure", "VelmoraneService", "5", "0", "", "", "0", "0", "NoRestartOnFailure"),
+        ("RestartThreeTimes", "VelmoraneService", "5", "86400", "", "", "1[~]1[~]1", "60000[~]60000[~]60000",
+         "RestartOnFailure")]
+    assert msi_table(packages["app"], "MsiServiceConfig") == [
+        ("FailureFlagOff", "VelmoraneService", "5", "4", "0", "NoRestartOnFailure"),
+        ("FailureFlagOn", "VelmoraneService", "5", "4", "1", "RestartOnFailure")]
+    assert msiexec(machine, "/i", "app") == 0
+    pid = wr.wait_state(machine, wr.SERVICE_RUNNING)["pid"]
+    # Wine's installer skips MsiConfigureServices; its manager stores no failure actions and answers neither.
+    assert wr.query_failure(machine) == [f"error=124 call=QueryServiceConfig2W(SERVICE_CONFIG_{level})"
+                                         for level in ("FAILURE_ACTIONS", "FAILURE_ACTIONS_FLAG")]
+    assert reg_query(machine, SERVICE_KEY, "/v", "FailureActions") is None
+    # Reinstalled with other properties: the new values, the service running again if it ran, stopped if not.
+    for properties, environment, state in (
+            (["JAVA_OPTIONS=-Xmx99m", "RESTART_ON_FAILURE=0"], "JAVA_TOOL_OPTIONS=-Xmx99m", wr.SERVICE_RUNNING),
+            (["START_SERVICE=0"], f"JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}", wr.SERVICE_STOPPED),
+            ([], f"JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}", wr.SERVICE_STOPPED),
+            (["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], f"JAVA_TOOL_OPTIONS=-Xmx64m\\0{STOP_ON_FAILURE}",
+             wr.SERVICE_RUNNING)):
+        assert msiexec(machine, "/i", "app", "REINSTALL=ALL", "REINSTALLMODE=omus", *properties) == 0
+        assert environment_value(machine) == "    Environment    REG_MULTI_SZ    " + environment
+        status = wr.wait_state(machine, state)
+        assert status["state"] == state and status["pid"] != pid
+    # Repair: Wine's msiexec refuses /fa with the package (69) and fails it with the product code (1).
+    code = re.search(r"\\Uninstall\\(\{[0-9A-F-]+\})\n", reg_query(machine, UNINSTALL_KEY, "/s"))[1]
+    assert msiexec(machine, "/fa", "app") == 69
+    assert wr.run(machine, ["msiexec", "/fa", code, "/qn"], timeout=300, name="msiexec")[0] == 1
+
+
 def launcher_run(texts, start):
     """The launcher's records of the run beginning at texts[start], compared with those of
     a run with the runtime baked in; returns the index after them."""
@@ -194,7 +246,7 @@ def test_application_runs_is_upgraded_in_place_and_removed(machine):
     texts = wr.texts(wr.log_bytes(machine))
     assert launcher_run(texts, 0) == (len(texts), [".", "..", "velmorane-example.jar"])
     # Written exactly; Wine's services.exe does not hand it to the service process.
-    assert environment_value(machine) == "    Environment    REG_MULTI_SZ    JAVA_TOOL_OPTIONS=" + OPTIONS
+    assert environment_value(machine) == f"    Environment    REG_MULTI_SZ    JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}"
 
     # A higher version: stopped in order, replaced in place, started again; the operator's jar stays.
     wr.unix_path(machine, BASE + "lib\\operator-added.jar").write_bytes(b"PK\x05\x06" + bytes(18))

@@ -133,6 +133,22 @@ def test_a_key_that_cannot_sign_fails_and_leaves_the_file_alone(keys, tmp_path, 
     assert sorted(p.name for p in tmp_path.iterdir()) == ["VelmoraneService.exe"]
 
 
+@pytest.mark.parametrize("script", ["package.sh", "package-msi.sh"])
+def test_no_program_a_packaging_script_runs_gets_the_password(keys, tmp_path, script):
+    # Every program started, traced with its command line and environment: only the script's
+    # own process (env, then bash) was given the password; sign.sh reads it from a descriptor.
+    if shutil.which("strace") is None:
+        pytest.skip("strace is not installed (scripts/setup.sh installs it)")
+    env = dict(keys["env"], DIST_DIR=str(tmp_path / "dist"), VELMORANE_SKIP_BUILD="1", BUILD_DIR=str(BUILD))
+    result = run(["strace", "-f", "-qq", "-v", "-s", "100000", "-e", "trace=execve", "-o", tmp_path / "trace",
+                  REPO / "scripts" / script], env=env)
+    assert result.returncode == 0 and "Signed (Authenticode SHA-256):" in result.stderr, result.stderr
+    started = [line for line in (tmp_path / "trace").read_text().splitlines() if " execve(" in line]
+    script_pid = started[0].split()[0]
+    assert PASSWORD in started[0] and len(started) > 10
+    assert [line.split("], [")[0] for line in started if PASSWORD in line and line.split()[0] != script_pid] == []
+
+
 def test_sha256sums_lists_the_release_files(signed):
     dist = signed["zip"].parent
     sums = (dist / "SHA256SUMS").read_text()
@@ -141,10 +157,15 @@ def test_sha256sums_lists_the_release_files(signed):
     assert check.returncode == 0, check.stdout + check.stderr
 
 
+@pytest.mark.parametrize("program", ["VelmoraneService", "VelmoraneConsole"])
 @pytest.mark.parametrize("which", ["build", "package.sh"])
-def test_manifest_and_version_resource_are_embedded(signed, which):
-    path = EXE if which == "build" else signed["package.sh"]
-    resources = pe_resources(path.read_bytes())
+def test_manifest_and_version_resource_are_embedded(signed, which, program):
+    if which == "build":
+        data = (BUILD / "bin" / f"{program}.exe").read_bytes()
+    else:
+        with zipfile.ZipFile(signed["zip"]) as archive:
+            data = archive.read(f"Velmorane/{program}.exe")
+    resources = pe_resources(data)
     manifest = ET.fromstring(resources[(RT_MANIFEST, 1)])
     ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
           "c": "urn:schemas-microsoft-com:compatibility.v1"}
@@ -163,6 +184,7 @@ def test_manifest_and_version_resource_are_embedded(signed, which):
     fixed = fixed[fixed.index(struct.pack("<I", 0xFEEF04BD)):]
     ms, ls = struct.unpack_from("<II", fixed, 8)
     assert (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF) == (*map(int, version), 0)
+    assert f"{program}.exe".encode("utf-16-le") in resources[(RT_VERSION, 1)]  # OriginalFilename
 
 
 # A few lines of the PE format: section headers and the resource tree.

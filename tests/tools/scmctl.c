@@ -4,6 +4,7 @@
  *
  *   scmctl query   NAME                     status record (all seven fields) and pid
  *   scmctl qc      NAME                     registered configuration
+ *   scmctl qfailure NAME                    failure actions and the failure-actions flag
  *   scmctl create  NAME EXE [ARGS]          CreateServiceW: own process, on demand (a yardstick);
  *                                            the binary path is EXE quoted, then ARGS as given
  *   scmctl binpath NAME TEXT                ChangeServiceConfigW: the binary path, exactly TEXT
@@ -156,6 +157,39 @@ static int cmd_qc(SC_HANDLE manager, const wchar_t *name)
                (config->lpDependencies != NULL && config->lpDependencies[0] != L'\0') ? "yes" : "none");
     }
     free(config);
+    CloseServiceHandle(service);
+    return rc;
+}
+
+/* QueryServiceConfig2W: "reset=SECONDS actions=TYPE/DELAY_MS,..." and "flag=0|1", each
+   or its error line; Wine's manager answers neither (error 124). */
+static int cmd_qfailure(SC_HANDLE manager, const wchar_t *name)
+{
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    static union {
+        SERVICE_FAILURE_ACTIONSW actions;
+        SERVICE_FAILURE_ACTIONS_FLAG flag;
+        BYTE bytes[8192];
+    } answer;
+    DWORD needed = 0;
+    DWORD i;
+    int rc = EXIT_OK;
+
+    if (service == NULL)
+        return fail("OpenServiceW");
+    if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, answer.bytes, sizeof(answer), &needed)) {
+        rc = fail("QueryServiceConfig2W(SERVICE_CONFIG_FAILURE_ACTIONS)");
+    } else {
+        printf("reset=%lu actions=", answer.actions.dwResetPeriod);
+        for (i = 0; i < answer.actions.cActions && answer.actions.lpsaActions != NULL; i++)
+            printf("%s%d/%lu", i == 0 ? "" : ",", (int)answer.actions.lpsaActions[i].Type,
+                   answer.actions.lpsaActions[i].Delay);
+        printf("\n");
+    }
+    if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, answer.bytes, sizeof(answer), &needed))
+        rc = fail("QueryServiceConfig2W(SERVICE_CONFIG_FAILURE_ACTIONS_FLAG)");
+    else
+        printf("flag=%d\n", answer.flag.fFailureActionsOnNonCrashFailures ? 1 : 0);
     CloseServiceHandle(service);
     return rc;
 }
@@ -388,7 +422,7 @@ int wmain(int argc, wchar_t **argv)
     int rc = EXIT_USAGE;
 
     if (argc < 3) {
-        fprintf(stderr, "usage: scmctl query|qc|create|start|control|wait|watch|notify|delete|cycle|time-start|"
+        fprintf(stderr, "usage: scmctl query|qc|qfailure|create|start|control|wait|watch|notify|delete|cycle|time-start|"
                         "time-stop|time-main ... | exited PID TIMEOUT_MS\n");
         return EXIT_USAGE;
     }
@@ -405,6 +439,8 @@ int wmain(int argc, wchar_t **argv)
         rc = cmd_query(manager, name);
     else if (wcscmp(command, L"qc") == 0)
         rc = cmd_qc(manager, name);
+    else if (wcscmp(command, L"qfailure") == 0)
+        rc = cmd_qfailure(manager, name);
     else if (wcscmp(command, L"create") == 0 && (argc == 4 || argc == 5))
         rc = cmd_create(manager, name, argv[3], argc == 5 ? argv[4] : NULL);
     else if (wcscmp(command, L"binpath") == 0 && argc == 4)
