@@ -11,6 +11,7 @@
 #include "launcher/javaoutput.h"
 
 #include "launcher/records.h"
+#include "log/logfile.h"
 #include "log/log.h"
 
 wchar_t javaOutputPath[PATH_CAPACITY];
@@ -56,8 +57,12 @@ static void pointLoadedCrtAt(HMODULE crt, HANDLE file)
     }
     for (int standard = 1; standard <= 2; standard++) {
         intptr_t held = getOsfhandle(standard);
-        if (held == CRT_NO_HANDLE || held == CRT_NO_CONSOLE)
-            dup2(fd, standard);
+        if (held != CRT_NO_HANDLE && held != CRT_NO_CONSOLE)
+            continue;
+        // _dup2 duplicates with inheritance on (Wine's msvcrt and the UCRT
+        // alike): a child started with inheritance would hold the file.
+        if (dup2(fd, standard) == 0)
+            SetHandleInformation((HANDLE)getOsfhandle(standard), HANDLE_FLAG_INHERIT, 0);
     }
     close(fd);
 }
@@ -74,6 +79,76 @@ static bool setStandardHandles(HANDLE file)
     return false;
 }
 
+// The final name with its "\\?\" (or "\\?\UNC\") taken off, as a full path.
+static const wchar_t *plainFinalName(wchar_t *finalName)
+{
+    if (wcsncmp(finalName, L"\\\\?\\UNC\\", 8) == 0) {
+        finalName[6] = L'\\';
+        return finalName + 6;
+    }
+    return wcsncmp(finalName, L"\\\\?\\", 4) == 0 ? finalName + 4 : finalName;
+}
+
+// The log's refusals for the output file, which is written with the
+// service's rights too: no reparse point, no second name, and the name the
+// handle ended up at is the path asked for (under Wine, which follows a
+// symbolic link whatever it is asked, only the name tells). The buffers are
+// on the launcher thread's stack, which has room before the virtual machine.
+static LogFileState judgeOutputFile(HANDLE file)
+{
+    ULONGLONG size = 0;
+    LogFileState kind = judgeFileKind(file, &size);
+    if (kind != LOG_FILE_PLAIN)
+        return kind;
+    wchar_t full[PATH_CAPACITY], longName[PATH_CAPACITY], finalName[PATH_CAPACITY];
+    DWORD fullLength = GetFullPathNameW(javaOutputPath, PATH_CAPACITY, full, NULL);
+    DWORD longLength =
+        fullLength > 0 && fullLength < PATH_CAPACITY ? GetLongPathNameW(full, longName, PATH_CAPACITY) : 0;
+    DWORD finalLength = GetFinalPathNameByHandleW(file, finalName, PATH_CAPACITY, FILE_NAME_NORMALIZED);
+    if (longLength == 0 || longLength >= PATH_CAPACITY || finalLength == 0 || finalLength >= PATH_CAPACITY)
+        return LOG_FILE_UNKNOWN;
+    return lstrcmpiW(plainFinalName(finalName), longName) == 0 ? LOG_FILE_PLAIN : LOG_FILE_LINK;
+}
+
+// Opens the file for appending without following a link and without ever
+// creating a file through one: an existing path is opened as it is (on
+// Windows a link itself, not what it points to), and a new file is made only
+// where nothing is, link or otherwise. Two rounds cover a file that comes or
+// goes between the two opens.
+//
+// Append-only access: every write lands at the end of the file, also after
+// an operator has truncated it. Shared for reading, writing and deletion, so
+// the file can be read, rotated or removed while the service runs. Not
+// inheritable: the file stays open for the life of the process, and a child
+// that should write there is given it explicitly (Java's ProcessBuilder
+// marks the handles it passes on inheritable itself); otherwise every child
+// started with inheritance would hold it open too.
+static HANDLE openOutputFile(void)
+{
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int round = 0; round < 2; round++) {
+        file = CreateFileW(javaOutputPath, access, share, NULL, OPEN_EXISTING, flags, NULL);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND)
+            return file;
+        file = CreateFileW(javaOutputPath, access, share, NULL, CREATE_NEW, flags, NULL);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return file;
+}
+
+static const char *refusalReason(LogFileState state)
+{
+    switch (state) {
+    case LOG_FILE_LINK: return "a link";
+    case LOG_FILE_SECOND_NAME: return "a file with a second name";
+    default: return "a file whose kind can't be read";
+    }
+}
+
 void redirectJavaOutputTo(const wchar_t *value)
 {
     if (value == NULL || value[0] == L'\0')
@@ -86,16 +161,15 @@ void redirectJavaOutputTo(const wchar_t *value)
     boundedCopy(javaOutputPath, value);
     ansiCopy(javaOutputPath, javaOutputPathAnsi);
 
-    // Append-only access: every write lands at the end of the file, also after
-    // an operator has truncated it. Shared for reading, writing and deletion,
-    // so the file can be read, rotated or removed while the service runs.
-    // Not inheritable: the file stays open for the life of the process, and a
-    // child that should write there is given it explicitly (Java's
-    // ProcessBuilder marks the handles it passes on inheritable itself);
-    // otherwise every child started with inheritance would hold it open too.
-    HANDLE file = CreateFileW(javaOutputPath, FILE_APPEND_DATA | SYNCHRONIZE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = openOutputFile();
+    if (file != INVALID_HANDLE_VALUE) {
+        LogFileState state = judgeOutputFile(file);
+        if (state != LOG_FILE_PLAIN) {
+            CloseHandle(file);
+            logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, refusalReason(state));
+            return;
+        }
+    }
     if (file == INVALID_HANDLE_VALUE || !setStandardHandles(file)) {
         unsigned long error = GetLastError();
         if (file != INVALID_HANDLE_VALUE)

@@ -33,6 +33,7 @@
 // The Java output file.
 #define RECORD_OUTPUT_VARIABLE_TOO_LONG "VLJAVAOUTPUT environment variable is longer than %d characters and is ignored\n"
 #define RECORD_OUTPUT_UNOPENED "Can't open %s for the Java output, error %lu\n"
+#define RECORD_OUTPUT_REFUSED "Can't open %s for the Java output, refused: %s\n"
 #define RECORD_OUTPUT_REDIRECTED "Java output goes to %s\n"
 
 // Library probing: the runtime libraries, each candidate with lines of its own.

@@ -31,4 +31,9 @@ FILE *logOpen(void);
 // checks and closes it again at once; creates nothing.
 void logInspect(LogFileCheck *check);
 
+// The first of the log's refusals, for any opened file: LOG_FILE_PLAIN for a
+// file that is no reparse point and has no second name, else LOG_FILE_LINK,
+// LOG_FILE_SECOND_NAME or LOG_FILE_UNKNOWN; *size is its length.
+LogFileState judgeFileKind(HANDLE handle, ULONGLONG *size);
+
 #endif

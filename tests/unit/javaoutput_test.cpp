@@ -82,6 +82,12 @@ TEST_F(JavaOutput, StandardOutputAndErrorAppendToTheFile)
     WriteFile(error, "err 1\n", 6, &written, NULL);
     crtWrite(1, "crt out ", 8);
     crtWrite(2, "crt err\n", 8);
+    // The runtime's descriptors hold handles no child inherits.
+    typedef intptr_t(__cdecl * OsfhandleFunction)(int);
+    OsfhandleFunction crtHandle = (OsfhandleFunction)(void *)GetProcAddress(ucrt, "_get_osfhandle");
+    DWORD crtFlags[2] = {HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT};
+    for (int fd = 1; fd <= 2; fd++)
+        GetHandleInformation((HANDLE)crtHandle(fd), &crtFlags[fd - 1]);
     // Shared for reading, writing and deletion while it is open.
     HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
@@ -92,11 +98,31 @@ TEST_F(JavaOutput, StandardOutputAndErrorAppendToTheFile)
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(output == file && error == file);
     EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    EXPECT_EQ((crtFlags[0] | crtFlags[1]) & HANDLE_FLAG_INHERIT, 0u);
     EXPECT_NE(other, INVALID_HANDLE_VALUE);
     std::string text;
     readFile(path, &text);
     // The runtime's descriptors are in text mode, as it opens them itself.
     EXPECT_EQ(text, "earlier run\nout 1\nerr 1\ncrt out crt err\r\n");
+}
+
+// A path that is a second name of another file is refused, and the other
+// file stays as it was: the output would land wherever the planter chose.
+TEST_F(JavaOutput, FileWithASecondNameIsRefused)
+{
+    std::string dir = makeTempDir("javaout");
+    std::string path = dir + "\\out.txt", elsewhere = dir + "\\elsewhere.txt";
+    writeFile(elsewhere, "kept\n");
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), elsewhere.c_str(), NULL));
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't open " + path +
+                                                           " for the Java output, refused: a file with a second name"}));
+    EXPECT_EQ(javaOutputFile, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), savedOutput);
+    std::string text;
+    readFile(elsewhere, &text);
+    EXPECT_EQ(text, "kept\n");
+    removeTree(dir);
 }
 
 } // namespace
