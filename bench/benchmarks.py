@@ -285,7 +285,7 @@ def print_refused(refused):
     where = "; ".join(f"{what}: " + ", ".join(f"{side} round {rnd}" for side, rnd in starts)
                       for what, starts in refused.items() if starts)
     name = "starts refused by Wine's manager, run again"
-    print(f"  {name:46s} {count:9d}   {where}")
+    print(f"  {name:46s} {count:9d}" + (f"   ({where})" if where else ""))
 
 
 def print_machine(info):

@@ -54,7 +54,7 @@ LONG recordCount;
 LONG recordsDropped;
 LONGLONG recordTicks;
 LONGLONG entryCounter;
-bool written;
+bool figuresWritten;
 
 LONGLONG counterNow(void)
 {
@@ -63,26 +63,96 @@ LONGLONG counterNow(void)
     return now.QuadPart;
 }
 
+char *appendText(char *at, const char *text)
+{
+    size_t length = strlen(text);
+    memcpy(at, text, length);
+    return at + length;
+}
+
+char *appendNumber(char *at, LONGLONG value)
+{
+    char digits[24];
+    int count = 0;
+    unsigned long long rest = value < 0 ? 0ULL - (unsigned long long)value : (unsigned long long)value;
+    do {
+        digits[count++] = (char)('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (value < 0)
+        *at++ = '-';
+    while (count > 0)
+        *at++ = digits[--count];
+    return at;
+}
+
+char *appendMark(char *at, const char *name, LONGLONG counter)
+{
+    at = appendText(at, "mark ");
+    at = appendText(at, name);
+    *at++ = ' ';
+    at = appendNumber(at, counter);
+    *at++ = ' ';
+    at = appendNumber(at, recordTicks);
+    *at++ = ' ';
+    at = appendNumber(at, recordCount);
+    *at++ = '\n';
+    return at;
+}
+
+bool writeAll(HANDLE file, const char *from, const char *to)
+{
+    DWORD written;
+    return WriteFile(file, from, (DWORD)(to - from), &written, NULL) && written == (DWORD)(to - from);
+}
+
+// The figures are formatted by hand into one buffer and written at once: line by
+// line through the C runtime's stream they took some 5 us a record under Wine,
+// 50 ms with 5,000 jars, on the launcher thread just before main is called.
 void writeFigures(void)
 {
     LONGLONG writing = counterNow();
+    // A line: "record ", two counters of at most 20 characters, the text, three separators.
+    const size_t lineCapacity = 7 + 20 + 1 + 20 + 1 + TEXT_CUT + 1;
+    const size_t capacity = 256 + lineCapacity * (size_t)recordCount;
     char path[MAX_PATH + 8];
     LARGE_INTEGER frequency;
     if (snprintf(path, sizeof path, "%s.stages", logFilePath) >= (int)sizeof path ||
         !QueryPerformanceFrequency(&frequency))
         return;
-    FILE *file = fopen(path, "w");
-    if (file == NULL)
+    char *text = static_cast<char *>(VirtualAlloc(NULL, capacity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (text == NULL)
         return;
-    fprintf(file, "frequency %lld\n", frequency.QuadPart);
-    fprintf(file, "mark entry %lld 0 0\n", entryCounter);
-    fprintf(file, "mark writing %lld %lld %ld\n", writing, recordTicks, recordCount);
-    for (LONG i = 0; i < recordCount; i++)
-        fprintf(file, "record %lld %lld %s\n", records[i].enter, records[i].leave, records[i].text);
-    if (recordsDropped > 0)
-        fprintf(file, "dropped %ld\n", recordsDropped);
-    fprintf(file, "mark written %lld %lld %ld\n", counterNow(), recordTicks, recordCount);
-    fclose(file);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        char *at = appendText(text, "frequency ");
+        at = appendNumber(at, frequency.QuadPart);
+        *at++ = '\n';
+        at = appendText(at, "mark entry ");
+        at = appendNumber(at, entryCounter);
+        at = appendText(at, " 0 0\n");
+        at = appendMark(at, "writing", writing);
+        for (LONG i = 0; i < recordCount; i++) {
+            at = appendText(at, "record ");
+            at = appendNumber(at, records[i].enter);
+            *at++ = ' ';
+            at = appendNumber(at, records[i].leave);
+            *at++ = ' ';
+            at = appendText(at, records[i].text);
+            *at++ = '\n';
+        }
+        if (recordsDropped > 0) {
+            at = appendText(at, "dropped ");
+            at = appendNumber(at, recordsDropped);
+            *at++ = '\n';
+        }
+        if (writeAll(file, text, at)) {
+            char *end = appendMark(text, "written", counterNow());
+            writeAll(file, text, end);
+        }
+        CloseHandle(file);
+    }
+    VirtualFree(text, 0, MEM_RELEASE);
 }
 
 void noteRecord(LONGLONG enter, LONGLONG leave, const char *text)
@@ -105,7 +175,7 @@ void noteRecord(LONGLONG enter, LONGLONG leave, const char *text)
 // Called by logWrite under the log lock, for every record of the process.
 void timingSink(const char *stamp, const char *text)
 {
-    if (written) {
+    if (figuresWritten) {
         logAppend(stamp, text);
         return;
     }
@@ -114,7 +184,7 @@ void timingSink(const char *stamp, const char *text)
     noteRecord(enter, counterNow(), text);
     if (strcmp(text, LAST_RECORD) == 0) {
         writeFigures();
-        written = true;
+        figuresWritten = true;
     }
 }
 

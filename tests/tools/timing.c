@@ -506,6 +506,8 @@ static void print_stages(const char *label, int round, const wchar_t *stages, LA
         next = strchr(line, '\n');
         if (next != NULL)
             *next++ = '\0';
+        if (*line != '\0' && line[strlen(line) - 1] == '\r')
+            line[strlen(line) - 1] = '\0';
         if (sscanf(line, "mark %63s %lld %lld %lld", name, &counter, &ticks, &records) == 4)
             printf("stage %s %d %s %.4f %.4f %lld\n", label, round, name,
                    (double)(counter - t0.QuadPart) * 1000.0 / (double)frequency,
