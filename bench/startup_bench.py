@@ -192,6 +192,8 @@ def measure(session, rounds, warmup, host=True):
             stages = dict(marks[side].get(number, {}))
             stages.update(service_marks(records[side][number]) if records[side].get(number) else {})
             if "main" not in stages:
+                if records[side].get(number):
+                    print(f"{side} round {number}: its records lack a stage's end: {sorted(stages)}", file=sys.stderr)
                 continue
             if "writing" in stages and "written" in stages:
                 stages["write"] = stages["written"][0] - stages["writing"][0]
