@@ -8,8 +8,9 @@ does the service's work the plainest way (startup_bench.py says what that is).
   1. start request -> Java main entered, lib\ with 100 jars: the service, the yardstick and,
      for the old comparison, the JNI host (the yardstick's work as a plain process: no SCM,
      no records, no probe), the order turning every round;
-  2. the same, stage by stage: the service's benchmark build (its stage clock) against the
-     yardstick's own marks, each with the time spent in its log records;
+  2. the same, stage by stage: the service's benchmark build (its stage clock, a record sink:
+     the stages read from its records) against the yardstick's own marks, each with the time
+     spent in its log records;
   3. scaling: start request -> main with 1,000 and 5,000 jars, service and yardstick; the
      cost per jar, and a chart (gnuplot) of all three sizes;
   4. start request -> SERVICE_RUNNING, and the resident and committed memory once the work
@@ -21,14 +22,17 @@ does the service's work the plainest way (startup_bench.py says what that is).
   6. the log call's cost per record vs. open-write-close loops of the same text.
 
 Figures are medians over the rounds after the warm-up; the table says how many. It
-never fails on speed: the goals are compared and reported, nothing more.
+never fails on speed: the goals are compared and reported, nothing more. A start that Wine's
+manager refuses (StartServiceW error 1359) is tried once more, as the reliability soak does,
+and counted in the details; refused twice, it ends the run.
 
 usage: bench/benchmarks.py [--build DIR] [--rounds N] [--warmup N] [--stage-rounds N]
                            [--scale-rounds N] [--scale 1000,5000] [--stop-rounds N]
                            [--sleep-rounds N] [--log-blocks N] [--log-records N]
-                           [--chart FILE] [--keep]
+                           [--chart FILE] [--only stages] [--keep]
 The build tree must hold what scripts/build.sh makes (bin/, jvmbridge/, fixtures/, bench/)
 and the service's benchmark build (bench/stages/, the build target VelmoraneServiceStages).
+--only stages measures and prints the stages alone (with 100 jars).
 """
 
 import argparse
@@ -51,20 +55,27 @@ SCMCTL = wr.TOOLS_DIR + "\\scmctl.exe"
 LOG_BENCH = wr.TOOLS_DIR + "\\log_bench.exe"
 JDK_DIR = "C:\\Apps\\jdk"
 MIB = 1024.0 * 1024.0
-# The stage marks in the order of a start; "main entered" is the application's record file.
-STAGES = ("entry", "service-main", "running", "thread", "paths", "classpath", "runtime", "jvm-dll",
-          "create", "created", "lookups", "main")
+# The stages of a start, in order, each ending at its mark: the process's own first moment
+# (the benchmark build's initialiser, the yardstick's wmain), the launcher's first record (the
+# yardstick: its work thread's start), then the launcher's stages, each ending once the
+# record that ends it has been written (startup_bench.service_stage_ends), and main entered
+# (the application's record file). The service has no record for the steps between its
+# entry and its launcher thread; the yardstick's own marks split them (YARDSTICK_STEPS).
+STAGES = ("start", "entry", "thread", "paths", "classpath", "runtime", "jvm-dll", "create", "created",
+          "lookups", "main", "entered")
+YARDSTICK_STEPS = ("entry", "service-main", "running", "thread")
 STAGE_NAMES = {
     "entry": "process entry (SCM start -> process running)",
-    "service-main": "dispatcher -> service main routine",
-    "running": "handler registered, reports -> RUNNING",
-    "thread": "launcher thread starts",
+    "thread": "dispatcher, reports, launcher thread starts",
+    "service-main": "  yardstick: dispatcher -> service main",
+    "running": "  yardstick: handler registered, RUNNING",
+    "thread-yardstick": "  yardstick: its work thread starts",
     "paths": "paths (7 records)",
     "classpath": "class path (lib\\ listing, options)",
     "runtime": "runtime library probe (6 failed loads)",
     "jvm-dll": "jvm.dll loaded",
-    "create": "GetProcAddress",
-    "created": "JNI_CreateJavaVM",
+    "create": "GetProcAddress, 'Calling createJVM'",
+    "created": "JNI_CreateJavaVM, 'Completed call'",
     "lookups": "class and main lookups",
     "main": "argument, call prepared",
     "entered": "CallStaticVoidMethod -> main entered",
@@ -102,6 +113,11 @@ def lines_of(text, kind):
     return [line.split()[1:] for line in text.splitlines() if line.split()[:1] == [kind]]
 
 
+def refused_starts(text):
+    """The starts Wine's manager refused once and scmctl ran again: [(side, round)]."""
+    return [(side, int(rnd)) for side, rnd in lines_of(text, "refused")]
+
+
 def start_and_memory(session, rounds, warmup, settle_ms):
     """Both installations have no Java runtime: each side's work ends with its last failed
     candidate, and the memory is read then."""
@@ -111,6 +127,7 @@ def start_and_memory(session, rounds, warmup, settle_ms):
                     timeout=(warmup + rounds) * 300, name="start")
     memory = ("private", "working", "commit_private", "commit_image", "anon", "file")
     figures = {key: {"service": [], "yardstick": []} for key in ("running", "returned") + memory}
+    figures["refused"] = refused_starts(text)
     for side, rnd, running, returned in lines_of(text, "running"):
         if int(rnd) >= warmup:
             figures["running"][side].append(float(running))
@@ -124,11 +141,12 @@ def start_and_memory(session, rounds, warmup, settle_ms):
 
 def stop_times(session, rounds, warmup):
     record = wr.DEFAULT_DIR + "\\benchapp.record"
-    result = {"stopped": [], "shutdown": [], "returned": [], "control_errors": set()}
+    result = {"stopped": [], "shutdown": [], "returned": [], "control_errors": set(), "refused": []}
     if rounds <= 0:
         return result
     text = run_tool(session, [SCMCTL, "time-stop", wr.SERVICE, str(warmup + rounds), record],
                     timeout=(warmup + rounds) * 300, name="stop")
+    result["refused"] = refused_starts(text)
     for rnd, stopped, shutdown, returned, error in lines_of(text, "stop"):
         if int(rnd) >= warmup:
             result["stopped"].append(float(stopped))
@@ -167,26 +185,19 @@ def verdict(met):
     return "met" if met else "NOT met"
 
 
-def stage_rows(main, stages):
-    """Per stage: (name, median end ms, median duration ms, median ms in records, records)
-    from the marks of every round; the last row ends at main entered."""
+def stage_rows(rounds, chain):
+    """Per stage of `chain` (marks in order, from the first): (name, median end ms, median
+    duration ms, median ms in records, median records), from each round's own marks, in the
+    rounds that have them all. The marks' own write-out, just before main is called, is taken
+    out of the last stage."""
+    rounds = [r for r in rounds if all(name in r for name in chain)]
     rows = []
-    marks = [name for name in STAGES if stages.get(name)]
-    rounds = min(len(stages[name]) for name in marks)
-    previous = [0.0] * rounds
-    previous_log = [0.0] * rounds
-    previous_records = [0] * rounds
-    for name in marks + ["entered"]:
-        if name == "entered":
-            ends, logs, records = main[-rounds:], previous_log, previous_records
-        else:
-            ends = [m[0] for m in stages[name][:rounds]]
-            logs = [m[1] for m in stages[name][:rounds]]
-            records = [m[2] for m in stages[name][:rounds]]
-        rows.append((name, med(ends), med([e - p for e, p in zip(ends, previous)]),
-                     med([lg - p for lg, p in zip(logs, previous_log)]),
-                     int(med([r - p for r, p in zip(records, previous_records)]))))
-        previous, previous_log, previous_records = ends, logs, records
+    for previous, name in zip(chain, chain[1:]):
+        write = [r.get("write", 0.0) if name == "entered" else 0.0 for r in rounds]
+        rows.append((name, med([r[name][0] for r in rounds]),
+                     med([r[name][0] - r[previous][0] - w for r, w in zip(rounds, write)]),
+                     med([r[name][1] - r[previous][1] for r in rounds]),
+                     int(med([r[name][2] - r[previous][2] for r in rounds])) if rounds else 0))
     return rows
 
 
@@ -228,15 +239,64 @@ plot '{data}' using 1:2 with linespoints lw 2 pt 7 title 'VelmoraneService', \\
 
 def stage_table(figures):
     """{side: {stage: row}} of stage_rows for both sides."""
-    return {side: {row[0]: row for row in stage_rows(figures[side], figures["stages"][side])}
+    return {side: {row[0]: row for row in stage_rows(figures["stages"][side], STAGES)}
             for side in ("service", "yardstick")}
 
 
-def print_report(info, options, start, startup, stages, scaling, scale_stages, stop_return, stop_sleep, log,
-                 chart_path):
+def print_stages(options, stages):
+    print(f"stages of start request -> Java main entered, 100 jars (n={options.stage_rounds}; medians of each "
+          "round's own figures, so the columns need not add up exactly):")
+    print("service: its benchmark build (its records, timed by its record sink); yardstick: its own marks; "
+          "'records': time spent writing log records")
+    sides = stage_table(stages)
+    steps = {row[0]: row for row in stage_rows(stages["stages"]["yardstick"], YARDSTICK_STEPS)}
+    steps["thread-yardstick"] = steps.pop("thread", None)
+    print(f"  {'stage':46s} | {'service: at':>11s} {'took':>8s} {'records':>8s} {'n':>5s}"
+          f" | {'yardstick: at':>13s} {'took':>8s} {'records':>8s} {'n':>5s} | {'difference':>10s}")
+    for name in STAGES[1:]:
+        s_row, y_row = sides["service"].get(name), sides["yardstick"].get(name)
+        if s_row is None or y_row is None:
+            continue
+        print(f"  {STAGE_NAMES[name]:46s} | {s_row[1]:11.2f} {s_row[2]:8.2f} {s_row[3]:8.2f} {s_row[4]:5d}"
+              f" | {y_row[1]:13.2f} {y_row[2]:8.2f} {y_row[3]:8.2f} {y_row[4]:5d} | {s_row[2] - y_row[2]:+10.2f}")
+        if name == "thread":
+            for step in ("service-main", "running", "thread-yardstick"):
+                if steps.get(step):
+                    row = steps[step]
+                    print(f"  {STAGE_NAMES[step]:46s} | {'-':>11s} {'':8s} {'':8s} {'':5s}"
+                          f" | {row[1]:13.2f} {row[2]:8.2f} {row[3]:8.2f} {row[4]:5d} |")
+    for side in ("service", "yardstick"):
+        rows_ = sides[side].values()
+        total_log = sum(r[3] for r in rows_)
+        total_records = sum(r[4] for r in rows_)
+        print(f"  {side}: {total_records} records before main, {total_log:.1f} ms in them "
+              f"({1000 * total_log / max(total_records, 1):.0f} us each)")
+    print(f"  main entered, the service's benchmark build: {med(stages['service']):.1f} ms; "
+          f"the yardstick: {med(stages['yardstick']):.1f} ms")
+    writes = {side: med([r["write"] for r in stages["stages"][side] if "write" in r]) for side in sides}
+    print(f"  the marks' own write-out before main, taken out of the last stage: service {writes['service']:.2f} ms, "
+          f"yardstick {writes['yardstick']:.2f} ms")
+    print()
+
+
+def print_refused(refused):
+    """The starts Wine's manager refused once (tried again at once), per measurement."""
+    count = sum(len(starts) for starts in refused.values())
+    where = "; ".join(f"{what}: " + ", ".join(f"{side} round {rnd}" for side, rnd in starts)
+                      for what, starts in refused.items() if starts)
+    name = "starts refused by Wine's manager, run again"
+    print(f"  {name:46s} {count:9d}" + (f"   ({where})" if where else ""))
+
+
+def print_machine(info):
     print("VelmoraneService benchmarks under Wine")
     print(f"machine: {info['nproc']} CPUs, {info['cpu']}; {info['wine']}; Linux {info['kernel']}")
     print("load average at start: %.2f %.2f %.2f; started %s" % (info["load"] + (info["date"],)))
+
+
+def print_report(info, options, start, startup, stages, scaling, scale_stages, stop_return, stop_sleep, log,
+                 chart_path, refused):
+    print_machine(info)
     print(f"rounds: {options.rounds} for start, memory and Java main (each side, the order turning), "
           f"{options.stage_rounds} for the stages, {options.scale_rounds} per size for the scaling "
           f"(and {options.scale_stage_rounds} of its stages), "
@@ -297,27 +357,7 @@ def print_report(info, options, start, startup, stages, scaling, scale_stages, s
         print("| " + " | ".join(c.ljust(w) for c, w in zip(row, widths)) + " |")
     print()
 
-    print(f"stages of start request -> Java main entered, 100 jars (n={options.stage_rounds}; medians of each "
-          "round's own figures, so the columns need not add up exactly):")
-    print("service: its benchmark build (stage clock); yardstick: its own marks; 'records': time in log records")
-    sides = stage_table(stages)
-    print(f"  {'stage':46s} | {'service: at':>11s} {'took':>8s} {'records':>8s} {'n':>5s}"
-          f" | {'yardstick: at':>13s} {'took':>8s} {'records':>8s} {'n':>5s} | {'difference':>10s}")
-    for name in STAGES + ("entered",):
-        s_row, y_row = sides["service"].get(name), sides["yardstick"].get(name)
-        if s_row is None or y_row is None:
-            continue
-        print(f"  {STAGE_NAMES[name]:46s} | {s_row[1]:11.2f} {s_row[2]:8.2f} {s_row[3]:8.2f} {s_row[4]:5d}"
-              f" | {y_row[1]:13.2f} {y_row[2]:8.2f} {y_row[3]:8.2f} {y_row[4]:5d} | {s_row[2] - y_row[2]:+10.2f}")
-    for side in ("service", "yardstick"):
-        rows_ = sides[side].values()
-        total_log = sum(r[3] for r in rows_)
-        total_records = sum(r[4] for r in rows_)
-        print(f"  {side}: {total_records} records before main, {total_log:.1f} ms in them "
-              f"({1000 * total_log / max(total_records, 1):.0f} us each)")
-    print(f"  main entered, the service's benchmark build: {med(stages['service']):.1f} ms; "
-          f"the yardstick: {med(stages['yardstick']):.1f} ms")
-    print()
+    print_stages(options, stages)
 
     points = [(n, med(f["service"])) for n, f in sorted(scaling.items())]
     ypoints = [(n, med(f["yardstick"])) for n, f in sorted(scaling.items())]
@@ -330,7 +370,7 @@ def print_report(info, options, start, startup, stages, scaling, scale_stages, s
         print(f"  {name}: {slope:.3f} ms per jar (least squares; between the sizes: {steps}), "
               f"{at0:.1f} ms at no jar, largest residual {worst:.1f} ms")
     print(f"  where it goes, from the stage clock ({options.scale_stage_rounds} rounds at each further size; "
-          "ms, medians):")
+          "ms, medians; 'all else' without the marks' write-out):")
     print(f"  {'jars':>5s} {'side':9s} {'main entered':>12s} {'records':>7s} {'in records':>10s} {'class path':>10s}"
           f" {'create VM':>9s} {'call->main':>10s} {'all else':>8s}")
     split = {}
@@ -339,10 +379,14 @@ def print_report(info, options, start, startup, stages, scaling, scale_stages, s
             in_records = sum(row[3] for row in table.values())
             records = sum(row[4] for row in table.values())
             entered = table["entered"][1]
-            created, called = table["created"][2], table["entered"][2]
-            split[jars, side] = (entered, in_records)
+            # The virtual machine's creation without its one record, which counts with the records;
+            # the marks' own write-out is neither.
+            created, called = table["created"][2] - table["created"][3], table["entered"][2]
+            writes = [r["write"] for r in figures["stages"][side] if "write" in r]
+            write = med(writes) if writes else 0.0
+            split[jars, side] = (entered - write, in_records)
             print(f"  {jars:5d} {side:9s} {entered:12.1f} {records:7d} {in_records:10.1f} {table['classpath'][2]:10.1f}"
-                  f" {created:9.1f} {called:10.1f} {entered - in_records - created - called:8.1f}")
+                  f" {created:9.1f} {called:10.1f} {entered - write - in_records - created - called:8.1f}")
     sizes = sorted(scale_stages)
     for side in ("service", "yardstick"):
         steps = []
@@ -389,6 +433,7 @@ def print_report(info, options, start, startup, stages, scaling, scale_stages, s
     spread("fopen/fputs/fclose per record", log["stdio"], "us")
     spread("CreateFileW/WriteFile/CloseHandle per record", log["win32"], "us")
     print(f"  {'ratio logWrite / CreateFileW loop':46s} {med(log['log']) / med(log['win32']):9.2f}")
+    print_refused(refused)
     print(f"load average at end: %.2f %.2f %.2f" % os.getloadavg())
 
 
@@ -409,6 +454,7 @@ def main():
     parser.add_argument("--log-blocks", type=int, default=21)
     parser.add_argument("--log-records", type=int, default=200)
     parser.add_argument("--chart", default=None, help="the scaling chart (SVG); default <build>/bench/startup-scaling.svg")
+    parser.add_argument("--only", choices=["stages"], help="measure and print only the stages (100 jars)")
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix under /tmp")
     options = parser.parse_args()
     options.jars = 100
@@ -428,51 +474,70 @@ def main():
     try:
         shutil.copy2(bin_dir / "log_bench.exe", wr.unix_path(session, LOG_BENCH))
         sb.lay_out(session, build, options.jars)
-        print("measuring: start request -> Java main entered ...", file=sys.stderr)
-        startup = sb.measure(session, options.rounds, options.warmup)
-        print("measuring: the stages ...", file=sys.stderr)
-        stages = with_stage_build(session, build,
-                                  lambda: sb.measure(session, options.stage_rounds, options.warmup, host=False))
-        scaling = {options.jars: startup}
-        scale_stages = {options.jars: stages}
-        for jars in sizes:
-            print(f"measuring: {jars} jars ...", file=sys.stderr)
-            sb.set_jars(session, build, jars)
-            scaling[jars] = sb.measure(session, options.scale_rounds, options.warmup, host=False)
-            scale_stages[jars] = with_stage_build(
-                session, build, lambda: sb.measure(session, options.scale_stage_rounds, options.warmup, host=False))
-        sb.set_jars(session, build, options.jars)
+        if options.only == "stages":
+            print("measuring: the stages ...", file=sys.stderr)
+            stages = with_stage_build(session, build,
+                                      lambda: sb.measure(session, options.stage_rounds, options.warmup, host=False))
+        else:
+            print("measuring: start request -> Java main entered ...", file=sys.stderr)
+            startup = sb.measure(session, options.rounds, options.warmup)
+            print("measuring: the stages ...", file=sys.stderr)
+            stages = with_stage_build(session, build,
+                                      lambda: sb.measure(session, options.stage_rounds, options.warmup, host=False))
+            scaling = {options.jars: startup}
+            scale_stages = {options.jars: stages}
+            refused = {"main entered": startup["refused"], "stages": stages["refused"]}
+            for jars in sizes:
+                print(f"measuring: {jars} jars ...", file=sys.stderr)
+                sb.set_jars(session, build, jars)
+                scaling[jars] = sb.measure(session, options.scale_rounds, options.warmup, host=False)
+                scale_stages[jars] = with_stage_build(
+                    session, build,
+                    lambda: sb.measure(session, options.scale_stage_rounds, options.warmup, host=False))
+                refused[f"{jars} jars"] = scaling[jars]["refused"] + scale_stages[jars]["refused"]
+            sb.set_jars(session, build, options.jars)
 
-        # The same tree without any Java runtime: both sides run every stage up to the
-        # creation of the virtual machine and end there.
-        jdk = wr.unix_path(session, JDK_DIR)
-        jdk_aside = jdk.with_name("jdk-aside")
-        jdk.rename(jdk_aside)
-        print("measuring: start request -> RUNNING, memory ...", file=sys.stderr)
-        start = start_and_memory(session, options.rounds, options.warmup, options.settle_ms)
-        jdk_aside.rename(jdk)
+            # The same tree without any Java runtime: both sides run every stage up to the
+            # creation of the virtual machine and end there.
+            jdk = wr.unix_path(session, JDK_DIR)
+            jdk_aside = jdk.with_name("jdk-aside")
+            jdk.rename(jdk_aside)
+            print("measuring: start request -> RUNNING, memory ...", file=sys.stderr)
+            start = start_and_memory(session, options.rounds, options.warmup, options.settle_ms)
+            refused["RUNNING, memory"] = start["refused"]
+            jdk_aside.rename(jdk)
 
-        # The benchmark application in place of the test application.
-        base = wr.unix_path(session, wr.DEFAULT_DIR)
-        (base / "lib" / sb.APP_JAR).unlink()
-        shutil.copyfile(build / "bench" / "velmorane-benchapp.jar", base / "lib" / "velmorane-benchapp.jar")
-        settings = base / "benchapp.properties"
-        settings.write_text("shutdown.ms=0\n", encoding="ascii")
-        print("measuring: STOP -> STOPPED, shutdown() at once ...", file=sys.stderr)
-        stop_return = stop_times(session, options.stop_rounds, options.warmup)
-        settings.write_text("shutdown.ms=25000\n", encoding="ascii")
-        print("measuring: STOP -> STOPPED, shutdown() sleeping 25 s ...", file=sys.stderr)
-        stop_sleep = stop_times(session, options.sleep_rounds, 0)
+            # The benchmark application in place of the test application.
+            base = wr.unix_path(session, wr.DEFAULT_DIR)
+            (base / "lib" / sb.APP_JAR).unlink()
+            shutil.copyfile(build / "bench" / "velmorane-benchapp.jar", base / "lib" / "velmorane-benchapp.jar")
+            settings = base / "benchapp.properties"
+            settings.write_text("shutdown.ms=0\n", encoding="ascii")
+            print("measuring: STOP -> STOPPED, shutdown() at once ...", file=sys.stderr)
+            stop_return = stop_times(session, options.stop_rounds, options.warmup)
+            settings.write_text("shutdown.ms=25000\n", encoding="ascii")
+            print("measuring: STOP -> STOPPED, shutdown() sleeping 25 s ...", file=sys.stderr)
+            stop_sleep = stop_times(session, options.sleep_rounds, 0)
+            refused["stops"] = stop_return["refused"] + stop_sleep["refused"]
 
-        print("measuring: log call ...", file=sys.stderr)
-        log = log_cost(session, options.log_blocks, options.log_records)
+            print("measuring: log call ...", file=sys.stderr)
+            log = log_cost(session, options.log_blocks, options.log_records)
     finally:
         wr.ensure_clean(session)
         sb.remove_yardstick(session)
         wr.destroy(session, keep=options.keep)
+    if options.only == "stages":
+        print_machine(info)
+        print(f"rounds: {options.stage_rounds} for the stages, after {options.warmup} warm-up rounds")
+        print()
+        print_stages(options, stages)
+        print("details:")
+        print_refused({"stages": stages["refused"]})
+        print(f"load average at end: %.2f %.2f %.2f" % os.getloadavg())
+        return
     chart_path = chart(options.chart or str(build / "bench" / "startup-scaling.svg"), scaling)
     print_report(info, options, start, startup, stages, scaling, scale_stages, stop_return, stop_sleep, log,
-                 chart_path)
+                 chart_path, refused)
 
 
 if __name__ == "__main__":

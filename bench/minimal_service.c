@@ -20,8 +20,12 @@
  * with main's return: the minimal JNI host, which skips the SCM; with LOG "-"
  * it writes no records.
  *
- * It marks the same stages as the service's stage clock, with the time spent
- * in its records, and writes them to LOG.stages just before it calls main.
+ * It marks the stages that the service's benchmark build finds in its records
+ * (bench/stageclock.cpp, bench/startup_bench.py), each where the record that
+ * ends it has been written, with the time spent in its records (the open, the
+ * write and the close, as the service's logAppend), and a few the service has
+ * no record for (service main, RUNNING); it writes them to LOG.stages, in the
+ * format of the service's benchmark build, just before it calls main.
  * Built like the service (mingw, static, the same stack reserve); registered
  * and driven by scmctl.exe (create, time-start, time-main).
  */
@@ -77,22 +81,29 @@ static void mark(const char *name)
     mark_count++;
 }
 
+/* "mark NAME COUNTER RECORD_TICKS RECORDS" lines, between the marks "writing"
+ * and "written" of the write-out itself. */
 static void write_marks(void)
 {
     char path[MAX_PATH + 8];
-    LARGE_INTEGER frequency;
+    LARGE_INTEGER frequency, now;
     FILE *file;
     int i;
+    mark("writing");
     if (log_path[0] == '\0' || snprintf(path, sizeof path, "%s.stages", log_path) >= (int)sizeof path ||
         !QueryPerformanceFrequency(&frequency) || (file = fopen(path, "w")) == NULL)
         return;
     fprintf(file, "frequency %lld\n", frequency.QuadPart);
     for (i = 0; i < mark_count; i++)
-        fprintf(file, "%s %lld %lld %ld\n", marks[i].name, marks[i].counter, marks[i].record_ticks, marks[i].records);
+        fprintf(file, "mark %s %lld %lld %ld\n", marks[i].name, marks[i].counter, marks[i].record_ticks,
+                marks[i].records);
+    QueryPerformanceCounter(&now);
+    fprintf(file, "mark written %lld %lld %ld\n", now.QuadPart, record_ticks, records);
     fclose(file);
 }
 
-/* One record: the local time stamp and the text, appended and closed. */
+/* One record: the local time stamp and the text, appended and closed. Its
+ * time is that of the open, the write and the close. */
 static void record(const char *format, ...)
 {
     LARGE_INTEGER from, to;
@@ -104,11 +115,11 @@ static void record(const char *format, ...)
 
     if (log_path[0] == '\0')
         return;
-    QueryPerformanceCounter(&from);
     now = time(NULL);
     local = localtime(&now);
     if (local == NULL || strftime(stamp, sizeof stamp, "%m/%d/%y %H:%M:%S ", local) == 0)
         strcpy(stamp, "00/00/00 00:00:00 ");
+    QueryPerformanceCounter(&from);
     file = fopen(log_path, "a");
     if (file != NULL) {
         fputs(stamp, file);
@@ -249,8 +260,8 @@ static DWORD WINAPI work(void *unused)
     mark("create");
     if (create_vm(&vm, (void **)&env, &args) < 0)
         return 0;
-    mark("created");
     record("created\n");
+    mark("created");
     record("VM ready\n");
     main_class = (*env)->FindClass(env, MAIN_CLASS);
     if (main_class == NULL)

@@ -14,6 +14,14 @@ after the application's, and Wine lists a directory sorted by name (as NTFS does
 application's jar stays on the class path when a long lib\ makes the class path option cut.
 Prints the figures; never fails on speed.
 
+The stages of a start come from the service's benchmark build (bench/stageclock.cpp): it notes
+the performance counter at its process's entry and around every log record, and the stages are
+read from those records here, each ending where a record of the catalogue (tests/common/
+logtexts.py) has been written. The yardstick marks the same places itself.
+
+A start that Wine's manager refuses (StartServiceW error 1359) is tried once more by scmctl, as
+the reliability soak does; the figures list such starts apart ("refused").
+
 usage: bench/startup_bench.py [--build DIR] [--rounds N] [--warmup N] [--jars N] [--keep]
 The build tree (default: VELMORANE_BUILD or build/ of the repository) must hold what
 scripts/build.sh makes (bin/, jvmbridge/, fixtures/).
@@ -76,6 +84,45 @@ def service_last_record():
     return lt.jvm_lines(BASE, KTR)[-1]
 
 
+def _record_is(text):
+    return lambda record: record == text
+
+
+def service_stage_ends():
+    """The launcher's stages in order, each with a test of the record that ends it in this
+    installation (the bridge loading as JVM_DLL); every text from the catalogue."""
+    jvm_found = candidates()[1].index(JVM_DLL) + 1
+    return [("paths", _record_is(lt.first_stage(wr.DEFAULT_EXE, BASE, KTR)[-1])),
+            ("classpath", lambda record: record.startswith(lt.CLASS_PATH_OPTION)),
+            ("runtime", _record_is(lt.runtime_lines(BASE, KTR)[-1])),
+            ("jvm-dll", _record_is(lt.jvm_lines(BASE, KTR, jvm_found)[-1])),
+            ("create", _record_is(lt.CALLING_CREATE)),
+            ("created", _record_is(lt.CREATE_RETURNED)),
+            ("lookups", _record_is(lt.FOUND_MAIN)),
+            ("main", _record_is(lt.INVOKING_MAIN))]
+
+
+def service_marks(records):
+    """The stage marks of one start of the service's benchmark build, from its records [(ms
+    when it came, ms spent writing it, text)]: {stage: (ms, ms in records so far, records so
+    far)}. "thread" is the moment its first record, the banner, came; every other stage ends
+    once the record that ends it has been written. Stages whose record is missing are left out."""
+    marks = {}
+    if records and records[0][2] == lt.BANNER:
+        marks["thread"] = (records[0][0], 0.0, 0)
+    ends = iter(service_stage_ends())
+    stage, ends_it = next(ends)
+    in_records = 0.0
+    for count, (at, took, text) in enumerate(records, 1):
+        in_records += took
+        if ends_it(text):
+            marks[stage] = (at + took, in_records, count)
+            stage, ends_it = next(ends, (None, None))
+            if stage is None:
+                break
+    return marks
+
+
 def set_jars(session, build, jars):
     """lib\\ with the test application's jar and jars - 1 filler jars, nothing else."""
     lib = wr.unix_path(session, BASE + "lib")
@@ -110,7 +157,10 @@ def remove_yardstick(session):
 def measure(session, rounds, warmup, host=True):
     """Runs warmup + rounds rounds; returns the figures after the warm-up:
     {"service": [ms], "yardstick": [ms], "host": [ms], "service-log": [ms], "yardstick-log": [ms],
-     "stages": {side: {stage: [(ms, ms in records, records)]}}}."""
+     "stages": {side: [{stage: (ms, ms in records, records)}, one per round]},
+     "refused": [(side, round)]}, the refused starts of every round. A round's stages start at
+    the start request ("start") and end at main entered ("entered"); "write" is the time the
+    side took to write its marks out, just before it called main."""
     total = warmup + rounds
     host_args = [YARDSTICK_EXE, f'{BASE} - "" {JVM_DLL}'] if host else ["-", "-"]
     rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\scmctl.exe", "time-main", str(total),
@@ -118,15 +168,38 @@ def measure(session, rounds, warmup, host=True):
                                     YARDSTICK_LOG] + host_args, timeout=total * 300, name="driver")
     text = out.decode(errors="replace")
     figures = defaultdict(list)
-    figures["stages"] = defaultdict(lambda: defaultdict(list))
+    entered = defaultdict(dict)
+    marks = defaultdict(lambda: defaultdict(dict))
+    records = defaultdict(lambda: defaultdict(list))
     for line in text.splitlines():
-        parts = line.split()
-        if len(parts) == 3 and not parts[0].startswith("error") and int(parts[1]) >= warmup:
+        parts = line.split(" ", 5)
+        if parts[0] == "refused":
+            figures["refused"].append((parts[1], int(parts[2])))
+        elif len(parts) == 3 and not parts[0].startswith("error") and int(parts[1]) >= warmup:
             figures[parts[0]].append(float(parts[2]))
-        elif len(parts) == 7 and parts[0] == "stage" and int(parts[2]) >= warmup:
-            figures["stages"][parts[1]][parts[3]].append((float(parts[4]), float(parts[5]), int(parts[6])))
+            entered[parts[0]][int(parts[1])] = float(parts[2])
+        elif len(parts) == 6 and parts[0] == "record" and int(parts[2]) >= warmup:
+            records[parts[1]][int(parts[2])].append((float(parts[3]), float(parts[4]), parts[5]))
+        elif parts[0] == "stage" and int(parts[2]) >= warmup:
+            name, at, in_records, count = parts[3], *line.split()[4:]
+            marks[parts[1]][int(parts[2])][name] = (float(at), float(in_records), int(count))
     if rc != 0 or not figures["service"] or not figures["yardstick"]:
         sys.exit(f"driver failed (exit {rc}):\n{text}\n{err.decode(errors='replace')}")
+    figures["stages"] = {}
+    for side in ("service", "yardstick"):
+        figures["stages"][side] = []
+        for number, main in sorted(entered[side].items()):
+            stages = dict(marks[side].get(number, {}))
+            stages.update(service_marks(records[side][number]) if records[side].get(number) else {})
+            if "main" not in stages:
+                if records[side].get(number):
+                    print(f"{side} round {number}: its records lack a stage's end: {sorted(stages)}", file=sys.stderr)
+                continue
+            if "writing" in stages and "written" in stages:
+                stages["write"] = stages["written"][0] - stages["writing"][0]
+            stages["start"] = (0.0, 0.0, 0)
+            stages["entered"] = (main,) + stages["main"][1:]
+            figures["stages"][side].append(stages)
     return figures
 
 
@@ -159,6 +232,7 @@ def main():
               f"{options.rounds} rounds after {options.warmup} warm-up, the order turning")
         for side in ("service", "yardstick", "host", "service-log", "yardstick-log"):
             report(side, figures[side])
+        print(f"starts refused by Wine's manager and run again: {len(figures['refused'])} {figures['refused'][:5]}")
         ratio = statistics.median(figures["service"]) / statistics.median(figures["yardstick"])
         print(f"ratio service/yardstick (medians) = {ratio:.3f}  (goal <= 1.10)")
     finally:

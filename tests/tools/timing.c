@@ -24,8 +24,15 @@
  *       CreateProcessW, in an order that turns every round: start -> the Java
  *       application's main entered, that is its record file appearing (polled
  *       every millisecond). For the services also when their log file first
- *       appeared, and the stage marks they wrote to LOG.stages, if any (the
- *       service's benchmark build, the yardstick), against the start request.
+ *       appeared, and what they wrote to LOG.stages, if anything (the
+ *       service's benchmark build, bench/stageclock.cpp: its entry and every
+ *       record; the yardstick: its stage marks), against the start request.
+ *
+ * A start that Wine's manager refuses with ERROR_INTERNAL_ERROR (1359; it does
+ * so about once in a few thousand starts, and has then ended the process it
+ * started) is tried once more at once, as the reliability soak tries such a
+ * cycle again, and printed as "refused"; refused twice, it fails as any other
+ * error. The timing starts again with the second request.
  *
  * Prints one line per figure:
  *   running <service|yardstick> <round> <ms to RUNNING> <ms until StartServiceW returned>
@@ -35,6 +42,8 @@
  *   <service|yardstick|host> <round> <ms to main entered>
  *   <service|yardstick>-log <round> <ms to the log's first record>
  *   stage <service|yardstick> <round> <name> <ms> <ms in records so far> <records so far>
+ *   record <service|yardstick> <round> <ms> <ms in it> <text>        (each record noted)
+ *   refused <service|yardstick> <round>                     (a start refused once, tried again)
  * or error=N call=WHAT and exit code 2.
  */
 #define PSAPI_VERSION 2
@@ -115,6 +124,21 @@ static double poller_join(struct poller *p)
 static int delete_if_there(const wchar_t *path)
 {
     return DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : (fail("DeleteFileW"), 0);
+}
+
+/* After a failed StartServiceW: whether it was the first refusal with
+ * ERROR_INTERNAL_ERROR, to be tried once more (printed as "refused"). Otherwise
+ * the error is left for fail(). */
+static int refused_once(const char *label, int round, int *attempts)
+{
+    DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || (*attempts)++ > 0) {
+        SetLastError(error);
+        return 0;
+    }
+    printf("refused %s %d\n", label, round);
+    fflush(stdout);
+    return 1;
 }
 
 static int file_size(const wchar_t *path, ULONGLONG *size)
@@ -292,19 +316,24 @@ static int start_run(SC_HANDLE manager, const struct side *side, int round, DWOR
     ULONGLONG commit_private, commit_image, anon_kb, file_kb;
     struct poller poll;
     HANDLE process;
-    double returned, running;
-    int ok;
+    double returned, running, refused_ms = 0.0;
+    int ok, attempts = 0;
 
     if (service == NULL)
         return fail("OpenServiceW"), 0;
     if (!delete_if_there(side->log) || !poller_start(&poll, service, SERVICE_RUNNING, WAIT_MS))
         return 0;
-    if (!StartServiceW(service, 0, NULL))
-        return fail("StartServiceW"), 0;
-    returned = since_ms(poll.from);
+    while (!StartServiceW(service, 0, NULL)) {
+        if (!refused_once(side->label, round, &attempts))
+            return fail("StartServiceW"), 0;
+        /* The poller goes on; the times count from the second request. */
+        refused_ms = since_ms(poll.from);
+    }
+    returned = since_ms(poll.from) - refused_ms;
     running = poller_join(&poll);
     if (running < 0)
         return fail("not-running"), 0;
+    running -= refused_ms;
     printf("running %s %d %.3f %.3f\n", side->label, round, running, returned);
     fflush(stdout);
 
@@ -386,10 +415,13 @@ static int time_stop(SC_HANDLE service, DWORD rounds, const wchar_t *record)
         DWORD deadline, control_error = 0;
         double returned, stopped;
 
+        int attempts = 0;
+
         if (!delete_if_there(record))
             return EXIT_FAILED;
-        if (!StartServiceW(service, 0, NULL))
-            return fail("StartServiceW");
+        while (!StartServiceW(service, 0, NULL))
+            if (!refused_once("service", (int)round, &attempts))
+                return fail("StartServiceW");
         deadline = GetTickCount() + WAIT_MS;
         while (!main_entered(record)) {
             if ((LONG)(GetTickCount() - deadline) >= 0)
@@ -438,25 +470,54 @@ static double wait_for_main(const wchar_t *record, LARGE_INTEGER from, const wch
     }
 }
 
-/* Prints the stage marks of LOG.stages ("frequency F", then "NAME COUNTER
- * RECORD_TICKS RECORDS" lines) against the start request at t0. */
+/* The whole of a file others may be writing, in a buffer of its own that the
+ * caller frees; NULL when it can't be read. */
+static char *read_whole(const wchar_t *path)
+{
+    ULONGLONG size;
+    char *text;
+    if (!file_size(path, &size) || size >= 0x40000000)
+        return NULL;
+    text = (char *)malloc((size_t)size + 1);
+    if (text != NULL && read_shared(path, text, (DWORD)size + 1) < 0) {
+        free(text);
+        return NULL;
+    }
+    return text;
+}
+
+/* Prints what LOG.stages holds ("frequency F", then "mark NAME COUNTER
+ * RECORD_TICKS RECORDS" and "record COUNTER COUNTER_AFTER TEXT" lines) against
+ * the start request at t0. */
 static void print_stages(const char *label, int round, const wchar_t *stages, LARGE_INTEGER t0)
 {
-    static char text[TEXT_CAP];
     char name[64];
     long long counter, ticks, records, frequency = 0;
-    const char *line;
+    char *text = read_whole(stages), *line, *next;
     int used;
 
-    if (read_shared(stages, text, TEXT_CAP) <= 0 || sscanf(text, "frequency %lld", &frequency) != 1 || frequency <= 0)
+    if (text == NULL)
         return;
-    for (line = strchr(text, '\n'); line != NULL && line[1] != '\0'; line = strchr(line + 1, '\n')) {
-        if (sscanf(line + 1, "%63s %lld %lld %lld%n", name, &counter, &ticks, &records, &used) != 4)
-            break;
-        printf("stage %s %d %s %.3f %.3f %lld\n", label, round, name,
-               (double)(counter - t0.QuadPart) * 1000.0 / (double)frequency, (double)ticks * 1000.0 / (double)frequency,
-               records);
+    if (sscanf(text, "frequency %lld", &frequency) != 1 || frequency <= 0) {
+        free(text);
+        return;
     }
+    for (line = text; line != NULL && *line != '\0'; line = next) {
+        next = strchr(line, '\n');
+        if (next != NULL)
+            *next++ = '\0';
+        if (*line != '\0' && line[strlen(line) - 1] == '\r')
+            line[strlen(line) - 1] = '\0';
+        if (sscanf(line, "mark %63s %lld %lld %lld", name, &counter, &ticks, &records) == 4)
+            printf("stage %s %d %s %.4f %.4f %lld\n", label, round, name,
+                   (double)(counter - t0.QuadPart) * 1000.0 / (double)frequency,
+                   (double)ticks * 1000.0 / (double)frequency, records);
+        else if (sscanf(line, "record %lld %lld %n", &counter, &ticks, &used) == 2)
+            printf("record %s %d %.4f %.4f %s\n", label, round,
+                   (double)(counter - t0.QuadPart) * 1000.0 / (double)frequency,
+                   (double)(ticks - counter) * 1000.0 / (double)frequency, line + used);
+    }
+    free(text);
 }
 
 static int main_run_service(SC_HANDLE manager, const char *label, const wchar_t *name, const wchar_t *log,
@@ -467,18 +528,22 @@ static int main_run_service(SC_HANDLE manager, const char *label, const wchar_t 
     LARGE_INTEGER t0;
     HANDLE process;
     double t, log_seen = -1.0;
-    int ok;
+    int ok, attempts = 0;
 
     if (service == NULL)
         return fail("OpenServiceW"), 0;
     if (_snwprintf(stages, MAX_PATH + 8, L"%ls.stages", log) < 0)
         return fail("log-path-too-long"), 0;
-    /* The log's first record marks the start of the thread that does the work. */
-    if (!delete_if_there(record) || !delete_if_there(log) || !delete_if_there(stages))
-        return 0;
-    QueryPerformanceCounter(&t0);
-    if (!StartServiceW(service, 0, NULL))
-        return fail("StartServiceW"), 0;
+    for (;;) {
+        /* The log's first record marks the start of the thread that does the work. */
+        if (!delete_if_there(record) || !delete_if_there(log) || !delete_if_there(stages))
+            return 0;
+        QueryPerformanceCounter(&t0);
+        if (StartServiceW(service, 0, NULL))
+            break;
+        if (!refused_once(label, round, &attempts))
+            return fail("StartServiceW"), 0;
+    }
     t = wait_for_main(record, t0, log, &log_seen);
     if (t < 0)
         return fail("service-main-not-entered"), 0;
