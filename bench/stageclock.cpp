@@ -29,14 +29,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "launcher/records.h"
 #include "log/log.h"
 
 namespace {
 
-// The launcher's record just before it calls main (INVOKING_MAIN of
-// tests/common/logtexts.py, with the line end of its format): the moment
-// to write the figures out. Changed there, it must change here.
-const char LAST_RECORD[] = "Invoking main()\n";
+// The launcher's record just before it calls main: the moment to write the
+// figures out.
+const char LAST_RECORD[] = RECORD_INVOKING_MAIN;
 
 const size_t TEXT_CUT = 111;
 // Two records per jar in lib\: room for some 32,000 jars.

@@ -45,7 +45,4 @@ void checkPermissions(const Snapshot *snapshot);
 void checkEnvironment(const Snapshot *snapshot);
 void checkLog(const Snapshot *snapshot);
 
-// A path with a drive and its backslash, or a UNC path.
-bool isAbsolutePath(const wchar_t *path);
-
 #endif

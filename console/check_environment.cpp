@@ -4,13 +4,6 @@
 
 #include "console/report.h"
 
-bool isAbsolutePath(const wchar_t *path)
-{
-    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':'
-                 && path[2] == L'\\';
-    return drive || (path[0] == L'\\' && path[1] == L'\\');
-}
-
 void checkEnvironment(const Snapshot *snapshot)
 {
     reportSection("Environment (as the service gets it)");
@@ -21,7 +14,7 @@ void checkEnvironment(const Snapshot *snapshot)
         const char *origin = environment->origins[index];
         if (origin == NULL) {
             reportFinding(FINDING_OK, "%s is not set", name);
-        } else if (index == VARIABLE_JVM_LIBRARY && !isAbsolutePath(value)) {
+        } else if (index == VARIABLE_JVM_LIBRARY && !isFullPath(value)) {
             reportFinding(FINDING_WARNING, "%s=%s (%s) is not an absolute path", name, reportPath(value), origin);
             reportRemedy("set it to the full path of jvm.dll, e.g. C:\\Apps\\jdk\\bin\\server\\jvm.dll");
         } else if (index == VARIABLE_JAVA_OUTPUT) {

@@ -79,11 +79,10 @@ static void reportAttempt(const LibraryAttempt *attempt, int number, const char 
     default:
         break;
     }
-    // Only VLJVMDLL can make one: the loader looks for it along the DLL
-    // search path of the service's process, which is not this one's.
-    if (!isAbsolutePath(attempt->path)) {
-        reportFinding(FINDING_WARNING, "%s %d %s: a relative path, not tried here (the service's DLL search path finds it or not)",
-                      kind, number, path);
+    // Only VLJVMDLL can make one, and the service loads from full paths only.
+    if (!isFullPath(attempt->path)) {
+        reportFinding(FINDING_PROBLEM, "%s %d %s: a relative path, which the service never loads", kind, number, path);
+        reportRemedy("set VLJVMDLL to the full path of jvm.dll");
     } else if (attempt->outcome == LIBRARY_ABSENT) {
         reportFinding(FINDING_OK, "%s %d %s: not there", kind, number, path);
     } else {

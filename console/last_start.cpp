@@ -55,7 +55,7 @@ static bool isStartFailure(const char *text)
 static bool isStartNote(const char *text)
 {
     static const char *const notes[] = {RECORD_LIB_NOT_FOUND, RECORD_NO_LIB_OR_PLUGINS, RECORD_CLASS_PATH_UNCONVERTED,
-                                        RECORD_JVM_VARIABLE_TOO_LONG};
+                                        RECORD_JVM_VARIABLE_TOO_LONG, RECORD_JVM_VARIABLE_RELATIVE};
     for (const char *format : notes)
         if (isRecord(text, format))
             return true;

@@ -20,6 +20,8 @@ static const FailureRemedy failureRemedies[] = {
     {RECORD_CLASS_PATH_UNCONVERTED, ANY_CODE,
      "The value of VLCLASSPATH could not be converted: shorten it; the class path from lib\\ is used meanwhile."},
     {RECORD_JVM_VARIABLE_TOO_LONG, ANY_CODE, "VLJVMDLL is far too long: set it to the full path of jvm.dll."},
+    {RECORD_JVM_VARIABLE_RELATIVE, ANY_CODE,
+     "VLJVMDLL names no full path, and the service loads jvm.dll from full paths only: set it to the full path of jvm.dll."},
     {RECORD_FAILED_JVM, ANY_CODE,
      "No jvm.dll loaded at any place (none there, a 32-bit runtime, its C runtime library not loaded, or a Java 9+ runtime in jdk\\bin\\server\\): lay a 64-bit runtime out as jdk\\jre\\ or set VLJVMDLL; VelmoraneConsole check shows which."},
     {RECORD_NO_CREATE_EXPORT, ANY_CODE,

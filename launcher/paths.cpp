@@ -51,6 +51,10 @@ static JvmLibrarySource applyJvmLibraryOverride(const wchar_t *value)
         return JVM_LIBRARY_VARIABLE_TOO_LONG;
     }
     logWrite(RECORD_JVM_VARIABLE);
+    // The probe loads from full paths only, so that nothing it loads comes
+    // from the current folder or PATH.
+    if (!isFullPath(value))
+        logWrite(RECORD_JVM_VARIABLE_RELATIVE);
     boundedCopy(jvmLibraryPath, value);
     return JVM_LIBRARY_FROM_VARIABLE;
 }

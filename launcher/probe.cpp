@@ -54,6 +54,16 @@ static bool formCandidate(const LibraryCandidate *candidate, const wchar_t *prep
     return joinPath(path, candidate->base == FROM_KTR_PATH ? ktrPath : basePath, candidate->suffix);
 }
 
+// The libraries a candidate imports are looked for in its own folder and the
+// system's folders only: never in the process's folder, the current folder
+// or PATH, where someone else might put one for the service to run. The
+// loader takes such a search only for a full path; a relative one (only
+// VLJVMDLL can give it) is refused with the loader's own error.
+static HMODULE loadCandidate(const wchar_t *path)
+{
+    return LoadLibraryExW(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
 // One attempt: the trying line, the load, the success or failure line.
 static HMODULE tryCandidate(const LibraryCandidate *candidate, wchar_t *path, char *pathAnsi, LibraryAttempt *attempt)
 {
@@ -63,7 +73,7 @@ static HMODULE tryCandidate(const LibraryCandidate *candidate, wchar_t *path, ch
         boundedCopy(attempt->path, path);
     logWrite(candidate->tryingLine, pathAnsi);
     // A cut path might name some other library: it counts as a failed attempt.
-    HMODULE module = whole ? LoadLibraryW(path) : NULL;
+    HMODULE module = whole ? loadCandidate(path) : NULL;
     if (module == NULL) {
         attempt->error = whole ? GetLastError() : ERROR_SUCCESS;
         logWrite(candidate->failureLine, pathAnsi);

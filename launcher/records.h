@@ -15,6 +15,7 @@
 #define RECORD_QUOTED_PATH_SUPPORT "Includes support for quoted service path (TP-85987)\n"
 #define RECORD_JVM_VARIABLE_TOO_LONG "VLJVMDLL environment variable is longer than %d characters and is ignored\n"
 #define RECORD_JVM_VARIABLE "Will load jvm based on VLJVMDLL environment variable\n"
+#define RECORD_JVM_VARIABLE_RELATIVE "VLJVMDLL environment variable is not a full path, no jvm.dll is loaded from it\n"
 
 // Class path.
 #define RECORD_LOOKING_FOR_JARS "Looking for needed jar files in the lib directory\n"

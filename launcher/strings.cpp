@@ -151,3 +151,10 @@ size_t modifiedUtf8ToWide(const char *src, wchar_t *dest, size_t capacity)
     dest[used] = L'\0';
     return used;
 }
+
+bool isFullPath(const wchar_t *path)
+{
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':' &&
+                 path[2] == L'\\';
+    return drive || (path[0] == L'\\' && path[1] == L'\\');
+}

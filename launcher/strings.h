@@ -51,4 +51,8 @@ bool appendModifiedUtf8(char *dest, size_t capacity, const wchar_t *src);
 // Returns the number of code units written.
 size_t modifiedUtf8ToWide(const char *src, wchar_t *dest, size_t capacity);
 
+// Whether a path is full: a drive letter, its colon and a backslash, or a
+// UNC path.
+bool isFullPath(const wchar_t *path);
+
 #endif

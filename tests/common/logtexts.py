@@ -50,6 +50,7 @@ KTR_PATH = _launcher("KTR path '%s'")
 TP_LINE = _launcher("Includes support for quoted service path (TP-85987)")
 VLJVMDLL_LINE = _launcher("Will load jvm based on VLJVMDLL environment variable")
 VLJVMDLL_TOO_LONG = _launcher("VLJVMDLL environment variable is longer than %d characters and is ignored")
+VLJVMDLL_RELATIVE = _launcher("VLJVMDLL environment variable is not a full path, no jvm.dll is loaded from it")
 
 # Class path
 LOOKING = _launcher("Looking for needed jar files in the lib directory")
@@ -71,6 +72,7 @@ CLASS_PATH_OPTION = "-Djava.class.path="
 JAVA_OUTPUT_TOO_LONG = _launcher("VLJAVAOUTPUT environment variable is longer than %d characters and is ignored")
 JAVA_OUTPUT_OPEN = _launcher("Java output goes to %s")
 JAVA_OUTPUT_FAILED = _launcher("Can't open %s for the Java output, error %d")
+JAVA_OUTPUT_REFUSED = _launcher("Can't open %s for the Java output, refused: %s")
 
 # Library probing
 TRY_MSVCR120 = _launcher("Trying to load msvcr120.dll at %s")

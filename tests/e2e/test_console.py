@@ -147,8 +147,8 @@ CHECK_CASES = [
         ("ok", "VLJAVAOUTPUT=C:\\Apps\\java.out (machine environment): the application's console output goes to "
                "that file")]),
     ("relative-VLJVMDLL", {"env": {"VLJVMDLL": "jdk\\bin\\server\\jvm.dll"}}, ("--no-jvm",), 2,
-     [("warning", "jvm.dll 1 jdk\\bin\\server\\jvm.dll: a relative path, not tried here (the service's DLL "
-                  "search path finds it or not)"),
+     [("problem", "jvm.dll 1 jdk\\bin\\server\\jvm.dll: a relative path, which the service never loads"),
+      ("->", "set VLJVMDLL to the full path of jvm.dll"),
       ("problem", f"a jvm.dll the service does not look for: {DEFAULT_JVM}"),
       ("->", f"remove VLJVMDLL, or set VLJVMDLL={DEFAULT_JVM}"),
       ("warning", "VLJVMDLL=jdk\\bin\\server\\jvm.dll (machine environment) is not an absolute path"),

@@ -109,6 +109,16 @@ TEST(JvmLibraryOverride, ReplacesTheFirstVirtualMachineCandidateOnly)
     EXPECT_EQ(lines[6], "Will load jvm based on VLJVMDLL environment variable");
 }
 
+// The probe loads from full paths only: a relative value is tried, and said to be in vain.
+TEST(JvmLibraryOverride, RelativeValueIsNamedInTheLog)
+{
+    derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"jdk\\bin\\server\\jvm.dll");
+    EXPECT_STREQ(jvmLibraryPath, L"jdk\\bin\\server\\jvm.dll");
+    std::vector<std::string> lines = testLogMessages();
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[7], "VLJVMDLL environment variable is not a full path, no jvm.dll is loaded from it");
+}
+
 TEST(JvmLibraryOverride, LongestValueIsTakenWhole)
 {
     std::wstring value = L"D:\\" + std::wstring(32766 - 3, L'v');

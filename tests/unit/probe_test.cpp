@@ -16,9 +16,10 @@
 
 namespace {
 
-typedef HMODULE(WINAPI *LoadLibraryWFunction)(LPCWSTR);
+typedef HMODULE(WINAPI *LoadLibraryExWFunction)(LPCWSTR, HANDLE, DWORD);
 
 bool scriptingLoads;
+DWORD requestedFlags;
 std::vector<std::wstring> requestedLibraries;
 std::vector<std::wstring> loadableLibraries;
 const HMODULE FAKE_MODULE = (HMODULE)0x7e570000;
@@ -27,11 +28,12 @@ const HMODULE FAKE_MODULE = (HMODULE)0x7e570000;
 
 extern "C" {
 
-HMODULE WINAPI probeLoadLibraryW(LPCWSTR path)
+HMODULE WINAPI probeLoadLibraryExW(LPCWSTR path, HANDLE file, DWORD flags)
 {
     if (!scriptingLoads)
-        return ((LoadLibraryWFunction)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW"))(
-            path);
+        return ((LoadLibraryExWFunction)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryExW"))(
+            path, file, flags);
+    requestedFlags |= flags;
     std::wstring requested(path, wcsnlen(path, PATH_CAPACITY));
     requestedLibraries.push_back(requested);
     for (const std::wstring &loadable : loadableLibraries)
@@ -41,7 +43,7 @@ HMODULE WINAPI probeLoadLibraryW(LPCWSTR path)
     return NULL;
 }
 
-void *__imp_LoadLibraryW = (void *)probeLoadLibraryW;
+void *__imp_LoadLibraryExW = (void *)probeLoadLibraryExW;
 
 } // extern "C"
 
@@ -161,9 +163,58 @@ TEST_F(LibraryProbe, CandidateThatDoesNotFitIsAFailedAttemptWithoutALoad)
             requested.push_back(narrow(path));
         EXPECT_EQ(squeezed(requested), squeezed(tried)) << ktrLength;
         EXPECT_EQ(squeezed(testLogMessages()), squeezed(lines)) << ktrLength;
+        EXPECT_EQ(requestedFlags, (DWORD)(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
         requestedLibraries.clear();
         loadableLibraries.clear();
     }
+}
+
+// A library's imports come from its own folder and the system's, never from
+// the current folder or PATH: there someone else could put one for the
+// service to load. The stand-in jvm.dll imports velmoranedep.dll.
+TEST_F(LibraryProbe, ImportsAreNotTakenFromTheCurrentFolderOrPath)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    std::wstring standins = std::wstring(self).substr(0, std::wstring(self).rfind(L'\\'));
+    standins = standins.substr(0, standins.rfind(L'\\')) + L"\\fixtures\\standins\\";
+    std::string dir = makeTempDir("search");
+    std::wstring wide(dir.begin(), dir.end());
+    std::wstring jvm = wide + L"\\jvm\\jvm.dll", cwd = wide + L"\\cwd\\", onPath = wide + L"\\path\\";
+    for (const std::wstring &folder : {wide + L"\\jvm", cwd, onPath})
+        CreateDirectoryW(folder.c_str(), NULL);
+    ASSERT_TRUE(CopyFileW((standins + L"jvm-imports\\jvm.dll").c_str(), jvm.c_str(), FALSE));
+    const std::wstring dependency = standins + L"dependency\\velmoranedep.dll";
+    ASSERT_TRUE(CopyFileW(dependency.c_str(), (cwd + L"velmoranedep.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(dependency.c_str(), (onPath + L"velmoranedep.dll").c_str(), FALSE));
+    wchar_t savedCwd[MAX_PATH], savedPath[32767];
+    GetCurrentDirectoryW(MAX_PATH, savedCwd);
+    GetEnvironmentVariableW(L"PATH", savedPath, 32767);
+    SetCurrentDirectoryW(cwd.c_str());
+    SetEnvironmentVariableW(L"PATH", (onPath + L";" + savedPath).c_str());
+
+    struct {
+        const char *name;
+        bool besideIt;
+        LibraryOutcome outcome;
+    } cases[] = {{"dependency in the current folder and on PATH only", false, LIBRARY_FAILED},
+                 {"dependency beside jvm.dll", true, LIBRARY_LOADED}};
+    for (const auto &c : cases) {
+        if (c.besideIt)
+            ASSERT_TRUE(CopyFileW(dependency.c_str(), (wide + L"\\jvm\\velmoranedep.dll").c_str(), FALSE));
+        useTestLog();
+        boundedCopy(jvmLibraryPath, jvm.c_str());
+        boundedCopy(basePath, (wide + L"\\none\\").c_str());
+        boundedCopy(ktrPath, (wide + L"\\none\\").c_str());
+        ProbeResult result = {};
+        HMODULE module = probeJvmLibrary(&result);
+        EXPECT_EQ(result.jvm[0].outcome, c.outcome) << c.name;
+        EXPECT_EQ(module != NULL, c.outcome == LIBRARY_LOADED) << c.name;
+        if (module != NULL)
+            FreeLibrary(module);
+    }
+    SetCurrentDirectoryW(savedCwd);
+    SetEnvironmentVariableW(L"PATH", savedPath);
 }
 
 } // namespace
