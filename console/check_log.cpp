@@ -2,6 +2,7 @@
 // file held open, or one the service refuses loses them silently.
 #include "console/check.h"
 
+#include <sddl.h>
 #include <string.h>
 
 #include "console/report.h"
@@ -42,6 +43,25 @@ static void reportUnopenable(const LogFileCheck *check)
     }
 }
 
+// A log someone else made beforehand: they could read or forge its records,
+// so the service writes none to it.
+static void reportForeignOwner(const LogFileCheck *check)
+{
+    char name[256] = "", domain[256] = "";
+    DWORD nameSize = sizeof name, domainSize = sizeof domain;
+    SID_NAME_USE use;
+    PSID owner = NULL;
+    if (check->owner[0] != '\0' && ConvertStringSidToSidA(check->owner, &owner)) {
+        if (!LookupAccountSidA(NULL, owner, name, &nameSize, domain, &domainSize, &use))
+            name[0] = domain[0] = '\0';
+        LocalFree(owner);
+    }
+    reportFinding(FINDING_PROBLEM, "%s belongs to %s%s%s (%s), not to the system or the service's account: the service writes no record to it",
+                  LOG_FILE_PATH, domain, domain[0] != '\0' ? "\\" : "", name[0] != '\0' ? name : "an unknown account",
+                  check->owner[0] != '\0' ? check->owner : "owner unreadable");
+    reportRemedy("del %s (the service makes a new file)", LOG_FILE_PATH);
+}
+
 void checkLog(const Snapshot *)
 {
     reportSection("Log");
@@ -74,6 +94,9 @@ void checkLog(const Snapshot *)
         break;
     case LOG_FILE_UNOPENABLE:
         reportUnopenable(&check);
+        break;
+    case LOG_FILE_FOREIGN_OWNER:
+        reportForeignOwner(&check);
         break;
     }
 }

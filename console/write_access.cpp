@@ -5,28 +5,11 @@
 #include <sddl.h>
 #include <string.h>
 
+#include "log/logowner.h"
+
 #define PRINCIPAL_LIMIT 64
 
 static SID_IDENTIFIER_AUTHORITY worldAuthority = {SECURITY_WORLD_SID_AUTHORITY};
-
-bool isTrustedPrincipal(PSID sid)
-{
-    static const wchar_t *const trusted[] = {
-        L"S-1-5-18",     // SYSTEM
-        L"S-1-5-32-544", // Administrators
-        L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", // TrustedInstaller
-    };
-    for (const wchar_t *text : trusted) {
-        PSID known = NULL;
-        if (ConvertStringSidToSidW(text, &known)) {
-            bool same = EqualSid(sid, known);
-            LocalFree(known);
-            if (same)
-                return true;
-        }
-    }
-    return false;
-}
 
 // The placeholders an inheritable entry names: whoever creates the child.
 static bool isCreatorPlaceholder(PSID sid)

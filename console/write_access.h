@@ -10,10 +10,6 @@
     (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE         \
      | GENERIC_WRITE | GENERIC_ALL)
 
-// Whether a principal is one the service's files may belong to: SYSTEM,
-// Administrators or the installer (TrustedInstaller).
-bool isTrustedPrincipal(PSID sid);
-
 // Fills `writers` (room for `capacity`) with the principals other than the
 // trusted ones that may write in the object or in what is created inside it:
 // an owner that is not trusted (an owner may always change the access list),

@@ -10,6 +10,7 @@
 #include <winternl.h>
 
 #include "log/log.h"
+#include "log/logowner.h"
 
 // The file last found to be the plain log file: its index on its volume and
 // the path it was found at. Read and written under the log lock.
@@ -68,7 +69,8 @@ LogFileState judgeFileKind(HANDLE handle, ULONGLONG *size)
 }
 
 // What the opened file is: the plain file at the log's path, or why not.
-static LogFileState judgeLogFile(HANDLE handle, ULONGLONG *size)
+// ownerText (OWNER_TEXT_CAPACITY) gets the owner of someone else's file.
+static LogFileState judgeLogFile(HANDLE handle, ULONGLONG *size, char *ownerText)
 {
     LogFileState kind = judgeFileKind(handle, size);
     if (kind != LOG_FILE_PLAIN)
@@ -85,6 +87,10 @@ static LogFileState judgeLogFile(HANDLE handle, ULONGLONG *size)
         return LOG_FILE_PLAIN;
     if (!hasLogPathAsName(handle))
         return LOG_FILE_LINK;
+    // Whose it is, asked as seldom as its name: a file someone else made at
+    // the path beforehand could be read or forged by them.
+    if (!hasTrustedOwner(handle, ownerText))
+        return LOG_FILE_FOREIGN_OWNER;
     if (indexed) {
         verifiedIndex = index;
         verifiedPath = logFilePath;
@@ -104,7 +110,7 @@ static LogFileState judgeLogFile(HANDLE handle, ULONGLONG *size)
 // points to, so the check looks at the very file that would be written.
 static HANDLE openLogHandle(DWORD disposition)
 {
-    return CreateFileA(logFilePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, NULL, disposition,
+    return CreateFileA(logFilePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, NULL, disposition,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
@@ -114,7 +120,8 @@ FILE *logOpen(void)
     if (handle == INVALID_HANDLE_VALUE)
         return NULL;
     ULONGLONG size = 0;
-    if (judgeLogFile(handle, &size) != LOG_FILE_PLAIN) {
+    char owner[OWNER_TEXT_CAPACITY];
+    if (judgeLogFile(handle, &size, owner) != LOG_FILE_PLAIN) {
         CloseHandle(handle);
         return NULL;
     }
@@ -136,13 +143,14 @@ void logInspect(LogFileCheck *check)
     check->state = LOG_FILE_PLAIN;
     check->error = ERROR_SUCCESS;
     check->size = 0;
+    check->owner[0] = '\0';
     EnterCriticalSection(&logLock);
     HANDLE handle = openLogHandle(OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE) {
         check->error = GetLastError();
         check->state = check->error == ERROR_FILE_NOT_FOUND ? LOG_FILE_ABSENT : LOG_FILE_UNOPENABLE;
     } else {
-        check->state = judgeLogFile(handle, &check->size);
+        check->state = judgeLogFile(handle, &check->size, check->owner);
         CloseHandle(handle);
     }
     LeaveCriticalSection(&logLock);

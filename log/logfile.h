@@ -7,6 +7,8 @@
 
 #include <stdio.h>
 
+#include "log/logowner.h"
+
 enum LogFileState {
     LOG_FILE_PLAIN,       // the plain file at the log's path: records go there
     LOG_FILE_ABSENT,      // no file yet: the first record creates it
@@ -14,17 +16,20 @@ enum LogFileState {
     LOG_FILE_LINK,        // a link, or a file whose final name is another path
     LOG_FILE_SECOND_NAME, // the file has another name besides the log's path
     LOG_FILE_UNKNOWN,     // its attributes can't be read
+    LOG_FILE_FOREIGN_OWNER, // it belongs to someone other than the system or the service's account
 };
 
 struct LogFileCheck {
     LogFileState state;
     DWORD error;    // the Windows error of the open, for LOG_FILE_UNOPENABLE
     ULONGLONG size; // bytes, when it exists
+    char owner[OWNER_TEXT_CAPACITY]; // for LOG_FILE_FOREIGN_OWNER: the owner's SID as text, when it can be read
 };
 
 // Opens the log file for one record: appending, text mode, unshared, not
 // inheritable. NULL when it can't be opened or is not a plain file of its own
-// (a link, or a file with a second name). The caller closes it.
+// (a link, a file with a second name, or one that someone else owns). The
+// caller closes it.
 FILE *logOpen(void);
 
 // Opens an existing log file exactly as logOpen does, judges it by the same

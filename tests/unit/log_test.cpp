@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "log/log.h"
 #include "log/logfile.h"
+#include "log/logowner.h"
 #include "test_support.h"
 
 namespace {
@@ -228,6 +230,61 @@ TEST_F(LogTest, SinkTakesTheRecordsInsteadOfTheFile)
     EXPECT_EQ(testLogText(), "");
     logWrite("Detached thread\n");
     EXPECT_EQ(testLogText().substr(18), "Detached thread\r\n");
+}
+
+} // namespace
+
+namespace {
+
+// The log is written only when it belongs to the system, the installer or
+// the service's own account: a file someone else made beforehand at the
+// path could be read or forged by them.
+TEST(LogOwner, OnlyTheSystemOrTheServicesAccount)
+{
+    PSID self = NULL;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-7-7-7-1000", &self));
+    const struct {
+        const wchar_t *sddl;
+        bool trusted;
+    } cases[] = {
+        {L"O:SYD:", true},
+        {L"O:BAD:", true},
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:", true},
+        {L"O:S-1-5-21-7-7-7-1000D:", true}, // the account the service runs as
+        {L"O:S-1-5-21-7-7-7-1001D:", false},
+        {L"O:BUD:", false},
+        {L"O:WDD:", false},
+    };
+    for (const auto &c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = NULL;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, NULL));
+        EXPECT_EQ(isTrustedLogOwner(descriptor, self), c.trusted) << (const void *)c.sddl;
+        LocalFree(descriptor);
+    }
+    LocalFree(self);
+}
+
+// The check's look at the log: the same open and the same refusals, and
+// nothing created.
+TEST_F(LogTest, InspectionTellsWhatARecordWouldMeet)
+{
+    LogFileCheck check;
+    logInspect(&check);
+    EXPECT_EQ(check.state, LOG_FILE_ABSENT);
+    EXPECT_EQ(GetFileAttributesA(logFilePath), INVALID_FILE_ATTRIBUTES);
+    logWrite("one\n");
+    logInspect(&check);
+    EXPECT_EQ(check.state, LOG_FILE_PLAIN);
+    EXPECT_EQ(check.size, 18u + 5u);
+    HANDLE holder = CreateFileA(logFilePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    logInspect(&check);
+    EXPECT_EQ(check.state, LOG_FILE_UNOPENABLE);
+    EXPECT_EQ(check.error, (DWORD)ERROR_SHARING_VIOLATION);
+    CloseHandle(holder);
+    std::string other = makeTempDir("inspect") + "\\other.txt";
+    ASSERT_TRUE(CreateHardLinkA(other.c_str(), logFilePath, NULL));
+    logInspect(&check);
+    EXPECT_EQ(check.state, LOG_FILE_SECOND_NAME);
 }
 
 } // namespace

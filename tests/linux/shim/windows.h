@@ -29,6 +29,7 @@
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 #define GENERIC_WRITE 0x40000000u
 #define FILE_READ_ATTRIBUTES 0x80u
+#define READ_CONTROL 0x00020000
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
@@ -39,6 +40,8 @@ typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
 typedef unsigned long long ULONGLONG;
+typedef void *PSID;
+typedef void *PSECURITY_DESCRIPTOR;
 typedef int32_t LONG;
 typedef unsigned int UINT;
 typedef void *HANDLE;

@@ -1,0 +1,26 @@
+// Whose the log file is: the service appends only to a log that belongs to
+// the system or to the account it runs as, never to one that someone else
+// made beforehand to read or forge its records.
+#ifndef VELMORANE_LOGOWNER_H
+#define VELMORANE_LOGOWNER_H
+
+#include <windows.h>
+
+// Room for an owner's SID as text ("S-1-5-21-..."), terminator included.
+#define OWNER_TEXT_CAPACITY 192
+
+// Whether a principal is one the service's files may belong to: SYSTEM,
+// Administrators or the installer (TrustedInstaller).
+bool isTrustedPrincipal(PSID sid);
+
+// The decision over the file's descriptor: its owner is trusted, or is
+// `self`, the account the process runs as. A descriptor without an owner (a
+// file system that keeps none) has nobody else's file either.
+bool isTrustedLogOwner(PSECURITY_DESCRIPTOR descriptor, PSID self);
+
+// The decision for an opened file (opened with READ_CONTROL). False, with
+// the owner's SID as text in ownerText (OWNER_TEXT_CAPACITY; empty when it
+// can't be read), when the file is someone else's or its owner can't be told.
+bool hasTrustedOwner(HANDLE file, char *ownerText);
+
+#endif
