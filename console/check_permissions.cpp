@@ -12,6 +12,7 @@
 
 #include "console/report.h"
 #include "console/write_access.h"
+#include "log/logowner.h"
 
 // The folders the stages look in (four of their own, each candidate's
 // nearest existing folder, and the folders VLCLASSPATH and VLJAVAOUTPUT name).
@@ -20,6 +21,7 @@
 
 // The folders to look at, each once, and room for a path; on the heap.
 struct FolderList {
+    bool ownersKept;
     int count;
     wchar_t folders[FOLDER_LIMIT][PATH_CAPACITY];
     wchar_t path[PATH_CAPACITY];
@@ -129,7 +131,7 @@ static bool checkPath(FolderList *list, const wchar_t *path, bool quiet)
     }
     PSID writers[WRITER_LIMIT];
     int unjudged = 0;
-    int count = findOtherWriters(descriptor, writers, WRITER_LIMIT, &unjudged);
+    int count = findOtherWriters(descriptor, list->ownersKept, writers, WRITER_LIMIT, &unjudged);
     PSID owner = NULL;
     BOOL defaulted = FALSE;
     GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
@@ -167,12 +169,35 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
                       jars);
 }
 
+// Whether the file system tells owners apart: Windows' own folder belongs to
+// the installer or the system. Where it belongs to an ordinary account, as
+// every file does under Wine, an owner says nothing about who may write.
+static bool ownersKept(FolderList *list)
+{
+    UINT length = GetSystemDirectoryW(list->path, PATH_CAPACITY);
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    PSID owner = NULL;
+    BOOL defaulted = FALSE;
+    if (length == 0 || length >= PATH_CAPACITY ||
+        GetNamedSecurityInfoW(list->path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
+                              &descriptor) != ERROR_SUCCESS)
+        return true;
+    bool kept = !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == NULL ||
+                isTrustedPrincipal(owner);
+    if (!kept)
+        reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
+                      reportPath(list->path));
+    LocalFree(descriptor);
+    return kept;
+}
+
 void checkPermissions(const Snapshot *snapshot)
 {
     reportSection("Folder permissions");
     FolderList *list = (FolderList *)malloc(sizeof *list);
     if (list == NULL)
         return;
+    list->ownersKept = ownersKept(list);
     list->count = 0;
     const PathsResult *paths = &snapshot->launch.paths;
     addFolder(list, paths->ktrPath);

@@ -42,7 +42,7 @@ static ACCESS_MASK writeRights(ACCESS_MASK mask)
     return mask & WRITE_ACCESS_MASK;
 }
 
-int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacity, int *unjudged)
+int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged)
 {
     *unjudged = 0;
     static BYTE everyone[SECURITY_MAX_SID_SIZE];
@@ -58,7 +58,7 @@ int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacit
         return 0;
     GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted);
     // The owner may rewrite the access list whatever it says.
-    if (owner != NULL && !isTrustedPrincipal(owner)) {
+    if (judgeOwner && owner != NULL && !isTrustedPrincipal(owner)) {
         principals[count] = owner;
         allowed[count] = WRITE_DAC;
         denied[count] = 0;
@@ -94,7 +94,9 @@ int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacit
         ACCESS_ALLOWED_ACE *ace = (ACCESS_ALLOWED_ACE *)header;
         PSID sid = (PSID)&ace->SidStart;
         ACCESS_MASK rights = writeRights(ace->Mask);
-        if (rights == 0 || isTrustedPrincipal(sid) || isCreatorPlaceholder(sid))
+        // Where owners are not told apart, the owner is everybody's account.
+        bool ownersAccount = !judgeOwner && owner != NULL && EqualSid(sid, owner);
+        if (rights == 0 || isTrustedPrincipal(sid) || isCreatorPlaceholder(sid) || ownersAccount)
             continue;
         int at = 0;
         while (at < count && !EqualSid(principals[at], sid))

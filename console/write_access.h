@@ -12,7 +12,9 @@
 
 // Fills `writers` (room for `capacity`) with the principals other than the
 // trusted ones that may write in the object or in what is created inside it:
-// an owner that is not trusted (an owner may always change the access list),
+// an owner that is not trusted (an owner may always change the access list;
+// only when `judgeOwner`, for a system that keeps owners; otherwise the
+// entries for the owner, everybody's account there, are passed over too),
 // and every principal an entry of the access list gives write rights, also
 // through an entry meant only for what the folder holds (inherit-only).
 // Rights an entry denies to the same principal before are taken off; group
@@ -22,6 +24,6 @@
 // depends on conditions at run time (callback and conditional entries) or on
 // object types, which this decision does not weigh. The SIDs point into the
 // descriptor or to a static Everyone SID. Returns the count (at most capacity).
-int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, PSID *writers, int capacity, int *unjudged);
+int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged);
 
 #endif

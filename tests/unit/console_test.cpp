@@ -20,10 +20,10 @@
 namespace {
 
 // The string SIDs of the principals the decision finds.
-std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudged)
+std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudged, bool judgeOwner = true)
 {
     PSID writers[8];
-    int count = findOtherWriters(descriptor, writers, 8, unjudged);
+    int count = findOtherWriters(descriptor, judgeOwner, writers, 8, unjudged);
     std::vector<std::string> result;
     for (int i = 0; i < count; i++) {
         char *text = NULL;
@@ -35,12 +35,12 @@ std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudge
 }
 
 // The string SIDs of the principals the decision finds.
-std::vector<std::string> writersOf(const wchar_t *sddl)
+std::vector<std::string> writersOf(const wchar_t *sddl, bool judgeOwner = true)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
     EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL));
     int unjudged = -1;
-    std::vector<std::string> result = writersIn(descriptor, &unjudged);
+    std::vector<std::string> result = writersIn(descriptor, &unjudged, judgeOwner);
     EXPECT_EQ(unjudged, 0);
     LocalFree(descriptor);
     return result;
@@ -75,6 +75,9 @@ TEST(WriteAccess, FindsWhoElseMayWriteOrCreate)
     };
     for (const PermissionCase &c : cases)
         EXPECT_EQ(writersOf(c.sddl), c.writers) << c.name;
+    // Where every file is one account's (Wine), that account is nobody in particular.
+    EXPECT_EQ(writersOf(L"O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;S-1-5-21-1-2-3-1001)(A;;FA;;;BU)", false),
+              std::vector<std::string>{"S-1-5-32-545"});
 }
 
 // A callback entry grants by a condition the decision does not weigh: it is
@@ -111,7 +114,7 @@ TEST(WriteAccess, NoAccessListLetsEveryoneWrite)
     ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, NULL, FALSE));
     PSID writers[2];
     int unjudged = 0;
-    ASSERT_EQ(findOtherWriters(&descriptor, writers, 2, &unjudged), 1);
+    ASSERT_EQ(findOtherWriters(&descriptor, true, writers, 2, &unjudged), 1);
     char *text = NULL;
     ConvertSidToStringSidA(writers[0], &text);
     EXPECT_STREQ(text, "S-1-1-0");

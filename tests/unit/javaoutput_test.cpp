@@ -64,7 +64,9 @@ TEST_F(JavaOutput, StandardOutputAndErrorAppendToTheFile)
 {
     SetStdHandle(STD_OUTPUT_HANDLE, NULL);
     SetStdHandle(STD_ERROR_HANDLE, NULL);
-    HMODULE ucrt = LoadLibraryW(L"ucrtbase.dll");
+    // A runtime nothing else in this program loads: one loaded earlier got the
+    // console handles when it started.
+    HMODULE ucrt = LoadLibraryW(L"msvcr120.dll");
     SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
     SetStdHandle(STD_ERROR_HANDLE, savedError);
     typedef int(__cdecl * WriteFunction)(int, const void *, unsigned);
