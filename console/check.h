@@ -11,6 +11,8 @@
 
 // Folder entries the snapshot keeps; a lib\ with more is reported in part.
 #define SNAPSHOT_ENTRY_LIMIT 8192
+// What the virtual machine prints while it is created and looked at.
+#define JVM_OUTPUT_CAPACITY 16384
 
 // What the service's stages found for the installation beside this program,
 // run once as the service would run them (up to the lookups of the
@@ -30,6 +32,7 @@ struct Snapshot {
     FolderEntry entries[SNAPSHOT_ENTRY_LIMIT];
     wchar_t runtimePaths[RUNTIME_CANDIDATE_COUNT][PATH_CAPACITY];
     wchar_t jvmPaths[JVM_CANDIDATE_COUNT][PATH_CAPACITY];
+    char jvmOutput[JVM_OUTPUT_CAPACITY];     // what the virtual machine printed meanwhile
 };
 
 // Takes the snapshot: reads the service's environment, runs the stages on a

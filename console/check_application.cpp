@@ -2,6 +2,9 @@
 // main class, main(String[]) and shutdown() looked up; main is never called.
 #include "console/check.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include "console/remedies.h"
 #include "console/report.h"
 #include "launcher/records.h"
@@ -39,7 +42,29 @@ static void reportStageFailure(const JvmResult *jvm)
         reportRemedy("%s", remedy);
 }
 
+// What the virtual machine printed, one report line each, after the
+// findings it explains; they count as no finding.
+static void reportJvmOutput(const Snapshot *snapshot)
+{
+    for (const char *line = snapshot->jvmOutput; *line != '\0';) {
+        size_t length = strcspn(line, "\r\n");
+        if (length > 0)
+            printf("  jvm      %.*s\n", (int)length, line);
+        line += length;
+        line += strspn(line, "\r\n");
+    }
+    fflush(stdout);
+}
+
+static void checkLookups(const Snapshot *snapshot);
+
 void checkApplication(const Snapshot *snapshot)
+{
+    checkLookups(snapshot);
+    reportJvmOutput(snapshot);
+}
+
+static void checkLookups(const Snapshot *snapshot)
 {
     reportSection("Application");
     const JvmResult *jvm = &snapshot->launch.jvm;

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "console/console.h"
+#include "console/last_start.h"
 #include "log/log.h"
 
 // The stages' records are not the check's output, and the service's log is
@@ -63,6 +64,35 @@ static void splitConsoleFolder(Snapshot *snapshot)
         parent[0] = L'\0';
 }
 
+// The virtual machine's own lines (options it picked up, options it
+// rejects) would come out in the middle of the report: the launch sends the
+// process's output to a file of its own, as the service sends it to
+// VLJAVAOUTPUT's, and they are kept for the application's findings. The
+// check's own handles are put back after.
+static bool prepareJvmOutput(Snapshot *snapshot, wchar_t *path)
+{
+    wchar_t folder[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"vlc", 0, path) == 0)
+        return false;
+    snapshot->inputs.javaOutput = path;
+    return true;
+}
+
+static void keepJvmOutput(Snapshot *snapshot, const wchar_t *path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    DWORD read = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        if (!ReadFile(file, snapshot->jvmOutput, sizeof snapshot->jvmOutput - 1, &read, NULL))
+            read = 0;
+        CloseHandle(file);
+    }
+    snapshot->jvmOutput[read] = '\0';
+    blankControls(snapshot->jvmOutput);
+}
+
 static void runStages(Snapshot *snapshot)
 {
     clearLaunchResults(&snapshot->launch);
@@ -74,10 +104,13 @@ static void runStages(Snapshot *snapshot)
         snapshot->launch.probe.jvm[index].path = snapshot->jvmPaths[index];
 
     serviceLaunchInputs(&snapshot->environment, serviceExecutable, &snapshot->inputs);
-    // The check looks at the output file; it does not take the output.
+    // The check looks at the service's output file; it does not take the output.
     snapshot->inputs.javaOutput = NULL;
     snapshot->inputs.depth = snapshot->withJvm ? LAUNCH_TO_LOOKUPS : LAUNCH_TO_PROBE;
     applyJvmEnvironment(&snapshot->environment);
+    wchar_t outputPath[MAX_PATH];
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), error = GetStdHandle(STD_ERROR_HANDLE);
+    bool capturing = snapshot->withJvm && prepareJvmOutput(snapshot, outputPath);
 
     logSink = dropRecord;
     // On a thread of its own, as the service runs it: a virtual machine may
@@ -88,10 +121,14 @@ static void runStages(Snapshot *snapshot)
         snapshot->launchThreadError = GetLastError();
         snapshot->inputs.depth = LAUNCH_TO_PROBE;
         launch(&snapshot->inputs, &snapshot->launch);
-        return;
+    } else {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
     }
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    SetStdHandle(STD_OUTPUT_HANDLE, output);
+    SetStdHandle(STD_ERROR_HANDLE, error);
+    if (capturing)
+        keepJvmOutput(snapshot, outputPath);
 }
 
 Snapshot *takeSnapshot(bool withJvm)

@@ -69,11 +69,12 @@ def console(rig, folder, *args):
 
 
 def findings(lines):
-    """The check report as (mark, text) pairs, a remedy as ("->", text) after its finding."""
+    """The check report as (mark, text) pairs, a remedy as ("->", text) after its finding, a line
+    the JVM printed as ("jvm", text)."""
     result = []
     for line in lines:
         mark, _, text = line.strip().partition(" ")
-        if line.startswith("  ") and mark in ("ok", "warning", "problem", "->"):
+        if line.startswith("  ") and mark in ("ok", "warning", "problem", "->", "jvm"):
             result.append((mark, text.strip()))
     return result
 
@@ -175,7 +176,8 @@ CHECK_CASES = [
     # A package install under Wine registers the path unquoted; the options it sets for the
     # service alone are how the guide says to pass them.
     ("unquoted-path-and-package-options", {"binpath": BASE + wr.EXE_NAME,
-                                           "service_env": {"JAVA_TOOL_OPTIONS": "-Xmx256m"}}, ("--no-jvm",), 2,
+                                           "service_env": {"JAVA_TOOL_OPTIONS": "-Xmx256m"}}, (), 2,
+     APPLICATION_FOUND + [("jvm", "Picked up JAVA_TOOL_OPTIONS: -Xmx256m")] +
      [("problem", f"registered command line {BASE}{wr.EXE_NAME} is this installation's, without the quotes around "
                   "the path"),
       ("->", f'sc config VelmoraneService binPath= "\\"{BASE}{wr.EXE_NAME}\\"" (keeps the rest of the registration, '
