@@ -17,6 +17,15 @@ void checkEnvironment(const Snapshot *snapshot)
         } else if (index == VARIABLE_JVM_LIBRARY && !isFullPath(value)) {
             reportFinding(FINDING_WARNING, "%s=%s (%s) is not an absolute path", name, reportPath(value), origin);
             reportRemedy("set it to the full path of jvm.dll, e.g. C:\\Apps\\jdk\\bin\\server\\jvm.dll");
+        } else if (index == VARIABLE_STOP_ON_FAILURE) {
+            if (wcscmp(value, L"1") == 0) {
+                reportFinding(FINDING_OK, "%s=1 (%s): a start that fails stops the service with an exit code of its own",
+                              name, origin);
+            } else {
+                reportFinding(FINDING_WARNING, "%s=%s (%s): only 1 turns it on; the service stays running after a failed start",
+                              name, reportPath(value), origin);
+                reportRemedy("set it to 1, or remove it");
+            }
         } else if (index == VARIABLE_JAVA_OUTPUT) {
             reportFinding(FINDING_OK, "%s=%s (%s): the application's console output goes to that file", name,
                           reportPath(value), origin);

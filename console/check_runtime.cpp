@@ -162,7 +162,11 @@ void checkRuntime(const Snapshot *snapshot)
     for (int index = 0; index < JVM_CANDIDATE_COUNT; index++)
         reportAttempt(&probe->jvm[index], index + 1, "jvm.dll");
     if (probe->jvmLoaded < 0) {
-        reportFinding(FINDING_PROBLEM, "no jvm.dll loads: the service would stay running after the last candidate, with no application");
+        if (snapshot->inputs.stopOnFailure)
+            reportFinding(FINDING_PROBLEM, "no jvm.dll loads: the service would stop after the last candidate, with exit code %d (VLSTOPONFAILURE)",
+                          FAILURE_NO_JVM_LIBRARY);
+        else
+            reportFinding(FINDING_PROBLEM, "no jvm.dll loads: the service would stay running after the last candidate, with no application");
         reportRemedy("put a 64-bit Java runtime at one of the places above or set VLJVMDLL to its jvm.dll");
     }
     if (!snapshot->layoutSound)

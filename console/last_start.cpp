@@ -5,6 +5,7 @@
 #include "console/last_start.h"
 
 #include <windows.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "console/console.h"
@@ -99,12 +100,15 @@ static void readRecord(LastStart *start, const char *text, bool *classFailureSee
     const char **slot = exceptionSlot;
     exceptionSlot = NULL;
     const char *loaded = recordRest(text, RECORD_LOADED_JVM);
+    const char *stopCode = recordRest(text, RECORD_STOP_ON_FAILURE);
     if (isRecord(text, RECORD_JAVA_EXCEPTION)) {
         if (slot != NULL && *slot == NULL)
             *slot = text;
         return;
     }
-    if (loaded != NULL) {
+    if (stopCode != NULL) {
+        start->stopOnFailureCode = atoi(stopCode);
+    } else if (loaded != NULL) {
         start->jvmLoaded = loaded;
         start->startFailure = NULL;
     } else if (isRecord(text, RECORD_FAILED_JVM)) {

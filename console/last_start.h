@@ -19,6 +19,7 @@ struct LastStart {
     const char *mainException;
     const char *startNotes[NOTE_LIMIT]; // earlier records with a remedy (no lib\ ...)
     int startNoteCount;
+    int stopOnFailureCode;          // the exit code of RECORD_STOP_ON_FAILURE; 0: none
     bool stopLogged;                // any record of the stop thread
     bool shutdownCalled;
     const char *shutdownThrew;      // RECORD_SHUTDOWN_THREW

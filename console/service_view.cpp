@@ -16,7 +16,8 @@ const char MACHINE_ENVIRONMENT_ORIGIN[] = "machine environment";
 const char SERVICE_ENVIRONMENT_ORIGIN[] = "service's Environment value";
 
 const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {
-    JVM_LIBRARY_VARIABLE, CLASS_PATH_VARIABLE, JAVA_TOOL_OPTIONS_VARIABLE, JAVA_OPTIONS_VARIABLE, JAVA_OUTPUT_VARIABLE};
+    JVM_LIBRARY_VARIABLE,  CLASS_PATH_VARIABLE,  JAVA_TOOL_OPTIONS_VARIABLE,
+    JAVA_OPTIONS_VARIABLE, JAVA_OUTPUT_VARIABLE, STOP_ON_FAILURE_VARIABLE};
 
 static void readMachineVariable(HKEY key, int index, ServiceEnvironment *environment)
 {
@@ -95,6 +96,8 @@ void serviceLaunchInputs(const ServiceEnvironment *environment, const wchar_t *e
     inputs->classPath = serviceVariable(environment, VARIABLE_CLASS_PATH);
     inputs->javaOutput = serviceVariable(environment, VARIABLE_JAVA_OUTPUT);
     inputs->depth = LAUNCH_TO_MAIN;
+    const wchar_t *stop = serviceVariable(environment, VARIABLE_STOP_ON_FAILURE);
+    inputs->stopOnFailure = stop != NULL && wcscmp(stop, L"1") == 0;
 }
 
 // Setting an empty value removes the variable, as the service would not have it.
@@ -107,9 +110,10 @@ void applyJvmEnvironment(const ServiceEnvironment *environment)
     }
 }
 
-bool queryServiceState(DWORD *state, DWORD *error)
+bool queryServiceStatus(SERVICE_STATUS *status, DWORD *error)
 {
-    *state = SERVICE_NOT_INSTALLED;
+    memset(status, 0, sizeof *status);
+    status->dwCurrentState = SERVICE_NOT_INSTALLED;
     *error = 0;
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL) {
@@ -119,10 +123,7 @@ bool queryServiceState(DWORD *state, DWORD *error)
     SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, SERVICE_QUERY_STATUS);
     bool answered = true;
     if (service != NULL) {
-        SERVICE_STATUS status;
-        if (QueryServiceStatus(service, &status)) {
-            *state = status.dwCurrentState;
-        } else {
+        if (!QueryServiceStatus(service, status)) {
             *error = GetLastError();
             answered = false;
         }
@@ -132,6 +133,14 @@ bool queryServiceState(DWORD *state, DWORD *error)
         answered = false;
     }
     CloseServiceHandle(manager);
+    return answered;
+}
+
+bool queryServiceState(DWORD *state, DWORD *error)
+{
+    SERVICE_STATUS status;
+    bool answered = queryServiceStatus(&status, error);
+    *state = status.dwCurrentState;
     return answered;
 }
 

@@ -14,6 +14,7 @@ enum ServiceVariable {
     VARIABLE_JAVA_TOOL_OPTIONS,
     VARIABLE_JAVA_OPTIONS,
     VARIABLE_JAVA_OUTPUT,
+    VARIABLE_STOP_ON_FAILURE,
     SERVICE_VARIABLE_COUNT
 };
 #define ENVIRONMENT_VALUE_CAPACITY 32767
@@ -49,6 +50,9 @@ void applyJvmEnvironment(const ServiceEnvironment *environment);
 // The service's current state (SERVICE_STOPPED ...), or SERVICE_NOT_INSTALLED.
 // False, with the Windows error, when the SCM could not be asked.
 bool queryServiceState(DWORD *state, DWORD *error);
+// The same with the whole status record (exit codes included); a service
+// not installed reads as dwCurrentState SERVICE_NOT_INSTALLED.
+bool queryServiceStatus(SERVICE_STATUS *status, DWORD *error);
 const char *serviceStateText(DWORD state);
 
 #endif

@@ -7,6 +7,7 @@
 #include "console/remedies.h"
 #include "console/service_view.h"
 #include "launcher/java_contract.h"
+#include "launcher/launcher.h"
 #include "log/log.h"
 
 // The log's last part is enough: a start writes a few hundred records.
@@ -61,13 +62,26 @@ static void printStop(const LastStart *start, DWORD state)
                SHUTDOWN_WAIT_MS / 1000);
 }
 
+// A service-specific exit code is one of a failed start's (VLSTOPONFAILURE).
+static const char *exitCodeMeaning(DWORD code)
+{
+    const char *text = launchFailureText(code);
+    return text != NULL ? text : "not one of this service's codes";
+}
+
 int statusCommand(void)
 {
-    DWORD state = 0, error = 0;
-    if (queryServiceState(&state, &error))
-        printf("VelmoraneService: %s\n", serviceStateText(state));
-    else
+    SERVICE_STATUS status;
+    DWORD error = 0;
+    bool answered = queryServiceStatus(&status, &error);
+    DWORD state = status.dwCurrentState;
+    if (!answered)
         printf("VelmoraneService: the Service Control Manager can't be asked (error %lu)\n", error);
+    else if (state == SERVICE_STOPPED && status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
+        printf("VelmoraneService: stopped, exit code %lu: %s\n", status.dwServiceSpecificExitCode,
+               exitCodeMeaning(status.dwServiceSpecificExitCode));
+    else
+        printf("VelmoraneService: %s\n", serviceStateText(state));
 
     char *text = readLogTail();
     LastStart start;
@@ -95,6 +109,9 @@ int statusCommand(void)
     } else {
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }
+    if (start.stopOnFailureCode != 0)
+        printf("  the service stopped itself (VLSTOPONFAILURE): exit code %d, %s\n", start.stopOnFailureCode,
+               exitCodeMeaning((DWORD)start.stopOnFailureCode));
     printStop(&start, state);
     return lastStartExitCode(&start, state);
 }

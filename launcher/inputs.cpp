@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <stdlib.h>
+#include <wchar.h>
 
 void readLaunchInputs(LaunchInputs *inputs)
 {
@@ -12,4 +13,6 @@ void readLaunchInputs(LaunchInputs *inputs)
     inputs->classPath = _wgetenv(CLASS_PATH_VARIABLE);
     inputs->javaOutput = _wgetenv(JAVA_OUTPUT_VARIABLE);
     inputs->depth = LAUNCH_TO_MAIN;
+    const wchar_t *stop = _wgetenv(STOP_ON_FAILURE_VARIABLE);
+    inputs->stopOnFailure = stop != NULL && wcscmp(stop, L"1") == 0;
 }

@@ -10,6 +10,8 @@
 #define JVM_LIBRARY_VARIABLE L"VLJVMDLL"
 #define CLASS_PATH_VARIABLE L"VLCLASSPATH"
 #define JAVA_OUTPUT_VARIABLE L"VLJAVAOUTPUT"
+// "1": a start that fails stops the service with an exit code of its own.
+#define STOP_ON_FAILURE_VARIABLE L"VLSTOPONFAILURE"
 // Read by the virtual machine itself, not by the launcher.
 #define JAVA_TOOL_OPTIONS_VARIABLE L"JAVA_TOOL_OPTIONS"
 #define JAVA_OPTIONS_VARIABLE L"_JAVA_OPTIONS"
@@ -30,6 +32,7 @@ struct LaunchInputs {
     const wchar_t *classPath;  // VLCLASSPATH
     const wchar_t *javaOutput; // VLJAVAOUTPUT
     LaunchDepth depth;
+    bool stopOnFailure;        // VLSTOPONFAILURE is "1"
 };
 
 // The process's own executable and environment, as the service has them.

@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "launcher/javaoutput.h"
+#include "launcher/records.h"
+#include "log/log.h"
 
 void clearLaunchResults(LaunchResults *results)
 {
@@ -33,11 +35,49 @@ DWORD launch(const LaunchInputs *inputs, LaunchResults *results)
     return startJvmAndRunMain(jvmModule, &results->jvm);
 }
 
+LaunchFailure launchFailure(const LaunchResults *results)
+{
+    const JvmResult *jvm = &results->jvm;
+    if (!jvm->optionsAssembled)
+        return FAILURE_NO_OPTIONS;
+    if (results->probe.jvmLoaded < 0)
+        return FAILURE_NO_JVM_LIBRARY;
+    if (!jvm->exportFound)
+        return FAILURE_NO_CREATE_EXPORT;
+    if (!jvm->created)
+        return FAILURE_JVM_NOT_CREATED;
+    if (!jvm->classFound)
+        return FAILURE_NO_MAIN_CLASS;
+    if (!jvm->mainFound)
+        return FAILURE_NO_MAIN;
+    return jvm->mainThrew ? FAILURE_MAIN_THREW : LAUNCH_NOT_FAILED;
+}
+
+const char *launchFailureText(DWORD failure)
+{
+    static const char *const texts[LAUNCH_FAILURE_LAST + 1] = {
+        NULL,
+        "no jvm.dll loads",
+        "the jvm.dll that loaded has no JNI_CreateJavaVM",
+        "the JVM could not be created",
+        "the main class is not on the class path",
+        "the main class has no main(String[])",
+        "main ended by throwing an exception",
+        "no memory for the JVM's options",
+    };
+    return failure <= LAUNCH_FAILURE_LAST ? texts[failure] : NULL;
+}
+
 DWORD WINAPI launcherThread(LPVOID)
 {
     LaunchInputs inputs;
     readLaunchInputs(&inputs);
     LaunchResults results;
     clearLaunchResults(&results);
-    return launch(&inputs, &results);
+    DWORD result = launch(&inputs, &results);
+    LaunchFailure failure = launchFailure(&results);
+    if (!inputs.stopOnFailure || failure == LAUNCH_NOT_FAILED)
+        return result;
+    logWrite(RECORD_STOP_ON_FAILURE, (int)failure);
+    return STOP_ON_FAILURE_RESULT + failure;
 }

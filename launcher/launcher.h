@@ -19,6 +19,29 @@ struct LaunchResults {
     JvmResult jvm;
 };
 
+// How a start failed, when it did; each kind's number is the service's
+// exit code when VLSTOPONFAILURE stops it.
+enum LaunchFailure {
+    LAUNCH_NOT_FAILED = 0,
+    FAILURE_NO_JVM_LIBRARY = 1,  // no jvm.dll loads
+    FAILURE_NO_CREATE_EXPORT = 2, // the library has no JNI_CreateJavaVM
+    FAILURE_JVM_NOT_CREATED = 3, // JNI_CreateJavaVM failed
+    FAILURE_NO_MAIN_CLASS = 4,
+    FAILURE_NO_MAIN = 5,
+    FAILURE_MAIN_THREW = 6,
+    FAILURE_NO_OPTIONS = 7,      // no memory for the JVM's options
+};
+#define LAUNCH_FAILURE_LAST FAILURE_NO_OPTIONS
+
+// The launcher thread's result when it asks the service to stop: this plus
+// the failure's number.
+#define STOP_ON_FAILURE_RESULT 0x100
+
+// The failure the results tell of (a main that returned normally is none).
+LaunchFailure launchFailure(const LaunchResults *results);
+// What a failure number means, in a few words; NULL for no such number.
+const char *launchFailureText(DWORD failure);
+
 // Empty results that keep no folder entries or candidate paths.
 void clearLaunchResults(LaunchResults *results);
 
@@ -27,7 +50,9 @@ void clearLaunchResults(LaunchResults *results);
 DWORD launch(const LaunchInputs *inputs, LaunchResults *results);
 
 // Thread routine; the parameter is not used. Launches with the process's own
-// inputs and ignores the results; nothing reads the thread's result.
+// inputs. Its result is launch's, or, when the start failed and
+// VLSTOPONFAILURE is "1", STOP_ON_FAILURE_RESULT plus the failure's number
+// after a record saying the service stops.
 DWORD WINAPI launcherThread(LPVOID parameter);
 
 #endif

@@ -82,6 +82,9 @@
 #define RECORD_SHUTDOWN_CALLED "Shutdown method called on class %s\n"
 #define RECORD_DETACHED "Detached thread\n"
 
+// The launcher, when a failed start stops the service (VLSTOPONFAILURE).
+#define RECORD_STOP_ON_FAILURE "The start failed and VLSTOPONFAILURE is set: the service stops with exit code %d\n"
+
 // After any failed Java call: the throwable's toString().
 #define RECORD_JAVA_EXCEPTION "Java exception: %s\n"
 

@@ -18,14 +18,6 @@ static void reportState(DWORD state)
     SetServiceStatus(serviceStatusHandle, &serviceStatus);
 }
 
-// Starts a thread that nobody joins; its handle is of no further use.
-static void startDetachedThread(LPTHREAD_START_ROUTINE routine)
-{
-    HANDLE thread = CreateThread(NULL, 0, routine, NULL, 0, NULL);
-    if (thread != NULL)
-        CloseHandle(thread);
-}
-
 // Without a stop event the service could never be stopped: it reports itself
 // stopped at once, with the reason, instead of running on.
 static void stopForMissingEvent(DWORD error)
@@ -33,6 +25,31 @@ static void stopForMissingEvent(DWORD error)
     serviceStatus.dwWin32ExitCode = error;
     reportState(SERVICE_STOPPED);
     logLockDelete();
+}
+
+static void stopSequence(void);
+
+// Waits for the stop event. A launcher thread that ends asking the service to
+// stop (its start failed and VLSTOPONFAILURE is set) stops it as a STOP
+// would; one that ends otherwise leaves it running until a STOP. Returns the
+// failure's number when the service stops for it, else 0.
+static DWORD waitForStop(HANDLE launcher)
+{
+    HANDLE waits[2] = {stopEvent, launcher};
+    DWORD count = launcher != NULL ? 2 : 1;
+    DWORD failure = 0;
+    while (WaitForMultipleObjects(count, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        count = 1;
+        DWORD result = 0;
+        if (!GetExitCodeThread(launcher, &result) || result <= STOP_ON_FAILURE_RESULT)
+            continue;
+        // A STOP that came first has the stop in hand already.
+        if (InterlockedCompareExchange(&stopRequested, 1, 0) == 0) {
+            failure = result - STOP_ON_FAILURE_RESULT;
+            stopSequence();
+        }
+    }
+    return failure;
 }
 
 void WINAPI serviceMain(DWORD, LPWSTR *)
@@ -62,21 +79,28 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     serviceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     reportState(SERVICE_RUNNING);
 
-    startDetachedThread(launcherThread);
-
-    WaitForSingleObject(stopEvent, INFINITE);
+    HANDLE launcher = CreateThread(NULL, 0, launcherThread, NULL, 0, NULL);
+    DWORD failure = waitForStop(launcher);
+    if (launcher != NULL)
+        CloseHandle(launcher);
 
     reportState(SERVICE_STOP_PENDING);
     CloseHandle(stopEvent);
     serviceStatus.dwControlsAccepted = 0;
     stopEvent = NULL;
+    // A failed start that stopped the service is a failure to Windows: its
+    // recovery actions see it.
+    if (failure != 0) {
+        serviceStatus.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        serviceStatus.dwServiceSpecificExitCode = failure;
+    }
     reportState(SERVICE_STOPPED);
 
     logLockDelete();
 }
 
-// Runs on the dispatcher's thread: while it waits for shutdown() no other
-// control is handled.
+// Runs on the dispatcher's thread (or, for a failed start, the service main
+// routine's): while it waits for shutdown() no other control is handled.
 static void stopSequence(void)
 {
     reportState(SERVICE_STOP_PENDING);

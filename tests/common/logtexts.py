@@ -73,6 +73,8 @@ JAVA_OUTPUT_TOO_LONG = _launcher("VLJAVAOUTPUT environment variable is longer th
 JAVA_OUTPUT_OPEN = _launcher("Java output goes to %s")
 JAVA_OUTPUT_FAILED = _launcher("Can't open %s for the Java output, error %d")
 JAVA_OUTPUT_REFUSED = _launcher("Can't open %s for the Java output, refused: %s")
+# A failed start that stops the service (VLSTOPONFAILURE=1), after the failure's records
+STOP_ON_FAILURE = _launcher("The start failed and VLSTOPONFAILURE is set: the service stops with exit code %d")
 
 # Library probing
 TRY_MSVCR120 = _launcher("Trying to load msvcr120.dll at %s")

@@ -228,7 +228,11 @@ def test_non_ascii_installation_reaches_main_as_text(jvm_host, non_ascii_tree):
     assert vm_stage(jvm_host, inst) == (STARTED, SHUTDOWN_DONE)
 
 
-def test_main_returning_at_once_leaves_the_service_running(jvm_host):
+# A main that returns is no failed start, VLSTOPONFAILURE or not: a server's main often
+# returns once its threads run.
+@pytest.mark.parametrize("env", [{}, {"VLSTOPONFAILURE": "1"}], ids=["", "VLSTOPONFAILURE"])
+def test_main_returning_at_once_leaves_the_service_running(jvm_host, env):
+    wr.set_service_env(jvm_host, env)
     inst = lay_out(jvm_host, main="return")
     mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "return"))
@@ -326,6 +330,30 @@ def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_
         assert not [line for line in inst.vm_lines() if line.startswith("FATAL")]
         # The launcher thread detached before it ended, and so did the shutdown thread.
         assert inst.vm_lines().count("DetachCurrentThread 0") == 2
+
+
+# The service-specific exit code of each kind of failure, when VLSTOPONFAILURE=1 makes the
+# failed start stop the service (one case of each kind).
+STOP_CODES = {"main-class-missing": 4, "main-missing": 5, "main-throws": 6, "no-export": 2,
+              "negative-result": 3, "no-jvm-library": 1}
+
+
+@pytest.mark.parametrize("jars,vm,launch_lines,stop_lines,settings,code",
+                         [(c[1:] + ({},))[:5] + (STOP_CODES[c[0]],) for c in FAILURE_CASES if c[0] in STOP_CODES],
+                         ids=[c[0] for c in FAILURE_CASES if c[0] in STOP_CODES])
+def test_failed_start_stops_the_service_when_asked(jvm_host, jars, vm, launch_lines, stop_lines, settings, code):
+    wr.set_service_env(jvm_host, {"VLSTOPONFAILURE": "1"})
+    inst = lay_out(jvm_host, jars=jars, vm=vm, **settings)
+    mark = wr.trace_mark(jvm_host)
+    wr.start(jvm_host)
+    status = wr.wait_state(jvm_host, wr.SERVICE_STOPPED, 60000)
+    assert (status["exit"], status["specific"]) == (1066, code)
+    reports = wr.status_reports(jvm_host, mark)
+    assert [r[1] for _, r in reports] == [2, 4, 3, 3, 1]
+    assert reports[-1][1][3:5] == (1066, code)
+    assert wr.process_exited(jvm_host, reports[-1][0]), "the process outlived SERVICE_STOPPED"
+    # The failure's records as without the variable, one naming the stop, then the stop's own.
+    assert vm_stage(jvm_host, inst, whole=True) == (launch_lines + [lt.STOP_ON_FAILURE % code], stop_lines)
 
 
 def test_stop_while_the_vm_is_being_created(jvm_host):

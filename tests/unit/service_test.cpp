@@ -39,9 +39,12 @@ FARPROC realKernel32(const char *name)
     return GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
 }
 
+// What the stand-in launcher ends with.
+DWORD launcherResult;
+
 DWORD WINAPI idleLauncher(LPVOID)
 {
-    return 0;
+    return launcherResult;
 }
 
 } // namespace
@@ -118,6 +121,7 @@ protected:
         registeredHandler = NULL;
         failRegister = failCreateEvent = failLauncherThread = false;
         launcherStarts = 0;
+        launcherResult = 0;
         shutdownStandIn = NULL;
         jvmHandle = NULL;
     }
@@ -285,6 +289,37 @@ TEST_F(ServiceTest, LauncherThatCannotStartLeavesTheServiceRunningAndStoppable)
     registeredHandler(SERVICE_CONTROL_STOP);
     ASSERT_TRUE(serviceEnded(10000));
     expectReports(snapshot(), FULL_LIFE);
+}
+
+// A launcher that ends asking the service to stop (a failed start with
+// VLSTOPONFAILURE set) stops it as a STOP would, shutdown thread included,
+// and the stop is a failure to Windows: a service-specific exit code. One
+// that ends otherwise (main returned, or a failure without the variable)
+// leaves the service running.
+TEST_F(ServiceTest, LauncherAskingToStopStopsTheServiceWithItsExitCode)
+{
+    const DWORD results[] = {0, 1, STOP_ON_FAILURE_RESULT + FAILURE_NO_MAIN_CLASS};
+    for (DWORD result : results) {
+        SetUp();
+        launcherResult = result;
+        startService();
+        ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+        bool stopping = result > STOP_ON_FAILURE_RESULT;
+        EXPECT_EQ(serviceEnded(stopping ? 10000 : 300), stopping) << result;
+        if (!stopping)
+            registeredHandler(SERVICE_CONTROL_STOP);
+        ASSERT_TRUE(serviceEnded(10000)) << result;
+        std::vector<SERVICE_STATUS> actual = snapshot();
+        ASSERT_FALSE(actual.empty());
+        SERVICE_STATUS last = actual.back();
+        actual.back().dwWin32ExitCode = actual.back().dwServiceSpecificExitCode = 0;
+        expectReports(actual, FULL_LIFE);
+        EXPECT_EQ(last.dwWin32ExitCode, stopping ? (DWORD)ERROR_SERVICE_SPECIFIC_ERROR : 0u) << result;
+        EXPECT_EQ(last.dwServiceSpecificExitCode, stopping ? (DWORD)FAILURE_NO_MAIN_CLASS : 0u) << result;
+        EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"No Java VM was created, shutdown() not called"}));
+        CloseHandle(serviceThread);
+        serviceThread = NULL;
+    }
 }
 
 DWORD WINAPI slowShutdown(LPVOID)
