@@ -261,6 +261,16 @@ def test_status_names_the_failed_stage_with_its_remedy(jvm_host, layout, failure
     assert rc == 2
 
 
+def test_status_after_a_failed_start_that_stopped_the_service(jvm_host):
+    folder = lay_out(jvm_host, vm=None, env={"VLSTOPONFAILURE": "1"})
+    wr.start(jvm_host)
+    wr.wait_state(jvm_host, wr.SERVICE_STOPPED, 60000)
+    rc, lines = console(jvm_host, folder, "status")
+    assert lines[0] == "VelmoraneService: stopped, exit code 1: no jvm.dll loads"
+    assert "  the service stopped itself (VLSTOPONFAILURE): exit code 1, no jvm.dll loads" in lines
+    assert rc == 2
+
+
 def test_status_after_a_good_start_and_after_the_stop(jvm_host):
     folder = lay_out(jvm_host)
     start_and_wait(jvm_host, lt.INVOKING_MAIN)
