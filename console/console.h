@@ -24,7 +24,7 @@ extern wchar_t *serviceExecutable;
 extern char *serviceExecutableAnsi;
 
 int checkCommand(bool withJvm);
-int statusCommand(void);
+int statusCommand(bool json);
 int runCommand(void);
 
 #endif

@@ -13,7 +13,7 @@ char *serviceExecutableAnsi = NULL;
 static int usage(void)
 {
     printf("Usage: VelmoraneConsole check [--no-jvm]   check the installation before a start\n"
-           "       VelmoraneConsole status             the service's state and how its last start went\n"
+           "       VelmoraneConsole status [--json]    the service's state and how its last start went\n"
            "       VelmoraneConsole run                run the application here, records on the console\n"
            "Exit codes: 0 all well, 1 warnings only, 2 problems, 3 usage.\n");
     return EXIT_USAGE;
@@ -53,7 +53,9 @@ int wmain(int argc, wchar_t **argv)
     if (argc == 3 && lstrcmpiW(argv[1], L"check") == 0 && lstrcmpiW(argv[2], L"--no-jvm") == 0)
         return checkCommand(false);
     if (argc == 2 && lstrcmpiW(argv[1], L"status") == 0)
-        return statusCommand();
+        return statusCommand(false);
+    if (argc == 3 && lstrcmpiW(argv[1], L"status") == 0 && lstrcmpiW(argv[2], L"--json") == 0)
+        return statusCommand(true);
     if (argc == 2 && lstrcmpiW(argv[1], L"run") == 0)
         return runCommand();
     return usage();

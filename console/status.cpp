@@ -1,11 +1,13 @@
 // "status": the service's state, then how its last start went, from the log.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "console/console.h"
 #include "console/last_start.h"
 #include "console/remedies.h"
 #include "console/service_view.h"
+#include "console/status.h"
 #include "launcher/java_contract.h"
 #include "launcher/launcher.h"
 #include "log/log.h"
@@ -37,13 +39,40 @@ static char *readLogTail(void)
     return text;
 }
 
+// What the status is made of, read once and printed as text or as JSON.
+struct StatusView {
+    bool answered;          // the Service Control Manager could be asked
+    DWORD error;            // its error otherwise
+    SERVICE_STATUS status;  // dwCurrentState SERVICE_NOT_INSTALLED when it is not
+    char *logText;          // NULL: no log
+    LastStart start;        // bannerStamp NULL: no start in the log
+};
+
+const char *statusRemedy(const char *record, const char *exception)
+{
+    return exception != NULL && isNewerJavaException(exception) ? NEWER_JAVA_REMEDY : logRecordRemedy(record);
+}
+
+// A service-specific exit code is one of a failed start's (VLSTOPONFAILURE).
+const char *exitCodeMeaning(DWORD code)
+{
+    const char *text = launchFailureText(code);
+    return text != NULL ? text : "not one of this service's codes";
+}
+
+bool stoppedWithoutShutdownRecord(const LastStart *start, DWORD state)
+{
+    return !start->shutdownCalled && start->shutdownThrew == NULL && start->stopFailure == NULL && start->mainInvoked &&
+           (state == SERVICE_STOPPED || state == SERVICE_NOT_INSTALLED);
+}
+
 // A failure line, the Java exception that followed it, and the remedy.
 static void printWithRemedy(const char *record, const char *exception)
 {
     printf("    %s\n", record);
     if (exception != NULL)
         printf("    %s\n", exception);
-    const char *remedy = exception != NULL && isNewerJavaException(exception) ? NEWER_JAVA_REMEDY : logRecordRemedy(record);
+    const char *remedy = statusRemedy(record, exception);
     if (remedy != NULL)
         printf("      -> %s\n", remedy);
 }
@@ -57,61 +86,66 @@ static void printStop(const LastStart *start, DWORD state)
         printWithRemedy(start->shutdownThrew, start->stopException);
     else if (start->stopFailure != NULL)
         printWithRemedy(start->stopFailure, start->stopException);
-    else if (!start->shutdownCalled && start->mainInvoked && (state == SERVICE_STOPPED || state == SERVICE_NOT_INSTALLED))
+    else if (stoppedWithoutShutdownRecord(start, state))
         printf("  stop: no record of shutdown(): it took longer than %d seconds, or the process ended otherwise\n",
                SHUTDOWN_WAIT_MS / 1000);
 }
 
-// A service-specific exit code is one of a failed start's (VLSTOPONFAILURE).
-static const char *exitCodeMeaning(DWORD code)
+static void printStatusText(const StatusView *view)
 {
-    const char *text = launchFailureText(code);
-    return text != NULL ? text : "not one of this service's codes";
-}
-
-int statusCommand(void)
-{
-    SERVICE_STATUS status;
-    DWORD error = 0;
-    bool answered = queryServiceStatus(&status, &error);
-    DWORD state = status.dwCurrentState;
-    if (!answered)
-        printf("VelmoraneService: the Service Control Manager can't be asked (error %lu)\n", error);
-    else if (state == SERVICE_STOPPED && status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
-        printf("VelmoraneService: stopped, exit code %lu: %s\n", status.dwServiceSpecificExitCode,
-               exitCodeMeaning(status.dwServiceSpecificExitCode));
+    DWORD state = view->status.dwCurrentState;
+    if (!view->answered)
+        printf("VelmoraneService: the Service Control Manager can't be asked (error %lu)\n", view->error);
+    else if (state == SERVICE_STOPPED && view->status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
+        printf("VelmoraneService: stopped, exit code %lu: %s\n", view->status.dwServiceSpecificExitCode,
+               exitCodeMeaning(view->status.dwServiceSpecificExitCode));
     else
         printf("VelmoraneService: %s\n", serviceStateText(state));
 
-    char *text = readLogTail();
-    LastStart start;
-    if (text == NULL) {
+    const LastStart *start = &view->start;
+    if (view->logText == NULL) {
         printf("No log at %s: the service has not started since the log was removed\n", LOG_FILE_PATH);
-        return EXIT_PROBLEMS;
+        return;
     }
-    readLastStart(text, &start);
-    if (start.bannerStamp == NULL) {
+    if (start->bannerStamp == NULL) {
         printf("No start in %s\n", LOG_FILE_PATH);
-        return EXIT_PROBLEMS;
+        return;
     }
-    printf("Last start, %.17s (%s):\n", start.bannerStamp, LOG_FILE_PATH);
-    for (int index = 0; index < start.startNoteCount; index++)
-        printWithRemedy(start.startNotes[index], NULL);
-    if (start.jvmLoaded != NULL)
-        printf("  JVM loaded: %s\n", start.jvmLoaded);
-    if (start.mainInvoked) {
+    printf("Last start, %.17s (%s):\n", start->bannerStamp, LOG_FILE_PATH);
+    for (int index = 0; index < start->startNoteCount; index++)
+        printWithRemedy(start->startNotes[index], NULL);
+    if (start->jvmLoaded != NULL)
+        printf("  JVM loaded: %s\n", start->jvmLoaded);
+    if (start->mainInvoked) {
         printf("  main invoked\n");
-        if (start.mainFailure != NULL)
-            printWithRemedy(start.mainFailure, start.mainException);
-    } else if (start.startFailure != NULL) {
+        if (start->mainFailure != NULL)
+            printWithRemedy(start->mainFailure, start->mainException);
+    } else if (start->startFailure != NULL) {
         printf("  main not invoked: the start stopped at\n");
-        printWithRemedy(start.startFailure, start.startException);
+        printWithRemedy(start->startFailure, start->startException);
     } else {
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }
-    if (start.stopOnFailureCode != 0)
-        printf("  the service stopped itself (VLSTOPONFAILURE): exit code %d, %s\n", start.stopOnFailureCode,
-               exitCodeMeaning((DWORD)start.stopOnFailureCode));
-    printStop(&start, state);
-    return lastStartExitCode(&start, state);
+    if (start->stopOnFailureCode != 0)
+        printf("  the service stopped itself (VLSTOPONFAILURE): exit code %d, %s\n", start->stopOnFailureCode,
+               exitCodeMeaning((DWORD)start->stopOnFailureCode));
+    printStop(start, state);
+}
+
+int statusCommand(bool json)
+{
+    StatusView view;
+    view.answered = queryServiceStatus(&view.status, &view.error);
+    view.logText = readLogTail();
+    memset(&view.start, 0, sizeof view.start);
+    if (view.logText != NULL)
+        readLastStart(view.logText, &view.start);
+    int code = view.logText == NULL || view.start.bannerStamp == NULL
+                   ? EXIT_PROBLEMS
+                   : lastStartExitCode(&view.start, view.status.dwCurrentState);
+    if (json)
+        printStatusJson(view.answered, view.error, &view.status, view.logText != NULL, &view.start, code);
+    else
+        printStatusText(&view);
+    return code;
 }

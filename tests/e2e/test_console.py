@@ -7,6 +7,7 @@ jvm.dll) or a stand-in DLL, and the test application's jars.
 """
 
 import io
+import json
 import shutil
 import zipfile
 
@@ -259,6 +260,30 @@ def test_status_names_the_failed_stage_with_its_remedy(jvm_host, layout, failure
     assert lines[at + 1:-1] == shown, lines
     assert lines[-1].startswith("      -> "), lines
     assert rc == 2
+    # The same facts for a monitoring agent.
+    rc, out = wr.command(jvm_host, folder + CONSOLE, "status", "--json")
+    status = json.loads(out)
+    assert (rc, status["state"], status["exitCode"], status["lastStart"]["mainInvoked"]) == (2, "running", 2, False)
+    assert status["lastStart"]["failure"] == {"record": failure, "exception": exception,
+                                              "remedy": lines[-1][len("      -> "):]}
+
+
+def test_status_json_holds_whatever_the_log_holds(jvm_host):
+    # Quotes, backslashes, control bytes and bytes that are no UTF-8, as a Java exception's
+    # text or a path may bring them (the log is in the ANSI code page, 1252 here).
+    folder = lay_out(jvm_host, vm=None)
+    odd = b'a "quoted" \\ back\\slash \x01\x1b[2J \xc0\xff\x81 end'
+    stamp = b"12/07/26 08:43:13 "
+    records = [b"***** Velmorane Windows service starting *****", b"Success loading jvm.dll at C:\\\xc0pps\\jvm.dll",
+               b"Invoking main()", b"Call to main() resulted in exception", b"Java exception: " + odd]
+    wr.log_path(jvm_host).write_bytes(b"".join(stamp + r + b"\r\n" for r in records))
+    rc, out = wr.command(jvm_host, folder + CONSOLE, "status", "--json")
+    status = json.loads(out)
+    assert out.isascii() and rc == status["exitCode"] == 2
+    start = status["lastStart"]
+    assert (start["time"], start["jvmLoaded"]) == ("12/07/26 08:43:13", "C:\\\u00c0pps\\jvm.dll")
+    assert start["failure"]["exception"] == "Java exception: " + odd.replace(b"\x01", b" ").replace(
+        b"\x1b", b" ").decode("cp1252", errors="replace").replace("\ufffd", "\x81")
 
 
 def test_status_after_a_failed_start_that_stopped_the_service(jvm_host):
