@@ -30,38 +30,24 @@ static bool hasStamp(const char *line)
     return true;
 }
 
-static bool isStopRecord(const char *text)
+// Whether the text is a record of one of the formats.
+template <size_t count> static bool isAnyRecord(const char *text, const char *const (&formats)[count])
 {
-    static const char *const stopRecords[] = {RECORD_NO_JVM_AT_STOP, RECORD_ATTACH_FAILED, RECORD_NO_SHUTDOWN,
-                                              RECORD_SHUTDOWN_THREW, RECORD_SHUTDOWN_CALLED, RECORD_DETACHED};
-    for (const char *format : stopRecords)
+    for (const char *format : formats)
         if (isRecord(text, format))
             return true;
     return false;
 }
 
+static const char *const stopRecords[] = {RECORD_NO_JVM_AT_STOP, RECORD_ATTACH_FAILED, RECORD_NO_SHUTDOWN,
+                                          RECORD_SHUTDOWN_THREW, RECORD_SHUTDOWN_CALLED, RECORD_DETACHED};
 // The launcher's failure records that end a start before main, besides the
 // class lookup, which the stop thread writes too.
-static bool isStartFailure(const char *text)
-{
-    static const char *const startFailures[] = {RECORD_OUTPUT_UNOPENED, RECORD_NO_OPTIONS, RECORD_NO_CREATE_EXPORT,
-                                                RECORD_CREATE_FAILED, RECORD_NO_MAIN};
-    for (const char *format : startFailures)
-        if (isRecord(text, format))
-            return true;
-    return false;
-}
-
+static const char *const startFailures[] = {RECORD_OUTPUT_UNOPENED, RECORD_NO_OPTIONS, RECORD_NO_CREATE_EXPORT,
+                                            RECORD_CREATE_FAILED, RECORD_NO_MAIN};
 // The records that are worth a remedy without ending the start.
-static bool isStartNote(const char *text)
-{
-    static const char *const notes[] = {RECORD_LIB_NOT_FOUND, RECORD_NO_LIB_OR_PLUGINS, RECORD_CLASS_PATH_UNCONVERTED,
-                                        RECORD_JVM_VARIABLE_TOO_LONG, RECORD_JVM_VARIABLE_RELATIVE};
-    for (const char *format : notes)
-        if (isRecord(text, format))
-            return true;
-    return false;
-}
+static const char *const startNotes[] = {RECORD_LIB_NOT_FOUND, RECORD_NO_LIB_OR_PLUGINS, RECORD_CLASS_PATH_UNCONVERTED,
+                                         RECORD_JVM_VARIABLE_TOO_LONG, RECORD_JVM_VARIABLE_RELATIVE};
 
 static void addNote(LastStart *start, const char *text)
 {
@@ -122,7 +108,7 @@ static void readRecord(LastStart *start, const char *text, bool *classFailureSee
     } else if (isRecord(text, RECORD_MAIN_THREW)) {
         start->mainFailure = text;
         exceptionSlot = &start->mainException;
-    } else if (isStopRecord(text)) {
+    } else if (isAnyRecord(text, stopRecords)) {
         readStopRecord(start, text);
     } else if (isRecord(text, RECORD_NO_CLASS)) {
         if (!start->mainInvoked && !*classFailureSeen)
@@ -130,9 +116,9 @@ static void readRecord(LastStart *start, const char *text, bool *classFailureSee
         else
             readStopRecord(start, text);
         *classFailureSeen = true;
-    } else if (isStartFailure(text)) {
+    } else if (isAnyRecord(text, startFailures)) {
         setStartFailure(start, text);
-    } else if (isStartNote(text)) {
+    } else if (isAnyRecord(text, startNotes)) {
         addNote(start, text);
     }
 }

@@ -15,19 +15,9 @@
 # signing key of scripts/sign.sh (VELMORANE_SIGN_PKCS12, ...): the shipped
 # executables are signed when it is given, and left unsigned otherwise.
 set -euo pipefail
-# The signing password is read once, here, and taken out of the environment
-# before any program runs: nothing this script starts (the build, python3,
-# wixl, msibuild, zip) gets it. sign.sh receives it on descriptor 3, from a
-# pipe the shell's own printf writes: on no command line, in no file.
-sign_password="${VELMORANE_SIGN_PASSWORD-}" sign_password_set="${VELMORANE_SIGN_PASSWORD+1}"
-unset VELMORANE_SIGN_PASSWORD
-sign() {
-  if [ -n "$sign_password_set" ]; then
-    "$root/scripts/sign.sh" --password-fd 3 "$@" 3< <(printf '%s' "$sign_password")
-  else
-    "$root/scripts/sign.sh" "$@"
-  fi
-}
+# First of all, and without starting a program (see sign-password.sh).
+case "$0" in */*) scripts_dir="${0%/*}" ;; *) scripts_dir=. ;; esac
+. "$scripts_dir/sign-password.sh"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 dist="${DIST_DIR:-$root/dist}"
