@@ -31,6 +31,106 @@ static void record(const std::string &call)
     LeaveCriticalSection(&callsLock);
 }
 
+// The thread dump's objects: a handle's kind and number are where it points.
+enum DumpKind { DUMP_CLASS, DUMP_METHOD, DUMP_MAP, DUMP_SET, DUMP_ENTRIES, DUMP_ENTRY, DUMP_THREAD, DUMP_STATE,
+                DUMP_FRAMES, DUMP_FRAME, DUMP_STRING, DUMP_KINDS };
+const int DUMP_HANDLES = 65536, FRAMES_PER_THREAD = 128;
+static char dumpHandles[DUMP_KINDS][DUMP_HANDLES];
+static std::vector<std::string> dumpStrings;
+// What the dump may look up: class, method, signature.
+static const char *const dumpMethods[][3] = {
+    {"java/lang/Thread", "getAllStackTraces", "()Ljava/util/Map;"},
+    {"java/util/Map", "entrySet", "()Ljava/util/Set;"},
+    {"java/util/Collection", "toArray", "()[Ljava/lang/Object;"},
+    {"java/util/Map$Entry", "getKey", "()Ljava/lang/Object;"},
+    {"java/util/Map$Entry", "getValue", "()Ljava/lang/Object;"},
+    {"java/lang/Thread", "getName", "()Ljava/lang/String;"},
+    {"java/lang/Thread", "getState", "()Ljava/lang/Thread$State;"},
+    {"java/lang/Enum", "name", "()Ljava/lang/String;"},
+    {"java/lang/StackTraceElement", "toString", "()Ljava/lang/String;"},
+    {"java/lang/StackTraceElement", "getClassName", "()Ljava/lang/String;"},
+    {"java/lang/StackTraceElement", "getMethodName", "()Ljava/lang/String;"},
+};
+const int DUMP_METHODS = sizeof dumpMethods / sizeof dumpMethods[0];
+
+static void *dumpHandle(int kind, int number)
+{
+    fakeLiveReferences += kind != DUMP_METHOD;
+    return &dumpHandles[kind][number];
+}
+
+// The handle's number when it is of that kind, else -1.
+static int dumpNumber(const void *handle, int kind)
+{
+    const char *at = (const char *)handle;
+    return at >= dumpHandles[kind] && at < dumpHandles[kind] + DUMP_HANDLES ? (int)(at - dumpHandles[kind]) : -1;
+}
+
+static jobject dumpString(const std::string &text)
+{
+    dumpStrings.push_back(text);
+    return (jobject)dumpHandle(DUMP_STRING, (int)dumpStrings.size() - 1);
+}
+
+// What a method of the dump returns for an object of the fake's listing.
+static jobject dumpResult(int method, const void *object)
+{
+    int thread = dumpNumber(object, DUMP_THREAD), frame = dumpNumber(object, DUMP_FRAME);
+    int entry = dumpNumber(object, DUMP_ENTRY), state = dumpNumber(object, DUMP_STATE);
+    bool outermost = frame >= 0 && frame / FRAMES_PER_THREAD == fakeScript.shutdownThreadAt &&
+                     frame % FRAMES_PER_THREAD == fakeScript.dumpFrames - 1;
+    std::string number = std::to_string(frame % FRAMES_PER_THREAD);
+    switch (method) {
+    case 1: return (jobject)dumpHandle(DUMP_SET, 0);
+    case 2: return (jobject)dumpHandle(DUMP_ENTRIES, 0);
+    case 3: return (jobject)dumpHandle(DUMP_THREAD, entry);
+    case 4: return (jobject)dumpHandle(DUMP_FRAMES, entry);
+    case 5:
+        return dumpString(thread == 0 && fakeScript.firstThreadName ? fakeScript.firstThreadName
+                                                                     : "fake-" + std::to_string(thread));
+    case 6: return (jobject)dumpHandle(DUMP_STATE, thread);
+    case 7: return dumpString(state == fakeScript.shutdownThreadAt ? "TIMED_WAITING" : "RUNNABLE");
+    case 8:
+        return dumpString(outermost ? "com.orvenda.calistren.test.lt.nextgen.Velmorane.shutdown(Velmorane.java:9)"
+                                    : "fake.Code.f" + number + "(Code.java:" + number + ")");
+    case 9: return dumpString(outermost ? "com.orvenda.calistren.test.lt.nextgen.Velmorane" : "fake.Code");
+    default: return dumpString(outermost ? "shutdown" : "f" + number);
+    }
+}
+
+// Records the call; the method chosen to throw leaves an exception pending.
+static void callDumpMethod(int method)
+{
+    record(dumpMethods[method][1]);
+    if (fakeScript.dumpHoldIn != NULL && std::string(fakeScript.dumpHoldIn) == dumpMethods[method][1])
+        WaitForSingleObject(fakeScript.dumpHold, INFINITE);
+    if (fakeScript.dumpThrowsIn != NULL && std::string(fakeScript.dumpThrowsIn) == dumpMethods[method][1])
+        pendingException = true;
+}
+
+static jobject JNICALL callStaticObjectMethodV(JNIEnv *, jclass, jmethodID method, va_list)
+{
+    if (dumpNumber(method, DUMP_METHOD) != 0) {
+        record("CallStaticObjectMethodV ?");
+        return NULL;
+    }
+    callDumpMethod(0);
+    return pendingException ? NULL : (jobject)dumpHandle(DUMP_MAP, 0);
+}
+
+static jsize JNICALL getArrayLength(JNIEnv *, jarray array)
+{
+    return dumpNumber(array, DUMP_ENTRIES) >= 0 ? fakeScript.dumpThreads : fakeScript.dumpFrames;
+}
+
+static jobject JNICALL getObjectArrayElement(JNIEnv *, jobjectArray array, jsize index)
+{
+    int thread = dumpNumber(array, DUMP_FRAMES);
+    return (jobject)(thread >= 0 ? dumpHandle(DUMP_FRAME, thread * FRAMES_PER_THREAD + index)
+                                 : dumpHandle(DUMP_ENTRY, index));
+}
+
+
 static jint JNICALL attach(JavaVM *, void **env, void *args)
 {
     record(args == NULL ? "attach" : "attach with arguments");
@@ -53,6 +153,21 @@ static jclass JNICALL findClass(JNIEnv *, const char *name)
         return (jclass)&stringClassObject;
     if (std::string(name) == MAIN_CLASS_NAME && fakeScript.mainClassFound)
         return (jclass)&mainClassObject;
+    for (int method = 0; method < DUMP_METHODS; method++)
+        if (std::string(name) == dumpMethods[method][0])
+            return (jclass)dumpHandle(DUMP_CLASS, method);
+    pendingException = true;
+    return NULL;
+}
+
+// A method of a class the dump found; static only getAllStackTraces.
+static jmethodID dumpMethodId(jclass cls, const char *name, const char *signature, bool isStatic)
+{
+    int found = dumpNumber(cls, DUMP_CLASS);
+    for (int method = 0; found >= 0 && method < DUMP_METHODS; method++)
+        if (std::string(dumpMethods[found][0]) == dumpMethods[method][0] && std::string(name) == dumpMethods[method][1] &&
+            std::string(signature) == dumpMethods[method][2] && isStatic == (method == 0))
+            return (jmethodID)dumpHandle(DUMP_METHOD, method);
     pendingException = true;
     return NULL;
 }
@@ -60,6 +175,8 @@ static jclass JNICALL findClass(JNIEnv *, const char *name)
 static jmethodID JNICALL getStaticMethodId(JNIEnv *, jclass cls, const char *name, const char *signature)
 {
     record(std::string("GetStaticMethodID ") + name + " " + signature);
+    if (dumpNumber(cls, DUMP_CLASS) >= 0)
+        return dumpMethodId(cls, name, signature, true);
     if (cls != (jclass)&mainClassObject)
         return NULL;
     if (std::string(name) == MAIN_METHOD_NAME && std::string(signature) == MAIN_METHOD_SIGNATURE &&
@@ -140,6 +257,8 @@ static jclass JNICALL getObjectClass(JNIEnv *, jobject object)
 static jmethodID JNICALL getMethodId(JNIEnv *, jclass cls, const char *name, const char *signature)
 {
     record(std::string("GetMethodID ") + name + " " + signature);
+    if (dumpNumber(cls, DUMP_CLASS) >= 0)
+        return dumpMethodId(cls, name, signature, false);
     if (cls == (jclass)&throwableClassObject && std::string(name) == "toString" &&
         std::string(signature) == "()Ljava/lang/String;")
         return (jmethodID)&toStringMethodObject;
@@ -149,6 +268,11 @@ static jmethodID JNICALL getMethodId(JNIEnv *, jclass cls, const char *name, con
 
 static jobject JNICALL callObjectMethodV(JNIEnv *, jobject object, jmethodID method, va_list)
 {
+    int dumpMethod = dumpNumber(method, DUMP_METHOD);
+    if (dumpMethod > 0) {
+        callDumpMethod(dumpMethod);
+        return pendingException ? NULL : dumpResult(dumpMethod, object);
+    }
     record(object == (jobject)&exceptionObject && method == (jmethodID)&toStringMethodObject ? "toString"
                                                                                                : "CallObjectMethodV ?");
     if (fakeScript.toStringThrows) {
@@ -163,16 +287,19 @@ static jobject JNICALL callObjectMethodV(JNIEnv *, jobject object, jmethodID met
 
 static const char *JNICALL getStringUtfChars(JNIEnv *, jstring text, jboolean *isCopy)
 {
-    record(text == (jstring)&descriptionObject ? "GetStringUTFChars" : "GetStringUTFChars ?");
     if (isCopy != NULL)
         *isCopy = JNI_FALSE;
     fakeLiveReferences++;
+    int string = dumpNumber(text, DUMP_STRING);
+    if (string >= 0)
+        return dumpStrings[string].c_str();
+    record(text == (jstring)&descriptionObject ? "GetStringUTFChars" : "GetStringUTFChars ?");
     return fakeScript.exceptionText;
 }
 
 static void JNICALL releaseStringUtfChars(JNIEnv *, jstring, const char *chars)
 {
-    if (chars == fakeScript.exceptionText)
+    if (chars != NULL)
         fakeLiveReferences--;
 }
 
@@ -205,6 +332,7 @@ void resetFakeJvm(void)
     fakeScript = FakeJvmScript{};
     fakeLiveReferences = 0;
     fakeCalls.clear();
+    dumpStrings.clear();
     fakeOptions.clear();
     pendingException = false;
 
@@ -229,5 +357,8 @@ void resetFakeJvm(void)
     envTable.CallObjectMethodV = callObjectMethodV;
     envTable.GetStringUTFChars = getStringUtfChars;
     envTable.ReleaseStringUTFChars = releaseStringUtfChars;
+    envTable.CallStaticObjectMethodV = callStaticObjectMethodV;
+    envTable.GetArrayLength = getArrayLength;
+    envTable.GetObjectArrayElement = getObjectArrayElement;
     fakeEnv.functions = &envTable;
 }
