@@ -172,6 +172,28 @@ TEST(LastStart, JavaExceptionsGoWithTheirFailureLines)
     EXPECT_EQ(start.startException, nullptr);
 }
 
+// The thread in shutdown() and its top frames from a dump, whatever is written between them.
+TEST(LastStart, KeepsTheTopFramesOfTheThreadInShutdown)
+{
+    std::vector<std::string> texts = {kBanner, kLoaded, "Invoking main()",
+                                      "shutdown() has not returned after 15 s, Java threads: 2",
+                                      "Shutdown thread \"Thread-1\" TIMED_WAITING", "    at a.B.c(B.java:1)",
+                                      "Detached thread"};
+    for (int frame = 0; frame < SHUTDOWN_FRAME_LIMIT; frame++)
+        texts.push_back("    at d.E.f(E.java:" + std::to_string(frame) + ")");
+    texts.insert(texts.end(), {"Java thread \"main\" WAITING", "    at g.H.i(H.java:1)",
+                               "The dump of the Java threads was cut off", "Java exception: X"});
+    std::string text = logOf(texts);
+    LastStart start;
+    readLastStart(&text[0], &start);
+    EXPECT_STREQ(start.shutdownStack, "Shutdown thread \"Thread-1\" TIMED_WAITING");
+    ASSERT_EQ(start.shutdownFrameCount, SHUTDOWN_FRAME_LIMIT);
+    EXPECT_STREQ(start.shutdownFrames[0], "    at a.B.c(B.java:1)");
+    EXPECT_STREQ(start.shutdownFrames[SHUTDOWN_FRAME_LIMIT - 1], "    at d.E.f(E.java:6)");
+    EXPECT_STREQ(start.dumpEnd, "The dump of the Java threads was cut off");
+    EXPECT_TRUE(start.detached && start.stopFailure == nullptr && start.stopException == nullptr);
+}
+
 TEST(LastStart, NoBannerNoStart)
 {
     std::string text = logOf({"Invoking main()"}) + "x ***** Velmorane Windows service starting *****\r\n";
