@@ -31,105 +31,83 @@ static void record(const std::string &call)
     LeaveCriticalSection(&callsLock);
 }
 
-// The thread dump's objects: a handle's kind and number are where it points.
-enum DumpKind { DUMP_CLASS, DUMP_METHOD, DUMP_MAP, DUMP_SET, DUMP_ENTRIES, DUMP_ENTRY, DUMP_THREAD, DUMP_STATE,
-                DUMP_FRAMES, DUMP_FRAME, DUMP_STRING, DUMP_KINDS };
-const int DUMP_HANDLES = 65536, FRAMES_PER_THREAD = 128;
-static char dumpHandles[DUMP_KINDS][DUMP_HANDLES];
-static std::vector<std::string> dumpStrings;
-// What the dump may look up: class, method, signature.
-static const char *const dumpMethods[][3] = {
-    {"java/lang/Thread", "getAllStackTraces", "()Ljava/util/Map;"},
-    {"java/util/Map", "entrySet", "()Ljava/util/Set;"},
-    {"java/util/Collection", "toArray", "()[Ljava/lang/Object;"},
-    {"java/util/Map$Entry", "getKey", "()Ljava/lang/Object;"},
-    {"java/util/Map$Entry", "getValue", "()Ljava/lang/Object;"},
-    {"java/lang/Thread", "getName", "()Ljava/lang/String;"},
-    {"java/lang/Thread", "getState", "()Ljava/lang/Thread$State;"},
-    {"java/lang/Enum", "name", "()Ljava/lang/String;"},
-    {"java/lang/StackTraceElement", "toString", "()Ljava/lang/String;"},
-    {"java/lang/StackTraceElement", "getClassName", "()Ljava/lang/String;"},
-    {"java/lang/StackTraceElement", "getMethodName", "()Ljava/lang/String;"},
-};
-const int DUMP_METHODS = sizeof dumpMethods / sizeof dumpMethods[0];
+// The dump's objects are addresses in dumpObjects: kind * DUMP_SPAN + number;
+// a frame's number is its thread's * FRAME_SPAN + its own.
+enum { D_CLASS, D_MAP, D_SET, D_ENTRIES, D_ENTRY, D_THREAD, D_STATE, D_FRAMES, D_FRAME, D_TEXT, D_METHOD, D_KINDS };
+const int DUMP_SPAN = 65536, FRAME_SPAN = 128;
+static char dumpObjects[D_KINDS * DUMP_SPAN];
+static std::vector<std::string> dumpTexts; // the strings handed out and the methods' names
 
-static void *dumpHandle(int kind, int number)
+static void *dumpObject(int kind, int number)
 {
-    fakeLiveReferences += kind != DUMP_METHOD;
-    return &dumpHandles[kind][number];
+    fakeLiveReferences += kind != D_METHOD;
+    return dumpObjects + kind * DUMP_SPAN + number;
 }
 
-// The handle's number when it is of that kind, else -1.
-static int dumpNumber(const void *handle, int kind)
+static int dumpNumber(const void *object, int kind)
 {
-    const char *at = (const char *)handle;
-    return at >= dumpHandles[kind] && at < dumpHandles[kind] + DUMP_HANDLES ? (int)(at - dumpHandles[kind]) : -1;
+    long long at = (const char *)object - (dumpObjects + kind * DUMP_SPAN);
+    return at >= 0 && at < DUMP_SPAN ? (int)at : -1;
 }
 
-static jobject dumpString(const std::string &text)
+static jobject dumpText(const std::string &text)
 {
-    dumpStrings.push_back(text);
-    return (jobject)dumpHandle(DUMP_STRING, (int)dumpStrings.size() - 1);
+    dumpTexts.push_back(text);
+    return (jobject)dumpObject(D_TEXT, (int)dumpTexts.size() - 1);
 }
 
-// What a method of the dump returns for an object of the fake's listing.
-static jobject dumpResult(int method, const void *object)
+static void *dumpMethod(const char *name)
 {
-    int thread = dumpNumber(object, DUMP_THREAD), frame = dumpNumber(object, DUMP_FRAME);
-    int entry = dumpNumber(object, DUMP_ENTRY), state = dumpNumber(object, DUMP_STATE);
-    bool outermost = frame >= 0 && frame / FRAMES_PER_THREAD == fakeScript.shutdownThreadAt &&
-                     frame % FRAMES_PER_THREAD == fakeScript.dumpFrames - 1;
-    std::string number = std::to_string(frame % FRAMES_PER_THREAD);
-    switch (method) {
-    case 1: return (jobject)dumpHandle(DUMP_SET, 0);
-    case 2: return (jobject)dumpHandle(DUMP_ENTRIES, 0);
-    case 3: return (jobject)dumpHandle(DUMP_THREAD, entry);
-    case 4: return (jobject)dumpHandle(DUMP_FRAMES, entry);
-    case 5:
-        return dumpString(thread == 0 && fakeScript.firstThreadName ? fakeScript.firstThreadName
-                                                                     : "fake-" + std::to_string(thread));
-    case 6: return (jobject)dumpHandle(DUMP_STATE, thread);
-    case 7: return dumpString(state == fakeScript.shutdownThreadAt ? "TIMED_WAITING" : "RUNNABLE");
-    case 8:
-        return dumpString(outermost ? "com.orvenda.calistren.test.lt.nextgen.Velmorane.shutdown(Velmorane.java:9)"
-                                    : "fake.Code.f" + number + "(Code.java:" + number + ")");
-    case 9: return dumpString(outermost ? "com.orvenda.calistren.test.lt.nextgen.Velmorane" : "fake.Code");
-    default: return dumpString(outermost ? "shutdown" : "f" + number);
-    }
+    dumpTexts.push_back(name);
+    return dumpObject(D_METHOD, (int)dumpTexts.size() - 1);
 }
 
-// Records the call; the method chosen to throw leaves an exception pending.
-static void callDumpMethod(int method)
+// A method of the dump, by its name alone (HotSpot itself checks the signatures).
+static jobject callDump(jmethodID method, const void *object)
 {
-    record(dumpMethods[method][1]);
-    if (fakeScript.dumpHoldIn != NULL && std::string(fakeScript.dumpHoldIn) == dumpMethods[method][1])
+    const std::string name = dumpTexts[dumpNumber(method, D_METHOD)];
+    record(name);
+    if (fakeScript.dumpHoldIn != NULL && name == fakeScript.dumpHoldIn)
         WaitForSingleObject(fakeScript.dumpHold, INFINITE);
-    if (fakeScript.dumpThrowsIn != NULL && std::string(fakeScript.dumpThrowsIn) == dumpMethods[method][1])
+    if (fakeScript.dumpThrowsIn != NULL && name == fakeScript.dumpThrowsIn) {
         pendingException = true;
+        return NULL;
+    }
+    int entry = dumpNumber(object, D_ENTRY), thread = dumpNumber(object, D_THREAD);
+    int frame = dumpNumber(object, D_FRAME), at = frame % FRAME_SPAN;
+    bool outermost = frame / FRAME_SPAN == fakeScript.shutdownThreadAt && at == fakeScript.dumpFrames - 1;
+    std::string code = outermost ? "com.orvenda.calistren.test.lt.nextgen.Velmorane" : "fake.Code";
+    std::string where = outermost ? "shutdown" : "f" + std::to_string(at);
+    if (name == "getKey" || name == "getValue" || name == "getState")
+        return (jobject)(name == "getState" ? dumpObject(D_STATE, thread)
+                                            : dumpObject(name == "getKey" ? D_THREAD : D_FRAMES, entry));
+    if (name == "getName")
+        return dumpText(thread == 0 && fakeScript.firstThreadName ? fakeScript.firstThreadName
+                                                                   : "fake-" + std::to_string(thread));
+    if (name == "name")
+        return dumpText(dumpNumber(object, D_STATE) == fakeScript.shutdownThreadAt ? "TIMED_WAITING" : "RUNNABLE");
+    if (name == "getClassName" || name == "getMethodName")
+        return dumpText(name == "getClassName" ? code : where);
+    if (name == "toString")
+        return dumpText(code + "." + where + "(Code.java:" + std::to_string(at) + ")");
+    return (jobject)dumpObject(name == "getAllStackTraces" ? D_MAP : name == "entrySet" ? D_SET : D_ENTRIES, 0);
 }
 
 static jobject JNICALL callStaticObjectMethodV(JNIEnv *, jclass, jmethodID method, va_list)
 {
-    if (dumpNumber(method, DUMP_METHOD) != 0) {
-        record("CallStaticObjectMethodV ?");
-        return NULL;
-    }
-    callDumpMethod(0);
-    return pendingException ? NULL : (jobject)dumpHandle(DUMP_MAP, 0);
+    return callDump(method, NULL);
 }
 
 static jsize JNICALL getArrayLength(JNIEnv *, jarray array)
 {
-    return dumpNumber(array, DUMP_ENTRIES) >= 0 ? fakeScript.dumpThreads : fakeScript.dumpFrames;
+    return dumpNumber(array, D_ENTRIES) >= 0 ? fakeScript.dumpThreads : fakeScript.dumpFrames;
 }
 
 static jobject JNICALL getObjectArrayElement(JNIEnv *, jobjectArray array, jsize index)
 {
-    int thread = dumpNumber(array, DUMP_FRAMES);
-    return (jobject)(thread >= 0 ? dumpHandle(DUMP_FRAME, thread * FRAMES_PER_THREAD + index)
-                                 : dumpHandle(DUMP_ENTRY, index));
+    int thread = dumpNumber(array, D_FRAMES);
+    return (jobject)(thread >= 0 ? dumpObject(D_FRAME, thread * FRAME_SPAN + index) : dumpObject(D_ENTRY, index));
 }
-
 
 static jint JNICALL attach(JavaVM *, void **env, void *args)
 {
@@ -153,21 +131,8 @@ static jclass JNICALL findClass(JNIEnv *, const char *name)
         return (jclass)&stringClassObject;
     if (std::string(name) == MAIN_CLASS_NAME && fakeScript.mainClassFound)
         return (jclass)&mainClassObject;
-    for (int method = 0; method < DUMP_METHODS; method++)
-        if (std::string(name) == dumpMethods[method][0])
-            return (jclass)dumpHandle(DUMP_CLASS, method);
-    pendingException = true;
-    return NULL;
-}
-
-// A method of a class the dump found; static only getAllStackTraces.
-static jmethodID dumpMethodId(jclass cls, const char *name, const char *signature, bool isStatic)
-{
-    int found = dumpNumber(cls, DUMP_CLASS);
-    for (int method = 0; found >= 0 && method < DUMP_METHODS; method++)
-        if (std::string(dumpMethods[found][0]) == dumpMethods[method][0] && std::string(name) == dumpMethods[method][1] &&
-            std::string(signature) == dumpMethods[method][2] && isStatic == (method == 0))
-            return (jmethodID)dumpHandle(DUMP_METHOD, method);
+    if (std::string(name).rfind("java/", 0) == 0)
+        return (jclass)dumpObject(D_CLASS, 0);
     pendingException = true;
     return NULL;
 }
@@ -175,8 +140,8 @@ static jmethodID dumpMethodId(jclass cls, const char *name, const char *signatur
 static jmethodID JNICALL getStaticMethodId(JNIEnv *, jclass cls, const char *name, const char *signature)
 {
     record(std::string("GetStaticMethodID ") + name + " " + signature);
-    if (dumpNumber(cls, DUMP_CLASS) >= 0)
-        return dumpMethodId(cls, name, signature, true);
+    if (dumpNumber(cls, D_CLASS) >= 0)
+        return (jmethodID)dumpMethod(name);
     if (cls != (jclass)&mainClassObject)
         return NULL;
     if (std::string(name) == MAIN_METHOD_NAME && std::string(signature) == MAIN_METHOD_SIGNATURE &&
@@ -257,8 +222,8 @@ static jclass JNICALL getObjectClass(JNIEnv *, jobject object)
 static jmethodID JNICALL getMethodId(JNIEnv *, jclass cls, const char *name, const char *signature)
 {
     record(std::string("GetMethodID ") + name + " " + signature);
-    if (dumpNumber(cls, DUMP_CLASS) >= 0)
-        return dumpMethodId(cls, name, signature, false);
+    if (dumpNumber(cls, D_CLASS) >= 0)
+        return (jmethodID)dumpMethod(name);
     if (cls == (jclass)&throwableClassObject && std::string(name) == "toString" &&
         std::string(signature) == "()Ljava/lang/String;")
         return (jmethodID)&toStringMethodObject;
@@ -268,11 +233,8 @@ static jmethodID JNICALL getMethodId(JNIEnv *, jclass cls, const char *name, con
 
 static jobject JNICALL callObjectMethodV(JNIEnv *, jobject object, jmethodID method, va_list)
 {
-    int dumpMethod = dumpNumber(method, DUMP_METHOD);
-    if (dumpMethod > 0) {
-        callDumpMethod(dumpMethod);
-        return pendingException ? NULL : dumpResult(dumpMethod, object);
-    }
+    if (dumpNumber(method, D_METHOD) >= 0)
+        return callDump(method, object);
     record(object == (jobject)&exceptionObject && method == (jmethodID)&toStringMethodObject ? "toString"
                                                                                                : "CallObjectMethodV ?");
     if (fakeScript.toStringThrows) {
@@ -290,9 +252,8 @@ static const char *JNICALL getStringUtfChars(JNIEnv *, jstring text, jboolean *i
     if (isCopy != NULL)
         *isCopy = JNI_FALSE;
     fakeLiveReferences++;
-    int string = dumpNumber(text, DUMP_STRING);
-    if (string >= 0)
-        return dumpStrings[string].c_str();
+    if (dumpNumber(text, D_TEXT) >= 0)
+        return dumpTexts[dumpNumber(text, D_TEXT)].c_str();
     record(text == (jstring)&descriptionObject ? "GetStringUTFChars" : "GetStringUTFChars ?");
     return fakeScript.exceptionText;
 }
@@ -332,7 +293,7 @@ void resetFakeJvm(void)
     fakeScript = FakeJvmScript{};
     fakeLiveReferences = 0;
     fakeCalls.clear();
-    dumpStrings.clear();
+    dumpTexts.clear();
     fakeOptions.clear();
     pendingException = false;
 

@@ -30,7 +30,7 @@ struct FakeJvmScript {
     bool toStringThrows = false; // toString() throws instead
     // Thread.getAllStackTraces(): threads "fake-<n>" (RUNNABLE) with frames
     // "fake.Code.f<m>(Code.java:<m>)"; the one at shutdownThreadAt (-1: none)
-    // is TIMED_WAITING with shutdown() of the main class as its outermost frame.
+    // is TIMED_WAITING, its outermost frame the main class's shutdown().
     int dumpThreads = 2;
     int dumpFrames = 3;
     int shutdownThreadAt = 1;
