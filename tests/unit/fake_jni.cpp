@@ -50,16 +50,11 @@ static int dumpNumber(const void *object, int kind)
     return at >= 0 && at < DUMP_SPAN ? (int)at : -1;
 }
 
-static jobject dumpText(const std::string &text)
+// A string, or (D_METHOD) a method looked up by this name.
+static jobject dumpText(const std::string &text, int kind = D_TEXT)
 {
     dumpTexts.push_back(text);
-    return (jobject)dumpObject(D_TEXT, (int)dumpTexts.size() - 1);
-}
-
-static void *dumpMethod(const char *name)
-{
-    dumpTexts.push_back(name);
-    return dumpObject(D_METHOD, (int)dumpTexts.size() - 1);
+    return (jobject)dumpObject(kind, (int)dumpTexts.size() - 1);
 }
 
 // A method of the dump, by its name alone (HotSpot itself checks the signatures).
@@ -141,7 +136,7 @@ static jmethodID JNICALL getStaticMethodId(JNIEnv *, jclass cls, const char *nam
 {
     record(std::string("GetStaticMethodID ") + name + " " + signature);
     if (dumpNumber(cls, D_CLASS) >= 0)
-        return (jmethodID)dumpMethod(name);
+        return (jmethodID)dumpText(name, D_METHOD);
     if (cls != (jclass)&mainClassObject)
         return NULL;
     if (std::string(name) == MAIN_METHOD_NAME && std::string(signature) == MAIN_METHOD_SIGNATURE &&
@@ -223,7 +218,7 @@ static jmethodID JNICALL getMethodId(JNIEnv *, jclass cls, const char *name, con
 {
     record(std::string("GetMethodID ") + name + " " + signature);
     if (dumpNumber(cls, D_CLASS) >= 0)
-        return (jmethodID)dumpMethod(name);
+        return (jmethodID)dumpText(name, D_METHOD);
     if (cls == (jclass)&throwableClassObject && std::string(name) == "toString" &&
         std::string(signature) == "()Ljava/lang/String;")
         return (jmethodID)&toStringMethodObject;
