@@ -74,6 +74,31 @@ static void readStopRecord(LastStart *start, const char *text)
     }
 }
 
+// The thread dump's records: the thread in shutdown() and its frames, up to
+// the next thread's record, and how the dump ended when it was not whole.
+static bool shutdownFramesFollow;
+
+static bool readDumpRecord(LastStart *start, const char *text)
+{
+    const char *frame = recordRest(text, RECORD_DUMP_FRAME);
+    if (isRecord(text, RECORD_DUMP_SHUTDOWN_THREAD)) {
+        start->shutdownStack = text;
+        start->shutdownFrameCount = 0;
+        shutdownFramesFollow = true;
+    } else if (frame != NULL) {
+        if (shutdownFramesFollow && start->shutdownFrameCount < SHUTDOWN_FRAME_LIMIT)
+            start->shutdownFrames[start->shutdownFrameCount++] = text;
+    } else if (isRecord(text, RECORD_DUMP_NOT_TAKEN) || isRecord(text, RECORD_DUMP_CUT)) {
+        start->dumpEnd = text;
+    } else if (isRecord(text, RECORD_DUMP_BEGIN) || isRecord(text, RECORD_DUMP_THREAD) ||
+               isRecord(text, RECORD_DUMP_FRAMES_LEFT_OUT) || isRecord(text, RECORD_DUMP_THREADS_LEFT_OUT)) {
+        shutdownFramesFollow = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 static void setStartFailure(LastStart *start, const char *text)
 {
     start->startFailure = text;
@@ -92,6 +117,8 @@ static void readRecord(LastStart *start, const char *text, bool *classFailureSee
             *slot = text;
         return;
     }
+    if (readDumpRecord(start, text))
+        return;
     if (stopCode != NULL) {
         start->stopOnFailureCode = atoi(stopCode);
     } else if (loaded != NULL) {
@@ -140,6 +167,7 @@ void readLastStart(char *logText, LastStart *start)
 
     bool classFailureSeen = false;
     exceptionSlot = NULL;
+    shutdownFramesFollow = false;
     char *line = banner;
     while (*line != '\0') {
         char *end = strchr(line, '\n');

@@ -6,6 +6,8 @@
 #include <stddef.h>
 
 #define NOTE_LIMIT 8
+// The top frames of the thread in shutdown() kept from a thread dump.
+#define SHUTDOWN_FRAME_LIMIT 8
 
 // Pointers into the log text that readLastStart was given; NULL when absent.
 struct LastStart {
@@ -26,6 +28,10 @@ struct LastStart {
     bool detached;
     const char *stopFailure;        // the stop thread's failure record
     const char *stopException;      // the Java exception after it or after shutdown()'s
+    const char *shutdownStack;      // RECORD_DUMP_SHUTDOWN_THREAD: shutdown() had not returned
+    const char *shutdownFrames[SHUTDOWN_FRAME_LIMIT]; // its top RECORD_DUMP_FRAMEs
+    int shutdownFrameCount;
+    const char *dumpEnd;            // RECORD_DUMP_NOT_TAKEN or RECORD_DUMP_CUT
 };
 
 // Reads the log text (it is changed: its records are cut into strings).

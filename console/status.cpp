@@ -10,6 +10,7 @@
 #include "console/status.h"
 #include "launcher/java_contract.h"
 #include "launcher/launcher.h"
+#include "launcher/thread_dump.h"
 #include "log/log.h"
 
 // The log's last part is enough: a start writes a few hundred records.
@@ -77,6 +78,19 @@ static void printWithRemedy(const char *record, const char *exception)
         printf("      -> %s\n", remedy);
 }
 
+// Where shutdown() stood when the threads were dumped: its thread and top frames.
+static void printShutdownStack(const LastStart *start)
+{
+    if (start->shutdownStack != NULL) {
+        printf("  stop: shutdown() had not returned after %d seconds; its thread stood at\n", THREAD_DUMP_AFTER_MS / 1000);
+        printf("    %s\n", start->shutdownStack);
+        for (int index = 0; index < start->shutdownFrameCount; index++)
+            printf("    %s\n", start->shutdownFrames[index]);
+    }
+    if (start->dumpEnd != NULL)
+        printf("  stop: %s\n", start->dumpEnd);
+}
+
 static void printStop(const LastStart *start, DWORD state)
 {
     if (start->shutdownCalled)
@@ -89,6 +103,7 @@ static void printStop(const LastStart *start, DWORD state)
     else if (stoppedWithoutShutdownRecord(start, state))
         printf("  stop: no record of shutdown(): it took longer than %d seconds, or the process ended otherwise\n",
                SHUTDOWN_WAIT_MS / 1000);
+    printShutdownStack(start);
 }
 
 static void printStatusText(const StatusView *view)

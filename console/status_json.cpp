@@ -79,6 +79,16 @@ static void printJsonStop(const LastStart *start, DWORD state)
     printf("\"detached\":%s,", start->detached ? "true" : "false");
     printJsonFailure("failure", start->shutdownThrew != NULL ? start->shutdownThrew : start->stopFailure,
                      start->stopException);
+    // Where shutdown() stood when the threads were dumped.
+    printJsonField("shutdownThread", start->shutdownStack);
+    printf("\"shutdownFrames\":[");
+    for (int index = 0; index < start->shutdownFrameCount; index++) {
+        if (index > 0)
+            putchar(',');
+        printJsonText(start->shutdownFrames[index]);
+    }
+    printf("],");
+    printJsonField("dumpEnd", start->dumpEnd);
     printf("\"waitSeconds\":%d}", SHUTDOWN_WAIT_MS / 1000);
 }
 

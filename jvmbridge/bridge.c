@@ -704,6 +704,37 @@ static jobject MSABI w_CallObjectMethodV(struct bridge_env *env, jobject obj, jm
     return call_object(env->real, obj, mid, &m, args, "CallObjectMethodV");
 }
 
+static jobject MSABI w_CallStaticObjectMethodV(struct bridge_env *env, jclass cls, jmethodID mid,
+                                               __ms_va_list ap)
+{
+    JNIEnv *r = env->real;
+    struct method_entry m;
+    jvalue args[CALL_ARG_CAP];
+    jobject result;
+
+    read_call_args(mid, &m, args, ap);
+    record3("CallStaticObjectMethodV", m.name, "call");
+    result = (*r)->CallStaticObjectMethodA(r, cls, mid, args);
+    record3("CallStaticObjectMethodV", m.name, "returned");
+    return result;
+}
+
+static jsize MSABI w_GetArrayLength(struct bridge_env *env, jarray array)
+{
+    JNIEnv *r = env->real;
+    jsize length = (*r)->GetArrayLength(r, array);
+    recordf("GetArrayLength %d", (int)length);
+    return length;
+}
+
+static jobject MSABI w_GetObjectArrayElement(struct bridge_env *env, jobjectArray array, jsize index)
+{
+    JNIEnv *r = env->real;
+    jobject element = (*r)->GetObjectArrayElement(r, array, index);
+    recordf("GetObjectArrayElement %d %s", (int)index, element ? "ok" : "null");
+    return element;
+}
+
 /* ------------------------------------------------------- JavaVM forwarders */
 
 static jint MSABI w_AttachCurrentThread(struct bridge_vm *vm, void **penv, void *args)
@@ -758,6 +789,9 @@ static SYSV void build_tables(void)
     env_table[ENV_SLOT(GetObjectClass)] = (const void *)w_GetObjectClass;
     env_table[ENV_SLOT(GetMethodID)] = (const void *)w_GetMethodID;
     env_table[ENV_SLOT(CallObjectMethodV)] = (const void *)w_CallObjectMethodV;
+    env_table[ENV_SLOT(CallStaticObjectMethodV)] = (const void *)w_CallStaticObjectMethodV;
+    env_table[ENV_SLOT(GetArrayLength)] = (const void *)w_GetArrayLength;
+    env_table[ENV_SLOT(GetObjectArrayElement)] = (const void *)w_GetObjectArrayElement;
     env_table[ENV_SLOT(GetStringUTFChars)] = (const void *)w_GetStringUTFChars;
     env_table[ENV_SLOT(ReleaseStringUTFChars)] = (const void *)w_ReleaseStringUTFChars;
     vm_table[VM_SLOT(AttachCurrentThread)] = (const void *)w_AttachCurrentThread;

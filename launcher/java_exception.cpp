@@ -23,10 +23,9 @@ static bool clearPending(JNIEnv *env)
     return true;
 }
 
-// The throwable's toString() as modified UTF-8 decoded into wide (capacity
-// EXCEPTION_TEXT_CAPACITY). False when there is none: toString() threw or
-// returned null.
-static bool callToString(JNIEnv *env, jthrowable thrown, wchar_t *wide, size_t *length)
+// The throwable's toString() as a line of the log (javaTextForLog). False
+// when there is none: toString() threw or returned null.
+static bool callToString(JNIEnv *env, jthrowable thrown, char *text)
 {
     bool described = false;
     jclass throwableClass = env->GetObjectClass(thrown);
@@ -40,7 +39,7 @@ static bool callToString(JNIEnv *env, jthrowable thrown, wchar_t *wide, size_t *
         return false;
     const char *utf = env->GetStringUTFChars(description, NULL);
     if (utf != NULL) {
-        *length = modifiedUtf8ToWide(utf, wide, EXCEPTION_TEXT_CAPACITY);
+        javaTextForLog(utf, text);
         env->ReleaseStringUTFChars(description, utf);
         described = true;
     } else {
@@ -80,17 +79,19 @@ static void makePrintable(const wchar_t *wide, size_t length, wchar_t *shown, si
 
 // Every code unit gives at least one ANSI byte, so EXCEPTION_TEXT_CAPACITY
 // code units fill the ANSI text as far as it can go.
-static void describeThrowable(JNIEnv *env, jthrowable thrown, char *text)
+void javaTextForLog(const char *modifiedUtf8, char *text)
 {
     wchar_t wide[EXCEPTION_TEXT_CAPACITY];
-    size_t length = 0;
-    if (!callToString(env, thrown, wide, &length)) {
-        lstrcpynA(text, NO_EXCEPTION_DESCRIPTION, EXCEPTION_TEXT_CAPACITY);
-        return;
-    }
+    size_t length = modifiedUtf8ToWide(modifiedUtf8, wide, EXCEPTION_TEXT_CAPACITY);
     wchar_t shown[EXCEPTION_TEXT_CAPACITY];
     makePrintable(wide, length, shown, EXCEPTION_TEXT_CAPACITY);
     ansiCopyN(shown, text, EXCEPTION_TEXT_CAPACITY);
+}
+
+static void describeThrowable(JNIEnv *env, jthrowable thrown, char *text)
+{
+    if (!callToString(env, thrown, text))
+        lstrcpynA(text, NO_EXCEPTION_DESCRIPTION, EXCEPTION_TEXT_CAPACITY);
 }
 
 bool logPendingException(JNIEnv *env, const char *headline, char *text)

@@ -16,4 +16,9 @@
 // also copied to text (EXCEPTION_TEXT_CAPACITY bytes) unless it is NULL.
 bool logPendingException(JNIEnv *env, const char *headline, char *text);
 
+// A Java string (modified UTF-8) as one line of the log: in the ANSI code
+// page, every control character a blank and a NUL "^@", cut to fit text
+// (EXCEPTION_TEXT_CAPACITY bytes).
+void javaTextForLog(const char *modifiedUtf8, char *text);
+
 #endif

@@ -85,6 +85,20 @@
 // The launcher, when a failed start stops the service (VLSTOPONFAILURE).
 #define RECORD_STOP_ON_FAILURE "The start failed and VLSTOPONFAILURE is set: the service stops with exit code %d\n"
 
+// The Java threads' stacks, when shutdown() is still running some seconds
+// after the stop (a thread of its own writes them; the stop itself writes the
+// record of a dump not taken or cut off). Seconds, then the number of threads.
+#define RECORD_DUMP_BEGIN "shutdown() has not returned after %d s, Java threads: %d\n"
+// The thread that runs shutdown(), first; then the others. Name, then state.
+#define RECORD_DUMP_SHUTDOWN_THREAD "Shutdown thread \"%s\" %s\n"
+#define RECORD_DUMP_THREAD "Java thread \"%s\" %s\n"
+// One frame, its innermost first.
+#define RECORD_DUMP_FRAME "    at %s\n"
+#define RECORD_DUMP_FRAMES_LEFT_OUT "    frames left out: %d\n"
+#define RECORD_DUMP_THREADS_LEFT_OUT "Java threads left out: %d\n"
+#define RECORD_DUMP_NOT_TAKEN "The Java threads could not be dumped\n"
+#define RECORD_DUMP_CUT "The dump of the Java threads was cut off\n"
+
 // After any failed Java call: the throwable's toString().
 #define RECORD_JAVA_EXCEPTION "Java exception: %s\n"
 

@@ -4,6 +4,7 @@
 #include "launcher/shutdown.h"
 
 #include "launcher/records.h"
+#include "launcher/thread_dump.h"
 #include "log/log.h"
 
 static DWORD detachAndEnd(JavaVM *vm, DWORD result)
@@ -64,12 +65,42 @@ DWORD WINAPI shutdownThread(LPVOID)
     return 1;
 }
 
+// shutdown() still runs after THREAD_DUMP_AFTER_MS: its stack and the other
+// threads' are dumped while the stop waits for what remains of
+// SHUTDOWN_WAIT_MS. The dump never lengthens the wait: what it has not
+// written by then is abandoned, with a record saying so.
+static bool waitWithDump(HANDLE shutdown, ULONGLONG started)
+{
+    ULONGLONG elapsed = GetTickCount64() - started;
+    DWORD remaining = elapsed < SHUTDOWN_WAIT_MS ? (DWORD)(SHUTDOWN_WAIT_MS - elapsed) : 0;
+    // Without a virtual machine shutdown() was never called: nothing to dump.
+    if (getJvmHandle() == NULL)
+        return WaitForSingleObject(shutdown, remaining) == WAIT_OBJECT_0;
+
+    // Set before the dump's thread exists, so no lock is needed yet.
+    threadDumpState = DUMP_STARTED;
+    HANDLE dump = CreateThread(NULL, 0, threadDumpThread, NULL, 0, NULL);
+    if (dump != NULL) {
+        HANDLE both[2] = {shutdown, dump};
+        WaitForMultipleObjects(2, both, TRUE, remaining);
+        CloseHandle(dump);
+    } else {
+        WaitForSingleObject(shutdown, remaining);
+    }
+    abandonThreadDump();
+    return WaitForSingleObject(shutdown, 0) == WAIT_OBJECT_0;
+}
+
 bool stopApplication(void)
 {
+    ULONGLONG started = GetTickCount64();
+    threadDumpState = DUMP_NONE;
     HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
     if (thread == NULL)
         return false;
-    bool ended = WaitForSingleObject(thread, SHUTDOWN_WAIT_MS) == WAIT_OBJECT_0;
+    bool ended = WaitForSingleObject(thread, THREAD_DUMP_AFTER_MS) == WAIT_OBJECT_0;
+    if (!ended)
+        ended = waitWithDump(thread, started);
     CloseHandle(thread);
     return ended;
 }

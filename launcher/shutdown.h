@@ -14,8 +14,10 @@ DWORD WINAPI shutdownThread(LPVOID parameter);
 bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, JvmResult *result);
 
 // The stop: runs the shutdown thread and waits for it at most
-// SHUTDOWN_WAIT_MS. An application that takes longer is left running; the
-// process ends without it. True when the thread ended within the wait.
+// SHUTDOWN_WAIT_MS; when it still runs after THREAD_DUMP_AFTER_MS, the Java
+// threads' stacks are written into the log meanwhile. An application that
+// takes longer is left running; the process ends without it. True when the
+// thread ended within the wait.
 bool stopApplication(void);
 
 #endif

@@ -16,7 +16,7 @@ volatile LONG logRetired = 0;
 LogSink logSink = NULL;
 // A record for the sink: the longest a launcher record gets (a class path
 // option of ANSI_CAPACITY bytes) with room to spare; longer ones are cut.
-static char sinkRecord[0x10000];
+static char sinkRecord[LOG_RECORD_CAPACITY];
 
 void logLockCreate(void)
 {

@@ -8,6 +8,8 @@
 
 #define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
 #define LOG_STAMP_CAPACITY 80
+// The longest record text a sink receives, terminator included; longer ones are cut.
+#define LOG_RECORD_CAPACITY 0x10000
 
 // The one process-wide lock; every record is written while holding it.
 extern CRITICAL_SECTION logLock;
@@ -17,7 +19,7 @@ extern const char *logFilePath;
 extern volatile LONG logRetired;
 
 // Where records go instead of the file, when set: the stamp and the formatted
-// text (cut at 64 KiB), called under the log lock. The service never sets
+// text (cut at LOG_RECORD_CAPACITY), called under the log lock. The service never sets
 // it; the operator's console sends the records to its console ("run") or
 // nowhere ("check"), and the benchmark build times them on their way.
 typedef void (*LogSink)(const char *stamp, const char *text);

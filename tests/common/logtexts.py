@@ -19,6 +19,7 @@ MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
 
 LAUNCHER_TEXTS = []
 SHUTDOWN_TEXTS = []
+DUMP_TEXTS = []
 # Texts both threads write: {text: the launcher records it follows in the launcher's run}.
 SHARED_AFTER = {}
 
@@ -31,6 +32,11 @@ def _launcher(text):
 def _shutdown(text):
     SHUTDOWN_TEXTS.append(text)
     return text
+
+
+def _dump(text):
+    DUMP_TEXTS.append(text)
+    return _shutdown(text)
 
 
 def _both(text, after):
@@ -120,6 +126,17 @@ NO_SHUTDOWN = _shutdown("No shutdown() method found for %s")
 SHUTDOWN_THREW = _shutdown("Call to shutdown() resulted in exception")
 SHUTDOWN_CALLED = _shutdown("Shutdown method called on class %s")
 DETACHED = _shutdown("Detached thread")
+
+# The Java threads' dump when shutdown() has not returned 15 s after the stop: a thread of its
+# own, and the stop's record of a dump not taken or cut off; among the shutdown thread's records.
+DUMP_BEGIN = _dump("shutdown() has not returned after %d s, Java threads: %d")
+DUMP_SHUTDOWN_THREAD = _dump('Shutdown thread "%s" %s')
+DUMP_THREAD = _dump('Java thread "%s" %s')
+DUMP_FRAME = _dump("    at %s")
+DUMP_FRAMES_LEFT_OUT = _dump("    frames left out: %d")
+DUMP_THREADS_LEFT_OUT = _dump("Java threads left out: %d")
+DUMP_NOT_TAKEN = _dump("The Java threads could not be dumped")
+DUMP_CUT = _dump("The dump of the Java threads was cut off")
 
 # What the Java side threw, after the record of the failed lookup or call (either thread).
 JAVA_EXCEPTION = _both("Java exception: %s", after=[NO_CLASS, NO_MAIN, MAIN_THREW])
@@ -278,6 +295,22 @@ def split(texts):
     labels = threads(texts)
     return ([t for t, who in zip(texts, labels) if who == "launcher"],
             [t for t, who in zip(texts, labels) if who == "shutdown"])
+
+
+_DUMP_PATTERNS = [_pattern(t) for t in DUMP_TEXTS]
+
+
+def split_dump(stop_records):
+    """(the shutdown thread's records, the thread dump's) of a run's stop records; a Java
+    exception after the dump's record of a dump not taken or cut off is the dump's."""
+    theirs, dump = [], []
+    for text in stop_records:
+        if any(p.match(text) for p in _DUMP_PATTERNS) or (
+                dump and dump[-1] in (DUMP_NOT_TAKEN, DUMP_CUT) and _pattern(JAVA_EXCEPTION).match(text)):
+            dump.append(text)
+        else:
+            theirs.append(text)
+    return theirs, dump
 
 
 def stop_after_main(texts):

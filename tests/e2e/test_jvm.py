@@ -10,6 +10,7 @@ shutdown did.
 The equipment comes from the build tree (rig.BUILD). A missing piece fails the test.
 """
 
+import re
 import time
 
 import pytest
@@ -369,8 +370,8 @@ def test_stop_while_the_vm_is_being_created(jvm_host):
 
 # ---------------------------------------------------------------- the 20 s bound
 
-def test_shutdown_longer_than_the_wait_is_cut_off(jvm_host):
-    inst = lay_out(jvm_host, shutdown="sleep", shutdown_seconds=45)
+def test_shutdown_longer_than_the_wait_is_cut_off_after_a_thread_dump(jvm_host):
+    inst = lay_out(jvm_host, shutdown="sleep", shutdown_seconds=25)
     mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
     wait_app(inst, ("main", "block"))
     watcher, out = wr.start_background(jvm_host, [wr.TOOLS_DIR + "\\scmctl.exe", "watch", wr.SERVICE,
@@ -390,13 +391,26 @@ def test_shutdown_longer_than_the_wait_is_cut_off(jvm_host):
     stopped = next(c["t"] for c in changes if c["state"] == wr.SERVICE_STOPPED)
     waited = stopped - pending
     print(f"STOP_PENDING to STOPPED: {waited} ms")
-    # Not before the 20000 ms; and nowhere near the 45 s that shutdown() sleeps.
-    assert 19900 <= waited <= 32000, changes
+    # The 20000 ms, the thread dump at 15 s included; nowhere near the 25 s that shutdown() sleeps.
+    assert 19900 <= waited <= 20200, changes
     assert wr.process_exited(jvm_host, pid), "the process outlived SERVICE_STOPPED"
     assert [r[1] for _, r in wr.status_reports(jvm_host, mark)] == [2, 4, 3, 3, 1]
-    # shutdown() was still sleeping when the process ended.
-    assert vm_stage(jvm_host, inst) == (STARTED, [])
-    assert ("shutdown", "sleep 45") in inst.app_events()
+    # shutdown() was still sleeping when the process ended, and the dump shows where.
+    launcher, theirs = vm_stage(jvm_host, inst)
+    theirs, dump = lt.split_dump(theirs)
+    assert (launcher, theirs) == (STARTED, [])
+    app = "    at com.orvenda.calistren.test.lt.nextgen."
+    [thread] = app_detail(inst, "shutdown start thread")
+    # Compared without line numbers, module versions and HotSpot's class loader name.
+    plain = [re.sub(r"@[\d.]+/", "/", re.sub(r":\d+\)$", ")", line)).replace("at app//", "at ") for line in dump[1:6]]
+    assert plain == [
+        lt.DUMP_SHUTDOWN_THREAD % (thread, "TIMED_WAITING"), "    at java.base/java.lang.Thread.sleep(Native Method)",
+        app + "TestAppSupport.sleepQuietly(TestAppSupport.java)",
+        app + "TestAppSupport.runShutdownMode(TestAppSupport.java)", app + "Velmorane.shutdown(Velmorane.java)"], dump
+    threads = [line for line in dump if line.startswith(("Java thread \"", "Shutdown thread \""))]
+    assert dump[0] == lt.DUMP_BEGIN % (15, len(threads)) and lt.DUMP_CUT not in dump, dump
+    assert not [line for line in inst.vm_lines() if line.startswith("FATAL")]
+    assert ("shutdown", "sleep 25") in inst.app_events()
     assert ("shutdown", "return") not in inst.app_events()
 
 

@@ -462,10 +462,14 @@ def expected_launcher(texts, jvm_loads=True):
     return lt.launcher_run(EXE, BASE, KTR, lt.file_names(texts), jvm_found=1 if jvm_loads else None)
 
 
-def assert_run(texts, shutdown, jvm_loads=True):
+def assert_run(texts, shutdown, jvm_loads=True, dumped=False):
     """One run's records: the launcher's whole run (those after main returned cut off
-    anywhere), and `shutdown`, the shutdown thread's records, after the launcher's up to main."""
+    anywhere), and `shutdown`, the shutdown thread's records, after the launcher's up to main;
+    a thread dump among them when `dumped` (shutdown() still ran 15 s after the stop)."""
     launcher, theirs = lt.split(texts)
     assert lt.up_to_main(launcher) == expected_launcher(texts, jvm_loads)
+    theirs, dump = lt.split_dump(theirs)
     assert theirs == shutdown
+    threads = [t for t in dump if t.startswith(('Java thread "', 'Shutdown thread "'))]
+    assert dump[:1] == ([lt.DUMP_BEGIN % (15, len(threads))] if dumped else []), dump
     assert lt.stop_after_main(texts), texts

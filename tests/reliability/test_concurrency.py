@@ -48,6 +48,8 @@ def test_shutdown_thread_outliving_the_wait_does_not_crash_the_process(host, sec
     [texts] = support.runs(data)
     launcher, shutdown = support.lt.split(texts)
     assert support.lt.up_to_main(launcher) == support.expected_launcher(texts)
+    shutdown, dump = support.lt.split_dump(shutdown)
+    assert dump and dump[0].startswith("shutdown() has not returned after 15 s"), dump
     print(f"shutdown thread's records: {shutdown}")
     if seconds == 25:
         # It was still asleep when the process ended.

@@ -90,7 +90,7 @@ def test_shutdown_that_never_returns_is_left_behind_after_20_s(host):
     assert result["stop_ms"] >= 19900
     # Wine's SCM gives up on a handler that holds the dispatcher that long.
     assert result["controls"][0]["error"] in ("0", "1053")
-    support.assert_run(single_run(host), [])
+    support.assert_run(single_run(host), [], dumped=True)
     assert ("shutdown", "hang") in inst.app_events()
     assert support.written_outside(before, support.snapshot(host, keep={support.LOG_REL})) == []
 

@@ -250,6 +250,23 @@ TEST(LastStart, ControlBytesFromTheLogBecomeBlanks)
     EXPECT_STREQ(text, "12/07/26 08:43:13 Java exception: a [2J     b\r\nnext\r\n");
 }
 
+// The thread in shutdown() and its top frames from a dump, whatever is written between them.
+TEST(LastStart, KeepsTheTopFramesOfTheThreadInShutdown)
+{
+    std::vector<std::string> texts = {kBanner, "Shutdown thread \"T\" WAITING", "    at a(A.java:1)", "Detached thread"};
+    texts.insert(texts.end(), SHUTDOWN_FRAME_LIMIT, "    at b(B.java:2)");
+    texts.insert(texts.end(), {"Java thread \"main\" WAITING", "    at c", "The dump of the Java threads was cut off"});
+    std::string text = logOf(texts);
+    LastStart start;
+    readLastStart(&text[0], &start);
+    EXPECT_STREQ(start.shutdownStack, "Shutdown thread \"T\" WAITING");
+    ASSERT_EQ(start.shutdownFrameCount, SHUTDOWN_FRAME_LIMIT);
+    EXPECT_STREQ(start.shutdownFrames[0], "    at a(A.java:1)");
+    EXPECT_STREQ(start.shutdownFrames[SHUTDOWN_FRAME_LIMIT - 1], "    at b(B.java:2)");
+    EXPECT_STREQ(start.dumpEnd, "The dump of the Java threads was cut off");
+    EXPECT_TRUE(start.detached && start.stopFailure == nullptr);
+}
+
 TEST(LastStart, NoBannerNoStart)
 {
     std::string text = logOf({"Invoking main()"}) + "x ***** Velmorane Windows service starting *****\r\n";

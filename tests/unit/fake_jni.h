@@ -4,6 +4,8 @@
 #ifndef VELMORANE_FAKE_JNI_H
 #define VELMORANE_FAKE_JNI_H
 
+#include <windows.h>
+
 #include <jni.h>
 
 #include <string>
@@ -26,6 +28,16 @@ struct FakeJvmScript {
     // NULL: it returns null.
     const char *exceptionText = FAKE_EXCEPTION_TEXT;
     bool toStringThrows = false; // toString() throws instead
+    // Thread.getAllStackTraces(): threads "fake-<n>" (RUNNABLE) with frames
+    // "fake.Code.f<m>(Code.java:<m>)"; the one at shutdownThreadAt (-1: none)
+    // is TIMED_WAITING, its outermost frame the main class's shutdown().
+    int dumpThreads = 2;
+    int dumpFrames = 3;
+    int shutdownThreadAt = 1;
+    const char *firstThreadName = NULL; // replaces "fake-0"
+    const char *dumpThrowsIn = NULL; // the Java method of the dump that throws
+    const char *dumpHoldIn = NULL; // the Java method of the dump that waits ...
+    HANDLE dumpHold = NULL; // ... until this event is set
 };
 
 extern FakeJvmScript fakeScript;
