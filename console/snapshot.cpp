@@ -33,9 +33,12 @@ static void findExecutables(Snapshot *snapshot)
         lstrcpynW(snapshot->serviceExecutableName, entry.cFileName, MAX_PATH);
         return;
     }
-    wchar_t *pattern = snapshot->parentFolder; // free until splitConsoleFolder
+    wchar_t *pattern = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
+    if (pattern == NULL)
+        return;
     joinPath(pattern, consoleFolder, L"*.exe");
     search = FindFirstFileW(pattern, &entry);
+    free(pattern);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {

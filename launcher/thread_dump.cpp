@@ -5,6 +5,8 @@
 // record of a dump cut off is always its last.
 #include "launcher/thread_dump.h"
 
+#include <stdarg.h>
+
 #include "launcher/java_exception.h"
 #include "launcher/jvm.h"
 #include "launcher/records.h"
@@ -72,6 +74,21 @@ static bool mayWrite(void)
         return true;
     LeaveCriticalSection(&logLock);
     return false;
+}
+
+// One record of the dump, written only while the stop still waits for it.
+// False once the stop has gone on without the dump.
+static bool dumpRecord(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+static bool dumpRecord(const char *format, ...)
+{
+    if (!mayWrite())
+        return false;
+    va_list args;
+    va_start(args, format);
+    logWriteV(format, args);
+    va_end(args);
+    LeaveCriticalSection(&logLock);
+    return true;
 }
 
 // Ends a dump that went wrong: the record of a dump not taken or cut, then the
@@ -229,14 +246,10 @@ static bool writeThread(JNIEnv *env, const DumpCalls *calls, jobject thread, boo
         return false;
     bool read = textOf(env, (jstring)env->CallObjectMethod(state, calls->methods[STATE_NAME]), stateName);
     deleteRef(env, state);
-    if (!read || !mayWrite())
+    if (!read)
         return false;
-    if (shutdown)
-        logWrite(RECORD_DUMP_SHUTDOWN_THREAD, name, stateName);
-    else
-        logWrite(RECORD_DUMP_THREAD, name, stateName);
-    LeaveCriticalSection(&logLock);
-    return true;
+    return shutdown ? dumpRecord(RECORD_DUMP_SHUTDOWN_THREAD, name, stateName)
+                    : dumpRecord(RECORD_DUMP_THREAD, name, stateName);
 }
 
 static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames)
@@ -249,18 +262,11 @@ static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames
             return false;
         bool read = textOf(env, (jstring)env->CallObjectMethod(frame, calls->methods[FRAME_TEXT]), text);
         deleteRef(env, frame);
-        if (!read || !mayWrite())
+        if (!read || !dumpRecord(RECORD_DUMP_FRAME, text))
             return false;
-        logWrite(RECORD_DUMP_FRAME, text);
-        LeaveCriticalSection(&logLock);
     }
-    if (count > THREAD_DUMP_FRAME_LIMIT) {
-        if (!mayWrite())
-            return false;
-        logWrite(RECORD_DUMP_FRAMES_LEFT_OUT, (int)(count - THREAD_DUMP_FRAME_LIMIT));
-        LeaveCriticalSection(&logLock);
-    }
-    return true;
+    return count <= THREAD_DUMP_FRAME_LIMIT ||
+           dumpRecord(RECORD_DUMP_FRAMES_LEFT_OUT, (int)(count - THREAD_DUMP_FRAME_LIMIT));
 }
 
 static bool writeEntry(JNIEnv *env, const DumpCalls *calls, jobjectArray entries, jsize index, bool shutdown)
@@ -299,13 +305,7 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
             return false;
         written++;
     }
-    if (count > written) {
-        if (!mayWrite())
-            return false;
-        logWrite(RECORD_DUMP_THREADS_LEFT_OUT, (int)(count - written));
-        LeaveCriticalSection(&logLock);
-    }
-    return true;
+    return count <= written || dumpRecord(RECORD_DUMP_THREADS_LEFT_OUT, (int)(count - written));
 }
 
 bool dumpJavaThreads(JNIEnv *env)

@@ -64,30 +64,32 @@ void logAppend(const char *stamp, const char *text)
     fclose(file);
 }
 
-void logWrite(const char *format, ...)
+void logWriteV(const char *format, va_list args)
 {
     char stamp[LOG_STAMP_CAPACITY];
 
     EnterCriticalSection(&logLock);
     if (!logRetired && logSink != NULL) {
         logFormatStamp(stamp);
-        va_list args;
-        va_start(args, format);
         vsnprintf(sinkRecord, sizeof sinkRecord, format, args);
-        va_end(args);
         logSink(stamp, sinkRecord);
     } else if (!logRetired) {
         logFormatStamp(stamp);
         FILE *file = logOpen();
         // As logAppend, without formatting the record into a buffer first.
         if (file != NULL) {
-            va_list args;
-            va_start(args, format);
             fputs(stamp, file);
             vfprintf(file, format, args);
-            va_end(args);
             fclose(file);
         }
     }
     LeaveCriticalSection(&logLock);
+}
+
+void logWrite(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    logWriteV(format, args);
+    va_end(args);
 }

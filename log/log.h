@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <stdarg.h>
 #include <stdio.h>
 
 #define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
@@ -28,6 +29,8 @@ extern LogSink logSink;
 void logLockCreate(void);
 void logLockDelete(void);
 void logWrite(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// The same with the arguments in a va_list.
+void logWriteV(const char *format, va_list args) __attribute__((format(gnu_printf, 1, 0)));
 // Appends one record (stamp and text) to the log file, as logWrite does
 // without a sink; called under the log lock. A sink may pass records on here.
 void logAppend(const char *stamp, const char *text);
