@@ -19,8 +19,8 @@ the performance counter at its process's entry and around every log record, and 
 read from those records here, each ending where a record of the catalogue (tests/common/
 logtexts.py) has been written. The yardstick marks the same places itself.
 
-A start that Wine's manager refuses (StartServiceW error 1359) is tried once more by scmctl, as
-the reliability soak does; the figures list such starts apart ("refused").
+A start or a stop that Wine's manager refuses in passing (tests/common/wine_refusals.py names
+the codes) is tried once more by scmctl; the figures list such steps apart ("refused").
 
 usage: bench/startup_bench.py [--build DIR] [--rounds N] [--warmup N] [--jars N] [--keep]
 The build tree (default: VELMORANE_BUILD or build/ of the repository) must hold what
@@ -166,6 +166,7 @@ def measure(session, rounds, warmup, host=True):
     rc, out, err = wr.run(session, [wr.TOOLS_DIR + "\\scmctl.exe", "time-main", str(total),
                                     BASE + javaside.APP_RECORD, wr.SERVICE, wr.LOG_WIN_PATH, YARDSTICK,
                                     YARDSTICK_LOG] + host_args, timeout=total * 300, name="driver")
+    wr.ws.refusals.note_tool_lines("startup benchmark time-main", out)
     text = out.decode(errors="replace")
     figures = defaultdict(list)
     entered = defaultdict(dict)

@@ -19,5 +19,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Every step Wine refused in passing and the rig tried again (tests/common/wine_refusals.py)
+# is written down here by the suites, and counted when the run ends.
+VELMORANE_RETRY_LOG="$build/wine-retries.log"
+export VELMORANE_RETRY_LOG
+: >"$VELMORANE_RETRY_LOG"
+
 cd "$build"
-ctest --output-on-failure "$@"
+status=0
+ctest --output-on-failure "$@" || status=$?
+python3 "$root/tests/common/wine_refusals.py" summary "$VELMORANE_RETRY_LOG"
+exit "$status"

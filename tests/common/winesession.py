@@ -31,6 +31,8 @@ import time
 from pathlib import Path
 from types import SimpleNamespace
 
+import wine_refusals as refusals
+
 TOOLS_DIR = "C:\\e2e"
 KEEPER_FILE = TOOLS_DIR + "\\session.lock"
 ENV_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
@@ -42,6 +44,7 @@ def wine_env(prefix):
     env["WINEPREFIX"] = str(prefix)
     env["WINEDEBUG"] = "-all"
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env[refusals.ENV_VARIABLE] = refusals.env_value()
     env.pop("DISPLAY", None)
     return env
 
@@ -65,13 +68,44 @@ def _outputs(session, name):
     return (session.work / f"{session.counter:04d}-{name}.out", session.work / f"{session.counter:04d}-{name}.err")
 
 
-def run(session, args, timeout=60, name="cmd"):
-    """Runs one Windows program to its end; returns (exit code, stdout bytes, stderr bytes)."""
+STATUS_FIELDS = ("type", "state", "accepted", "exit", "specific", "checkpoint", "wait_hint")
+
+
+def parse_status(line):
+    """scmctl's status record (key=value fields) as numbers."""
+    fields = dict(item.split("=", 1) for item in line.split() if "=" in item)
+    return {k: int(v, 0) for k, v in fields.items() if k in STATUS_FIELDS or k in ("pid", "t")}
+
+
+def _run_once(session, args, timeout, name):
     out, err = _outputs(session, name)
     with open(out, "wb") as fo, open(err, "wb") as fe:
         proc = subprocess.run([session.wine] + list(args), stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
                               env=wine_env(session.prefix), timeout=timeout)
     return proc.returncode, out.read_bytes(), err.read_bytes()
+
+
+def service_status(session, service):
+    """The service's status record as scmctl query gives it, or None (asked once)."""
+    rc, out, _ = _run_once(session, [TOOLS_DIR + "\\scmctl.exe", "query", service], 60, "scmctl")
+    return parse_status(out.decode(errors="replace").splitlines()[0]) if rc == 0 and out.strip() else None
+
+
+def judge(session, args):
+    """The judgement of one step's answers: which of Wine's passing refusals it is, or None."""
+    def refusal(answer):
+        rc, out, err = answer
+        status = service_status(session, str(args[2])) if refusals.needs_status(args, out) else None
+        return refusals.classify(args, rc, out, err, status)
+    return refusal
+
+
+def run(session, args, timeout=60, name="cmd", between=None):
+    """Runs one Windows program to its end; returns (exit code, stdout bytes, stderr bytes).
+    An answer that is one of Wine's passing refusals (wine_refusals.py) is written down and the
+    step run once more, after between() when given."""
+    return refusals.retried(" ".join(str(a) for a in args), lambda: _run_once(session, args, timeout, name),
+                            judge(session, args), between)
 
 
 def start_background(session, args, name="bg"):
@@ -104,6 +138,7 @@ def create(bin_dir, tag="e2e", registry_env=None):
         subprocess.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                        env=wine_env(session.prefix), timeout=300, check=True)
     server(session.prefix, "-p")
+    wait_until_answering(session)
     tools = unix_path(session, TOOLS_DIR)
     tools.mkdir(parents=True, exist_ok=True)
     for tool in TOOLS:
@@ -111,6 +146,23 @@ def create(bin_dir, tag="e2e", registry_env=None):
     set_registry_env(session, registry_env or {})
     restart(session)
     return session
+
+
+def wait_until_answering(session, timeout=120):
+    """A new prefix answers its first commands only once wineboot's work has settled: until
+    then `reg` may end non-zero having printed nothing (seen right after `wineboot -i`). Waits
+    until `reg query` answers, and writes the wait down when it took more than one ask."""
+    deadline = time.monotonic() + timeout
+    asks = 0
+    while True:
+        asks += 1
+        rc, out, err = _run_once(session, ["reg", "query", ENV_KEY], 60, "reg")
+        if rc == 0:
+            break
+        assert time.monotonic() < deadline, f"the new prefix did not answer reg query: {rc} {out!r} {err[-500:]!r}"
+        time.sleep(refusals.RETRY_PAUSE_S)
+    if asks > 1:
+        refusals.note("reg query (new prefix)", refusals.SILENT_EXIT, f"answered after {asks} asks")
 
 
 def end(session):
@@ -158,7 +210,7 @@ def restart(session):
     # The SCM answers (here: the service, or "no such service") once services.exe is up.
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:
-        rc, answer, _ = run(session, [TOOLS_DIR + "\\scmctl.exe", "query", "VelmoraneService"], name="scmctl")
+        rc, answer, _ = _run_once(session, [TOOLS_DIR + "\\scmctl.exe", "query", "VelmoraneService"], 60, "scmctl")
         if rc == 0 or b"error=1060" in answer:
             return
         time.sleep(0.2)

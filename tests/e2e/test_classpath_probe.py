@@ -89,7 +89,7 @@ def run_service(host, files=None, env=None, last=LAST_JVM_FAILURE, exe=wr.DEFAUL
     assert wr.query(host)["state"] == wr.SERVICE_RUNNING
     error, _ = wr.control(host, 1)
     assert error == 0
-    wr.wait_state(host, wr.SERVICE_STOPPED, 40000)
+    wr.wait_state(host, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
     assert wr.process_exited(host, running["pid"])
     assert wr.log_bytes(host).startswith(data)
     recs = wr.records(data)

@@ -139,7 +139,7 @@ def stop(rig, pid, mark, stderr_file=None):
     process's standard error went (its Wine trace follows it there, see the bridge)."""
     error, _ = wr.control(rig, 1)
     assert error == 0
-    wr.wait_state(rig, wr.SERVICE_STOPPED, 40000)
+    wr.wait_state(rig, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
     assert wr.process_exited(rig, pid), "the process outlived SERVICE_STOPPED"
     states = [r[1] for _, r in wr.status_reports(rig, mark, also=stderr_file)]
     assert states == [2, 4, 3, 3, 1]

@@ -39,7 +39,7 @@ def run_once(host, *start_args):
 def stop(host):
     error, _ = wr.control(host, 1)
     assert error == 0
-    stopped = wr.wait_state(host, wr.SERVICE_STOPPED, 40000)
+    stopped = wr.wait_state(host, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
     return stopped
 
 
@@ -142,7 +142,7 @@ def test_uninstall_while_running_keeps_the_service(host, state):
     if state == wr.SERVICE_RUNNING:
         stop(host)
     else:
-        wr.wait_state(host, wr.SERVICE_STOPPED, 40000)
+        wr.wait_state(host, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
         controller.wait(timeout=60)
         assert ("shutdown", "sleep 15") in inst.app_events()
     assert wr.command(host, wr.DEFAULT_EXE, "uninstall") == (0, REMOVED)
@@ -203,7 +203,7 @@ def test_status_while_running_and_after_stop(host):
     error, pending = wr.control(host, 1)
     assert error == 0
     assert (pending["state"], pending["accepted"]) in ((wr.SERVICE_STOP_PENDING, 5), (wr.SERVICE_STOPPED, 0))
-    stopped = wr.wait_state(host, wr.SERVICE_STOPPED, 40000)
+    stopped = wr.wait_state(host, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
     assert {k: stopped[k] for k in wr.STATUS_FIELDS[1:]} == dict(
         state=1, accepted=0, exit=0, specific=0, checkpoint=0, wait_hint=0)
     assert wr.process_exited(host, running["pid"])

@@ -16,9 +16,10 @@ or a fault reported on the session's stderr); a hang (no SERVICE_STOPPED within 
 the process still there a margin after it). After all cycles the log is checked line by line:
 torn or interleaved records, records of unknown messages, and runs whose records are not the
 launcher's in order (cut off anywhere) with the shutdown thread's expected records among them.
-A start the manager refuses (`scmctl cycle` fails; Wine's manager answers 1359 about once in a few
-thousand starts) is tried once more and counted apart; refused twice, it is a failure, and the
-soak goes on unless the cycle before went the same way.
+A start Wine's manager refuses in passing is tried once more by the session's one place for such
+refusals (tests/common/wine_refusals.py), which writes it down; a cycle `scmctl cycle` could not
+run (refused twice, or a call that failed) is a failure, and the soak goes on unless the cycle
+before went the same way.
 
 With load (the "load" case), the test application serves HTTP on 127.0.0.1 (main=serve) and a
 bounded load from the Linux side (support.Load: 8 clients, one request per connection, the next
@@ -110,8 +111,7 @@ def test_soak(host, load):
     stop_times = []
     busy_stop_times = []
     log_ends = []
-    refused = []
-    retried = []
+    unrun = []
     run_cycles = []  # the cycle of each run in the log; None for a refused attempt
     ended_with_process = []
     for index in range(CYCLES):
@@ -119,31 +119,27 @@ def test_soak(host, load):
         if vm != vm_now:
             inst.use_vm(vm, delay_ms=SLOW_STANDIN_DELAY_MS if vm == "jvm-slow" else None)
             vm_now = vm
-        for attempt in range(2):
-            inst.clear_records()
-            mark = wr.trace_mark(host)
-            clients = support.Load(port, wr.unix_path(host, support.LOAD_FLAG), CLIENTS).start() if load else None
-            try:
-                result = support.cycle(host, trigger_file, trigger_text, delay)
-                break
-            except AssertionError as error:
-                # `scmctl cycle` could not run the cycle: Wine's manager refused the start (it
-                # has answered 1359, ERROR_INTERNAL_ERROR, about once in a few thousand starts).
-                # The cycle is tried once more; what the refused attempt left in the log is
-                # kept apart from the runs.
-                if clients:
-                    clients.stop()
-                log = wr.log_path(host)
-                log_ends.append(log.stat().st_size if log.exists() else 0)
-                run_cycles.append(None)
-                if attempt == 0:
-                    retried.append((index, str(error)[:200]))
-                else:
-                    refused.append(index)
-                    failures.append((index, mode, vm, str(error)[:300]))
-        else:
-            # Refused twice: counted, and the soak goes on, unless the cycle before went the same way.
-            if index - 1 in refused:
+        inst.clear_records()
+        mark = wr.trace_mark(host)
+        clients = support.Load(port, wr.unix_path(host, support.LOAD_FLAG), CLIENTS).start() if load else None
+
+        def refused_attempt():
+            # What a start Wine refused in passing left in the log is kept apart from the runs.
+            log = wr.log_path(host)
+            log_ends.append(log.stat().st_size if log.exists() else 0)
+            run_cycles.append(None)
+
+        try:
+            result = support.cycle(host, trigger_file, trigger_text, delay, between=refused_attempt)
+        except AssertionError as error:
+            # `scmctl cycle` could not run the cycle (a start refused twice, or a call that failed):
+            # counted, and the soak goes on unless the cycle before went the same way.
+            if clients:
+                clients.stop()
+            refused_attempt()
+            unrun.append(index)
+            failures.append((index, mode, vm, str(error)[:300]))
+            if index - 1 in unrun:
                 break
             continue
         faults = []
@@ -202,8 +198,7 @@ def test_soak(host, load):
             unexpected.append((number, "shutdown thread's records", shutdown))
     print(f"\nsoak ({'load' if load else 'quiet'}): {stats['stopped']}/{CYCLES} stopped, "
           f"{stats['crashes']} crashes, {stats['hangs']} hangs, {len(torn)} torn records, "
-          f"{len(refused)} starts refused twice {refused[:10]}, "
-          f"{len(retried)} refused once and run again {retried[:5]}")
+          f"{len(unrun)} cycles not run {unrun[:10]}")
     print(f"soak: runs in the log {len(runs)}, unexpected runs {len(unexpected)}; stops landed: "
           + ", ".join(f"{k} {landed[k]}" for k in ("before-banner", "early", "creating", "vm", "main", "none")))
     print(f"soak: STOP to STOPPED {spread(stop_times)}")
@@ -221,7 +216,7 @@ def test_soak(host, load):
     for item in unexpected[:10]:
         print("unexpected run:", item)
 
-    assert (stats["stopped"], stats["crashes"], stats["hangs"], len(torn), stats["load faults"], len(refused)) \
+    assert (stats["stopped"], stats["crashes"], stats["hangs"], len(torn), stats["load faults"], len(unrun)) \
         == (CYCLES, 0, 0, 0, 0, 0), failures[:3]
     assert [n for n in run_cycles if n is not None] == list(range(CYCLES)) and log_ends[-1] == len(data)
     assert not unexpected, unexpected[:3]

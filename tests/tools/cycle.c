@@ -20,6 +20,7 @@
  *   stopped=0|1 stop_ms=N                first stop to SERVICE_STOPPED
  *   exited=0|1 exit_code=N exit_ms=N     SERVICE_STOPPED (or the bound) to the process end
  *   control n=N sent_ms=N error=N returned_ms=N   one per stop, times from the first stop
+ *   refused stop N call=ControlService error=N      a stop Wine refused in passing, sent again
  * Exit codes: 0 the cycle ran (whatever it showed), 1 usage, 2 a call failed
  * (error=N call=NAME printed).
  */
@@ -37,6 +38,7 @@ struct stop_call {
     ULONGLONG sent_ms;
     ULONGLONG returned_ms;
     DWORD error;
+    DWORD refused;
     HANDLE thread;
 };
 
@@ -49,13 +51,13 @@ static DWORD WINAPI send_stop(LPVOID parameter)
 {
     struct stop_call *call = (struct stop_call *)parameter;
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager != NULL ? OpenServiceW(manager, call->name, SERVICE_STOP) : NULL;
+    SC_HANDLE service = manager != NULL ? OpenServiceW(manager, call->name, SERVICE_STOP | SERVICE_QUERY_STATUS) : NULL;
     SERVICE_STATUS status;
 
     call->sent_ms = GetTickCount64() - call->origin;
     if (service == NULL)
         call->error = GetLastError();
-    else if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+    else if (!stop_service(service, &status, &call->refused))
         call->error = GetLastError();
     else
         call->error = 0;
@@ -188,11 +190,14 @@ int cmd_cycle(SC_HANDLE manager, int argc, const wchar_t **argv)
     CloseHandle(process);
 
     for (i = 0; i < stop_count; i++) {
-        if (WaitForSingleObject(stops[i].thread, CONTROL_JOIN_MS) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(stops[i].thread, CONTROL_JOIN_MS) != WAIT_OBJECT_0) {
+            printf("control n=%lu sent_ms=%llu error=pending\n", i + 1, stops[i].sent_ms);
+        } else {
+            if (stops[i].refused != 0)
+                printf("refused stop %lu call=ControlService error=%lu\n", i + 1, stops[i].refused);
             printf("control n=%lu sent_ms=%llu error=%lu returned_ms=%llu\n", i + 1, stops[i].sent_ms,
                    stops[i].error, stops[i].returned_ms);
-        else
-            printf("control n=%lu sent_ms=%llu error=pending\n", i + 1, stops[i].sent_ms);
+        }
         CloseHandle(stops[i].thread);
     }
     fflush(stdout);

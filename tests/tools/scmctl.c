@@ -87,6 +87,52 @@ static int query_ex(SC_HANDLE service, SERVICE_STATUS *status, DWORD *pid)
     return 1;
 }
 
+int wine_refusal(const char *call, DWORD error)
+{
+    const char *entry = getenv("VELMORANE_WINE_REFUSALS");
+    size_t length = strlen(call);
+
+    while (entry != NULL && *entry != '\0') {
+        const char *end = strchr(entry, ';');
+        if (end == NULL)
+            end = entry + strlen(entry);
+        if ((size_t)(end - entry) > length && strncmp(entry, call, length) == 0 && entry[length] == ':') {
+            const char *code = entry + length + 1;
+            while (code < end) {
+                char *next;
+                unsigned long value = strtoul(code, &next, 10);
+                if (next == code)
+                    break;
+                if (value == error)
+                    return 1;
+                code = *next == ',' ? next + 1 : next;
+            }
+        }
+        entry = *end != '\0' ? end + 1 : end;
+    }
+    return 0;
+}
+
+BOOL stop_service(SC_HANDLE service, SERVICE_STATUS *status, DWORD *refused)
+{
+    SERVICE_STATUS_PROCESS now;
+    DWORD error;
+
+    *refused = 0;
+    if (ControlService(service, SERVICE_CONTROL_STOP, status))
+        return TRUE;
+    error = GetLastError();
+    /* A service whose process has gone takes no STOP: a crash never passes for a refusal. */
+    if (!wine_refusal("ControlService", error) || !query_process(service, &now) ||
+        now.dwCurrentState == SERVICE_STOPPED || !(now.dwControlsAccepted & SERVICE_ACCEPT_STOP)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    *refused = error;
+    Sleep(500);
+    return ControlService(service, SERVICE_CONTROL_STOP, status);
+}
+
 long read_shared(const wchar_t *path, char *text, DWORD capacity)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,

@@ -28,11 +28,10 @@
  *       service's benchmark build, bench/stageclock.cpp: its entry and every
  *       record; the yardstick: its stage marks), against the start request.
  *
- * A start that Wine's manager refuses with ERROR_INTERNAL_ERROR (1359; it does
- * so about once in a few thousand starts, and has then ended the process it
- * started) is tried once more at once, as the reliability soak tries such a
- * cycle again, and printed as "refused"; refused twice, it fails as any other
- * error. The timing starts again with the second request.
+ * A start or a stop that Wine's manager refuses in passing (the codes of the
+ * test equipment's table, wine_refusal()) is tried once more at once and
+ * printed as "refused"; refused twice, it fails as any other error. A start's
+ * timing starts again with the second request.
  *
  * Prints one line per figure:
  *   running <service|yardstick> <round> <ms to RUNNING> <ms until StartServiceW returned>
@@ -43,7 +42,8 @@
  *   <service|yardstick>-log <round> <ms to the log's first record>
  *   stage <service|yardstick> <round> <name> <ms> <ms in records so far> <records so far>
  *   record <service|yardstick> <round> <ms> <ms in it> <text>        (each record noted)
- *   refused <service|yardstick> <round>                     (a start refused once, tried again)
+ *   refused <service|yardstick> <round> call=C error=N      (Wine refused a start or a stop
+ *                                                            in passing; tried again once)
  * or error=N call=WHAT and exit code 2.
  */
 #define PSAPI_VERSION 2
@@ -126,19 +126,27 @@ static int delete_if_there(const wchar_t *path)
     return DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : (fail("DeleteFileW"), 0);
 }
 
-/* After a failed StartServiceW: whether it was the first refusal with
- * ERROR_INTERNAL_ERROR, to be tried once more (printed as "refused"). Otherwise
- * the error is left for fail(). */
+/* After a failed StartServiceW: whether it was the first of Wine's passing
+ * refusals, to be tried once more (printed as "refused"). Otherwise the error is
+ * left for fail(). */
 static int refused_once(const char *label, int round, int *attempts)
 {
     DWORD error = GetLastError();
-    if (error != ERROR_INTERNAL_ERROR || (*attempts)++ > 0) {
+    if (!wine_refusal("StartServiceW", error) || (*attempts)++ > 0) {
         SetLastError(error);
         return 0;
     }
-    printf("refused %s %d\n", label, round);
+    printf("refused %s %d call=StartServiceW error=%lu\n", label, round, error);
     fflush(stdout);
     return 1;
+}
+
+static void print_refused_stop(const char *label, int round, DWORD refused)
+{
+    if (refused != 0) {
+        printf("refused %s %d call=ControlService error=%lu\n", label, round, refused);
+        fflush(stdout);
+    }
 }
 
 static int file_size(const wchar_t *path, ULONGLONG *size)
@@ -279,15 +287,17 @@ static int unix_memory(const char *exe_name, const char *prefix, ULONGLONG *anon
 /* STOP, SERVICE_STOPPED and the end of the process (when it could be opened). Wine
  * answers a STOP whose handler outlasts its wait with a request time-out; the stop
  * goes on all the same. */
-static int stop_and_wait(SC_HANDLE service, HANDLE process)
+static int stop_and_wait(SC_HANDLE service, HANDLE process, const char *label, int round)
 {
     SERVICE_STATUS stop_status;
     SERVICE_STATUS_PROCESS status;
     LARGE_INTEGER t0;
+    DWORD refused;
 
     QueryPerformanceCounter(&t0);
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &stop_status) && GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT)
+    if (!stop_service(service, &stop_status, &refused) && GetLastError() != ERROR_SERVICE_REQUEST_TIMEOUT)
         return fail("ControlService"), 0;
+    print_refused_stop(label, round, refused);
     if (wait_state(service, SERVICE_STOPPED, t0, STOP_WAIT_MS, &status) < 0)
         return fail("not-stopped"), 0;
     return process == NULL || WaitForSingleObject(process, WAIT_MS) == WAIT_OBJECT_0 ? 1
@@ -355,7 +365,7 @@ static int start_run(SC_HANDLE manager, const struct side *side, int round, DWOR
            commit_image, anon_kb * 1024, file_kb * 1024);
     fflush(stdout);
 
-    ok = stop_and_wait(service, process);
+    ok = stop_and_wait(service, process, side->label, round);
     CloseHandle(process);
     CloseServiceHandle(service);
     return ok;
@@ -412,7 +422,7 @@ static int time_stop(SC_HANDLE service, DWORD rounds, const wchar_t *record)
         SERVICE_STATUS stop_status;
         struct poller poll;
         HANDLE process;
-        DWORD deadline, control_error = 0;
+        DWORD deadline, control_error = 0, refused;
         double returned, stopped;
 
         int attempts = 0;
@@ -434,11 +444,12 @@ static int time_stop(SC_HANDLE service, DWORD rounds, const wchar_t *record)
 
         if (!poller_start(&poll, service, SERVICE_STOPPED, STOP_WAIT_MS))
             return EXIT_FAILED;
-        if (!ControlService(service, SERVICE_CONTROL_STOP, &stop_status)) {
+        if (!stop_service(service, &stop_status, &refused)) {
             control_error = GetLastError();
             if (control_error != ERROR_SERVICE_REQUEST_TIMEOUT)
                 return fail("ControlService");
         }
+        print_refused_stop("service", (int)round, refused);
         returned = since_ms(poll.from);
         stopped = poller_join(&poll);
         if (stopped < 0)
@@ -552,7 +563,7 @@ static int main_run_service(SC_HANDLE manager, const char *label, const wchar_t 
     print_stages(label, round, stages, t0);
     fflush(stdout);
     process = open_service_process(service, SYNCHRONIZE);
-    ok = stop_and_wait(service, process);
+    ok = stop_and_wait(service, process, label, round);
     if (process != NULL)
         CloseHandle(process);
     CloseServiceHandle(service);
