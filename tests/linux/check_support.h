@@ -15,6 +15,7 @@
 
 #include "launcher/classpath.h"
 #include "launcher/strings.h"
+#include "log/log.h"
 #include "../common/string_models.h"
 
 // A failed check stops the run at once: the fuzzer keeps the input.
@@ -87,6 +88,21 @@ static inline std::wstring takeText(Input *input, size_t longest)
     if (text.size() > longest)
         text.resize(longest);
     return text;
+}
+
+// The first steps of a target over the launcher's buffers: the log set up once, its records
+// formatted (so their arguments are read) and thrown away; then the ANSI code page and the
+// mode byte from the input.
+static inline unsigned startTarget(Input *input)
+{
+    static bool started;
+    if (!started) {
+        logLockCreate();
+        logFilePath = "/dev/null";
+        started = true;
+    }
+    shimSetCodePage((takeByte(input) & 1) ? SHIM_DOUBLE_BYTE : SHIM_SINGLE_BYTE);
+    return takeByte(input);
 }
 
 #endif

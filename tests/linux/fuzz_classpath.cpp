@@ -2,7 +2,6 @@
 // listings and "VLCLASSPATH", compared with the bounded appends it must make.
 #include "check_support.h"
 #include "launcher/paths.h"
-#include "log/log.h"
 
 static std::wstring bounded(const std::wstring &a, const std::wstring &b, const std::wstring &c = L"",
                             const std::wstring &d = L"")
@@ -51,15 +50,8 @@ static std::vector<std::wstring> takeListing(Input *input, unsigned most)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool started;
-    if (!started) {
-        logLockCreate();
-        logFilePath = "/dev/null";
-        started = true;
-    }
     Input input = {data, size};
-    shimSetCodePage((takeByte(&input) & 1) ? SHIM_DOUBLE_BYTE : SHIM_SINGLE_BYTE);
-    unsigned mode = takeByte(&input);
+    unsigned mode = startTarget(&input);
     std::wstring base = takeText(&input, PATH_CAPACITY - 1);
     boundedCopy(basePath, base.c_str());
 

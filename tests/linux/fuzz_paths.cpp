@@ -3,7 +3,6 @@
 // each), compared with the cuts by count.
 #include "check_support.h"
 #include "launcher/paths.h"
-#include "log/log.h"
 
 static std::wstring cutByCount(const std::wstring &path, size_t cut)
 {
@@ -12,16 +11,8 @@ static std::wstring cutByCount(const std::wstring &path, size_t cut)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool started;
-    if (!started) {
-        logLockCreate();
-        // Records are formatted (so their arguments are read) and thrown away.
-        logFilePath = "/dev/null";
-        started = true;
-    }
     Input input = {data, size};
-    shimSetCodePage((takeByte(&input) & 1) ? SHIM_DOUBLE_BYTE : SHIM_SINGLE_BYTE);
-    unsigned mode = takeByte(&input);
+    unsigned mode = startTarget(&input);
     std::wstring raw = takeText(&input, 40000);
     std::wstring value = takeText(&input, 40000);
 

@@ -16,7 +16,7 @@
  *   scmctl delete  NAME                     DeleteService (test clean-up)
  *   scmctl exited  PID TIMEOUT_MS           waits for a process to end (0 ended, 3 still running)
  *   scmctl cycle   NAME ...                 one start/stop cycle (cycle.c)
- *   scmctl time-start, time-stop, time-main ...   the benchmarks' timings (timing.c)
+ *   scmctl time-start, time-stop, time-main ...   the benchmarks' timings (bench/timing.c)
  *
  * Output is key=value text on standard output, one record per line; strings are
  * printed in UTF-8. Exit codes: 0 done, 1 usage, 2 a call failed (error=N printed),

@@ -1,4 +1,4 @@
-/* What the parts of scmctl (scmctl.c, cycle.c, timing.c) share. */
+/* What the parts of scmctl (scmctl.c, cycle.c, bench/timing.c) share. */
 #ifndef SCMCTL_H
 #define SCMCTL_H
 
