@@ -20,11 +20,21 @@ bool addFolder(FolderList *list, const wchar_t *folder)
 {
     if (folder[0] == L'\0' || list->count == FOLDER_LIMIT || permissionAttributes(folder) == INVALID_FILE_ATTRIBUTES)
         return false;
-    for (int index = 0; index < list->count; index++)
-        if (lstrcmpiW(list->folders[index], folder) == 0)
-            return false;
+    if (judgedAlready(list, folder))
+        return false;
     boundedCopy(list->folders[list->count++], folder);
     return true;
+}
+
+bool judgedAlready(const FolderList *list, const wchar_t *path)
+{
+    for (int index = 0; index < list->count; index++)
+        if (lstrcmpiW(list->folders[index], path) == 0)
+            return true;
+    for (const wchar_t *file : list->loadedFiles)
+        if (file != NULL && lstrcmpiW(file, path) == 0)
+            return true;
+    return false;
 }
 
 // The nearest existing folder above a path: where someone could create the
@@ -159,7 +169,9 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
     }
     PSID writers[WRITER_LIMIT];
     UnjudgedEntries unjudged;
-    int count = findPrincipalsWith(descriptor, list->ownersKept, judgedRights[what], writers, WRITER_LIMIT, &unjudged);
+    // What the folder above the root holds is judged on its own: the root.
+    int count = findPrincipalsWith(descriptor, list->ownersKept, judgedRights[what], what != JUDGE_ROOT_PARENT,
+                                   writers, WRITER_LIMIT, &unjudged);
     PSID owner = NULL;
     BOOL defaulted = FALSE;
     GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
@@ -252,6 +264,8 @@ void judgePermissions(const Snapshot *snapshot, bool kept)
     list->count = 0;
     list->judged = 0;
     list->sound = 0;
+    list->loadedFiles[0] = NULL;
+    list->loadedFiles[1] = NULL;
     const PathsResult *paths = &snapshot->launch.paths;
     addFolder(list, paths->ktrPath);
     addFolder(list, paths->basePath);
@@ -273,10 +287,11 @@ void judgePermissions(const Snapshot *snapshot, bool kept)
 
     // The libraries that loaded, and the jars: the files themselves.
     const ProbeResult *probe = &snapshot->launch.probe;
-    if (probe->runtimeLoaded >= 0)
-        judgeObject(list, snapshot->runtimePaths[probe->runtimeLoaded], JUDGE_PLACE, false);
-    if (probe->jvmLoaded >= 0)
-        judgeObject(list, snapshot->jvmPaths[probe->jvmLoaded], JUDGE_PLACE, false);
+    list->loadedFiles[0] = probe->runtimeLoaded >= 0 ? snapshot->runtimePaths[probe->runtimeLoaded] : NULL;
+    list->loadedFiles[1] = probe->jvmLoaded >= 0 ? snapshot->jvmPaths[probe->jvmLoaded] : NULL;
+    for (const wchar_t *file : list->loadedFiles)
+        if (file != NULL)
+            judgeObject(list, file, JUDGE_PLACE, false);
     checkJars(list, snapshot);
     judgeWhatItRuns(list, snapshot);
     free(list);

@@ -30,7 +30,8 @@ static void visitTree(FolderList *list, const wchar_t *name, DWORD attributes)
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (folder)
         boundedAppend(list->walk, L"\\");
-    judgeObject(list, list->walk, JUDGE_PLACE, true);
+    if (!judgedAlready(list, list->walk))
+        judgeObject(list, list->walk, JUDGE_PLACE, true);
     if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && list->depth > 0) {
         list->depth--;
         permissionListing(list->walk, visitTree, list);
@@ -56,7 +57,8 @@ static void walkRuntimeFolder(FolderList *list, const wchar_t *tail, EntryVisito
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     list->depth = WALK_DEPTH;
-    judgeObject(list, list->walk, JUDGE_PLACE, true);
+    if (!judgedAlready(list, list->walk))
+        judgeObject(list, list->walk, JUDGE_PLACE, true);
     if (visit != NULL && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         permissionListing(list->walk, visit, list);
 }

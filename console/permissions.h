@@ -25,6 +25,7 @@ struct FolderList {
     int judged, sound; // quiet judgements: how many, how many found well
     int budget;        // entries a walk of a tree may still look at
     int depth;         // folders a walk may still go down
+    const wchar_t *loadedFiles[2]; // the runtime library and jvm.dll judged already; or NULL
     wchar_t folders[FOLDER_LIMIT][PATH_CAPACITY];
     wchar_t path[PATH_CAPACITY];
     wchar_t quoted[PATH_CAPACITY];
@@ -46,6 +47,8 @@ bool addFolder(FolderList *list, const wchar_t *folder);
 // The nearest existing folder above a path, when it is not listed yet: true
 // when it added it (as the last folder).
 bool addNearestParent(FolderList *list, const wchar_t *path);
+// Whether the path is one of the folders or loaded files judged already.
+bool judgedAlready(const FolderList *list, const wchar_t *path);
 // Reports who else may change the object; `quiet` leaves out the line for
 // one that is well and counts it in list->judged and list->sound. A link is
 // named, not followed. Returns false when someone else may change it.

@@ -43,13 +43,13 @@ static bool grantsByCondition(BYTE type)
 int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged)
 {
     UnjudgedEntries entries;
-    int count = findPrincipalsWith(descriptor, judgeOwner, WRITE_ACCESS_MASK, writers, capacity, &entries);
+    int count = findPrincipalsWith(descriptor, judgeOwner, WRITE_ACCESS_MASK, true, writers, capacity, &entries);
     *unjudged = entries.conditional + entries.crowded;
     return count;
 }
 
-int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK wanted, PSID *writers,
-                       int capacity, UnjudgedEntries *unjudged)
+int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK wanted, bool withInherited,
+                       PSID *writers, int capacity, UnjudgedEntries *unjudged)
 {
     unjudged->conditional = 0;
     unjudged->crowded = 0;
@@ -89,7 +89,7 @@ int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_
         // An inherit-only entry is for what is created inside: the files the
         // service loads from the folder. One that nothing inherits is void.
         if ((header->AceFlags & INHERIT_ONLY_ACE) &&
-            !(header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)))
+            (!withInherited || !(header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))))
             continue;
         bool allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
         if (!allow && header->AceType != ACCESS_DENIED_ACE_TYPE) {

@@ -43,8 +43,10 @@ struct UnjudgedEntries {
 // descriptor or to a static Everyone SID. Returns the count (at most capacity).
 // *unjudged counts the entries of both kinds of UnjudgedEntries.
 int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged);
-// The same decision for the rights in `rights`, the unweighed entries by kind.
-int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK rights, PSID *writers,
-                       int capacity, UnjudgedEntries *unjudged);
+// The same decision for the rights in `rights`, the unweighed entries by
+// kind; inherit-only entries count only `withInherited` (for what the
+// folder holds, not for the folder alone).
+int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK rights, bool withInherited,
+                       PSID *writers, int capacity, UnjudgedEntries *unjudged);
 
 #endif

@@ -507,9 +507,9 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
           "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in C:\\Apps\\jdk\\jre\\conf\\security\\java.security",
           "           -> icacls \"C:\\Apps\\jdk\\jre\\conf\\security\\java.security\" /inheritance:d /remove:g *S-1-5-32-545"}},
         {"users may take the root away, not only create beside it",
-         {{L"C:\\", FOLDER, L"O:BAD:(A;;0x4;;;BU)(A;CIIO;0x2;;;BU)(A;;0x40;;;AU)"}}, nullptr,
-         {"  problem  NT AUTHORITY\\Authenticated Users (S-1-5-11) may rename or delete what C:\\ holds, the installation root too",
-          "           -> icacls C:\\ /inheritance:d /remove:g *S-1-5-11"}},
+         {{L"C:\\", FOLDER, L"O:BAD:(A;;0x4;;;BU)(A;CIIO;0x2;;;BU)(A;OICIIO;0x1301bf;;;AU)(A;;0x40;;;IU)"}}, nullptr,
+         {"  problem  NT AUTHORITY\\INTERACTIVE (S-1-5-4) may rename or delete what C:\\ holds, the installation root too",
+          "           -> icacls C:\\ /inheritance:d /remove:g *S-1-5-4"}},
         {"the service's key", {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;;0x2;;;BU)"}}, nullptr,
          {"  problem  BUILTIN\\Users (S-1-5-32-545) may change the service's key HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService",
           "           -> remove its entry: regedit, HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService, Permissions"}},
@@ -573,7 +573,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
                       (std::vector<std::string>{
                           "  ok       C:\\Apps\\Velmorane\\VelmoraneService.exe: only administrators, SYSTEM and the installer may write",
                           "  ok       C:\\: only administrators, SYSTEM and the installer may rename what it holds",
-                          "  ok       the 11 files and folders of the runtime in C:\\Apps\\jdk\\jre\\: only administrators, SYSTEM and the installer may write",
+                          "  ok       the 9 files and folders of the runtime in C:\\Apps\\jdk\\jre\\: only administrators, SYSTEM and the installer may write",
                           "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService: only administrators, SYSTEM and the installer may change it"}))
                 << c.name;
         free(snapshot);
