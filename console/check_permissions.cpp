@@ -4,55 +4,52 @@
 // access list set on a file: every folder reads back as SYSTEM and the Unix
 // user with full control, so under Wine this section finds nothing. The
 // decision itself is tested on descriptors from SDDL strings.
-#include "console/check.h"
+#include "console/permissions.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 #include <stdlib.h>
 
 #include "console/report.h"
+#include "console/service_view.h"
 #include "console/write_access.h"
 #include "log/logowner.h"
 
-// The folders the stages look in (four of their own, each candidate's
-// nearest existing folder, and the folders VLCLASSPATH and VLJAVAOUTPUT name).
-#define FOLDER_LIMIT 64
 #define WRITER_LIMIT 16
 
-// The folders to look at, each once, and room for a path; on the heap.
-struct FolderList {
-    bool ownersKept;
-    int count;
-    wchar_t folders[FOLDER_LIMIT][PATH_CAPACITY];
-    wchar_t path[PATH_CAPACITY];
-    wchar_t quoted[PATH_CAPACITY];
-};
-
-static void addFolder(FolderList *list, const wchar_t *folder)
+bool addFolder(FolderList *list, const wchar_t *folder)
 {
-    if (folder[0] == L'\0' || list->count == FOLDER_LIMIT || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES)
-        return;
-    for (int index = 0; index < list->count; index++)
-        if (lstrcmpiW(list->folders[index], folder) == 0)
-            return;
+    if (folder[0] == L'\0' || list->count == FOLDER_LIMIT || permissionAttributes(folder) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (judgedAlready(list, folder))
+        return false;
     boundedCopy(list->folders[list->count++], folder);
+    return true;
+}
+
+bool judgedAlready(const FolderList *list, const wchar_t *path)
+{
+    for (int index = 0; index < list->count; index++)
+        if (lstrcmpiW(list->folders[index], path) == 0)
+            return true;
+    for (const wchar_t *file : list->loadedFiles)
+        if (file != NULL && lstrcmpiW(file, path) == 0)
+            return true;
+    return false;
 }
 
 // The nearest existing folder above a path: where someone could create the
 // missing rest of it, or replace what is there.
-static void addNearestParent(FolderList *list, const wchar_t *path)
+bool addNearestParent(FolderList *list, const wchar_t *path)
 {
     wchar_t *nearest = list->path;
     boundedCopy(nearest, path);
     for (;;) {
         wchar_t *slash = wcsrchr(nearest, L'\\');
         if (slash == NULL)
-            return;
+            return false;
         slash[1] = L'\0';
-        if (GetFileAttributesW(nearest) != INVALID_FILE_ATTRIBUTES) {
-            addFolder(list, nearest);
-            return;
-        }
+        if (permissionAttributes(nearest) != INVALID_FILE_ATTRIBUTES)
+            return addFolder(list, nearest);
         slash[0] = L'\0';
     }
 }
@@ -66,7 +63,7 @@ static void addClassPathFolders(FolderList *list, const wchar_t *classPath)
         size_t length = end != NULL ? (size_t)(end - entry) : wcslen(entry);
         if (length > 0 && length < PATH_CAPACITY) {
             boundedPrefixCopy(list->path, entry, length);
-            DWORD attributes = GetFileAttributesW(list->path);
+            DWORD attributes = permissionAttributes(list->path);
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
                 addFolder(list, list->path);
             else
@@ -95,7 +92,11 @@ static const char *icaclsPath(FolderList *list, const wchar_t *path)
     return reportPath(quoted);
 }
 
-static void reportWriter(FolderList *list, const wchar_t *path, PSID sid, bool isOwner)
+// The key as regedit names it, from its name for GetNamedSecurityInfoW.
+#define KEY_OBJECT_PREFIX L"MACHINE\\"
+#define KEY_DISPLAY_PREFIX "HKLM\\"
+
+static void reportWriter(FolderList *list, const wchar_t *path, JudgedObject what, PSID sid, bool isOwner)
 {
     wchar_t name[256], domain[256];
     DWORD nameSize = 256, domainSize = 256;
@@ -106,46 +107,98 @@ static void reportWriter(FolderList *list, const wchar_t *path, PSID sid, bool i
     bool named = LookupAccountSidW(NULL, sid, name, &nameSize, domain, &domainSize, &use) != 0;
     const char *who = named ? reportPath(name) : "";
     const char *where = named ? reportPath(domain) : "";
-    if (isOwner) {
-        reportFinding(FINDING_PROBLEM, "%s%s%s (%s) owns %s and so may change who writes there", where,
-                      named && domain[0] != L'\0' ? "\\" : "", who, reportPath(sidText), reportPath(path));
+    const char *separator = named && domain[0] != L'\0' ? "\\" : "";
+    const char *sidName = reportPath(sidText);
+    if (what == JUDGE_KEY) {
+        const char *key = reportPath(path + wcslen(KEY_OBJECT_PREFIX));
+        if (isOwner) {
+            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) owns the service's key " KEY_DISPLAY_PREFIX "%s and so may change who writes there",
+                          where, separator, who, sidName, key);
+            reportRemedy("make Administrators its owner: regedit, " KEY_DISPLAY_PREFIX "%s, Permissions, Advanced", key);
+        } else {
+            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may change the service's key " KEY_DISPLAY_PREFIX "%s", where,
+                          separator, who, sidName, key);
+            reportRemedy("remove its entry: regedit, " KEY_DISPLAY_PREFIX "%s, Permissions", key);
+        }
+    } else if (isOwner) {
+        reportFinding(FINDING_PROBLEM, "%s%s%s (%s) owns %s and so may change who writes there", where, separator, who,
+                      sidName, reportPath(path));
         reportRemedy("icacls %s /setowner *S-1-5-32-544", icaclsPath(list, path));
     } else {
-        reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may write or create in %s", where,
-                      named && domain[0] != L'\0' ? "\\" : "", who, reportPath(sidText), reportPath(path));
-        reportRemedy("icacls %s /inheritance:d /remove:g *%s", icaclsPath(list, path), reportPath(sidText));
+        if (what == JUDGE_ROOT_PARENT)
+            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may rename or delete what %s holds, the installation root too",
+                          where, separator, who, sidName, reportPath(path));
+        else
+            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may write or create in %s", where, separator, who, sidName,
+                          reportPath(path));
+        reportRemedy("icacls %s /inheritance:d /remove:g *%s", icaclsPath(list, path), sidName);
     }
     LocalFree(sidText);
 }
 
-// Reports who else may write at the path; `quiet` leaves out the line for a
-// path that is well. Returns false when someone else may write.
-static bool checkPath(FolderList *list, const wchar_t *path, bool quiet)
+// The service opens through a link as through the folder or file itself: what
+// lies behind it is not judged here.
+static bool isLink(FolderList *list, const wchar_t *path)
 {
+    DWORD attributes = permissionAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    reportFinding(FINDING_WARNING, "%s is a link (a junction or a symbolic link): the service follows it, this check does not",
+                  reportPath(path));
+    reportRemedy("put the folder or file itself in its place, or judge where it leads: fsutil reparsepoint query %s",
+                 icaclsPath(list, path));
+    return true;
+}
+
+static const ACCESS_MASK judgedRights[] = {WRITE_ACCESS_MASK, RENAME_ACCESS_MASK, KEY_CHANGE_ACCESS_MASK};
+
+bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool quiet)
+{
+    if (what != JUDGE_KEY && isLink(list, path))
+        return false;
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    DWORD error = GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                        NULL, NULL, NULL, NULL, &descriptor);
+    DWORD error = permissionDescriptor(path, what == JUDGE_KEY ? SE_REGISTRY_KEY : SE_FILE_OBJECT, &descriptor);
+    // Not installed: the registration's section says so.
+    if (what == JUDGE_KEY && error == ERROR_FILE_NOT_FOUND)
+        return true;
+    const char *name = what == JUDGE_KEY ? reportPath(path + wcslen(KEY_OBJECT_PREFIX)) : reportPath(path);
+    const char *prefix = what == JUDGE_KEY ? KEY_DISPLAY_PREFIX : "";
     if (error != ERROR_SUCCESS) {
-        reportFinding(FINDING_WARNING, "the permissions of %s can't be read (error %lu)", reportPath(path), error);
+        reportFinding(FINDING_WARNING, "the permissions of %s%s can't be read (error %lu)", prefix, name, error);
         return false;
     }
     PSID writers[WRITER_LIMIT];
-    int unjudged = 0;
-    int count = findOtherWriters(descriptor, list->ownersKept, writers, WRITER_LIMIT, &unjudged);
+    UnjudgedEntries unjudged;
+    // What the folder above the root holds is judged on its own: the root.
+    int count = findPrincipalsWith(descriptor, list->ownersKept, judgedRights[what], what != JUDGE_ROOT_PARENT,
+                                   writers, WRITER_LIMIT, &unjudged);
     PSID owner = NULL;
     BOOL defaulted = FALSE;
     GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-    if (count == 0 && unjudged == 0 && !quiet)
-        reportFinding(FINDING_OK, "%s: only administrators, SYSTEM and the installer may write", reportPath(path));
+    bool sound = count == 0 && unjudged.conditional == 0 && unjudged.crowded == 0;
+    if (sound && !quiet)
+        reportFinding(FINDING_OK, "%s%s: only administrators, SYSTEM and the installer may %s", prefix, name,
+                      what == JUDGE_ROOT_PARENT ? "rename what it holds" : what == JUDGE_KEY ? "change it" : "write");
     for (int index = 0; index < count; index++)
-        reportWriter(list, path, writers[index], owner != NULL && EqualSid(writers[index], owner));
-    if (unjudged > 0) {
-        reportFinding(FINDING_WARNING, "%s: %d access entries grant by conditions or object types this check does not weigh",
-                      reportPath(path), unjudged);
-        reportRemedy("review them: icacls %s", icaclsPath(list, path));
+        reportWriter(list, path, what, writers[index], owner != NULL && EqualSid(writers[index], owner));
+    if (unjudged.conditional > 0)
+        reportFinding(FINDING_WARNING, "%s%s: %d access entries grant by conditions or object types this check does not weigh",
+                      prefix, name, unjudged.conditional);
+    if (unjudged.crowded > 0)
+        reportFinding(FINDING_WARNING, "%s%s: %d access entries name more principals than the %d this check tells apart",
+                      prefix, name, unjudged.crowded, PRINCIPAL_LIMIT);
+    if (unjudged.conditional > 0 || unjudged.crowded > 0) {
+        if (what == JUDGE_KEY)
+            reportRemedy("review them: regedit, %s%s, Permissions", prefix, name);
+        else
+            reportRemedy("review them: icacls %s", icaclsPath(list, path));
     }
     LocalFree(descriptor);
-    return count == 0 && unjudged == 0;
+    if (quiet) {
+        list->judged++;
+        list->sound += sound;
+    }
+    return sound;
 }
 
 // The jars on the class path, each a file the service loads.
@@ -162,7 +215,7 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
         joinPath(list->path, snapshot->launch.paths.basePath, L"lib\\");
         boundedAppend(list->path, result->entries[index].name);
         jars++;
-        sound += checkPath(list, list->path, true);
+        sound += judgeObject(list, list->path, JUDGE_PLACE, true);
     }
     if (jars > 0 && sound == jars)
         reportFinding(FINDING_OK, "the %d jars on the class path: only administrators, SYSTEM and the installer may write",
@@ -172,21 +225,21 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
 // Whether the file system tells owners apart: Windows' own folder belongs to
 // the installer or the system. Where it belongs to an ordinary account, as
 // every file does under Wine, an owner says nothing about who may write.
-static bool ownersKept(FolderList *list)
+static bool ownersKept(wchar_t *system)
 {
-    UINT length = GetSystemDirectoryW(list->path, PATH_CAPACITY);
+    UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
     PSECURITY_DESCRIPTOR descriptor = NULL;
     PSID owner = NULL;
     BOOL defaulted = FALSE;
     if (length == 0 || length >= PATH_CAPACITY ||
-        GetNamedSecurityInfoW(list->path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
+        GetNamedSecurityInfoW(system, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
                               &descriptor) != ERROR_SUCCESS)
         return true;
     bool kept = !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == NULL ||
                 isTrustedPrincipal(owner);
     if (!kept)
         reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
-                      reportPath(list->path));
+                      reportPath(system));
     LocalFree(descriptor);
     return kept;
 }
@@ -194,11 +247,25 @@ static bool ownersKept(FolderList *list)
 void checkPermissions(const Snapshot *snapshot)
 {
     reportSection("Folder permissions");
+    wchar_t *system = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
+    if (system == NULL)
+        return;
+    bool kept = ownersKept(system);
+    free(system);
+    judgePermissions(snapshot, kept);
+}
+
+void judgePermissions(const Snapshot *snapshot, bool kept)
+{
     FolderList *list = (FolderList *)malloc(sizeof *list);
     if (list == NULL)
         return;
-    list->ownersKept = ownersKept(list);
+    list->ownersKept = kept;
     list->count = 0;
+    list->judged = 0;
+    list->sound = 0;
+    list->loadedFiles[0] = NULL;
+    list->loadedFiles[1] = NULL;
     const PathsResult *paths = &snapshot->launch.paths;
     addFolder(list, paths->ktrPath);
     addFolder(list, paths->basePath);
@@ -216,14 +283,16 @@ void checkPermissions(const Snapshot *snapshot)
     if (output != NULL)
         addNearestParent(list, output);
     for (int index = 0; index < list->count; index++)
-        checkPath(list, list->folders[index], false);
+        judgeObject(list, list->folders[index], JUDGE_PLACE, false);
 
     // The libraries that loaded, and the jars: the files themselves.
     const ProbeResult *probe = &snapshot->launch.probe;
-    if (probe->runtimeLoaded >= 0)
-        checkPath(list, snapshot->runtimePaths[probe->runtimeLoaded], false);
-    if (probe->jvmLoaded >= 0)
-        checkPath(list, snapshot->jvmPaths[probe->jvmLoaded], false);
+    list->loadedFiles[0] = probe->runtimeLoaded >= 0 ? snapshot->runtimePaths[probe->runtimeLoaded] : NULL;
+    list->loadedFiles[1] = probe->jvmLoaded >= 0 ? snapshot->jvmPaths[probe->jvmLoaded] : NULL;
+    for (const wchar_t *file : list->loadedFiles)
+        if (file != NULL)
+            judgeObject(list, file, JUDGE_PLACE, false);
     checkJars(list, snapshot);
+    judgeWhatItRuns(list, snapshot);
     free(list);
 }

@@ -10,7 +10,6 @@
 #include "service/service.h"
 
 #define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
-#define SERVICE_KEY L"SYSTEM\\CurrentControlSet\\Services\\" SERVICE_NAME
 
 const char MACHINE_ENVIRONMENT_ORIGIN[] = "machine environment";
 const char SERVICE_ENVIRONMENT_ORIGIN[] = "service's Environment value";

@@ -6,6 +6,10 @@
 #include <windows.h>
 
 #include "launcher/inputs.h"
+#include "service/service.h"
+
+// The service's key below HKEY_LOCAL_MACHINE.
+#define SERVICE_KEY L"SYSTEM\\CurrentControlSet\\Services\\" SERVICE_NAME
 
 // The variables the service and its virtual machine read, in the report's order.
 enum ServiceVariable {

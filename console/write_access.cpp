@@ -7,15 +7,19 @@
 
 #include "log/logowner.h"
 
-#define PRINCIPAL_LIMIT 64
-
 static SID_IDENTIFIER_AUTHORITY worldAuthority = {SECURITY_WORLD_SID_AUTHORITY};
 
-// The placeholders an inheritable entry names: whoever creates the child.
-static bool isCreatorPlaceholder(PSID sid)
+// The placeholders for whoever creates the child or owns the object; the
+// group placeholders stand for a group, not for the creator.
+static bool isOwnerPlaceholder(PSID sid)
 {
     static SID_IDENTIFIER_AUTHORITY creatorAuthority = {SECURITY_CREATOR_SID_AUTHORITY};
-    return memcmp(GetSidIdentifierAuthority(sid), &creatorAuthority, sizeof creatorAuthority) == 0;
+    if (memcmp(GetSidIdentifierAuthority(sid), &creatorAuthority, sizeof creatorAuthority) != 0 ||
+        *GetSidSubAuthorityCount(sid) != 1)
+        return false;
+    DWORD rid = *GetSidSubAuthority(sid, 0);
+    return rid == SECURITY_CREATOR_OWNER_RID || rid == SECURITY_CREATOR_OWNER_SERVER_RID ||
+           rid == SECURITY_CREATOR_OWNER_RIGHTS_RID;
 }
 
 // Entries that allow or deny depending on a condition evaluated at run time
@@ -36,15 +40,19 @@ static bool grantsByCondition(BYTE type)
     }
 }
 
-// Generic rights stand for write access on files as well.
-static ACCESS_MASK writeRights(ACCESS_MASK mask)
-{
-    return mask & WRITE_ACCESS_MASK;
-}
-
 int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged)
 {
-    *unjudged = 0;
+    UnjudgedEntries entries;
+    int count = findPrincipalsWith(descriptor, judgeOwner, WRITE_ACCESS_MASK, true, writers, capacity, &entries);
+    *unjudged = entries.conditional + entries.crowded;
+    return count;
+}
+
+int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK wanted, bool withInherited,
+                       PSID *writers, int capacity, UnjudgedEntries *unjudged)
+{
+    unjudged->conditional = 0;
+    unjudged->crowded = 0;
     static BYTE everyone[SECURITY_MAX_SID_SIZE];
     PSID principals[PRINCIPAL_LIMIT];
     ACCESS_MASK allowed[PRINCIPAL_LIMIT];
@@ -81,29 +89,33 @@ int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *wri
         // An inherit-only entry is for what is created inside: the files the
         // service loads from the folder. One that nothing inherits is void.
         if ((header->AceFlags & INHERIT_ONLY_ACE) &&
-            !(header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)))
+            (!withInherited || !(header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))))
             continue;
         bool allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
         if (!allow && header->AceType != ACCESS_DENIED_ACE_TYPE) {
             // Audit, alarm, label and trust entries grant nothing.
             if (grantsByCondition(header->AceType))
-                (*unjudged)++;
+                unjudged->conditional++;
             continue;
         }
         // Allowed and denied entries share one layout.
         ACCESS_ALLOWED_ACE *ace = (ACCESS_ALLOWED_ACE *)header;
         PSID sid = (PSID)&ace->SidStart;
-        ACCESS_MASK rights = writeRights(ace->Mask);
+        // Generic rights stand for write access on files as well.
+        ACCESS_MASK rights = ace->Mask & wanted;
         // Where owners are not told apart, the owner is everybody's account.
         bool ownersAccount = !judgeOwner && owner != NULL && EqualSid(sid, owner);
-        if (rights == 0 || isTrustedPrincipal(sid) || isCreatorPlaceholder(sid) || ownersAccount)
+        if (rights == 0 || isTrustedPrincipal(sid) || isOwnerPlaceholder(sid) || ownersAccount)
             continue;
         int at = 0;
         while (at < count && !EqualSid(principals[at], sid))
             at++;
         if (at == count) {
-            if (count == PRINCIPAL_LIMIT)
+            // Its grant might be the one that matters: said, not passed over.
+            if (count == PRINCIPAL_LIMIT) {
+                unjudged->crowded++;
                 continue;
+            }
             principals[count] = sid;
             allowed[count] = 0;
             denied[count] = 0;

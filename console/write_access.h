@@ -9,6 +9,22 @@
 #define WRITE_ACCESS_MASK                                                                                              \
     (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE         \
      | GENERIC_WRITE | GENERIC_ALL)
+// Rights on the folder above the installation root that let a principal take
+// the root away (rename or delete it, or give itself the right to) and put
+// another in its place. Creating beside it (generic write) is harmless.
+#define RENAME_ACCESS_MASK (FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_ALL)
+// Rights on the service's registry key that change what the service runs.
+#define KEY_CHANGE_ACCESS_MASK                                                                                         \
+    (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_WRITE        \
+     | GENERIC_ALL)
+// The principals the decision tells apart in one access list.
+#define PRINCIPAL_LIMIT 64
+
+// The entries the decision does not weigh.
+struct UnjudgedEntries {
+    int conditional; // grant by conditions at run time or by object types
+    int crowded;     // name principals beyond the PRINCIPAL_LIMIT it tells apart
+};
 
 // Fills `writers` (room for `capacity`) with the principals other than the
 // trusted ones that may write in the object or in what is created inside it:
@@ -18,12 +34,19 @@
 // and every principal an entry of the access list gives write rights, also
 // through an entry meant only for what the folder holds (inherit-only).
 // Rights an entry denies to the same principal before are taken off; group
-// memberships are not followed; CREATOR OWNER stands for whoever was let
-// create, and is not counted. Without an access list everyone may write (the
+// memberships are not followed; CREATOR OWNER and OWNER RIGHTS stand for
+// whoever was let create or owns, and are not counted; CREATOR GROUP grants
+// the creator's primary group, everybody's group on most machines, and is. Without an access list everyone may write (the
 // Everyone SID stands for them). *unjudged counts the entries whose effect
 // depends on conditions at run time (callback and conditional entries) or on
 // object types, which this decision does not weigh. The SIDs point into the
 // descriptor or to a static Everyone SID. Returns the count (at most capacity).
+// *unjudged counts the entries of both kinds of UnjudgedEntries.
 int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged);
+// The same decision for the rights in `rights`, the unweighed entries by
+// kind; inherit-only entries count only `withInherited` (for what the
+// folder holds, not for the folder alone).
+int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK rights, bool withInherited,
+                       PSID *writers, int capacity, UnjudgedEntries *unjudged);
 
 #endif

@@ -394,3 +394,177 @@ TEST(CheckSections, ReportWhatTheStagesFound)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------- permissions over made-up trees
+
+#include "console/permissions.h"
+
+namespace {
+
+// The owner and access list of what only the trusted may change.
+#define SOUND L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+#define USERS_MODIFY L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)"
+#define FOLDER FILE_ATTRIBUTE_DIRECTORY
+#define JUNCTION (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)
+#define SERVICE_KEY_OBJECT L"MACHINE\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService"
+
+struct TreeEntry {
+    std::wstring path; // a folder's with its closing backslash
+    DWORD attributes;
+    std::wstring sddl;
+};
+
+std::vector<TreeEntry> tree;
+
+const TreeEntry *entryAt(const wchar_t *path)
+{
+    for (const TreeEntry &entry : tree)
+        if (lstrcmpiW(entry.path.c_str(), path) == 0)
+            return &entry;
+    return nullptr;
+}
+
+DWORD treeAttributes(const wchar_t *path)
+{
+    return entryAt(path) != nullptr ? entryAt(path)->attributes : INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD treeDescriptor(const wchar_t *path, SE_OBJECT_TYPE, PSECURITY_DESCRIPTOR *descriptor)
+{
+    return entryAt(path) == nullptr ? ERROR_FILE_NOT_FOUND
+           : ConvertStringSecurityDescriptorToSecurityDescriptorW(entryAt(path)->sddl.c_str(), SDDL_REVISION_1,
+                                                                  descriptor, NULL) ? ERROR_SUCCESS : GetLastError();
+}
+
+void treeListing(const wchar_t *folder, EntryVisitor visit, FolderList *list)
+{
+    size_t length = wcslen(folder);
+    for (const TreeEntry &entry : std::vector<TreeEntry>(tree)) {
+        if (entry.path.size() <= length || _wcsnicmp(entry.path.c_str(), folder, length) != 0)
+            continue;
+        std::wstring name = entry.path.substr(length);
+        if (name.back() == L'\\')
+            name.pop_back();
+        if (name.find(L'\\') == std::wstring::npos)
+            visit(list, name.c_str(), entry.attributes);
+    }
+}
+
+// 64 principals denied, then a 65th granted.
+std::wstring crowded()
+{
+    std::wstring sddl = L"O:BAD:";
+    for (int i = 0; i < 64; i++)
+        sddl += L"(D;;FA;;;S-1-5-21-1-2-3-" + std::to_wstring(1000 + i) + L")";
+    return sddl + L"(A;;FA;;;BU)";
+}
+
+struct TreeCase {
+    const char *name;
+    std::vector<TreeEntry> changes; // replace or add to the installation's tree
+    void (*fill)(Snapshot *);
+    std::vector<std::string> lines; // all but the ok lines
+};
+
+TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
+{
+    std::vector<TreeEntry> installation = {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"}};
+    for (const wchar_t *path : {L"C:\\", L"C:\\Apps\\", L"C:\\Apps\\Velmorane\\", L"C:\\Apps\\Velmorane\\VelmoraneService.exe",
+                                L"C:\\Apps\\Velmorane\\lib\\", L"C:\\Apps\\jdk\\", L"C:\\Apps\\jdk\\jre\\", L"C:\\Apps\\jdk\\jre\\bin\\",
+                                L"C:\\Apps\\jdk\\jre\\bin\\java.dll", L"C:\\Apps\\jdk\\jre\\bin\\java.exe",
+                                L"C:\\Apps\\jdk\\jre\\bin\\server\\", L"C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll",
+                                L"C:\\Apps\\jdk\\jre\\lib\\", L"C:\\Apps\\jdk\\jre\\lib\\modules", L"C:\\Apps\\jdk\\jre\\lib\\jvm.cfg",
+                                L"C:\\Apps\\jdk\\jre\\conf\\", L"C:\\Apps\\jdk\\jre\\conf\\security\\",
+                                L"C:\\Apps\\jdk\\jre\\conf\\security\\java.security"})
+        installation.push_back({path, path[wcslen(path) - 1] == L'\\' ? (DWORD)FOLDER : 0, SOUND});
+    const TreeCase cases[] = {
+        {"all sound: every new place has its ok line", {}, nullptr, {}},
+        {"the executable", {{L"C:\\Apps\\Velmorane\\VelmoraneService.exe", 0, USERS_MODIFY}}, nullptr,
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in C:\\Apps\\Velmorane\\VelmoraneService.exe",
+          "           -> icacls \"C:\\Apps\\Velmorane\\VelmoraneService.exe\" /inheritance:d /remove:g *S-1-5-32-545"}},
+        {"a library beside jvm.dll, a file of conf\\",
+         {{L"C:\\Apps\\jdk\\jre\\bin\\server\\awt.dll", 0, USERS_MODIFY},
+          {L"C:\\Apps\\jdk\\jre\\conf\\security\\java.security", 0, USERS_MODIFY}},
+         nullptr,
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in C:\\Apps\\jdk\\jre\\bin\\server\\awt.dll",
+          "           -> icacls \"C:\\Apps\\jdk\\jre\\bin\\server\\awt.dll\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in C:\\Apps\\jdk\\jre\\conf\\security\\java.security",
+          "           -> icacls \"C:\\Apps\\jdk\\jre\\conf\\security\\java.security\" /inheritance:d /remove:g *S-1-5-32-545"}},
+        {"users may take the root away, not only create beside it",
+         {{L"C:\\", FOLDER, L"O:BAD:(A;;0x4;;;BU)(A;CIIO;0x2;;;BU)(A;OICIIO;0x1301bf;;;AU)(A;;0x40;;;IU)"}}, nullptr,
+         {"  problem  NT AUTHORITY\\INTERACTIVE (S-1-5-4) may rename or delete what C:\\ holds, the installation root too",
+          "           -> icacls C:\\ /inheritance:d /remove:g *S-1-5-4"}},
+        {"the service's key", {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;;0x2;;;BU)"}}, nullptr,
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may change the service's key HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService",
+          "           -> remove its entry: regedit, HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService, Permissions"}},
+        {"a jar VLCLASSPATH names, an agent, the folder of a missing boot jar",
+         {{L"D:\\", FOLDER, SOUND}, {L"D:\\x.jar", 0, USERS_MODIFY}, {L"D:\\a b\\", FOLDER, SOUND},
+          {L"D:\\a b\\agent.jar", 0, USERS_MODIFY}, {L"D:\\boot\\", FOLDER, USERS_MODIFY}},
+         [](Snapshot *s) {
+             s->inputs.classPath = L"D:\\x.jar";
+             lstrcpyW(s->environment.values[VARIABLE_JAVA_TOOL_OPTIONS],
+                      L" -Xmx1g -javaagent:\"D:\\a b\\agent.jar\"=x=1  -Xbootclasspath/a:D:\\boot\\b.jar;rel.jar");
+             s->environment.origins[VARIABLE_JAVA_TOOL_OPTIONS] = SERVICE_ENVIRONMENT_ORIGIN;
+         },
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\x.jar",
+          "           -> icacls \"D:\\x.jar\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\a b\\agent.jar",
+          "           -> icacls \"D:\\a b\\agent.jar\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\boot\\",
+          "           -> icacls \"D:\\boot\" /inheritance:d /remove:g *S-1-5-32-545"}},
+        // The mends: a link named and not followed; CREATOR GROUP; principals past the 64th.
+        {"junctions", {{L"C:\\Apps\\Velmorane\\lib\\", JUNCTION, USERS_MODIFY}, {L"C:\\Apps\\jdk\\jre\\conf\\security\\", JUNCTION, SOUND},
+                       {L"C:\\Apps\\jdk\\jre\\conf\\security\\java.security", 0, USERS_MODIFY}}, nullptr,
+         {"  warning  C:\\Apps\\Velmorane\\lib\\ is a link (a junction or a symbolic link): the service follows it, this check does not",
+          "           -> put the folder or file itself in its place, or judge where it leads: fsutil reparsepoint query \"C:\\Apps\\Velmorane\\lib\"",
+          "  warning  C:\\Apps\\jdk\\jre\\conf\\security\\ is a link (a junction or a symbolic link): the service follows it, this check does not",
+          "           -> put the folder or file itself in its place, or judge where it leads: fsutil reparsepoint query \"C:\\Apps\\jdk\\jre\\conf\\security\""}},
+        {"creator group", {{L"C:\\Apps\\", FOLDER, L"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;FA;;;CO)(A;OICIIO;0x1301bf;;;CG)"}}, nullptr,
+         {"  problem  CREATOR GROUP (S-1-3-1) may write or create in C:\\Apps\\",
+          "           -> icacls \"C:\\Apps\" /inheritance:d /remove:g *S-1-3-1"}},
+        {"more principals than it tells apart", {{L"C:\\Apps\\jdk\\", FOLDER, crowded()}}, nullptr,
+         {"  warning  C:\\Apps\\jdk\\: 1 access entries name more principals than the 64 this check tells apart",
+          "           -> review them: icacls \"C:\\Apps\\jdk\""}},
+    };
+    auto attributes = permissionAttributes;
+    auto descriptor = permissionDescriptor;
+    auto listing = permissionListing;
+    permissionAttributes = treeAttributes;
+    permissionDescriptor = treeDescriptor;
+    permissionListing = treeListing;
+    for (const TreeCase &c : cases) {
+        tree = installation;
+        for (const TreeEntry &change : c.changes) {
+            const TreeEntry *same = entryAt(change.path.c_str());
+            same != nullptr ? (void)(tree[same - tree.data()] = change) : tree.push_back(change);
+        }
+        Snapshot *snapshot = (Snapshot *)calloc(1, sizeof(Snapshot));
+        ASSERT_NE(snapshot, nullptr);
+        snapshot->launch.paths = {L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"C:\\Apps\\Velmorane\\", L"C:\\Apps\\"};
+        lstrcpyW(snapshot->jvmPaths[2], L"C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll");
+        snapshot->launch.probe.runtimeLoaded = -1;
+        snapshot->launch.probe.jvmLoaded = 2;
+        if (c.fill != nullptr)
+            c.fill(snapshot);
+        std::vector<std::string> lines = printedBy([](const Snapshot *s) { judgePermissions(s, true); }, snapshot);
+        std::vector<std::string> found;
+        for (const std::string &line : lines)
+            if (!line.empty() && line.compare(0, 4, "  ok") != 0)
+                found.push_back(line);
+        EXPECT_EQ(found, c.lines) << c.name;
+        if (c.changes.empty())
+            EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
+                      (std::vector<std::string>{
+                          "  ok       C:\\Apps\\Velmorane\\VelmoraneService.exe: only administrators, SYSTEM and the installer may write",
+                          "  ok       C:\\: only administrators, SYSTEM and the installer may rename what it holds",
+                          "  ok       the 9 files and folders of the runtime in C:\\Apps\\jdk\\jre\\: only administrators, SYSTEM and the installer may write",
+                          "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService: only administrators, SYSTEM and the installer may change it"}))
+                << c.name;
+        free(snapshot);
+    }
+    permissionAttributes = attributes;
+    permissionDescriptor = descriptor;
+    permissionListing = listing;
+}
+
+} // namespace
