@@ -209,7 +209,7 @@ def test_restart_on_failure_and_settings_changed_by_a_maintenance_reinstall(mach
     assert reg_query(machine, SERVICE_KEY, "/v", "FailureActions") is None
     # Reinstalled with other properties: the new values, kept while no other is given, the service running
     # again if it ran, stopped if not. Wine's installer leaves the strings of a component whose condition
-    # turned false (Windows removes them; see the next test): the earlier ones stay after the new one.
+    # turned false (Windows removes them; the last test reads the rows back): the earlier ones stay after the new one.
     earlier = f"JAVA_TOOL_OPTIONS=-Xmx99m\\0JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}"
     for properties, environment, state in (
             (["JAVA_OPTIONS=-Xmx99m", "RESTART_ON_FAILURE=0"], earlier, wr.SERVICE_RUNNING),
@@ -283,12 +283,10 @@ def test_upgrade_leaves_a_stopped_service_stopped(machine):
     assert wr.query(machine)["state"] == wr.SERVICE_STOPPED
 
 
-
 def test_repair_and_upgrade_keep_the_operators_settings(machine, packages):
-    # Installed with settings of its own, then a variable added by hand. A repair (here the reinstall
-    # without properties that msiexec /f runs, which Wine's refuses) keeps all three; so does Windows'
-    # upgrade. Wine's removes the older package without UPGRADINGPRODUCTCODE, so its DeleteServices
-    # takes the service's key, and the added variable with it: the upgrade keeps the settings only.
+    # Settings given, a variable added by hand: a repair (the reinstall without properties msiexec /f runs;
+    # Wine's refuses /f) keeps all three, so does Windows' upgrade. Wine's removes the older package without
+    # UPGRADINGPRODUCTCODE: its DeleteServices takes the key, and the variable; the settings stay.
     assert msiexec(machine, "/i", "app", "START_SERVICE=0", "JAVA_OPTIONS=-Xmx256m", "RESTART_ON_FAILURE=0") == 0
     settings = "JAVA_TOOL_OPTIONS=-Xmx256m"
     added = settings + "\\0VLJAVAOUTPUT=C:\\java-output.log"
@@ -298,8 +296,8 @@ def test_repair_and_upgrade_keep_the_operators_settings(machine, packages):
         assert msiexec(machine, "/i", *step) == 0
         assert environment_value(machine) == "    Environment    REG_MULTI_SZ    " + environment
     assert products(machine) == [(APP_NAME, "1.0.2")]
-    sequence = msi_table(packages["app2"], "InstallExecuteSequence")
-    assert ("DeleteServices", "VersionNT AND NOT UPGRADINGPRODUCTCODE", "2000") in sequence
+    assert ("DeleteServices", "VersionNT AND NOT UPGRADINGPRODUCTCODE", "2000") in msi_table(
+        packages["app2"], "InstallExecuteSequence")
     # What Windows removes of a component that a reinstall turns off: its own string, formatted again
     # (the kept one from the record), so a new value replaces the package's string and no other.
     assert sorted(row[4:] for row in msi_table(packages["app"], "Registry") if row[3] == "Environment") == [
