@@ -8,6 +8,14 @@
 # a failed upgrade back to the older package), instead of after InstallFinalize.
 UPDATE `InstallExecuteSequence` SET `Sequence` = 1550 WHERE `Action` = 'RemoveExistingProducts'
 
+# An upgrade stops the service but does not delete it: the older package's
+# removal (the one with UPGRADINGPRODUCTCODE set) leaves the registration and
+# its key, and with them the strings the operator put into its Environment
+# value; it removes only its own strings and records, and this package's
+# InstallServices then configures the service that is there. A removal of
+# its own deletes the service as before.
+UPDATE `InstallExecuteSequence` SET `Condition` = 'VersionNT AND NOT UPGRADINGPRODUCTCODE' WHERE `Action` = 'DeleteServices'
+
 # START_SERVICE without any custom action. Given on the command line, it
 # decides. Otherwise the decision of the package installed before does: the
 # value PackageStartsService that its component ServiceStart ("1") or
@@ -21,12 +29,18 @@ UPDATE `InstallExecuteSequence` SET `Sequence` = 1550 WHERE `Action` = 'RemoveEx
 UPDATE `Component` SET `Attributes` = 324, `Condition` = '@START@' WHERE `Component` = 'ServiceStart'
 UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT (@START@)' WHERE `Component` = 'ServiceNoStart'
 
-# The service's Environment value: one component per combination of
-# JAVA_OPTIONS and RESTART_ON_FAILURE, exactly one of them installed.
-# Transitive, so that a maintenance reinstall with other properties swaps them.
-UPDATE `Component` SET `Attributes` = 324, `Condition` = 'JAVA_OPTIONS AND RESTART_ON_FAILURE = "0"' WHERE `Component` = 'ServiceEnvironment'
-UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT JAVA_OPTIONS AND RESTART_ON_FAILURE <> "0"' WHERE `Component` = 'ServiceEnvironmentStop'
-UPDATE `Component` SET `Attributes` = 324, `Condition` = 'JAVA_OPTIONS AND RESTART_ON_FAILURE <> "0"' WHERE `Component` = 'ServiceEnvironmentBoth'
+# The settings kept like START_SERVICE: given on the command line, a property
+# decides; otherwise the record of the package installed before does
+# (PackageRestartOnFailure, PackageJavaOptions, found as VL_RESTART_BEFORE and
+# VL_JAVA_OPTIONS_BEFORE); without records (a first installation, or an
+# upgrade of a package older than them) the package's default does.
+# PackageRestartOnFailure is always written, so it also tells whether the
+# missing PackageJavaOptions means "none" or "no record". Transitive, so that
+# a repair, a maintenance reinstall and an upgrade evaluate them again.
+@NORESTART@ = RESTART_ON_FAILURE = "0" OR (NOT RESTART_ON_FAILURE AND VL_RESTART_BEFORE = "0")
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'JAVA_OPTIONS' WHERE `Component` = 'JavaOptionsGiven'
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT JAVA_OPTIONS AND VL_JAVA_OPTIONS_BEFORE' WHERE `Component` = 'JavaOptionsKept'
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT JAVA_OPTIONS AND NOT VL_RESTART_BEFORE AND VL_JAVA_OPTIONS_DEFAULT' WHERE `Component` = 'JavaOptionsDefault'
 
 # Restart on failure, carried out by Windows Installer 5's standard action
 # MsiConfigureServices (after InstallServices, before StartServices) on
@@ -35,8 +49,8 @@ UPDATE `Component` SET `Attributes` = 324, `Condition` = 'JAVA_OPTIONS AND RESTA
 # flag (ConfigType 4, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG), so that a stop
 # with an error exit code counts as a failure. With RESTART_ON_FAILURE=0 the
 # other component takes no action on any failure and clears the flag.
-UPDATE `Component` SET `Attributes` = 320, `Condition` = 'RESTART_ON_FAILURE <> "0"' WHERE `Component` = 'RestartOnFailure'
-UPDATE `Component` SET `Attributes` = 320, `Condition` = 'RESTART_ON_FAILURE = "0"' WHERE `Component` = 'NoRestartOnFailure'
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT (@NORESTART@)' WHERE `Component` = 'RestartOnFailure'
+UPDATE `Component` SET `Attributes` = 324, `Condition` = '@NORESTART@' WHERE `Component` = 'NoRestartOnFailure'
 CREATE TABLE `MsiServiceConfigFailureActions` (`MsiServiceConfigFailureActions` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL, `Event` SHORT NOT NULL, `ResetPeriod` LONG, `RebootMessage` CHAR(255), `Command` CHAR(255), `Actions` CHAR(255), `DelayActions` CHAR(255), `Component_` CHAR(72) NOT NULL PRIMARY KEY `MsiServiceConfigFailureActions`)
 INSERT INTO `MsiServiceConfigFailureActions` (`MsiServiceConfigFailureActions`, `Name`, `Event`, `ResetPeriod`, `Actions`, `DelayActions`, `Component_`) VALUES ('RestartThreeTimes', 'VelmoraneService', 5, 86400, '1[~]1[~]1', '60000[~]60000[~]60000', 'RestartOnFailure')
 INSERT INTO `MsiServiceConfigFailureActions` (`MsiServiceConfigFailureActions`, `Name`, `Event`, `ResetPeriod`, `Actions`, `DelayActions`, `Component_`) VALUES ('NoActionOnFailure', 'VelmoraneService', 5, 0, '0', '0', 'NoRestartOnFailure')

@@ -126,7 +126,7 @@ python3 - "$java_options" >settings.wxi <<'EOF'
 import sys
 from xml.sax.saxutils import quoteattr
 options = sys.argv[1]
-prop = f'<Property Id="JAVA_OPTIONS" Value={quoteattr(options)}/>' if options else ""
+prop = f'<Property Id="VL_JAVA_OPTIONS_DEFAULT" Value={quoteattr(options)}/>' if options else ""
 print(f'<?xml version="1.0" encoding="utf-8"?>\n<Include>{prop}</Include>')
 EOF
 

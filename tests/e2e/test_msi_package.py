@@ -207,12 +207,15 @@ def test_restart_on_failure_and_settings_changed_by_a_maintenance_reinstall(mach
     assert wr.query_failure(machine) == [f"error=124 call=QueryServiceConfig2W(SERVICE_CONFIG_{level})"
                                          for level in ("FAILURE_ACTIONS", "FAILURE_ACTIONS_FLAG")]
     assert reg_query(machine, SERVICE_KEY, "/v", "FailureActions") is None
-    # Reinstalled with other properties: the new values, the service running again if it ran, stopped if not.
+    # Reinstalled with other properties: the new values, kept while no other is given, the service running
+    # again if it ran, stopped if not. Wine's installer leaves the strings of a component whose condition
+    # turned false (Windows removes them; the last test reads the rows back): the earlier ones stay after the new one.
+    earlier = f"JAVA_TOOL_OPTIONS=-Xmx99m\\0JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}"
     for properties, environment, state in (
-            (["JAVA_OPTIONS=-Xmx99m", "RESTART_ON_FAILURE=0"], "JAVA_TOOL_OPTIONS=-Xmx99m", wr.SERVICE_RUNNING),
-            (["START_SERVICE=0"], f"JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}", wr.SERVICE_STOPPED),
-            ([], f"JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}", wr.SERVICE_STOPPED),
-            (["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], f"JAVA_TOOL_OPTIONS=-Xmx64m\\0{STOP_ON_FAILURE}",
+            (["JAVA_OPTIONS=-Xmx99m", "RESTART_ON_FAILURE=0"], earlier, wr.SERVICE_RUNNING),
+            (["START_SERVICE=0"], earlier, wr.SERVICE_STOPPED),
+            ([], earlier, wr.SERVICE_STOPPED),
+            (["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], "JAVA_TOOL_OPTIONS=-Xmx64m\\0" + earlier,
              wr.SERVICE_RUNNING)):
         assert msiexec(machine, "/i", "app", "REINSTALL=ALL", "REINSTALLMODE=omus", *properties) == 0
         assert environment_value(machine) == "    Environment    REG_MULTI_SZ    " + environment
@@ -278,3 +281,27 @@ def test_upgrade_leaves_a_stopped_service_stopped(machine):
     assert msiexec(machine, "/i", "app2") == 0
     assert products(machine) == [(APP_NAME, "1.0.2")]
     assert wr.query(machine)["state"] == wr.SERVICE_STOPPED
+
+
+def test_repair_and_upgrade_keep_the_operators_settings(machine, packages):
+    # Settings given, a variable added by hand: a repair (the reinstall without properties msiexec /f runs;
+    # Wine's refuses /f) keeps all three, so does Windows' upgrade. Wine's removes the older package without
+    # UPGRADINGPRODUCTCODE: its DeleteServices takes the key, and the variable; the settings stay.
+    assert msiexec(machine, "/i", "app", "START_SERVICE=0", "JAVA_OPTIONS=-Xmx256m", "RESTART_ON_FAILURE=0") == 0
+    settings = "JAVA_TOOL_OPTIONS=-Xmx256m"
+    added = settings + "\\0VLJAVAOUTPUT=C:\\java-output.log"
+    assert wr.run(machine, ["reg", "add", SERVICE_KEY, "/v", "Environment", "/t", "REG_MULTI_SZ", "/d", added, "/f"],
+                  name="reg")[0] == 0
+    for step, environment in ((["app", "REINSTALL=ALL", "REINSTALLMODE=omus"], added), (["app2"], settings)):
+        assert msiexec(machine, "/i", *step) == 0
+        assert environment_value(machine) == "    Environment    REG_MULTI_SZ    " + environment
+    assert products(machine) == [(APP_NAME, "1.0.2")]
+    assert ("DeleteServices", "VersionNT AND NOT UPGRADINGPRODUCTCODE", "2000") in msi_table(
+        packages["app2"], "InstallExecuteSequence")
+    # What Windows removes of a component that a reinstall turns off: its own string, formatted again
+    # (the kept one from the record), so a new value replaces the package's string and no other.
+    assert sorted(row[4:] for row in msi_table(packages["app"], "Registry") if row[3] == "Environment") == [
+        ("JAVA_TOOL_OPTIONS=[JAVA_OPTIONS][~]", "JavaOptionsGiven"),
+        ("JAVA_TOOL_OPTIONS=[VL_JAVA_OPTIONS_BEFORE][~]", "JavaOptionsKept"),
+        ("JAVA_TOOL_OPTIONS=[VL_JAVA_OPTIONS_DEFAULT][~]", "JavaOptionsDefault"),
+        ("[~]VLSTOPONFAILURE=1", "RestartOnFailure")]

@@ -133,20 +133,25 @@ def test_a_key_that_cannot_sign_fails_and_leaves_the_file_alone(keys, tmp_path, 
     assert sorted(p.name for p in tmp_path.iterdir()) == ["VelmoraneService.exe"]
 
 
-@pytest.mark.parametrize("script", ["package.sh", "package-msi.sh"])
-def test_no_program_a_packaging_script_runs_gets_the_password(keys, tmp_path, script):
+@pytest.mark.parametrize("shell", [[], ["bash", "-x"]], ids=["run", "bash -x"])
+@pytest.mark.parametrize("script", ["package.sh", "package-msi.sh", "sign.sh"])
+def test_no_program_a_packaging_script_runs_gets_the_password(keys, tmp_path, script, shell):
     # Every program started, traced with its command line and environment: only the script's
-    # own process (env, then bash) was given the password; sign.sh reads it from a descriptor.
+    # own process (env, then bash) was given the password; sign.sh reads it from a descriptor,
+    # or, called directly on three files, takes it out of its environment before it starts any.
     if shutil.which("strace") is None:
         pytest.skip("strace is not installed (scripts/setup.sh installs it)")
     env = dict(keys["env"], DIST_DIR=str(tmp_path / "dist"), VELMORANE_SKIP_BUILD="1", BUILD_DIR=str(BUILD))
+    files = [shutil.copy2(EXE, tmp_path / f"{n}.exe") for n in range(3)] if script == "sign.sh" else []
     result = run(["strace", "-f", "-qq", "-v", "-s", "100000", "-e", "trace=execve", "-o", tmp_path / "trace",
-                  REPO / "scripts" / script], env=env)
+                  *shell, REPO / "scripts" / script, *files], env=env)
     assert result.returncode == 0 and "Signed (Authenticode SHA-256):" in result.stderr, result.stderr
     started = [line for line in (tmp_path / "trace").read_text().splitlines() if " execve(" in line]
     script_pid = started[0].split()[0]
     assert PASSWORD in started[0] and len(started) > 10
     assert [line.split("], [")[0] for line in started if PASSWORD in line and line.split()[0] != script_pid] == []
+    # Nor does a trace of the script print it (bash -x quotes it: look for a part left whole).
+    assert PASSWORD.split("'")[0] not in result.stdout + result.stderr
 
 
 def test_sha256sums_lists_the_release_files(signed):
