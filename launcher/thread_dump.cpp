@@ -215,11 +215,15 @@ static bool inShutdown(JNIEnv *env, const DumpCalls *calls, jobjectArray frames,
     return read;
 }
 
-// The index of the thread in shutdown(), or -1; false when a call failed.
+// The index of the thread in shutdown(), or -1; false when a call failed or
+// the stop went on without the dump (it writes nothing more, so looking
+// further would only keep the virtual machine busy).
 static bool findShutdownThread(JNIEnv *env, const DumpCalls *calls, jobjectArray entries, jsize count, jsize *at)
 {
     *at = -1;
     for (jsize index = 0; index < count && *at < 0; index++) {
+        if (threadDumpState == DUMP_ABANDONED)
+            return false;
         jobject thread;
         jobjectArray frames;
         bool found = false;
