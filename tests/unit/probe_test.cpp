@@ -218,3 +218,31 @@ TEST_F(LibraryProbe, ImportsAreNotTakenFromTheCurrentFolderOrPath)
 }
 
 } // namespace
+
+namespace {
+
+// A relative VLJVMDLL is logged as a failed attempt and never handed to the
+// loader, which would look for it along the search path; the next candidates
+// are tried as usual.
+TEST_F(LibraryProbe, RelativeVariableIsNeverLoaded)
+{
+    const std::wstring relative = L"jdk\\bin\\server\\jvm.dll", none = L"C:\\none\\";
+    useTestLog();
+    boundedCopy(jvmLibraryPath, relative.c_str());
+    boundedCopy(basePath, none.c_str());
+    boundedCopy(ktrPath, none.c_str());
+    loadableLibraries.push_back(relative);
+    scriptingLoads = true;
+    ProbeResult result = {};
+    EXPECT_EQ(probeJvmLibrary(&result), (HMODULE)NULL);
+    scriptingLoads = false;
+    EXPECT_EQ(result.jvm[0].outcome, LIBRARY_RELATIVE_PATH);
+    ASSERT_EQ(requestedLibraries.size(), (size_t)JVM_CANDIDATE_COUNT - 1);
+    EXPECT_EQ(requestedLibraries[0], none + L"jdk\\jre\\bin\\default\\jvm.dll");
+    std::vector<std::string> lines = testLogMessages();
+    lines.resize(2);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Trying to load jvm dll at jdk\\bin\\server\\jvm.dll",
+                                               "Failed to load jvm.dll at jdk\\bin\\server\\jvm.dll"}));
+}
+
+} // namespace
