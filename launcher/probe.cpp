@@ -63,9 +63,16 @@ static HMODULE loadCandidate(const wchar_t *path)
     return LoadLibraryExW(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
+// Looked up rather than imported: Windows Vista and 7 without their 2011
+// loader update lack it, and the executable must still start there.
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD);
+
 void limitLibrarySearch(void)
 {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    SetDefaultDllDirectoriesFunction limit = (SetDefaultDllDirectoriesFunction)(void *)GetProcAddress(
+        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (limit != NULL)
+        limit(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
 // One attempt: the trying line, the load, the success or failure line.
