@@ -141,11 +141,8 @@ bool foreignOwner(HANDLE, char *ownerText)
 // (the owner rule) is removed again; someone else's existing file is kept.
 TEST_F(JavaOutput, RefusedPathsLeaveNoFileBehind)
 {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(NULL, self, MAX_PATH);
-    std::wstring wide(self);
-    wide = wide.substr(0, wide.rfind(L'\\'));
-    const std::string links = std::string(wide.begin(), wide.begin() + wide.rfind(L'\\')) + "\\fixtures\\links\\";
+    const std::wstring wide = fixturePath(L"links\\");
+    const std::string links(wide.begin(), wide.end());
     const std::string own = makeTempDir("javaout") + "\\";
     writeFile(own + "theirs.txt", "kept\n");
     const std::string refused = " for the Java output, refused: ";

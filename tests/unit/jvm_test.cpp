@@ -271,15 +271,6 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
     }
 }
 
-std::wstring besideTheProgram(const wchar_t *relative)
-{
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(NULL, self, MAX_PATH);
-    std::wstring folder(self);
-    folder = folder.substr(0, folder.rfind(L'\\'));
-    return folder.substr(0, folder.rfind(L'\\') + 1) + relative;
-}
-
 // Under VLSTOPONFAILURE the launcher thread's result carries the failure's
 // kind, the service's exit code (1 to 7); a main that returns changes
 // nothing. The test program is the jvm.dll: it exports the fake's
@@ -289,7 +280,7 @@ TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
-    const std::wstring noExport = besideTheProgram(L"fixtures\\standins\\jvm-noexport\\jvm.dll");
+    const std::wstring noExport = fixturePath(L"standins\\jvm-noexport\\jvm.dll");
     const struct {
         std::wstring jvm;
         FakeJvmScript script;
@@ -304,7 +295,7 @@ TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
         {self, {.mainThrows = true}, STOP_ON_FAILURE_RESULT + 6},
     };
     std::string cwd = makeTempDir("cwd");
-    ASSERT_TRUE(CopyFileW(besideTheProgram(L"fixtures\\standins\\dependency\\velmoranedep.dll").c_str(),
+    ASSERT_TRUE(CopyFileW(fixturePath(L"standins\\dependency\\velmoranedep.dll").c_str(),
                           std::wstring(cwd.begin(), cwd.end()).append(L"\\velmoranesearch.dll").c_str(), FALSE));
     wchar_t savedCwd[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, savedCwd);
