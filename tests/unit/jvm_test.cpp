@@ -281,11 +281,7 @@ TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
     const std::wstring noExport = fixturePath(L"standins\\jvm-noexport\\jvm.dll");
-    const struct {
-        std::wstring jvm;
-        FakeJvmScript script;
-        DWORD result;
-    } cases[] = {
+    const struct { std::wstring jvm; FakeJvmScript script; DWORD result; } cases[] = {
         {self, {}, 1},
         {L"C:\\none\\jvm.dll", {}, STOP_ON_FAILURE_RESULT + 1},
         {noExport, {}, STOP_ON_FAILURE_RESULT + 2},
@@ -306,10 +302,8 @@ TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
         fakeScript = c.script;
         _wputenv_s(L"VLJVMDLL", c.jvm.c_str());
         EXPECT_EQ(launcherThread(NULL), c.result);
-        std::vector<std::string> lines = testLogMessages();
-        std::string stop = "The start failed and VLSTOPONFAILURE is set: the service stops with exit code ";
-        EXPECT_EQ(lines.back(), c.result == 1 ? "Invoking main()" : stop + std::to_string(c.result & 0xff));
-        jvmHandle = NULL;
+        const std::string stop = "The start failed and VLSTOPONFAILURE is set: the service stops with exit code ";
+        EXPECT_EQ(testLogMessages().back(), c.result == 1 ? "Invoking main()" : stop + std::to_string(c.result & 0xff));
     }
     _wputenv_s(L"VLJVMDLL", L"");
     _wputenv_s(L"VLSTOPONFAILURE", L"");

@@ -217,13 +217,8 @@ TEST_F(LibraryProbe, ImportsAreNotTakenFromTheCurrentFolderOrPath)
     SetEnvironmentVariableW(L"PATH", savedPath);
 }
 
-} // namespace
-
-namespace {
-
-// A relative VLJVMDLL is logged as a failed attempt and never handed to the
-// loader, which would look for it along the search path; the next candidates
-// are tried as usual.
+// A relative VLJVMDLL is a failed attempt, never handed to the loader, which
+// would look for it along the search path; the next candidates are tried.
 TEST_F(LibraryProbe, RelativeVariableIsNeverLoaded)
 {
     const std::wstring relative = L"jdk\\bin\\server\\jvm.dll", none = L"C:\\none\\";
@@ -237,12 +232,11 @@ TEST_F(LibraryProbe, RelativeVariableIsNeverLoaded)
     EXPECT_EQ(probeJvmLibrary(&result), (HMODULE)NULL);
     scriptingLoads = false;
     EXPECT_EQ(result.jvm[0].outcome, LIBRARY_RELATIVE_PATH);
-    ASSERT_EQ(requestedLibraries.size(), (size_t)JVM_CANDIDATE_COUNT - 1);
-    EXPECT_EQ(requestedLibraries[0], none + L"jdk\\jre\\bin\\default\\jvm.dll");
-    std::vector<std::string> lines = testLogMessages();
-    lines.resize(2);
-    EXPECT_EQ(lines, (std::vector<std::string>{"Trying to load jvm dll at jdk\\bin\\server\\jvm.dll",
-                                               "Failed to load jvm.dll at jdk\\bin\\server\\jvm.dll"}));
+    EXPECT_EQ(requestedLibraries.size(), (size_t)JVM_CANDIDATE_COUNT - 1);
+    const std::vector<std::string> lines = testLogMessages();
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 2),
+              (std::vector<std::string>{"Trying to load jvm dll at jdk\\bin\\server\\jvm.dll",
+                                        "Failed to load jvm.dll at jdk\\bin\\server\\jvm.dll"}));
 }
 
 } // namespace

@@ -359,9 +359,10 @@ TEST_F(ServiceTest, ShutdownLongerThanTheWaitIsLeftBehind)
     EXPECT_TRUE(testLogMessages().empty());
 }
 
+// A shutdown() that returns when let go, or after the dump has begun.
 DWORD WINAPI heldShutdown(LPVOID)
 {
-    WaitForSingleObject(shutdownRelease, 10000);
+    WaitForSingleObject(shutdownRelease, THREAD_DUMP_AFTER_MS + 1000);
     return 1;
 }
 
@@ -386,12 +387,6 @@ TEST_F(ServiceTest, ReReportDuringAFailedStartsStopNeverComesAfterStopped)
     expectReports(actual, expected);
 }
 
-DWORD WINAPI shutdownPastTheDumpsStart(LPVOID)
-{
-    Sleep(THREAD_DUMP_AFTER_MS + 1000);
-    return 1;
-}
-
 // shutdown() returning while the dump still runs ends the stop at once: what
 // the dump has not written is cut off, it never lengthens the stop.
 TEST_F(ServiceTest, StopEndsWhenShutdownReturnsDuringTheDump)
@@ -401,7 +396,7 @@ TEST_F(ServiceTest, StopEndsWhenShutdownReturnsDuringTheDump)
     fakeScript.dumpHoldIn = "getAllStackTraces";
     fakeScript.dumpHold = hold;
     jvmHandle = &fakeVm;
-    shutdownStandIn = shutdownPastTheDumpsStart;
+    shutdownStandIn = heldShutdown;
     ULONGLONG start = GetTickCount64();
     EXPECT_TRUE(stopApplication());
     EXPECT_LT(GetTickCount64() - start, (ULONGLONG)THREAD_DUMP_AFTER_MS + 2500);
