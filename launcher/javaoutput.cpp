@@ -10,6 +10,9 @@
 // in the process already has its descriptors pointed at the file as well.
 #include "launcher/javaoutput.h"
 
+#include <stdio.h>
+
+#include "launcher/folder_walk.h"
 #include "launcher/records.h"
 #include "log/logfile.h"
 #include "log/log.h"
@@ -89,12 +92,15 @@ static const wchar_t *plainFinalName(wchar_t *finalName)
     return wcsncmp(finalName, L"\\\\?\\", 4) == 0 ? finalName + 4 : finalName;
 }
 
+bool (*javaOutputOwnerCheck)(HANDLE file, char *ownerText) = hasTrustedOwner;
+
 // The log's refusals for the output file, which is written with the
-// service's rights too: no reparse point, no second name, and the name the
+// service's rights too: no reparse point, no second name, the name the
 // handle ended up at is the path asked for (under Wine, which follows a
-// symbolic link whatever it is asked, only the name tells). The buffers are
-// on the launcher thread's stack, which has room before the virtual machine.
-static LogFileState judgeOutputFile(HANDLE file)
+// symbolic link whatever it is asked, only the name tells), and the log's
+// owner rule. The buffers are on the launcher thread's stack, which has room
+// before the virtual machine.
+static LogFileState judgeOutputFile(HANDLE file, char *ownerText)
 {
     ULONGLONG size = 0;
     LogFileState kind = judgeFileKind(file, &size);
@@ -107,46 +113,37 @@ static LogFileState judgeOutputFile(HANDLE file)
     DWORD finalLength = GetFinalPathNameByHandleW(file, finalName, PATH_CAPACITY, FILE_NAME_NORMALIZED);
     if (longLength == 0 || longLength >= PATH_CAPACITY || finalLength == 0 || finalLength >= PATH_CAPACITY)
         return LOG_FILE_UNKNOWN;
-    return lstrcmpiW(plainFinalName(finalName), longName) == 0 ? LOG_FILE_PLAIN : LOG_FILE_LINK;
+    if (lstrcmpiW(plainFinalName(finalName), longName) != 0)
+        return LOG_FILE_LINK;
+    // Someone else's file, made beforehand, could be read or forged by them.
+    return javaOutputOwnerCheck(file, ownerText) ? LOG_FILE_PLAIN : LOG_FILE_FOREIGN_OWNER;
 }
 
-// Opens the file for appending without following a link and without ever
-// creating a file through one: an existing path is opened as it is (on
-// Windows a link itself, not what it points to), and a new file is made only
-// where nothing is, link or otherwise. Two rounds cover a file that comes or
-// goes between the two opens.
-//
-// Append-only access: every write lands at the end of the file, also after
-// an operator has truncated it. Shared for reading, writing and deletion, so
-// the file can be read, rotated or removed while the service runs. Not
-// inheritable: the file stays open for the life of the process, and a child
-// that should write there is given it explicitly (Java's ProcessBuilder
-// marks the handles it passes on inheritable itself); otherwise every child
-// started with inheritance would hold it open too.
-static HANDLE openOutputFile(void)
+// The refusal's record, with the owner of someone else's file.
+static void logRefusal(LogFileState state, const char *ownerText)
 {
-    const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int round = 0; round < 2; round++) {
-        file = CreateFileW(javaOutputPath, access, share, NULL, OPEN_EXISTING, flags, NULL);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND)
-            return file;
-        file = CreateFileW(javaOutputPath, access, share, NULL, CREATE_NEW, flags, NULL);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
-            return file;
-    }
-    return file;
-}
-
-static const char *refusalReason(LogFileState state)
-{
+    char reason[64 + OWNER_TEXT_CAPACITY];
     switch (state) {
-    case LOG_FILE_LINK: return "a link";
-    case LOG_FILE_SECOND_NAME: return "a file with a second name";
-    default: return "a file whose kind can't be read";
+    case LOG_FILE_LINK: lstrcpynA(reason, "a link", sizeof reason); break;
+    case LOG_FILE_SECOND_NAME: lstrcpynA(reason, "a file with a second name", sizeof reason); break;
+    case LOG_FILE_FOREIGN_OWNER:
+        if (ownerText[0] != '\0')
+            snprintf(reason, sizeof reason, "a file that belongs to %s", ownerText);
+        else
+            lstrcpynA(reason, "a file whose owner can't be read", sizeof reason);
+        break;
+    default: lstrcpynA(reason, "a file whose kind can't be read", sizeof reason); break;
     }
+    logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, reason);
+}
+
+// Nothing of the service's stays behind wherever a refused path led: a file
+// it made there is deleted through its own handle, not by a name that could
+// lead elsewhere by now.
+static void removeMadeFile(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 void redirectJavaOutputTo(const wchar_t *value)
@@ -161,20 +158,39 @@ void redirectJavaOutputTo(const wchar_t *value)
     boundedCopy(javaOutputPath, value);
     ansiCopy(javaOutputPath, javaOutputPathAnsi);
 
-    HANDLE file = openOutputFile();
-    if (file != INVALID_HANDLE_VALUE) {
-        LogFileState state = judgeOutputFile(file);
+    // Append-only access: every write lands at the end of the file, also
+    // after an operator has truncated it. Shared for reading, writing and
+    // deletion, so the file can be read, rotated or removed while the service
+    // runs. Not inheritable: the file stays open for the life of the process,
+    // and a child that should write there is given it explicitly (Java's
+    // ProcessBuilder marks the handles it passes on inheritable itself);
+    // otherwise every child started with inheritance would hold it open too.
+    const ACCESS_MASK access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_SUCCESS;
+    WalkOutcome opened = openWithoutLinks(javaOutputPath, access, &file, &error);
+    if (opened == WALK_LINK_ON_PATH) {
+        logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, "a link on its folder path");
+        return;
+    }
+    if (opened != WALK_NOT_OPENED) {
+        char owner[OWNER_TEXT_CAPACITY] = "";
+        LogFileState state = judgeOutputFile(file, owner);
         if (state != LOG_FILE_PLAIN) {
+            if (opened == WALK_CREATED)
+                removeMadeFile(file);
             CloseHandle(file);
-            logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, refusalReason(state));
+            logRefusal(state, owner);
             return;
         }
-    }
-    if (file == INVALID_HANDLE_VALUE || !setStandardHandles(file)) {
-        unsigned long error = GetLastError();
-        if (file != INVALID_HANDLE_VALUE)
+        if (!setStandardHandles(file)) {
+            error = GetLastError();
             CloseHandle(file);
-        logWrite(RECORD_OUTPUT_UNOPENED, javaOutputPathAnsi, error);
+            opened = WALK_NOT_OPENED;
+        }
+    }
+    if (opened == WALK_NOT_OPENED) {
+        logWrite(RECORD_OUTPUT_UNOPENED, javaOutputPathAnsi, (unsigned long)error);
         return;
     }
     javaOutputFile = file;

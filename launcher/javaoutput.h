@@ -12,6 +12,10 @@ extern char javaOutputPathAnsi[ANSI_CAPACITY];
 // when the output is not redirected.
 extern HANDLE javaOutputFile;
 
+// Whether the file's owner may own it: the log's rule (hasTrustedOwner),
+// which tests replace, since under Wine every file is the one account's.
+extern bool (*javaOutputOwnerCheck)(HANDLE file, char *ownerText);
+
 // When "VLJAVAOUTPUT" is set and not empty (its value given; NULL: not set):
 // opens that file for appending and makes it the process's standard output
 // and standard error, with one record saying so or why not. Must run before

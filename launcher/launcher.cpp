@@ -70,6 +70,7 @@ const char *launchFailureText(DWORD failure)
 
 DWORD WINAPI launcherThread(LPVOID)
 {
+    limitLibrarySearch();
     LaunchInputs inputs;
     readLaunchInputs(&inputs);
     LaunchResults results;

@@ -57,11 +57,22 @@ static bool formCandidate(const LibraryCandidate *candidate, const wchar_t *prep
 // The libraries a candidate imports are looked for in its own folder and the
 // system's folders only: never in the process's folder, the current folder
 // or PATH, where someone else might put one for the service to run. The
-// loader takes such a search only for a full path; a relative one (only
-// VLJVMDLL can give it) is refused with the loader's own error.
+// loader takes such a search only for a full path.
 static HMODULE loadCandidate(const wchar_t *path)
 {
     return LoadLibraryExW(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
+// Looked up rather than imported: Windows Vista and 7 without their 2011
+// loader update lack it, and the executable must still start there.
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD);
+
+void limitLibrarySearch(void)
+{
+    SetDefaultDllDirectoriesFunction limit = (SetDefaultDllDirectoriesFunction)(void *)GetProcAddress(
+        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (limit != NULL)
+        limit(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
 // One attempt: the trying line, the load, the success or failure line.
@@ -72,12 +83,16 @@ static HMODULE tryCandidate(const LibraryCandidate *candidate, wchar_t *path, ch
     if (attempt->path != NULL)
         boundedCopy(attempt->path, path);
     logWrite(candidate->tryingLine, pathAnsi);
-    // A cut path might name some other library: it counts as a failed attempt.
-    HMODULE module = whole ? loadCandidate(path) : NULL;
+    // A cut path might name some other library, and the loader would look for
+    // a relative one (only VLJVMDLL gives one) along the search path: either
+    // counts as a failed attempt, never handed to the loader.
+    bool full = whole && isFullPath(path);
+    HMODULE module = full ? loadCandidate(path) : NULL;
     if (module == NULL) {
-        attempt->error = whole ? GetLastError() : ERROR_SUCCESS;
+        attempt->error = full ? GetLastError() : ERROR_SUCCESS;
         logWrite(candidate->failureLine, pathAnsi);
-        attempt->outcome = !whole ? LIBRARY_PATH_CUT
+        attempt->outcome = !whole  ? LIBRARY_PATH_CUT
+                           : !full ? LIBRARY_RELATIVE_PATH
                            : GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? LIBRARY_ABSENT
                                                                                  : LIBRARY_FAILED;
     } else {

@@ -11,6 +11,7 @@
 enum LibraryOutcome {
     LIBRARY_NOT_TRIED, // an earlier candidate loaded
     LIBRARY_PATH_CUT,  // the path did not fit its buffer: never tried
+    LIBRARY_RELATIVE_PATH, // not a full path (VLJVMDLL): never tried
     LIBRARY_ABSENT,    // the load failed and there is no file at the path
     LIBRARY_FAILED,    // the file is there and did not load (error says why)
     LIBRARY_LOADED,
@@ -30,6 +31,12 @@ struct ProbeResult {
     int runtimeLoaded;
     int jvmLoaded;
 };
+
+// Makes the system folders the only places a library loaded later by name
+// comes from (the virtual machine's own loads among them): the executable's
+// folder and the system's, never PATH or the current folder. Called first on
+// the launcher thread, before anything is loaded.
+void limitLibrarySearch(void);
 
 // Tries the runtime library candidates in order; the outcome is only logged.
 void probeRuntimeLibrary(ProbeResult *result);

@@ -67,8 +67,9 @@ DWORD WINAPI shutdownThread(LPVOID)
 
 // shutdown() still runs after THREAD_DUMP_AFTER_MS: its stack and the other
 // threads' are dumped while the stop waits for what remains of
-// SHUTDOWN_WAIT_MS. The dump never lengthens the wait: what it has not
-// written by then is abandoned, with a record saying so.
+// SHUTDOWN_WAIT_MS. The dump never lengthens the stop: what it has not
+// written when shutdown() returns or the wait ends is abandoned, with a
+// record saying so.
 static bool waitWithDump(HANDLE shutdown, ULONGLONG started)
 {
     ULONGLONG elapsed = GetTickCount64() - started;
@@ -77,18 +78,16 @@ static bool waitWithDump(HANDLE shutdown, ULONGLONG started)
     if (getJvmHandle() == NULL)
         return WaitForSingleObject(shutdown, remaining) == WAIT_OBJECT_0;
 
-    // Set before the dump's thread exists, so no lock is needed yet.
+    // Set before the dump's thread exists, so no lock is needed yet. The
+    // stop waits for shutdown() alone: once it returns, or the time is up,
+    // whatever the dump has not written is cut off.
     threadDumpState = DUMP_STARTED;
     HANDLE dump = CreateThread(NULL, 0, threadDumpThread, NULL, 0, NULL);
-    if (dump != NULL) {
-        HANDLE both[2] = {shutdown, dump};
-        WaitForMultipleObjects(2, both, TRUE, remaining);
+    bool ended = WaitForSingleObject(shutdown, remaining) == WAIT_OBJECT_0;
+    if (dump != NULL)
         CloseHandle(dump);
-    } else {
-        WaitForSingleObject(shutdown, remaining);
-    }
     abandonThreadDump();
-    return WaitForSingleObject(shutdown, 0) == WAIT_OBJECT_0;
+    return ended;
 }
 
 bool stopApplication(void)

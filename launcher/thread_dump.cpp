@@ -5,14 +5,11 @@
 // record of a dump cut off is always its last.
 #include "launcher/thread_dump.h"
 
-#include <stdarg.h>
-
 #include "launcher/java_exception.h"
 #include "launcher/jvm.h"
 #include "launcher/records.h"
 #include "launcher/strings.h"
-
-volatile LONG threadDumpState = DUMP_NONE;
+#include "launcher/thread_dump_state.h"
 
 // The name the dump's thread carries among the Java threads it lists.
 #define DUMP_THREAD_NAME "VelmoraneService thread dump"
@@ -62,60 +59,6 @@ static void deleteRef(JNIEnv *env, jobject object)
 {
     if (object != NULL)
         env->DeleteLocalRef(object);
-}
-
-// Enters the log lock while the dump may still write; the caller writes one
-// record and leaves the lock. False, with the lock left, once the stop has
-// gone on without the dump.
-static bool mayWrite(void)
-{
-    EnterCriticalSection(&logLock);
-    if (threadDumpState == DUMP_STARTED || threadDumpState == DUMP_WRITING)
-        return true;
-    LeaveCriticalSection(&logLock);
-    return false;
-}
-
-// One record of the dump, written only while the stop still waits for it.
-// False once the stop has gone on without the dump.
-static bool dumpRecord(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
-static bool dumpRecord(const char *format, ...)
-{
-    if (!mayWrite())
-        return false;
-    va_list args;
-    va_start(args, format);
-    logWriteV(format, args);
-    va_end(args);
-    LeaveCriticalSection(&logLock);
-    return true;
-}
-
-// Ends a dump that went wrong: the record of a dump not taken or cut, then the
-// Java exception that stopped it, unless the stop has already given it its
-// last record. Always false.
-static bool endDump(JNIEnv *env)
-{
-    EnterCriticalSection(&logLock);
-    LONG state = threadDumpState;
-    bool last = state == DUMP_STARTED || state == DUMP_WRITING;
-    if (last)
-        threadDumpState = DUMP_ENDED;
-    LeaveCriticalSection(&logLock);
-    if (!last) {
-        // Abandoned: nothing more is written, but the thread detaches clean.
-        jthrowable pending = env != NULL ? env->ExceptionOccurred() : NULL;
-        if (pending != NULL) {
-            env->ExceptionClear();
-            env->DeleteLocalRef(pending);
-        }
-        return false;
-    }
-    // Not under the lock: toString() of the exception is Java code.
-    const char *headline = state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT;
-    if (env == NULL || !logPendingException(env, headline, NULL))
-        logWrite("%s", headline);
-    return false;
 }
 
 static bool lookUpDumpCalls(JNIEnv *env, DumpCalls *calls)
@@ -215,11 +158,15 @@ static bool inShutdown(JNIEnv *env, const DumpCalls *calls, jobjectArray frames,
     return read;
 }
 
-// The index of the thread in shutdown(), or -1; false when a call failed.
+// The index of the thread in shutdown(), or -1; false when a call failed or
+// the stop went on without the dump (it writes nothing more, so looking
+// further would only keep the virtual machine busy).
 static bool findShutdownThread(JNIEnv *env, const DumpCalls *calls, jobjectArray entries, jsize count, jsize *at)
 {
     *at = -1;
     for (jsize index = 0; index < count && *at < 0; index++) {
+        if (threadDumpState == DUMP_ABANDONED)
+            return false;
         jobject thread;
         jobjectArray frames;
         bool found = false;
@@ -285,7 +232,7 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
 {
     jsize count = env->GetArrayLength(entries);
     jsize shutdownAt;
-    if (!findShutdownThread(env, calls, entries, count, &shutdownAt) || !mayWrite())
+    if (!findShutdownThread(env, calls, entries, count, &shutdownAt) || !dumpMayWrite())
         return false;
     logWrite(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count);
     threadDumpState = DUMP_WRITING;
@@ -337,15 +284,4 @@ DWORD WINAPI threadDumpThread(LPVOID)
     bool whole = dumpJavaThreads(env);
     vm->DetachCurrentThread();
     return whole;
-}
-
-void abandonThreadDump(void)
-{
-    EnterCriticalSection(&logLock);
-    LONG state = threadDumpState;
-    if (state == DUMP_STARTED || state == DUMP_WRITING) {
-        threadDumpState = DUMP_ABANDONED;
-        logWrite("%s", state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT);
-    }
-    LeaveCriticalSection(&logLock);
 }

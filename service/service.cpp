@@ -12,18 +12,48 @@ SERVICE_STATUS_HANDLE serviceStatusHandle;
 HANDLE stopEvent;
 volatile LONG stopRequested;
 
+// Two threads report: the dispatcher's (the control handler's re-report, and
+// the stop) and, when a failed start stops the service, the service main
+// routine's. Each change of the record and its report happen under this
+// lock, so no report is half-updated and the reports reach the manager in
+// the order the record changed. Once STOPPED is reported the record changes
+// no more: a later report repeats it.
+static SRWLOCK statusLock = SRWLOCK_INIT;
+static bool stoppedReported;
+#define KEEP_CONTROLS 0xFFFFFFFFu
+
+static void report(DWORD state, DWORD controlsAccepted, DWORD exitCode, DWORD specificExitCode)
+{
+    AcquireSRWLockExclusive(&statusLock);
+    if (!stoppedReported) {
+        serviceStatus.dwCurrentState = state;
+        if (controlsAccepted != KEEP_CONTROLS)
+            serviceStatus.dwControlsAccepted = controlsAccepted;
+        serviceStatus.dwWin32ExitCode = exitCode;
+        serviceStatus.dwServiceSpecificExitCode = specificExitCode;
+        stoppedReported = state == SERVICE_STOPPED;
+    }
+    SetServiceStatus(serviceStatusHandle, &serviceStatus);
+    ReleaseSRWLockExclusive(&statusLock);
+}
+
 static void reportState(DWORD state)
 {
-    serviceStatus.dwCurrentState = state;
+    report(state, KEEP_CONTROLS, NO_ERROR, 0);
+}
+
+static void reReport(void)
+{
+    AcquireSRWLockExclusive(&statusLock);
     SetServiceStatus(serviceStatusHandle, &serviceStatus);
+    ReleaseSRWLockExclusive(&statusLock);
 }
 
 // Without a stop event the service could never be stopped: it reports itself
 // stopped at once, with the reason, instead of running on.
 static void stopForMissingEvent(DWORD error)
 {
-    serviceStatus.dwWin32ExitCode = error;
-    reportState(SERVICE_STOPPED);
+    report(SERVICE_STOPPED, 0, error, 0);
     logLockDelete();
 }
 
@@ -62,6 +92,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     serviceStatus.dwCheckPoint = 0;
     serviceStatus.dwWaitHint = 0;
     stopRequested = 0;
+    stoppedReported = false;
 
     serviceStatusHandle = RegisterServiceCtrlHandlerW(SERVICE_NAME, controlHandler);
     if (serviceStatusHandle == NULL)
@@ -76,8 +107,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     }
 
     // The event exists before any STOP or SHUTDOWN can be accepted.
-    serviceStatus.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
-    reportState(SERVICE_RUNNING);
+    report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, NO_ERROR, 0);
 
     HANDLE launcher = CreateThread(NULL, 0, launcherThread, NULL, 0, NULL);
     DWORD failure = waitForStop(launcher);
@@ -86,15 +116,10 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
 
     reportState(SERVICE_STOP_PENDING);
     CloseHandle(stopEvent);
-    serviceStatus.dwControlsAccepted = 0;
     stopEvent = NULL;
     // A failed start that stopped the service is a failure to Windows: its
     // recovery actions see it.
-    if (failure != 0) {
-        serviceStatus.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-        serviceStatus.dwServiceSpecificExitCode = failure;
-    }
-    reportState(SERVICE_STOPPED);
+    report(SERVICE_STOPPED, 0, failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, failure);
 
     logLockDelete();
 }
@@ -126,5 +151,5 @@ void WINAPI controlHandler(DWORD control)
     default:
         break;
     }
-    SetServiceStatus(serviceStatusHandle, &serviceStatus);
+    reReport();
 }

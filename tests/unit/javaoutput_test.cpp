@@ -9,6 +9,7 @@
 
 #include "launcher/javaoutput.h"
 #include "log/log.h"
+#include "log/logowner.h"
 #include "test_support.h"
 
 namespace {
@@ -26,6 +27,7 @@ protected:
         if (javaOutputFile != INVALID_HANDLE_VALUE)
             CloseHandle(javaOutputFile);
         javaOutputFile = INVALID_HANDLE_VALUE;
+        javaOutputOwnerCheck = hasTrustedOwner;
     }
 };
 
@@ -125,6 +127,45 @@ TEST_F(JavaOutput, FileWithASecondNameIsRefused)
     readFile(elsewhere, &text);
     EXPECT_EQ(text, "kept\n");
     removeTree(dir);
+}
+
+bool foreignOwner(HANDLE, char *ownerText)
+{
+    lstrcpynA(ownerText, "S-1-5-21-1-2-3-1001", OWNER_TEXT_CAPACITY);
+    return false;
+}
+
+// Refused paths leave nothing of the service's behind: no file made through a
+// dangling link (Wine follows a Unix link) or a linked folder, none kept that
+// the owner rule refused; someone else's existing file stays as it was.
+TEST_F(JavaOutput, RefusedPathsLeaveNoFileBehind)
+{
+    const std::wstring wide = fixturePath(L"links\\");
+    const std::string links(wide.begin(), wide.end());
+    const std::string own = makeTempDir("javaout") + "\\";
+    writeFile(own + "theirs.txt", "kept\n");
+    const std::string refused = " for the Java output, refused: ";
+    const std::string belongs = "a file that belongs to S-1-5-21-1-2-3-1001";
+    struct { std::string path, target; bool (*ownerCheck)(HANDLE, char *); std::string record, kept; } cases[] = {
+        {links + "dangling.txt", links + "missing-target.txt", hasTrustedOwner, " for the Java output, error 80",
+         ""},
+        {links + "folder\\out.txt", links + "real\\out.txt", hasTrustedOwner, refused + "a link", ""},
+        {own + "new.txt", own + "new.txt", foreignOwner, refused + belongs, ""},
+        {own + "theirs.txt", own + "theirs.txt", foreignOwner, refused + belongs, "kept\n"},
+    };
+    for (const auto &c : cases) {
+        useTestLog();
+        if (c.kept.empty())
+            DeleteFileA(c.target.c_str());
+        javaOutputOwnerCheck = c.ownerCheck;
+        redirectJavaOutputTo(std::wstring(c.path.begin(), c.path.end()).c_str());
+        EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't open " + c.path + c.record}));
+        EXPECT_EQ(javaOutputFile, INVALID_HANDLE_VALUE) << c.path;
+        std::string text;
+        EXPECT_EQ(readFile(c.target, &text), !c.kept.empty()) << c.target;
+        EXPECT_EQ(text, c.kept) << c.target;
+    }
+    removeTree(own);
 }
 
 } // namespace

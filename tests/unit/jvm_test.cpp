@@ -12,6 +12,7 @@
 #include "fake_jni.h"
 #include "launcher/classpath.h"
 #include "launcher/jvm.h"
+#include "launcher/launcher.h"
 #include "launcher/paths.h"
 #include "launcher/shutdown.h"
 #include "log/log.h"
@@ -268,6 +269,50 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
         EXPECT_EQ(fakeCalls, c.calls) << c.name;
         expectCleanJniUse(c.name);
     }
+}
+
+// Under VLSTOPONFAILURE the launcher thread's result carries the failure's
+// kind, the service's exit code (1 to 7); a main that returns changes
+// nothing. The test program is the jvm.dll: it exports the fake's
+// JNI_CreateJavaVM. The launcher thread first limits the library search: a
+// library that only the current folder holds no longer loads by name.
+TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    const std::wstring noExport = fixturePath(L"standins\\jvm-noexport\\jvm.dll");
+    const struct { std::wstring jvm; FakeJvmScript script; DWORD result; } cases[] = {
+        {self, {}, 1},
+        {L"C:\\none\\jvm.dll", {}, STOP_ON_FAILURE_RESULT + 1},
+        {noExport, {}, STOP_ON_FAILURE_RESULT + 2},
+        {self, {.createResult = JNI_ERR}, STOP_ON_FAILURE_RESULT + 3},
+        {self, {.mainClassFound = false}, STOP_ON_FAILURE_RESULT + 4},
+        {self, {.mainMethodFound = false}, STOP_ON_FAILURE_RESULT + 5},
+        {self, {.mainThrows = true}, STOP_ON_FAILURE_RESULT + 6},
+    };
+    std::string cwd = makeTempDir("cwd");
+    ASSERT_TRUE(CopyFileW(fixturePath(L"standins\\dependency\\velmoranedep.dll").c_str(),
+                          std::wstring(cwd.begin(), cwd.end()).append(L"\\velmoranesearch.dll").c_str(), FALSE));
+    wchar_t savedCwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, savedCwd);
+    SetCurrentDirectoryA(cwd.c_str());
+    _wputenv_s(L"VLSTOPONFAILURE", L"1");
+    for (const auto &c : cases) {
+        SetUp();
+        fakeScript = c.script;
+        _wputenv_s(L"VLJVMDLL", c.jvm.c_str());
+        EXPECT_EQ(launcherThread(NULL), c.result);
+        const std::string stop = "The start failed and VLSTOPONFAILURE is set: the service stops with exit code ";
+        EXPECT_EQ(testLogMessages().back(), c.result == 1 ? "Invoking main()" : stop + std::to_string(c.result & 0xff));
+    }
+    _wputenv_s(L"VLJVMDLL", L"");
+    _wputenv_s(L"VLSTOPONFAILURE", L"");
+    EXPECT_EQ(LoadLibraryW(L"velmoranesearch.dll"), (HMODULE)NULL);
+    SetCurrentDirectoryW(savedCwd);
+    // No memory for the virtual machine's options: the seventh kind.
+    LaunchResults results;
+    clearLaunchResults(&results);
+    EXPECT_EQ(launchFailure(&results), 7);
 }
 
 } // namespace

@@ -217,4 +217,26 @@ TEST_F(LibraryProbe, ImportsAreNotTakenFromTheCurrentFolderOrPath)
     SetEnvironmentVariableW(L"PATH", savedPath);
 }
 
+// A relative VLJVMDLL is a failed attempt, never handed to the loader, which
+// would look for it along the search path; the next candidates are tried.
+TEST_F(LibraryProbe, RelativeVariableIsNeverLoaded)
+{
+    const std::wstring relative = L"jdk\\bin\\server\\jvm.dll", none = L"C:\\none\\";
+    useTestLog();
+    boundedCopy(jvmLibraryPath, relative.c_str());
+    boundedCopy(basePath, none.c_str());
+    boundedCopy(ktrPath, none.c_str());
+    loadableLibraries.push_back(relative);
+    scriptingLoads = true;
+    ProbeResult result = {};
+    EXPECT_EQ(probeJvmLibrary(&result), (HMODULE)NULL);
+    scriptingLoads = false;
+    EXPECT_EQ(result.jvm[0].outcome, LIBRARY_RELATIVE_PATH);
+    EXPECT_EQ(requestedLibraries.size(), (size_t)JVM_CANDIDATE_COUNT - 1);
+    const std::vector<std::string> lines = testLogMessages();
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 2),
+              (std::vector<std::string>{"Trying to load jvm dll at jdk\\bin\\server\\jvm.dll",
+                                        "Failed to load jvm.dll at jdk\\bin\\server\\jvm.dll"}));
+}
+
 } // namespace

@@ -9,9 +9,11 @@
 
 #include <vector>
 
+#include "fake_jni.h"
 #include "launcher/jvm.h"
 #include "launcher/launcher.h"
 #include "launcher/shutdown.h"
+#include "launcher/thread_dump.h"
 #include "log/log.h"
 #include "service/service.h"
 #include "test_support.h"
@@ -28,6 +30,8 @@ bool failCreateEvent;
 bool failLauncherThread;
 LONG launcherStarts;
 LPTHREAD_START_ROUTINE shutdownStandIn;
+DWORD slowReporter;
+HANDLE shutdownRelease;
 const SERVICE_STATUS_HANDLE FAKE_STATUS_HANDLE = (SERVICE_STATUS_HANDLE)0x5eed;
 
 typedef HANDLE(WINAPI *CreateEventWFunction)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR);
@@ -62,8 +66,15 @@ BOOL WINAPI fakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS 
 {
     if (handle != FAKE_STATUS_HANDLE)
         return FALSE;
+    // The record as the call reads it; one thread's reports take a while to
+    // reach the manager, and let the held shutdown() return meanwhile.
+    SERVICE_STATUS taken = *status;
+    if (GetCurrentThreadId() == slowReporter) {
+        SetEvent(shutdownRelease);
+        Sleep(300);
+    }
     EnterCriticalSection(&reportsLock);
-    reports.push_back(*status);
+    reports.push_back(taken);
     LeaveCriticalSection(&reportsLock);
     SetEvent(reportEvent);
     return TRUE;
@@ -114,6 +125,7 @@ protected:
         if (!initialised) {
             InitializeCriticalSection(&reportsLock);
             reportEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
+            shutdownRelease = CreateEventW(NULL, FALSE, FALSE, NULL);
             initialised = true;
         }
         useTestLog();
@@ -123,6 +135,7 @@ protected:
         launcherStarts = 0;
         launcherResult = 0;
         shutdownStandIn = NULL;
+        slowReporter = 0;
         jvmHandle = NULL;
     }
 
@@ -344,6 +357,54 @@ TEST_F(ServiceTest, ShutdownLongerThanTheWaitIsLeftBehind)
     expectReports(snapshot(), FULL_LIFE);
     Sleep(2500);
     EXPECT_TRUE(testLogMessages().empty());
+}
+
+// A shutdown() that returns when let go, or after the dump has begun.
+DWORD WINAPI heldShutdown(LPVOID)
+{
+    WaitForSingleObject(shutdownRelease, THREAD_DUMP_AFTER_MS + 1000);
+    return 1;
+}
+
+// A failed start's stop (VLSTOPONFAILURE) runs on the service main routine's
+// thread while the dispatcher may re-report: a re-report that read the record
+// before STOPPED reaches the manager before it, never after.
+TEST_F(ServiceTest, ReReportDuringAFailedStartsStopNeverComesAfterStopped)
+{
+    launcherResult = STOP_ON_FAILURE_RESULT + FAILURE_NO_MAIN;
+    shutdownStandIn = heldShutdown;
+    startService();
+    ASSERT_TRUE(waitForState(SERVICE_STOP_PENDING));
+    slowReporter = GetCurrentThreadId();
+    registeredHandler(SERVICE_CONTROL_INTERROGATE);
+    ASSERT_TRUE(serviceEnded(10000));
+    std::vector<SERVICE_STATUS> actual = snapshot();
+    ASSERT_EQ(actual.size(), FULL_LIFE.size() + 1);
+    EXPECT_EQ(actual.back().dwServiceSpecificExitCode, (DWORD)FAILURE_NO_MAIN);
+    actual.back().dwWin32ExitCode = actual.back().dwServiceSpecificExitCode = 0;
+    std::vector<Report> expected = FULL_LIFE;
+    expected.insert(expected.begin() + 3, {SERVICE_STOP_PENDING, 5});
+    expectReports(actual, expected);
+}
+
+// shutdown() returning while the dump still runs ends the stop at once: what
+// the dump has not written is cut off, it never lengthens the stop.
+TEST_F(ServiceTest, StopEndsWhenShutdownReturnsDuringTheDump)
+{
+    resetFakeJvm();
+    HANDLE hold = CreateEventW(NULL, TRUE, FALSE, NULL);
+    fakeScript.dumpHoldIn = "getAllStackTraces";
+    fakeScript.dumpHold = hold;
+    jvmHandle = &fakeVm;
+    shutdownStandIn = heldShutdown;
+    ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(stopApplication());
+    EXPECT_LT(GetTickCount64() - start, (ULONGLONG)THREAD_DUMP_AFTER_MS + 2500);
+    SetEvent(hold);
+    Sleep(500); // the dump's thread gives up and detaches
+    jvmHandle = NULL;
+    CloseHandle(hold);
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"The Java threads could not be dumped"}));
 }
 
 } // namespace

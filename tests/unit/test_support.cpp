@@ -62,6 +62,14 @@ bool readFile(const std::string &path, std::string *text)
     return true;
 }
 
+std::wstring fixturePath(const wchar_t *relative)
+{
+    wchar_t self[MAX_PATH];
+    std::wstring path(self, GetModuleFileNameW(NULL, self, MAX_PATH));
+    path.resize(path.rfind(L'\\'));
+    return path.substr(0, path.rfind(L'\\')) + L"\\fixtures\\" + relative;
+}
+
 void useTestLog(void)
 {
     static bool lockCreated;

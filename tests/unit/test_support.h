@@ -13,6 +13,9 @@ void removeTree(const std::string &path);
 void writeFile(const std::string &path, const std::string &text);
 bool readFile(const std::string &path, std::string *text);
 
+// A path below the build's fixtures folder, beside the test program's bin\.
+std::wstring fixturePath(const wchar_t *relative);
+
 // Points the log at a fresh file of this test and revives a retired log.
 void useTestLog(void);
 // The whole log file of this test ("" when it does not exist).

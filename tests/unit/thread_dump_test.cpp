@@ -1,6 +1,7 @@
 // The Java threads' dump against the fake virtual machine (fake_jni.cpp).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,17 @@ TEST(ThreadDump, AtMost64ThreadsOf32FramesEachInRecordsOfBoundedLength)
               (Lines{"    frames left out: 8", "Java thread \"" + name.substr(0, THREAD_DUMP_TEXT_CAPACITY - 1) + "\" RUNNABLE",
                      "    at fake.Code.f0(Code.java:0)"}));
     EXPECT_EQ(lines.back(), "Java threads left out: 6");
+}
+
+// A dump the stop gave up on while it looked for the thread in shutdown()
+// looks no further: each further thread would cost Java calls for nothing.
+TEST(ThreadDump, SearchForTheShutdownThreadEndsWhenAbandoned)
+{
+    HANDLE hold = CreateEventW(NULL, TRUE, FALSE, NULL);
+    EXPECT_EQ(runDump({.dumpThreads = 70, .shutdownThreadAt = 69, .dumpHoldIn = "getClassName"}, hold), 0u);
+    CloseHandle(hold);
+    EXPECT_EQ(std::count(fakeCalls.begin(), fakeCalls.end(), "getClassName"), 1);
+    EXPECT_EQ(testLogMessages(), (Lines{"The Java threads could not be dumped"}));
 }
 
 } // namespace
