@@ -30,6 +30,8 @@ PLAIN_FILES = ["Velmorane/README.txt", "Velmorane/VelmoraneConsole.exe", "Velmor
                "Velmorane/operators-guide.html"]
 RUNTIME_FILES = ["jdk/jre/bin/server/jvm.dll"]
 STOP_ON_FAILURE = "VLSTOPONFAILURE=1"
+PRESHUTDOWN = "VLPRESHUTDOWN=1"
+VIRTUAL = "NT SERVICE\\VelmoraneService"
 
 
 def package_msi(dist, *args):
@@ -101,8 +103,8 @@ def reg_query(rig, *args):
     return out.decode("utf-8", "replace").replace("\r\n", "\n") if rc == 0 else None
 
 
-def environment_value(rig):
-    out = reg_query(rig, SERVICE_KEY, "/v", "Environment")
+def environment_value(rig, name="Environment"):
+    out = reg_query(rig, SERVICE_KEY, "/v", name)
     return out.splitlines()[2] if out else None
 
 
@@ -143,25 +145,32 @@ def test_wrong_input_gives_a_clear_error_and_no_package(tmp_path, args, message)
 
 # ---------------------------------------------------------------- installation and removal
 
-@pytest.mark.parametrize("key, properties, state, environment", [
-    ("plain", [], wr.SERVICE_STOPPED, STOP_ON_FAILURE),
+@pytest.mark.parametrize("key, properties, state, environment, account, depends", [
+    ("plain", [], wr.SERVICE_STOPPED, STOP_ON_FAILURE + "\\0" + PRESHUTDOWN, "LocalSystem", None),
     ("plain", ["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], wr.SERVICE_RUNNING,
-     "JAVA_TOOL_OPTIONS=-Xmx64m\\0" + STOP_ON_FAILURE),
-    ("app", ["START_SERVICE=0", "RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED, "JAVA_TOOL_OPTIONS=" + OPTIONS),
-    ("plain", ["RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED, None),
+     f"JAVA_TOOL_OPTIONS=-Xmx64m\\0{STOP_ON_FAILURE}\\0{PRESHUTDOWN}", "LocalSystem", None),
+    ("app", ["START_SERVICE=0", "RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED,
+     f"JAVA_TOOL_OPTIONS={OPTIONS}\\0{PRESHUTDOWN}", "LocalSystem", None),
+    ("plain", ["RESTART_ON_FAILURE=0", "PRESHUTDOWN=0"], wr.SERVICE_STOPPED, None, "LocalSystem", None),
+    # Delayed start, the SID type, the privileges and the grants are Windows' only (read back below).
+    ("plain", ["SERVICE_ACCOUNT=virtual", "SERVICE_DEPENDENCIES=Tcpip", "SERVICE_DEPENDENCIES2=EventLog",
+               "DELAYED_START=1"], wr.SERVICE_STOPPED, STOP_ON_FAILURE + "\\0" + PRESHUTDOWN, VIRTUAL,
+     "Tcpip\\0EventLog"),
 ])
-def test_silent_install_and_removal(machine, key, properties, state, environment):
+def test_silent_install_and_removal(machine, key, properties, state, environment, account, depends):
     assert msiexec(machine, "/i", key, *properties) == 0
     # As "install" registers it; Windows Installer writes the path in quotes, Wine's msi bare.
     assert wr.query_config(machine) == {"type": 0x10, "start": 2, "error_control": 0, "path": EXE, "group": "",
-                                        "tag": 0, "account": "LocalSystem", "display": "VelmoraneService",
+                                        "tag": 0, "account": account, "display": "VelmoraneService",
                                         "dependencies": "none"}
+    assert environment_value(machine, "DependOnService") == (
+        depends and f"    DependOnService    REG_MULTI_SZ    {depends}")
     assert wr.wait_state(machine, state)["state"] == state
     expected = PLAIN_FILES + (["Velmorane/lib/velmorane-example.jar"] + RUNTIME_FILES if key == "app" else [])
     assert installed_files(machine) == sorted(expected)
     assert wr.unix_path(machine, EXE).read_bytes() == (BUILD / "bin" / "VelmoraneService.exe").read_bytes()
-    for folder in ("lib", "plugins"):
-        assert wr.unix_path(machine, BASE + folder).is_dir()
+    for folder in ("lib", "plugins", "output"):
+        assert wr.unix_path(machine, BASE + folder).is_dir() == (folder != "output" or account == VIRTUAL)
     assert environment_value(machine) == (None if environment is None
                                           else f"    Environment    REG_MULTI_SZ    {environment}")
     log = wr.log_bytes(machine)
