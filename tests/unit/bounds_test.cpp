@@ -208,7 +208,6 @@ bool terminatedWithin(const char *text, size_t capacity)
     return strnlen(text, capacity) < capacity;
 }
 
-
 // ------------------------------------------------------ string operations
 //
 // Rows at the edges of each capacity, with the exact result each must give.
@@ -225,7 +224,7 @@ enum { COPY, PREFIX, APPEND, JOIN };
 struct BoundedRow {
     const char *name;
     int operation;
-    size_t start, source, count; // lengths of the a's and the b's
+    size_t start, source, count; // the a's, the b's, and the prefix copy's count
     size_t keptA, keptB;
     bool fitted;
 };
