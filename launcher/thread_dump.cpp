@@ -98,9 +98,8 @@ static bool endDump(JNIEnv *env)
 {
     EnterCriticalSection(&logLock);
     LONG state = threadDumpState;
-    bool last = state == DUMP_STARTED || state == DUMP_WRITING;
-    if (last)
-        threadDumpState = DUMP_ENDED;
+    bool last = (state == DUMP_STARTED || state == DUMP_WRITING) &&
+                InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, state) == state;
     LeaveCriticalSection(&logLock);
     if (!last) {
         // Abandoned: nothing more is written, but the thread detaches clean.
@@ -288,8 +287,11 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
     if (!findShutdownThread(env, calls, entries, count, &shutdownAt) || !mayWrite())
         return false;
     logWrite(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count);
-    threadDumpState = DUMP_WRITING;
+    // The stop may have given up on the dump without the lock (abandonThreadDump).
+    bool going = InterlockedCompareExchange(&threadDumpState, DUMP_WRITING, DUMP_STARTED) == DUMP_STARTED;
     LeaveCriticalSection(&logLock);
+    if (!going)
+        return false;
 
     // The thread in shutdown() first: it is the one the operator looks for.
     jsize written = 0;
@@ -319,9 +321,7 @@ bool dumpJavaThreads(JNIEnv *env)
     if (!whole)
         return endDump(env);
     EnterCriticalSection(&logLock);
-    if (threadDumpState == DUMP_WRITING)
-        threadDumpState = DUMP_ENDED;
-    else
+    if (InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, DUMP_WRITING) != DUMP_WRITING)
         whole = false;
     LeaveCriticalSection(&logLock);
     return whole;
@@ -339,13 +339,17 @@ DWORD WINAPI threadDumpThread(LPVOID)
     return whole;
 }
 
+// The stop waits for the log lock only briefly: a record whose open does not
+// return (an oplock another account holds on the file) keeps the lock, and
+// must not hold up STOPPED. The dump is then abandoned all the same, and its
+// last record dropped, as any record that can't be written in time.
 void abandonThreadDump(void)
 {
-    EnterCriticalSection(&logLock);
+    bool locked = logLockEnterWithin(LOG_STOP_WAIT_MS);
     LONG state = threadDumpState;
-    if (state == DUMP_STARTED || state == DUMP_WRITING) {
-        threadDumpState = DUMP_ABANDONED;
+    if ((state == DUMP_STARTED || state == DUMP_WRITING) &&
+        InterlockedCompareExchange(&threadDumpState, DUMP_ABANDONED, state) == state && locked)
         logWrite("%s", state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT);
-    }
-    LeaveCriticalSection(&logLock);
+    if (locked)
+        LeaveCriticalSection(&logLock);
 }

@@ -7,6 +7,14 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+FileOwnerQuery fileOwnerQuery = queryFileOwner;
+PSID logOwnerAccount = NULL;
+
+DWORD queryFileOwner(HANDLE file, PSECURITY_DESCRIPTOR *descriptor)
+{
+    return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, descriptor);
+}
+
 bool isTrustedPrincipal(PSID sid)
 {
     static const WELL_KNOWN_SID_TYPE wellKnown[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
@@ -35,18 +43,17 @@ bool hasTrustedOwner(HANDLE file, char *ownerText)
 {
     ownerText[0] = '\0';
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, &descriptor) !=
-        ERROR_SUCCESS)
+    if (fileOwnerQuery(file, &descriptor) != ERROR_SUCCESS)
         return false;
-    // The process's own account, from its token.
+    // The process's own account, from its token, unless another is named.
     union {
         TOKEN_USER user;
         BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     } self;
     HANDLE token = NULL;
     DWORD size = 0;
-    PSID selfSid = NULL;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    PSID selfSid = logOwnerAccount;
+    if (selfSid == NULL && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
         if (GetTokenInformation(token, TokenUser, &self, sizeof self, &size))
             selfSid = self.user.User.Sid;
         CloseHandle(token);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/thread_dump.h"
 #include "log/log.h"
 #include "log/logfile.h"
 #include "log/logowner.h"
@@ -78,8 +79,9 @@ TEST_F(LogTest, RecordsAppendAndADeletedFileIsCreatedAgain)
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"three"}));
 }
 
-// The open shares nothing: while any other opener holds the file, records
-// are dropped; once it lets go they appear again.
+// The open shares reading only: while another opener holds the file without
+// sharing writing, records are dropped; once it lets go they appear again.
+// A reader that lets the service write costs nothing.
 TEST_F(LogTest, FileHeldOpenByAnotherOpenerDropsRecords)
 {
     logWrite("before\n");
@@ -87,11 +89,40 @@ TEST_F(LogTest, FileHeldOpenByAnotherOpenerDropsRecords)
     for (DWORD share : shareModes) {
         HANDLE holder = CreateFileA(logFilePath, GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL);
         ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-        logWrite("while held\n");
+        logWrite("while held, sharing %lu\n", share);
         CloseHandle(holder);
     }
     logWrite("after\n");
-    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"before", "after"}));
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"before", "while held, sharing 7", "after"}));
+}
+
+// A record whose open does not return (on Windows an oplock another account
+// holds on the file; Wine has none) keeps the log lock. Other records are
+// dropped after LOG_RECORD_WAIT_MS; the stop's and the service's own takes
+// of the lock give up after LOG_STOP_WAIT_MS.
+TEST_F(LogTest, RecordStuckInTheOpenHoldsUpNobodyForLong)
+{
+    HANDLE writer = startStuckRecord();
+    const struct {
+        const char *name;
+        LPTHREAD_START_ROUTINE call;
+        DWORD bound;
+    } cases[] = {
+        {"record", [](LPVOID) -> DWORD { logWrite("dropped\n"); return 0; }, LOG_RECORD_WAIT_MS},
+        {"dump abandoned", [](LPVOID) -> DWORD { threadDumpState = DUMP_WRITING; abandonThreadDump(); return 0; },
+         LOG_STOP_WAIT_MS},
+        {"log retired", [](LPVOID) -> DWORD { logLockDelete(); return 0; }, LOG_STOP_WAIT_MS},
+    };
+    for (const auto &c : cases) {
+        HANDLE thread = CreateThread(NULL, 0, c.call, NULL, 0, NULL);
+        EXPECT_EQ(WaitForSingleObject(thread, c.bound + 1000), WAIT_OBJECT_0) << c.name;
+        CloseHandle(thread);
+    }
+    EXPECT_EQ(threadDumpState, DUMP_ABANDONED);
+    threadDumpState = DUMP_NONE;
+    EXPECT_EQ(logRetired, 1);
+    releaseStuckRecord(writer);
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"stuck"}));
 }
 
 // A child process that inherits handles, created while a record is being
@@ -262,6 +293,34 @@ TEST(LogOwner, OnlyTheSystemOrTheServicesAccount)
         LocalFree(descriptor);
     }
     LocalFree(self);
+}
+
+DWORD foreignOwner(HANDLE, PSECURITY_DESCRIPTOR *descriptor)
+{
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:S-1-5-21-7-7-7-1001", SDDL_REVISION_1, descriptor,
+                                                                NULL)
+               ? ERROR_SUCCESS
+               : GetLastError();
+}
+
+// The owner rule on a record's own way to the file: someone else's log gets
+// no record, and the check names its owner; the account the console names
+// for the service (logOwnerAccount) is the service's own. Wine gives every
+// file one owner, so the owner is made up.
+TEST_F(LogTest, FileOfAnotherOwnerGetsNoRecord)
+{
+    fileOwnerQuery = foreignOwner;
+    logWrite("dropped\n");
+    LogFileCheck check;
+    logInspect(&check);
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-7-7-7-1001", &logOwnerAccount));
+    logWrite("the service's own\n");
+    LocalFree(logOwnerAccount);
+    logOwnerAccount = NULL;
+    fileOwnerQuery = queryFileOwner;
+    EXPECT_EQ(check.state, LOG_FILE_FOREIGN_OWNER);
+    EXPECT_STREQ(check.owner, "S-1-5-21-7-7-7-1001");
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"the service's own"}));
 }
 
 // The check's look at the log: the same open and the same refusals, and

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "log/log.h"
+#include "log/logfile.h"
 
 static std::string testLogPath;
 
@@ -108,4 +109,39 @@ std::vector<std::string> testLogMessages(void)
         at = end + 2;
     }
     return messages;
+}
+
+static HANDLE openRelease;
+
+static HANDLE blockedOpen(const char *path, DWORD disposition)
+{
+    WaitForSingleObject(openRelease, INFINITE);
+    return openLogFile(path, disposition);
+}
+
+static DWORD WINAPI stuckWriter(LPVOID)
+{
+    logWrite("stuck\n");
+    return 0;
+}
+
+HANDLE startStuckRecord(void)
+{
+    openRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
+    logFileOpen = blockedOpen;
+    HANDLE writer = CreateThread(NULL, 0, stuckWriter, NULL, 0, NULL);
+    while (TryEnterCriticalSection(&logLock)) {
+        LeaveCriticalSection(&logLock);
+        Sleep(1);
+    }
+    return writer;
+}
+
+void releaseStuckRecord(HANDLE writer)
+{
+    SetEvent(openRelease);
+    WaitForSingleObject(writer, INFINITE);
+    CloseHandle(writer);
+    CloseHandle(openRelease);
+    logFileOpen = openLogFile;
 }
