@@ -162,6 +162,9 @@ HANDLE logOpenToRead(LogFileCheck *check)
         check->state = check->error == ERROR_FILE_NOT_FOUND ? LOG_FILE_ABSENT : LOG_FILE_UNOPENABLE;
     } else {
         check->state = judgeLogFile(handle, &check->size, check->owner);
+        // Whose a refused file is, whatever refused it.
+        if (check->state != LOG_FILE_PLAIN && check->owner[0] == '\0')
+            fileOwnerText(handle, check->owner);
     }
     LeaveCriticalSection(&logLock);
     if (check->state == LOG_FILE_PLAIN)

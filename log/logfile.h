@@ -23,7 +23,7 @@ struct LogFileCheck {
     LogFileState state;
     DWORD error;    // the Windows error of the open, for LOG_FILE_UNOPENABLE
     ULONGLONG size; // bytes, when it exists
-    char owner[OWNER_TEXT_CAPACITY]; // for LOG_FILE_FOREIGN_OWNER: the owner's SID as text, when it can be read
+    char owner[OWNER_TEXT_CAPACITY]; // for a refused file: the owner's SID as text, when it can be read
 };
 
 // Opens the log file for one record: appending, text mode, sharing reading

@@ -39,6 +39,18 @@ bool isTrustedLogOwner(PSECURITY_DESCRIPTOR descriptor, PSID self)
     return owner == NULL || isTrustedPrincipal(owner) || (self != NULL && EqualSid(owner, self));
 }
 
+static void ownerTextOf(PSECURITY_DESCRIPTOR descriptor, char *ownerText)
+{
+    PSID owner = NULL;
+    BOOL defaulted = FALSE;
+    char *text = NULL;
+    if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != NULL &&
+        ConvertSidToStringSidA(owner, &text)) {
+        lstrcpynA(ownerText, text, OWNER_TEXT_CAPACITY);
+        LocalFree(text);
+    }
+}
+
 bool hasTrustedOwner(HANDLE file, char *ownerText)
 {
     ownerText[0] = '\0';
@@ -59,14 +71,18 @@ bool hasTrustedOwner(HANDLE file, char *ownerText)
         CloseHandle(token);
     }
     bool trusted = isTrustedLogOwner(descriptor, selfSid);
-    PSID owner = NULL;
-    BOOL defaulted = FALSE;
-    char *text = NULL;
-    if (!trusted && GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != NULL &&
-        ConvertSidToStringSidA(owner, &text)) {
-        lstrcpynA(ownerText, text, OWNER_TEXT_CAPACITY);
-        LocalFree(text);
-    }
+    if (!trusted)
+        ownerTextOf(descriptor, ownerText);
     LocalFree(descriptor);
     return trusted;
+}
+
+void fileOwnerText(HANDLE file, char *ownerText)
+{
+    ownerText[0] = '\0';
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (fileOwnerQuery(file, &descriptor) != ERROR_SUCCESS)
+        return;
+    ownerTextOf(descriptor, ownerText);
+    LocalFree(descriptor);
 }

@@ -36,5 +36,7 @@ extern PSID logOwnerAccount;
 // the owner's SID as text in ownerText (OWNER_TEXT_CAPACITY; empty when it
 // can't be read), when the file is someone else's or its owner can't be told.
 bool hasTrustedOwner(HANDLE file, char *ownerText);
+// The owner's SID of an opened file as text ("" when it can't be read).
+void fileOwnerText(HANDLE file, char *ownerText);
 
 #endif

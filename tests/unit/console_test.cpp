@@ -14,6 +14,8 @@
 #include "console/check.h"
 #include "console/last_start.h"
 #include "console/remedies.h"
+#include "console/service_view.h"
+#include "console/status.h"
 #include "console/write_access.h"
 #include "test_support.h"
 
@@ -274,6 +276,64 @@ TEST(LastStart, NoBannerNoStart)
     readLastStart(&text[0], &start);
     EXPECT_EQ(start.bannerStamp, nullptr);
     EXPECT_FALSE(start.mainInvoked);
+}
+
+// A log file the service refuses is named with why and whose it is, and
+// nothing in it is reported as the service's.
+TEST(StatusLog, RefusedFileIsNamedWithItsOwner)
+{
+    const std::string head = "c:\\windows\\temp\\velmoraneservice.log is not the service's log: ";
+    const std::string tail = "; the service writes no record to it, and status reports none of it";
+    const struct {
+        LogFileState state;
+        const char *owner;
+        const char *ownerName;
+        std::string line; // "": reported
+    } cases[] = {
+        {LOG_FILE_PLAIN, "", "", ""},
+        {LOG_FILE_ABSENT, "", "", ""},
+        {LOG_FILE_UNOPENABLE, "", "", ""},
+        {LOG_FILE_FOREIGN_OWNER, "S-1-5-21-7-7-7-1001", "PC\\mallory",
+         head + "a file that belongs to neither the system nor the service's account, owned by PC\\mallory "
+                "(S-1-5-21-7-7-7-1001)" + tail},
+        {LOG_FILE_LINK, "S-1-5-18", "NT AUTHORITY\\SYSTEM",
+         head + "a link, or reached through one, owned by NT AUTHORITY\\SYSTEM (S-1-5-18)" + tail},
+        {LOG_FILE_SECOND_NAME, "", "",
+         head + "a file with a second name (a hard link), owned by an unknown account (owner unreadable)" + tail},
+    };
+    for (const auto &c : cases) {
+        LogFileCheck check = {c.state, 0, 0, ""};
+        lstrcpynA(check.owner, c.owner, OWNER_TEXT_CAPACITY);
+        char line[1024] = "";
+        if (logRefused(&check))
+            refusedLogLine(&check, c.ownerName, line, sizeof line);
+        EXPECT_EQ(line, c.line) << c.state;
+    }
+}
+
+// The log's owner is judged against the account the registration names.
+TEST(StatusLog, AccountOfTheRegistration)
+{
+    const struct {
+        const wchar_t *name;
+        const char *sid; // NULL: none found
+    } cases[] = {
+        {NULL, "S-1-5-18"},
+        {L"", "S-1-5-18"},
+        {L"LocalSystem", "S-1-5-18"},
+        {L"NT AUTHORITY\\LocalService", "S-1-5-19"},
+        {L".\\no-such-account-here", NULL},
+    };
+    for (const auto &c : cases) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        char *text = NULL;
+        bool found = registeredAccountSid(c.name, sid, sizeof sid);
+        EXPECT_EQ(found, c.sid != NULL) << c.sid;
+        if (found && ConvertSidToStringSidA(sid, &text)) {
+            EXPECT_STREQ(text, c.sid);
+            LocalFree(text);
+        }
+    }
 }
 
 } // namespace
