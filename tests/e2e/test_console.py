@@ -8,7 +8,6 @@ jvm.dll) or a stand-in DLL, and the test application's jars.
 
 import io
 import json
-import os
 import shutil
 import zipfile
 
@@ -285,30 +284,6 @@ def test_status_json_holds_whatever_the_log_holds(jvm_host):
     assert (start["time"], start["jvmLoaded"]) == ("12/07/26 08:43:13", "C:\\\u00c0pps\\jvm.dll")
     assert start["failure"]["exception"] == "Java exception: " + odd.replace(b"\x01", b" ").replace(
         b"\x1b", b" ").decode("cp1252", errors="replace").replace("\ufffd", "\x81")
-
-
-@pytest.mark.parametrize("kind", ["symbolic", "hard"])
-def test_status_reports_nothing_from_a_log_the_service_refuses(jvm_host, kind):
-    # Planted at the log's path, a link to a file that tells of a good start: the service would
-    # write nothing there, and status reports none of it as the service's.
-    folder = lay_out(jvm_host, vm=None)
-    log = wr.log_path(jvm_host)
-    target = log.with_name("planted-target.txt")
-    target.write_bytes(b"".join(b"12/07/26 08:43:13 " + r.encode() + b"\r\n" for r in (lt.BANNER, lt.INVOKING_MAIN)))
-    (os.link if kind == "hard" else os.symlink)(target, log)
-    try:
-        reason = {"symbolic": "a link, or reached through one", "hard": "a file with a second name (a hard link)"}[kind]
-        rc, lines = console(jvm_host, folder, "status")
-        assert (rc, lines[0], len(lines)) == (2, "VelmoraneService: stopped", 2), lines
-        assert lines[1].startswith(f"c:\\windows\\temp\\velmoraneservice.log is not the service's log: {reason}, owned by ")
-        assert lines[1].endswith("); the service writes no record to it, and status reports none of it")
-        rc, out = wr.command(jvm_host, folder + CONSOLE, "status", "--json")
-        status = json.loads(out)
-        assert (rc, status["exitCode"], status["logFound"], status["lastStart"]) == (2, 2, False, None)
-        assert status["logRefused"]["reason"] == reason and status["logRefused"]["ownerSid"].startswith("S-1-5-")
-    finally:
-        log.unlink()
-        target.unlink()
 
 
 def test_status_after_a_failed_start_that_stopped_the_service(jvm_host):

@@ -278,61 +278,26 @@ TEST(LastStart, NoBannerNoStart)
     EXPECT_FALSE(start.mainInvoked);
 }
 
-// A log file the service refuses is named with why and whose it is, and
-// nothing in it is reported as the service's.
+// A refused log file is named with why and whose; owners judged against the registration's account.
 TEST(StatusLog, RefusedFileIsNamedWithItsOwner)
 {
-    const std::string head = "c:\\windows\\temp\\velmoraneservice.log is not the service's log: ";
-    const std::string tail = "; the service writes no record to it, and status reports none of it";
-    const struct {
-        LogFileState state;
-        const char *owner;
-        const char *ownerName;
-        std::string line; // "": reported
-    } cases[] = {
-        {LOG_FILE_PLAIN, "", "", ""},
-        {LOG_FILE_ABSENT, "", "", ""},
-        {LOG_FILE_UNOPENABLE, "", "", ""},
-        {LOG_FILE_FOREIGN_OWNER, "S-1-5-21-7-7-7-1001", "PC\\mallory",
-         head + "a file that belongs to neither the system nor the service's account, owned by PC\\mallory "
-                "(S-1-5-21-7-7-7-1001)" + tail},
-        {LOG_FILE_LINK, "S-1-5-18", "NT AUTHORITY\\SYSTEM",
-         head + "a link, or reached through one, owned by NT AUTHORITY\\SYSTEM (S-1-5-18)" + tail},
-        {LOG_FILE_SECOND_NAME, "", "",
-         head + "a file with a second name (a hard link), owned by an unknown account (owner unreadable)" + tail},
-    };
-    for (const auto &c : cases) {
-        LogFileCheck check = {c.state, 0, 0, ""};
-        lstrcpynA(check.owner, c.owner, OWNER_TEXT_CAPACITY);
-        char line[1024] = "";
-        if (logRefused(&check))
-            refusedLogLine(&check, c.ownerName, line, sizeof line);
-        EXPECT_EQ(line, c.line) << c.state;
-    }
-}
-
-// The log's owner is judged against the account the registration names.
-TEST(StatusLog, AccountOfTheRegistration)
-{
-    const struct {
-        const wchar_t *name;
-        const char *sid; // NULL: none found
-    } cases[] = {
-        {NULL, "S-1-5-18"},
-        {L"", "S-1-5-18"},
-        {L"LocalSystem", "S-1-5-18"},
-        {L"NT AUTHORITY\\LocalService", "S-1-5-19"},
-        {L".\\no-such-account-here", NULL},
-    };
-    for (const auto &c : cases) {
+    LogFileCheck check = {LOG_FILE_PLAIN, 0, 0, "S-1-5-21-7-7-7-1001"};
+    EXPECT_FALSE(logRefused(&check));
+    check.state = LOG_FILE_FOREIGN_OWNER;
+    char line[1024] = "";
+    refusedLogLine(&check, "PC\\mallory", line, sizeof line);
+    EXPECT_TRUE(logRefused(&check));
+    EXPECT_STREQ(line, "c:\\windows\\temp\\velmoraneservice.log is not the service's log: a file that belongs to "
+                       "neither the system nor the service's account, owned by PC\\mallory (S-1-5-21-7-7-7-1001); the "
+                       "service writes no record to it, and status reports none of it");
+    const std::pair<const wchar_t *, const char *> accounts[] = {
+        {NULL, "S-1-5-18"}, {L"LocalSystem", "S-1-5-18"}, {L"NT AUTHORITY\\LocalService", "S-1-5-19"}, {L".\\no", ""}};
+    for (const auto &[name, expected] : accounts) {
         BYTE sid[SECURITY_MAX_SID_SIZE];
         char *text = NULL;
-        bool found = registeredAccountSid(c.name, sid, sizeof sid);
-        EXPECT_EQ(found, c.sid != NULL) << c.sid;
-        if (found && ConvertSidToStringSidA(sid, &text)) {
-            EXPECT_STREQ(text, c.sid);
-            LocalFree(text);
-        }
+        EXPECT_STREQ(registeredAccountSid(name, sid, sizeof sid) && ConvertSidToStringSidA(sid, &text) ? text : "",
+                     expected);
+        LocalFree(text);
     }
 }
 

@@ -119,21 +119,13 @@ static HANDLE blockedOpen(const char *path, DWORD disposition)
     return openLogFile(path, disposition);
 }
 
-static DWORD WINAPI stuckWriter(LPVOID)
-{
-    logWrite("stuck\n");
-    return 0;
-}
-
 HANDLE startStuckRecord(void)
 {
     openRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
     logFileOpen = blockedOpen;
-    HANDLE writer = CreateThread(NULL, 0, stuckWriter, NULL, 0, NULL);
-    while (TryEnterCriticalSection(&logLock)) {
+    HANDLE writer = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return logWrite("stuck\n"), 0; }, NULL, 0, NULL);
+    for (; TryEnterCriticalSection(&logLock); Sleep(1))
         LeaveCriticalSection(&logLock);
-        Sleep(1);
-    }
     return writer;
 }
 
@@ -141,7 +133,5 @@ void releaseStuckRecord(HANDLE writer)
 {
     SetEvent(openRelease);
     WaitForSingleObject(writer, INFINITE);
-    CloseHandle(writer);
-    CloseHandle(openRelease);
     logFileOpen = openLogFile;
 }

@@ -21,9 +21,7 @@ std::string testLogText(void);
 // and its CR LF dropped. Lines without a stamp are kept as they are.
 std::vector<std::string> testLogMessages(void);
 
-// Starts a record whose open of the log does not return until released, as
-// an oplock another account holds on the file makes it on Windows; returns
-// once its thread holds the log lock. Its text is "stuck".
+// A record ("stuck") whose open waits until released (an oplock on Windows).
 HANDLE startStuckRecord(void);
 void releaseStuckRecord(HANDLE writer);
 
