@@ -47,7 +47,7 @@ bool logLockEnterWithin(DWORD milliseconds)
 // and that record alone may still come.
 void logLockDelete(void)
 {
-    bool entered = logLockEnterWithin(LOG_STOP_WAIT_MS);
+    bool entered = logLockEnterWithin(LOG_RECORD_WAIT_MS);
     InterlockedExchange(&logRetired, 1);
     if (entered)
         LeaveCriticalSection(&logLock);

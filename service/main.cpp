@@ -41,7 +41,7 @@ int wmain(int argc, wchar_t **argv)
     // oplock another account holds on the file) keeps the lock: the process
     // then ends at once, without the C runtime's exit, which could wait for
     // that record's stream too.
-    if (!logLockEnterWithin(LOG_STOP_WAIT_MS))
+    if (!logLockEnterWithin(LOG_RECORD_WAIT_MS))
         TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

@@ -355,8 +355,8 @@ TEST_F(ServiceTest, RecordStuckInTheLogsOpenHoldsUpNeitherTheStopNorStopped)
     HANDLE writer = startStuckRecord();
     DWORD start = GetTickCount();
     registeredHandler(SERVICE_CONTROL_STOP);
-    bool ended = serviceEnded(LOG_STOP_WAIT_MS + 1000);
     EXPECT_LT(GetTickCount() - start, (DWORD)LOG_RECORD_WAIT_MS + 1000);
+    bool ended = serviceEnded(LOG_RECORD_WAIT_MS + 1000);
     releaseStuckRecord(writer);
     EXPECT_TRUE(ended);
     expectReports(snapshot(), FULL_LIFE);
