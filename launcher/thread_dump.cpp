@@ -235,8 +235,11 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
     if (!findShutdownThread(env, calls, entries, count, &shutdownAt) || !dumpMayWrite())
         return false;
     logWrite(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count);
-    threadDumpState = DUMP_WRITING;
+    // The stop may have given up on the dump without the lock (abandonThreadDump).
+    bool going = InterlockedCompareExchange(&threadDumpState, DUMP_WRITING, DUMP_STARTED) == DUMP_STARTED;
     LeaveCriticalSection(&logLock);
+    if (!going)
+        return false;
 
     // The thread in shutdown() first: it is the one the operator looks for.
     jsize written = 0;
@@ -266,9 +269,7 @@ bool dumpJavaThreads(JNIEnv *env)
     if (!whole)
         return endDump(env);
     EnterCriticalSection(&logLock);
-    if (threadDumpState == DUMP_WRITING)
-        threadDumpState = DUMP_ENDED;
-    else
+    if (InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, DUMP_WRITING) != DUMP_WRITING)
         whole = false;
     LeaveCriticalSection(&logLock);
     return whole;

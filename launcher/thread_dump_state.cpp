@@ -35,9 +35,8 @@ bool endDump(JNIEnv *env)
 {
     EnterCriticalSection(&logLock);
     LONG state = threadDumpState;
-    bool last = state == DUMP_STARTED || state == DUMP_WRITING;
-    if (last)
-        threadDumpState = DUMP_ENDED;
+    bool last = (state == DUMP_STARTED || state == DUMP_WRITING) &&
+                InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, state) == state;
     LeaveCriticalSection(&logLock);
     if (!last) {
         // Abandoned: nothing more is written, but the thread detaches clean.
@@ -55,13 +54,17 @@ bool endDump(JNIEnv *env)
     return false;
 }
 
+// The stop waits for the log lock only briefly: a record whose open does not
+// return (an oplock another account holds on the file) keeps the lock, and
+// must not hold up STOPPED. The dump is then abandoned all the same, and its
+// last record dropped, as any record that can't be written in time.
 void abandonThreadDump(void)
 {
-    EnterCriticalSection(&logLock);
+    bool locked = logLockEnterWithin(LOG_STOP_WAIT_MS);
     LONG state = threadDumpState;
-    if (state == DUMP_STARTED || state == DUMP_WRITING) {
-        threadDumpState = DUMP_ABANDONED;
+    if ((state == DUMP_STARTED || state == DUMP_WRITING) &&
+        InterlockedCompareExchange(&threadDumpState, DUMP_ABANDONED, state) == state && locked)
         logWrite("%s", state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT);
-    }
-    LeaveCriticalSection(&logLock);
+    if (locked)
+        LeaveCriticalSection(&logLock);
 }
