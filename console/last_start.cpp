@@ -11,8 +11,7 @@
 #include "console/console.h"
 #include "console/remedies.h"
 #include "launcher/records.h"
-
-#define STAMP_LENGTH 18
+#include "log/log.h"
 
 static bool isRecord(const char *text, const char *format)
 {
@@ -22,8 +21,8 @@ static bool isRecord(const char *text, const char *format)
 // A stamp: "MM/DD/YY HH:MM:SS ".
 static bool hasStamp(const char *line)
 {
-    static const char shape[] = "99/99/99 99:99:99 ";
-    for (int at = 0; at < STAMP_LENGTH; at++) {
+    static const char shape[LOG_STAMP_LENGTH + 1] = "99/99/99 99:99:99 ";
+    for (int at = 0; at < LOG_STAMP_LENGTH; at++) {
         if (shape[at] == '9' ? (line[at] < '0' || line[at] > '9') : line[at] != shape[at])
             return false;
     }
@@ -158,9 +157,9 @@ void readLastStart(char *logText, LastStart *start)
     lstrcpynA(bannerText, RECORD_BANNER, (int)strcspn(RECORD_BANNER, "\n") + 1);
     char *banner = NULL;
     for (char *found = strstr(logText, bannerText); found != NULL; found = strstr(found + 1, bannerText))
-        if (found - logText >= STAMP_LENGTH && hasStamp(found - STAMP_LENGTH)
-            && (found - logText == STAMP_LENGTH || found[-STAMP_LENGTH - 1] == '\n'))
-            banner = found - STAMP_LENGTH;
+        if (found - logText >= LOG_STAMP_LENGTH && hasStamp(found - LOG_STAMP_LENGTH)
+            && (found - logText == LOG_STAMP_LENGTH || found[-LOG_STAMP_LENGTH - 1] == '\n'))
+            banner = found - LOG_STAMP_LENGTH;
     if (banner == NULL)
         return;
     start->bannerStamp = banner;
@@ -178,7 +177,7 @@ void readLastStart(char *logText, LastStart *start)
                 end[-1] = '\0';
         }
         if (hasStamp(line))
-            readRecord(start, line + STAMP_LENGTH, &classFailureSeen);
+            readRecord(start, line + LOG_STAMP_LENGTH, &classFailureSeen);
         line = next;
     }
 }

@@ -11,7 +11,7 @@
 
 // Pointers into the log text that readLastStart was given; NULL when absent.
 struct LastStart {
-    const char *bannerStamp;        // the banner record's time stamp (18 characters), NULL: no start logged
+    const char *bannerStamp;        // the banner record's time stamp (LOG_STAMP_LENGTH characters), NULL: no start logged
     const char *jvmLoaded;          // the path of RECORD_LOADED_JVM
     bool jvmCreated;
     bool mainInvoked;

@@ -53,31 +53,49 @@ void logLockDelete(void)
         LeaveCriticalSection(&logLock);
 }
 
+// The stamp when the clock can't be read: the length is the format's.
+static const char NO_STAMP[] = "00/00/00 00:00:00 ";
+static_assert(sizeof NO_STAMP - 1 == LOG_STAMP_LENGTH, "a stamp is LOG_STAMP_LENGTH characters");
+
 void logFormatStamp(char *stamp)
 {
     time_t now = time(NULL);
     struct tm *local = localtime(&now);
     // The program never changes its locale, so "%x %X " gives the "C" locale's
-    // MM/DD/YY HH:MM:SS and a blank: 18 characters.
+    // MM/DD/YY HH:MM:SS and a blank.
     // Two-digit years are the record format; not a mistake.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-y2k"
     size_t length = local != NULL ? strftime(stamp, LOG_STAMP_CAPACITY, "%x %X ", local) : 0;
 #pragma GCC diagnostic pop
     if (length == 0)
-        lstrcpynA(stamp, "00/00/00 00:00:00 ", LOG_STAMP_CAPACITY);
+        lstrcpynA(stamp, NO_STAMP, LOG_STAMP_CAPACITY);
+}
+
+// One record into the file, formatted straight into it. A file that can't be
+// opened (no directory, no access, held open by another program, a link)
+// drops the record; the next call tries again.
+static void appendRecordV(const char *stamp, const char *format, va_list args)
+{
+    FILE *file = logOpen();
+    if (file == NULL)
+        return;
+    fputs(stamp, file);
+    vfprintf(file, format, args);
+    fclose(file);
+}
+
+static void appendRecord(const char *stamp, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    appendRecordV(stamp, format, args);
+    va_end(args);
 }
 
 void logAppend(const char *stamp, const char *text)
 {
-    FILE *file = logOpen();
-    // A file that can't be opened (no directory, no access, held open by
-    // another program, a link) drops the record; the next call tries again.
-    if (file == NULL)
-        return;
-    fputs(stamp, file);
-    fputs(text, file);
-    fclose(file);
+    appendRecord(stamp, "%s", text);
 }
 
 void logWriteV(const char *format, va_list args)
@@ -94,13 +112,7 @@ void logWriteV(const char *format, va_list args)
         logSink(stamp, sinkRecord);
     } else if (!logRetired) {
         logFormatStamp(stamp);
-        FILE *file = logOpen();
-        // As logAppend, without formatting the record into a buffer first.
-        if (file != NULL) {
-            fputs(stamp, file);
-            vfprintf(file, format, args);
-            fclose(file);
-        }
+        appendRecordV(stamp, format, args);
     }
     LeaveCriticalSection(&logLock);
 }

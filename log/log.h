@@ -9,6 +9,8 @@
 
 #define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
 #define LOG_STAMP_CAPACITY 80
+// The time stamp's length: "%x %X " in the "C" locale, MM/DD/YY HH:MM:SS and a blank.
+#define LOG_STAMP_LENGTH 18
 // The longest record text a sink receives, terminator included; longer ones are cut.
 #define LOG_RECORD_CAPACITY 0x10000
 
@@ -47,7 +49,7 @@ void logWriteV(const char *format, va_list args) __attribute__((format(gnu_print
 // Appends one record (stamp and text) to the log file, as logWrite does
 // without a sink; called under the log lock. A sink may pass records on here.
 void logAppend(const char *stamp, const char *text);
-// The 18-character local time stamp ("%x %X "), written into a buffer of LOG_STAMP_CAPACITY bytes.
+// The local time stamp (LOG_STAMP_LENGTH characters), written into a buffer of LOG_STAMP_CAPACITY bytes.
 void logFormatStamp(char *stamp);
 
 #endif

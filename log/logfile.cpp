@@ -68,6 +68,15 @@ LogFileState judgeFileKind(HANDLE handle, ULONGLONG *size)
     return LOG_FILE_PLAIN;
 }
 
+const char *fileKindRefusal(LogFileState kind)
+{
+    switch (kind) {
+    case LOG_FILE_LINK: return "a link";
+    case LOG_FILE_SECOND_NAME: return "a file with a second name";
+    default: return "a file whose kind can't be read";
+    }
+}
+
 // What the opened file is: the plain file at the log's path, or why not.
 // ownerText (OWNER_TEXT_CAPACITY) gets the owner of someone else's file.
 static LogFileState judgeLogFile(HANDLE handle, ULONGLONG *size, char *ownerText)

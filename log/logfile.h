@@ -55,5 +55,9 @@ void logInspect(LogFileCheck *check);
 // file that is no reparse point and has no second name, else LOG_FILE_LINK,
 // LOG_FILE_SECOND_NAME or LOG_FILE_UNKNOWN; *size is its length.
 LogFileState judgeFileKind(HANDLE handle, ULONGLONG *size);
+// Those refusals in the words every report of one uses: "a link", "a file
+// with a second name", and for any other state "a file whose kind can't be
+// read".
+const char *fileKindRefusal(LogFileState kind);
 
 #endif
