@@ -18,8 +18,28 @@ int problemCount = 0;
 
 static const char *const markTexts[] = {"ok       ", "warning  ", "problem  "};
 
+// The paths a section names, each on the heap in its own length until the
+// next section begins: a finding may name any number of them, and a path
+// may be named again in the remedy after it.
+struct PathText {
+    PathText *next; // the text follows
+};
+static PathText *sectionPaths = NULL;
+// The conversion's room: one path of the longest kind.
+static char *pathScratch = NULL;
+
+static void releasePaths(void)
+{
+    while (sectionPaths != NULL) {
+        PathText *next = sectionPaths->next;
+        free(sectionPaths);
+        sectionPaths = next;
+    }
+}
+
 void reportSection(const char *title)
 {
+    releasePaths();
     printf("\n%s\n", title);
 }
 
@@ -71,19 +91,22 @@ void reportRemedy(const char *format, ...)
     va_end(args);
 }
 
-// On the heap: four paths of the longest kind are 128 KiB.
 const char *reportPath(const wchar_t *path)
 {
-    static char *buffers = NULL;
-    static int next = 0;
-    if (buffers == NULL)
-        buffers = (char *)malloc(4 * (size_t)ANSI_CAPACITY);
-    if (buffers == NULL)
+    if (pathScratch == NULL)
+        pathScratch = (char *)malloc(ANSI_CAPACITY);
+    if (pathScratch == NULL)
         return "(out of memory)";
-    char *buffer = buffers + next * (size_t)ANSI_CAPACITY;
-    next = (next + 1) % 4;
-    ansiCopy(path, buffer);
-    return buffer;
+    ansiCopy(path, pathScratch);
+    size_t length = strnlen(pathScratch, ANSI_CAPACITY);
+    PathText *kept = (PathText *)malloc(sizeof *kept + length + 1);
+    if (kept == NULL)
+        return "(out of memory)";
+    char *text = (char *)(kept + 1);
+    memcpy(text, pathScratch, length + 1);
+    kept->next = sectionPaths;
+    sectionPaths = kept;
+    return text;
 }
 
 int reportExitCode(void)

@@ -16,8 +16,8 @@ void reportFinding(FindingMark mark, const char *format, ...) __attribute__((for
 // it (a RECORD_ format and its arguments), without its line feed.
 void reportRecord(FindingMark mark, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 void reportRemedy(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
-// A wide path as the report prints it (the ANSI code page), in one of four
-// rotating buffers, so a finding can name up to four paths.
+// A wide path as the report prints it (the ANSI code page); it lasts until the
+// next section begins, so a finding can name any number of paths.
 const char *reportPath(const wchar_t *path);
 // EXIT_ALL_WELL, EXIT_WARNINGS or EXIT_PROBLEMS after the findings so far.
 int reportExitCode(void);

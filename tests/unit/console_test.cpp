@@ -14,6 +14,7 @@
 #include "console/check.h"
 #include "console/last_start.h"
 #include "console/remedies.h"
+#include "console/report.h"
 #include "console/service_view.h"
 #include "console/status.h"
 #include "console/write_access.h"
@@ -340,6 +341,19 @@ void addEntry(Snapshot *snapshot, const wchar_t *name, EntryVerdict verdict)
     ClassPathResult *result = &snapshot->launch.classPath;
     lstrcpynW(snapshot->entries[result->entryCount].name, name, MAX_PATH);
     snapshot->entries[result->entryCount++].verdict = verdict;
+}
+
+// A finding names as many paths as it has, each as given.
+TEST(Report, AFindingNamesEveryPathItIsGiven)
+{
+    std::vector<std::string> lines = printedBy(
+        [](const Snapshot *) {
+            reportSection("Paths");
+            reportFinding(FINDING_OK, "%s %s %s %s %s %s", reportPath(L"a"), reportPath(L"b"), reportPath(L"c"),
+                          reportPath(L"d"), reportPath(L"e"), reportPath(L"f"));
+        },
+        nullptr);
+    EXPECT_EQ(lines[2], "  ok       a b c d e f");
 }
 
 struct SectionCase {
