@@ -7,11 +7,11 @@
 #include "console/console.h"
 #include "console/report.h"
 
-int checkCommand(bool withJvm)
+int checkCommand(const Installation *installation, bool withJvm)
 {
-    printf("VelmoraneConsole check: the installation of %s\n", serviceExecutableAnsi);
+    printf("VelmoraneConsole check: the installation of %s\n", installation->serviceExecutableAnsi);
     fflush(stdout);
-    Snapshot *snapshot = takeSnapshot(withJvm);
+    Snapshot *snapshot = takeSnapshot(installation, withJvm);
     if (snapshot == NULL) {
         printf("VelmoraneConsole: out of memory\n");
         return EXIT_PROBLEMS;

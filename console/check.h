@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "console/console.h"
 #include "console/service_view.h"
 #include "launcher/launcher.h"
 
@@ -18,6 +19,7 @@
 // run once as the service would run them (up to the lookups of the
 // application, without calling it), and the surroundings of that run.
 struct Snapshot {
+    const Installation *installation;
     bool serviceExecutablePresent;
     wchar_t serviceExecutableName[MAX_PATH]; // as the folder spells it
     wchar_t otherExecutable[MAX_PATH];       // when it is missing: another program here; empty: none
@@ -27,7 +29,9 @@ struct Snapshot {
     bool withJvm;                            // the virtual machine was to be created
     DWORD launchThreadError;                 // no thread for the launch: its error; else 0
     ServiceEnvironment environment;
-    LaunchInputs inputs;
+    LaunchInputs inputs;                     // the service's, as it would get them
+    LaunchInputs stageInputs;                // the check's run: its depth, and the output to its own file
+    wchar_t jvmOutputPath[MAX_PATH];         // that file
     LaunchResults launch;
     FolderEntry entries[SNAPSHOT_ENTRY_LIMIT];
     wchar_t runtimePaths[RUNTIME_CANDIDATE_COUNT][PATH_CAPACITY];
@@ -37,7 +41,7 @@ struct Snapshot {
 
 // Takes the snapshot: reads the service's environment, runs the stages on a
 // thread of their own with their records dropped. NULL when out of memory.
-Snapshot *takeSnapshot(bool withJvm);
+Snapshot *takeSnapshot(const Installation *installation, bool withJvm);
 
 void checkLayout(const Snapshot *snapshot);
 void checkClassPath(const Snapshot *snapshot);

@@ -11,6 +11,7 @@
 // What the service would make of another name: the path stage's own cut.
 static void reportRenamedExecutable(const Snapshot *snapshot)
 {
+    const wchar_t *consoleFolder = snapshot->installation->folder;
     if (snapshot->otherExecutable[0] == L'\0') {
         reportFinding(FINDING_PROBLEM, "VelmoraneService.exe is not in %s", reportPath(consoleFolder));
         reportRemedy("put VelmoraneService.exe beside VelmoraneConsole.exe");
@@ -32,6 +33,7 @@ static void reportRenamedExecutable(const Snapshot *snapshot)
 
 void checkLayout(const Snapshot *snapshot)
 {
+    const wchar_t *consoleFolder = snapshot->installation->folder;
     reportSection("Layout");
     if (snapshot->serviceExecutablePresent)
         reportFinding(FINDING_OK, "%s is in %s", reportPath(snapshot->serviceExecutableName), reportPath(consoleFolder));

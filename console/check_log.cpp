@@ -4,8 +4,8 @@
 
 #include <string.h>
 
+#include "console/log_view.h"
 #include "console/report.h"
-#include "console/service_view.h"
 #include "log/log.h"
 #include "log/logfile.h"
 
@@ -55,7 +55,7 @@ static void reportForeignOwner(const LogFileCheck *check)
     reportRemedy("del %s (the service makes a new file)", LOG_FILE_PATH);
 }
 
-void checkLog(const Snapshot *)
+void checkLog(const Snapshot *snapshot)
 {
     reportSection("Log");
     char folder[MAX_PATH];
@@ -69,7 +69,7 @@ void checkLog(const Snapshot *)
     // Judged as the service judges it, its owner against the service's
     // account, and closed again at once.
     LogFileCheck check;
-    judgeLogAsTheService();
+    judgeLogAsTheService(&snapshot->installation->manager);
     logInspect(&check);
     switch (check.state) {
     case LOG_FILE_ABSENT:
@@ -80,11 +80,13 @@ void checkLog(const Snapshot *)
         break;
     case LOG_FILE_LINK:
     case LOG_FILE_SECOND_NAME:
-    case LOG_FILE_UNKNOWN:
-        reportFinding(FINDING_PROBLEM, "%s is %s: the service writes no record to it", LOG_FILE_PATH,
-                      logRefusalText(check.state));
+    case LOG_FILE_UNKNOWN: {
+        char reason[128];
+        logRefusalText(check.state, reason, sizeof reason);
+        reportFinding(FINDING_PROBLEM, "%s is %s: the service writes no record to it", LOG_FILE_PATH, reason);
         reportRemedy("delete it; the service makes a new file");
         break;
+    }
     case LOG_FILE_UNOPENABLE:
         reportUnopenable(&check);
         break;

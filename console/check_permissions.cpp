@@ -9,10 +9,9 @@
 #include <sddl.h>
 #include <stdlib.h>
 
+#include "console/log_view.h"
 #include "console/report.h"
-#include "console/service_view.h"
 #include "console/write_access.h"
-#include "log/logowner.h"
 
 #define WRITER_LIMIT 16
 
@@ -222,35 +221,20 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
                       jars);
 }
 
-// Whether the file system tells owners apart: Windows' own folder belongs to
-// the installer or the system. Where it belongs to an ordinary account, as
-// every file does under Wine, an owner says nothing about who may write.
-static bool ownersKept(wchar_t *system)
-{
-    UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    PSID owner = NULL;
-    BOOL defaulted = FALSE;
-    if (length == 0 || length >= PATH_CAPACITY ||
-        GetNamedSecurityInfoW(system, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
-                              &descriptor) != ERROR_SUCCESS)
-        return true;
-    bool kept = !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == NULL ||
-                isTrustedPrincipal(owner);
-    if (!kept)
-        reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
-                      reportPath(system));
-    LocalFree(descriptor);
-    return kept;
-}
-
+// Where the file system tells no owners apart (Windows' own folder belongs to
+// an ordinary account, as every file does under Wine), an owner says nothing
+// about who may write.
 void checkPermissions(const Snapshot *snapshot)
 {
     reportSection("Folder permissions");
     wchar_t *system = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
     if (system == NULL)
         return;
-    bool kept = ownersKept(system);
+    BYTE owner[SECURITY_MAX_SID_SIZE];
+    bool kept = ownersToldApart(system, owner, sizeof owner);
+    if (!kept)
+        reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
+                      reportPath(system));
     free(system);
     judgePermissions(snapshot, kept);
 }
@@ -279,9 +263,8 @@ void judgePermissions(const Snapshot *snapshot, bool kept)
         addNearestParent(list, snapshot->jvmPaths[index]);
     addClassPathFolders(list, snapshot->inputs.classPath);
     // The output file is created and appended to with the service's rights.
-    const wchar_t *output = serviceVariable(&snapshot->environment, VARIABLE_JAVA_OUTPUT);
-    if (output != NULL)
-        addNearestParent(list, output);
+    if (snapshot->inputs.javaOutput != NULL)
+        addNearestParent(list, snapshot->inputs.javaOutput);
     for (int index = 0; index < list->count; index++)
         judgeObject(list, list->folders[index], JUDGE_PLACE, false);
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "console/service_view.h"
 #include "launcher/strings.h"
 
 #define CONSOLE_EXECUTABLE_NAME L"VelmoraneConsole.exe"
@@ -16,15 +17,18 @@
 #define EXIT_PROBLEMS 2
 #define EXIT_USAGE 3
 
-// This program's folder, with its closing backslash, and the service
-// executable beside it: the installation every command works on. On the
-// heap, PATH_CAPACITY and ANSI_CAPACITY long.
-extern wchar_t *consoleFolder;
-extern wchar_t *serviceExecutable;
-extern char *serviceExecutableAnsi;
+// The installation every command works on: this program's folder, with its
+// closing backslash, and the service executable beside it; and the Service
+// Control Manager, opened once for the command. On the heap.
+struct Installation {
+    wchar_t folder[PATH_CAPACITY];
+    wchar_t serviceExecutable[PATH_CAPACITY];
+    char serviceExecutableAnsi[ANSI_CAPACITY];
+    ServiceManager manager;
+};
 
-int checkCommand(bool withJvm);
-int statusCommand(bool json);
-int runCommand(void);
+int checkCommand(const Installation *installation, bool withJvm);
+int statusCommand(const Installation *installation, bool json);
+int runCommand(const Installation *installation);
 
 #endif

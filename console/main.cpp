@@ -6,10 +6,6 @@
 #include "console/console.h"
 #include "log/log.h"
 
-wchar_t *consoleFolder = NULL;
-wchar_t *serviceExecutable = NULL;
-char *serviceExecutableAnsi = NULL;
-
 static int usage(void)
 {
     printf("Usage: VelmoraneConsole check [--no-jvm]   check the installation before a start\n"
@@ -21,42 +17,56 @@ static int usage(void)
 
 // The service stands beside this program; a folder path too long for both
 // names leaves the path cut, and the layout check names it as missing.
-static bool locateInstallation(void)
+static void locateInstallation(Installation *installation)
 {
-    consoleFolder = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
-    serviceExecutable = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
-    serviceExecutableAnsi = (char *)malloc(ANSI_CAPACITY);
-    if (consoleFolder == NULL || serviceExecutable == NULL || serviceExecutableAnsi == NULL)
-        return false;
-    consoleFolder[0] = L'\0';
-    DWORD length = GetModuleFileNameW(NULL, consoleFolder, PATH_CAPACITY);
+    wchar_t *folder = installation->folder;
+    DWORD length = GetModuleFileNameW(NULL, folder, PATH_CAPACITY);
     if (length >= PATH_CAPACITY)
         length = PATH_CAPACITY - 1;
-    consoleFolder[length] = L'\0';
-    wchar_t *slash = wcsrchr(consoleFolder, L'\\');
+    folder[length] = L'\0';
+    wchar_t *slash = wcsrchr(folder, L'\\');
     if (slash != NULL)
         slash[1] = L'\0';
-    joinPath(serviceExecutable, consoleFolder, SERVICE_EXECUTABLE_NAME);
-    ansiCopy(serviceExecutable, serviceExecutableAnsi);
-    return true;
+    joinPath(installation->serviceExecutable, folder, SERVICE_EXECUTABLE_NAME);
+    ansiCopy(installation->serviceExecutable, installation->serviceExecutableAnsi);
+}
+
+// The command's word and option; NO_COMMAND for anything else.
+enum Command { NO_COMMAND, CHECK, CHECK_WITHOUT_JVM, STATUS, STATUS_JSON, RUN };
+
+static Command commandOf(int argc, wchar_t **argv)
+{
+    if (argc == 2 && lstrcmpiW(argv[1], L"check") == 0)
+        return CHECK;
+    if (argc == 3 && lstrcmpiW(argv[1], L"check") == 0 && lstrcmpiW(argv[2], L"--no-jvm") == 0)
+        return CHECK_WITHOUT_JVM;
+    if (argc == 2 && lstrcmpiW(argv[1], L"status") == 0)
+        return STATUS;
+    if (argc == 3 && lstrcmpiW(argv[1], L"status") == 0 && lstrcmpiW(argv[2], L"--json") == 0)
+        return STATUS_JSON;
+    if (argc == 2 && lstrcmpiW(argv[1], L"run") == 0)
+        return RUN;
+    return NO_COMMAND;
 }
 
 int wmain(int argc, wchar_t **argv)
 {
     logLockCreate();
-    if (!locateInstallation()) {
+    Installation *installation = (Installation *)calloc(1, sizeof *installation);
+    if (installation == NULL) {
         printf("VelmoraneConsole: out of memory\n");
         return EXIT_PROBLEMS;
     }
-    if (argc == 2 && lstrcmpiW(argv[1], L"check") == 0)
-        return checkCommand(true);
-    if (argc == 3 && lstrcmpiW(argv[1], L"check") == 0 && lstrcmpiW(argv[2], L"--no-jvm") == 0)
-        return checkCommand(false);
-    if (argc == 2 && lstrcmpiW(argv[1], L"status") == 0)
-        return statusCommand(false);
-    if (argc == 3 && lstrcmpiW(argv[1], L"status") == 0 && lstrcmpiW(argv[2], L"--json") == 0)
-        return statusCommand(true);
-    if (argc == 2 && lstrcmpiW(argv[1], L"run") == 0)
-        return runCommand();
-    return usage();
+    locateInstallation(installation);
+    Command command = commandOf(argc, argv);
+    if (command == NO_COMMAND)
+        return usage();
+    openServiceManager(&installation->manager);
+    switch (command) {
+    case CHECK: return checkCommand(installation, true);
+    case CHECK_WITHOUT_JVM: return checkCommand(installation, false);
+    case STATUS: return statusCommand(installation, false);
+    case STATUS_JSON: return statusCommand(installation, true);
+    default: return runCommand(installation);
+    }
 }

@@ -60,7 +60,7 @@ static DWORD WINAPI runLaunch(LPVOID parameter)
 
 // The service's inputs, but for the output file: the point of running here
 // is to see the application's output, so it stays on this console.
-static RunLaunch *prepareLaunch(void)
+static RunLaunch *prepareLaunch(const Installation *installation)
 {
     ServiceEnvironment *environment = (ServiceEnvironment *)malloc(sizeof *environment);
     RunLaunch *run = (RunLaunch *)malloc(sizeof *run);
@@ -70,7 +70,7 @@ static RunLaunch *prepareLaunch(void)
         return NULL;
     }
     readServiceEnvironment(environment);
-    serviceLaunchInputs(environment, serviceExecutable, &run->inputs);
+    serviceLaunchInputs(environment, installation->serviceExecutable, &run->inputs);
     if (run->inputs.javaOutput != NULL) {
         printf("VelmoraneConsole: the application's output stays here, not in VLJAVAOUTPUT's %s\n",
                reportPath(run->inputs.javaOutput));
@@ -82,19 +82,19 @@ static RunLaunch *prepareLaunch(void)
     return run;
 }
 
-int runCommand(void)
+int runCommand(const Installation *installation)
 {
     DWORD state = 0, error = 0;
-    if (!queryServiceState(&state, &error)) {
+    if (!queryServiceState(&installation->manager, &state, &error)) {
         printf("VelmoraneConsole: the Service Control Manager can't be asked (error %lu); not started\n", error);
         return EXIT_PROBLEMS;
     }
     if (state != SERVICE_STOPPED && state != SERVICE_NOT_INSTALLED) {
-        printf("VelmoraneConsole: VelmoraneService is %s; stop it first (sc stop VelmoraneService)\n",
-               serviceStateText(state));
+        printf("VelmoraneConsole: %ls is %s; stop it first (sc stop %ls)\n", SERVICE_NAME, serviceStateText(state),
+               SERVICE_NAME);
         return EXIT_PROBLEMS;
     }
-    RunLaunch *run = prepareLaunch();
+    RunLaunch *run = prepareLaunch(installation);
     if (run == NULL) {
         printf("VelmoraneConsole: out of memory; not started\n");
         return EXIT_PROBLEMS;

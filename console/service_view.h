@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include "launcher/inputs.h"
-#include "log/logfile.h"
 #include "service/service.h"
 
 // The service's key below HKEY_LOCAL_MACHINE.
@@ -55,27 +54,21 @@ void serviceLaunchInputs(const ServiceEnvironment *environment, const wchar_t *e
 // launcher.
 void applyJvmEnvironment(const ServiceEnvironment *environment);
 
+// The Service Control Manager as one command asks it: opened once, as sc
+// opens it, with the error of the open when it could not be.
+struct ServiceManager {
+    SC_HANDLE handle; // NULL: not opened
+    DWORD error;
+};
+void openServiceManager(ServiceManager *manager);
+void closeServiceManager(ServiceManager *manager);
+
 // The service's current state (SERVICE_STOPPED ...), or SERVICE_NOT_INSTALLED.
 // False, with the Windows error, when the SCM could not be asked.
-bool queryServiceState(DWORD *state, DWORD *error);
+bool queryServiceState(const ServiceManager *manager, DWORD *state, DWORD *error);
 // The same with the whole status record (exit codes included); a service
 // not installed reads as dwCurrentState SERVICE_NOT_INSTALLED.
-bool queryServiceStatus(SERVICE_STATUS *status, DWORD *error);
+bool queryServiceStatus(const ServiceManager *manager, SERVICE_STATUS *status, DWORD *error);
 const char *serviceStateText(DWORD state);
-
-// The SID of the account a registration names (its lpServiceStartName):
-// LocalSystem or no name is SYSTEM, ".\\name" an account of this machine.
-// False when it names no account that can be found. `sid` holds `capacity` bytes.
-bool registeredAccountSid(const wchar_t *name, PSID sid, DWORD capacity);
-// Makes the log be judged as the service judges it: against the account its
-// registration names (LocalSystem when it can't be read), not the one this
-// program runs as. Where the system tells no owners apart (Wine: Windows' own
-// folder belongs to an ordinary account), every file is that one account's.
-void judgeLogAsTheService(void);
-// Why the service refuses a log file (a state other than LOG_FILE_PLAIN,
-// LOG_FILE_ABSENT and LOG_FILE_UNOPENABLE): "a link, or reached through one"...
-const char *logRefusalText(LogFileState state);
-// The account of the owner's SID text as DOMAIN\name ("" when unknown).
-void ownerAccountName(const char *ownerSid, char *name, DWORD capacity);
 
 #endif

@@ -18,7 +18,7 @@ static void dropRecord(const char *, const char *)
 static DWORD WINAPI launchThread(LPVOID parameter)
 {
     Snapshot *snapshot = (Snapshot *)parameter;
-    return launch(&snapshot->inputs, &snapshot->launch);
+    return launch(&snapshot->stageInputs, &snapshot->launch);
 }
 
 // The service executable beside this program, or another program here in
@@ -26,7 +26,7 @@ static DWORD WINAPI launchThread(LPVOID parameter)
 static void findExecutables(Snapshot *snapshot)
 {
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(serviceExecutable, &entry);
+    HANDLE search = FindFirstFileW(snapshot->installation->serviceExecutable, &entry);
     if (search != INVALID_HANDLE_VALUE) {
         FindClose(search);
         snapshot->serviceExecutablePresent = true;
@@ -36,7 +36,7 @@ static void findExecutables(Snapshot *snapshot)
     wchar_t *pattern = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
     if (pattern == NULL)
         return;
-    joinPath(pattern, consoleFolder, L"*.exe");
+    joinPath(pattern, snapshot->installation->folder, L"*.exe");
     search = FindFirstFileW(pattern, &entry);
     free(pattern);
     if (search == INVALID_HANDLE_VALUE)
@@ -51,11 +51,11 @@ static void findExecutables(Snapshot *snapshot)
     FindClose(search);
 }
 
-// This folder's parent and this folder's own name, from consoleFolder.
+// This folder's parent and this folder's own name.
 static void splitConsoleFolder(Snapshot *snapshot)
 {
     wchar_t *parent = snapshot->parentFolder;
-    boundedCopy(parent, consoleFolder);
+    boundedCopy(parent, snapshot->installation->folder);
     size_t length = wcslen(parent);
     if (length > 0)
         parent[length - 1] = L'\0';
@@ -72,19 +72,19 @@ static void splitConsoleFolder(Snapshot *snapshot)
 // process's output to a file of its own, as the service sends it to
 // VLJAVAOUTPUT's, and they are kept for the application's findings. The
 // check's own handles are put back after.
-static bool prepareJvmOutput(Snapshot *snapshot, wchar_t *path)
+static bool prepareJvmOutput(Snapshot *snapshot)
 {
     wchar_t folder[MAX_PATH + 1];
     DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"vlc", 0, path) == 0)
+    if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"vlc", 0, snapshot->jvmOutputPath) == 0)
         return false;
-    snapshot->inputs.javaOutput = path;
+    snapshot->stageInputs.javaOutput = snapshot->jvmOutputPath;
     return true;
 }
 
-static void keepJvmOutput(Snapshot *snapshot, const wchar_t *path)
+static void keepJvmOutput(Snapshot *snapshot)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+    HANDLE file = CreateFileW(snapshot->jvmOutputPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
     DWORD read = 0;
     if (file != INVALID_HANDLE_VALUE) {
@@ -106,14 +106,14 @@ static void runStages(Snapshot *snapshot)
     for (int index = 0; index < JVM_CANDIDATE_COUNT; index++)
         snapshot->launch.probe.jvm[index].path = snapshot->jvmPaths[index];
 
-    serviceLaunchInputs(&snapshot->environment, serviceExecutable, &snapshot->inputs);
+    serviceLaunchInputs(&snapshot->environment, snapshot->installation->serviceExecutable, &snapshot->inputs);
+    snapshot->stageInputs = snapshot->inputs;
     // The check looks at the service's output file; it does not take the output.
-    snapshot->inputs.javaOutput = NULL;
-    snapshot->inputs.depth = snapshot->withJvm ? LAUNCH_TO_LOOKUPS : LAUNCH_TO_PROBE;
+    snapshot->stageInputs.javaOutput = NULL;
+    snapshot->stageInputs.depth = snapshot->withJvm ? LAUNCH_TO_LOOKUPS : LAUNCH_TO_PROBE;
     applyJvmEnvironment(&snapshot->environment);
-    wchar_t outputPath[MAX_PATH];
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), error = GetStdHandle(STD_ERROR_HANDLE);
-    bool capturing = snapshot->withJvm && prepareJvmOutput(snapshot, outputPath);
+    bool capturing = snapshot->withJvm && prepareJvmOutput(snapshot);
 
     logSink = dropRecord;
     // On a thread of its own, as the service runs it: a virtual machine may
@@ -122,8 +122,8 @@ static void runStages(Snapshot *snapshot)
     if (thread == NULL) {
         // Everything short of the virtual machine can still be looked at here.
         snapshot->launchThreadError = GetLastError();
-        snapshot->inputs.depth = LAUNCH_TO_PROBE;
-        launch(&snapshot->inputs, &snapshot->launch);
+        snapshot->stageInputs.depth = LAUNCH_TO_PROBE;
+        launch(&snapshot->stageInputs, &snapshot->launch);
     } else {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
@@ -131,14 +131,15 @@ static void runStages(Snapshot *snapshot)
     SetStdHandle(STD_OUTPUT_HANDLE, output);
     SetStdHandle(STD_ERROR_HANDLE, error);
     if (capturing)
-        keepJvmOutput(snapshot, outputPath);
+        keepJvmOutput(snapshot);
 }
 
-Snapshot *takeSnapshot(bool withJvm)
+Snapshot *takeSnapshot(const Installation *installation, bool withJvm)
 {
     Snapshot *snapshot = (Snapshot *)calloc(1, sizeof *snapshot);
     if (snapshot == NULL)
         return NULL;
+    snapshot->installation = installation;
     snapshot->withJvm = withJvm;
     findExecutables(snapshot);
     splitConsoleFolder(snapshot);

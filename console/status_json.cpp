@@ -5,11 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "console/console.h"
-#include "console/service_view.h"
 #include "console/status.h"
 #include "launcher/java_contract.h"
-#include "log/log.h"
+#include "service/service.h"
 
 // Longer texts from the log are cut: no record the status names is longer.
 #define JSON_TEXT_CAPACITY 4096
@@ -112,34 +110,36 @@ static void printJsonRefusal(const LogFileCheck *log, const char *ownerName)
         printf("null,");
         return;
     }
+    char reason[128];
+    logRefusalText(log->state, reason, sizeof reason);
     putchar('{');
-    printJsonField("reason", logRefusalText(log->state));
+    printJsonField("reason", reason);
     printJsonField("owner", ownerName[0] != '\0' ? ownerName : NULL);
     printJsonField("ownerSid", log->owner[0] != '\0' ? log->owner : NULL, true);
     printf("},");
 }
 
-void printStatusJson(bool answered, DWORD error, const SERVICE_STATUS *status, const LogFileCheck *log,
-                     const char *ownerName, bool logFound, const LastStart *start, int exitCode)
+void printStatusJson(const StatusFacts *facts)
 {
+    const SERVICE_STATUS *status = &facts->status;
+    const LastStart *start = &facts->start;
+    bool answered = facts->answered;
     DWORD state = status->dwCurrentState;
-    printf("{\"service\":\"VelmoraneService\",");
+    printf("{\"service\":\"%ls\",", SERVICE_NAME);
     printJsonField("state", answered ? serviceStateText(state) : NULL);
-    printf("\"scmError\":%lu,", answered ? 0ul : error);
+    printf("\"scmError\":%lu,", answered ? 0ul : facts->error);
     printf("\"win32ExitCode\":%lu,", status->dwWin32ExitCode);
     printJsonExitCode("serviceExitCode", status->dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR,
                       status->dwServiceSpecificExitCode);
     printJsonField("log", LOG_FILE_PATH);
-    printf("\"logFound\":%s,", logFound ? "true" : "false");
-    printJsonRefusal(log, ownerName);
+    printf("\"logFound\":%s,", facts->logText != NULL ? "true" : "false");
+    printJsonRefusal(&facts->log, facts->ownerName);
     printf("\"lastStart\":");
     if (start->bannerStamp == NULL) {
         printf("null,");
     } else {
-        char stamp[18];
-        lstrcpynA(stamp, start->bannerStamp, sizeof stamp);
         printf("{");
-        printJsonField("time", stamp);
+        printJsonField("time", facts->startTime);
         printf("\"notes\":[");
         for (int index = 0; index < start->startNoteCount; index++) {
             if (index > 0)
@@ -160,6 +160,6 @@ void printStatusJson(bool answered, DWORD error, const SERVICE_STATUS *status, c
         printJsonStop(start, state);
         printf("},");
     }
-    printf("\"exitCode\":%d}\n", exitCode);
+    printf("\"exitCode\":%d}\n", facts->exitCode);
     fflush(stdout);
 }
