@@ -10,48 +10,10 @@
 
 #include "log/logfile.h"
 
-CRITICAL_SECTION logLock;
-const char *logFilePath = LOG_FILE_PATH;
-volatile LONG logRetired = 0;
 LogSink logSink = NULL;
 // A record for the sink: the longest a launcher record gets (a class path
 // option of ANSI_CAPACITY bytes) with room to spare; longer ones are cut.
 static char sinkRecord[LOG_RECORD_CAPACITY];
-
-void logLockCreate(void)
-{
-    InitializeCriticalSection(&logLock);
-    logRetired = 0;
-}
-
-// A critical section has no timed wait: the lock is tried until the
-// deadline. It is almost always free at the first try.
-bool logLockEnterWithin(DWORD milliseconds)
-{
-    ULONGLONG deadline = GetTickCount64() + milliseconds;
-    while (!TryEnterCriticalSection(&logLock)) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(1);
-    }
-    return true;
-}
-
-// Called by the service main routine as its last step. A shutdown thread that
-// outlived the stop wait, or a launcher thread still starting up, may still
-// log until the process ends; deleting a critical section that another thread
-// may enter (or hold) is undefined behaviour. So the lock itself stays alive
-// until the process ends, and records that come after this point are dropped:
-// nothing can then be half-written while the process is torn down. A record
-// whose open does not return keeps the lock; the log is retired all the same
-// and that record alone may still come.
-void logLockDelete(void)
-{
-    bool entered = logLockEnterWithin(LOG_RECORD_WAIT_MS);
-    InterlockedExchange(&logRetired, 1);
-    if (entered)
-        LeaveCriticalSection(&logLock);
-}
 
 // The stamp when the clock can't be read: the length is the format's.
 static const char NO_STAMP[] = "00/00/00 00:00:00 ";

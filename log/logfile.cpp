@@ -12,6 +12,8 @@
 #include "log/log.h"
 #include "log/logowner.h"
 
+const char *logFilePath = LOG_FILE_PATH;
+
 // The file last found to be the plain log file: its index on its volume and
 // the path it was found at. Read and written under the log lock.
 static LARGE_INTEGER verifiedIndex;

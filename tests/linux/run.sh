@@ -16,7 +16,7 @@ inputs="${CHECK_INPUTS:-3000}"
 cxx="${CXX_FOR_CHECKS:-$(command -v clang++-14 || command -v clang++)}"
 mkdir -p "$out"
 
-product=(log/log.cpp log/logfile.cpp launcher/inputs.cpp launcher/strings.cpp launcher/paths.cpp launcher/classpath.cpp)
+product=(log/log.cpp log/loglock.cpp log/logfile.cpp launcher/inputs.cpp launcher/strings.cpp launcher/paths.cpp launcher/classpath.cpp)
 targets=(fuzz_strings fuzz_paths fuzz_classpath)
 flags=(-std=c++17 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -Wno-unknown-pragmas
        -Wno-unknown-warning-option -Wno-ignored-attributes -Wno-format
