@@ -54,6 +54,11 @@ bool judgedAlready(const FolderList *list, const wchar_t *path);
 // named, not followed. Returns false when someone else may change it.
 bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool quiet);
 
+// Calls `visit` for each entry of a class path (";"-separated), copied into
+// `path` (PATH_CAPACITY), with its attributes.
+typedef void (*ClassPathVisitor)(FolderList *list, const wchar_t *path, DWORD attributes);
+void visitClassPath(FolderList *list, const wchar_t *classPath, wchar_t *path, ClassPathVisitor visit);
+
 // The section after its title, with owners judged or not.
 void judgePermissions(const Snapshot *snapshot, bool ownersKept);
 // What the service runs and trusts beyond the folders the stages look in:
