@@ -62,11 +62,14 @@ int wmain(int argc, wchar_t **argv)
     if (command == NO_COMMAND)
         return usage();
     openServiceManager(&installation->manager);
+    int code;
     switch (command) {
-    case CHECK: return checkCommand(installation, true);
-    case CHECK_WITHOUT_JVM: return checkCommand(installation, false);
-    case STATUS: return statusCommand(installation, false);
-    case STATUS_JSON: return statusCommand(installation, true);
-    default: return runCommand(installation);
+    case CHECK: code = checkCommand(installation, true); break;
+    case CHECK_WITHOUT_JVM: code = checkCommand(installation, false); break;
+    case STATUS: code = statusCommand(installation, false); break;
+    case STATUS_JSON: code = statusCommand(installation, true); break;
+    default: code = runCommand(installation); break;
     }
+    closeServiceManager(&installation->manager);
+    return code;
 }
