@@ -3,6 +3,7 @@
 // launcher thread, which may still be inside main.
 #include "launcher/shutdown.h"
 
+#include "launcher/lookup.h"
 #include "launcher/records.h"
 #include "launcher/thread_dump.h"
 #include "log/log.h"
@@ -11,25 +12,6 @@ static DWORD detachAndEnd(JavaVM *vm, DWORD result)
 {
     vm->DetachCurrentThread();
     return result;
-}
-
-bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, JvmResult *result)
-{
-    *mainClass = env->FindClass(MAIN_CLASS_NAME);
-    if (*mainClass == NULL) {
-        logWrite(RECORD_NO_CLASS, MAIN_CLASS_NAME);
-        logPendingException(env, NULL, result->exception);
-        return false;
-    }
-    result->classFound = true;
-    *shutdownMethod = env->GetStaticMethodID(*mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
-    if (*shutdownMethod == NULL) {
-        logWrite(RECORD_NO_SHUTDOWN, MAIN_CLASS_NAME);
-        logPendingException(env, NULL, result->exception);
-        return false;
-    }
-    result->shutdownFound = true;
-    return true;
 }
 
 DWORD WINAPI shutdownThread(LPVOID)
@@ -49,11 +31,9 @@ DWORD WINAPI shutdownThread(LPVOID)
     }
 
     // The failure exits detach as well: a thread must not end attached.
-    JvmResult result;
-    clearJvmResult(&result);
     jclass mainClass = NULL;
     jmethodID shutdownMethod = NULL;
-    if (!findShutdown(env, &mainClass, &shutdownMethod, &result))
+    if (!findMainClassMethod(env, LOOK_UP_SHUTDOWN, &mainClass, &shutdownMethod, NULL))
         return detachAndEnd(vm, 0);
 
     env->functions->CallStaticVoidMethod(env, mainClass, shutdownMethod);

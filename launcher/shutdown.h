@@ -9,10 +9,6 @@
 // Thread routine; the parameter is not used. 1 when shutdown() was called.
 DWORD WINAPI shutdownThread(LPVOID parameter);
 
-// Looks up the main class and its shutdown() on an attached thread. False
-// after the failure's record and the record of the Java exception.
-bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, JvmResult *result);
-
 // The stop: runs the shutdown thread and waits for it at most
 // SHUTDOWN_WAIT_MS; when it still runs after THREAD_DUMP_AFTER_MS, the Java
 // threads' stacks are written into the log meanwhile. An application that

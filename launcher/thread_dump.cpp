@@ -1,7 +1,7 @@
 // The Java threads' stacks through JNI alone (Thread.getAllStackTraces), so
 // that any virtual machine with the invocation interface can give them. The
 // dump runs beside the stop's wait and never lengthens it: each record is
-// written only while the stop still waits, checked under the log lock, so the
+// written only while the stop still waits, checked under the dump's own lock, so the
 // record of a dump cut off is always its last.
 #include "launcher/thread_dump.h"
 
@@ -232,11 +232,9 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
 {
     jsize count = env->GetArrayLength(entries);
     jsize shutdownAt;
-    if (!findShutdownThread(env, calls, entries, count, &shutdownAt) || !dumpMayWrite())
+    if (!findShutdownThread(env, calls, entries, count, &shutdownAt) ||
+        !dumpRecord(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count))
         return false;
-    logWrite(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count);
-    threadDumpState = DUMP_WRITING;
-    LeaveCriticalSection(&logLock);
 
     // The thread in shutdown() first: it is the one the operator looks for.
     jsize written = 0;
@@ -263,15 +261,7 @@ bool dumpJavaThreads(JNIEnv *env)
     bool whole = entries != NULL && writeThreads(env, &calls, entries);
     deleteRef(env, entries);
     deleteRef(env, calls.threadClass);
-    if (!whole)
-        return endDump(env);
-    EnterCriticalSection(&logLock);
-    if (threadDumpState == DUMP_WRITING)
-        threadDumpState = DUMP_ENDED;
-    else
-        whole = false;
-    LeaveCriticalSection(&logLock);
-    return whole;
+    return whole ? finishDump() : endDump(env);
 }
 
 DWORD WINAPI threadDumpThread(LPVOID)

@@ -1,6 +1,7 @@
-// Where the dump stands, kept under the log lock, so that whoever writes the
-// dump's last record sees it as it is: the dump's records are written only
-// while the stop still waits for them.
+// Where the dump stands, under a lock of its own that is held across the
+// check and the record, so that whoever writes the dump's last record sees it
+// as it is: the dump's records are written only while the stop still waits
+// for them. The log lock is taken inside it, never the other way round.
 #include "launcher/thread_dump_state.h"
 
 #include <stdarg.h>
@@ -9,36 +10,46 @@
 #include "launcher/records.h"
 
 volatile LONG threadDumpState = DUMP_NONE;
+static SRWLOCK dumpStateLock = SRWLOCK_INIT;
 
-bool dumpMayWrite(void)
+static bool dumpWaitedFor(LONG state)
 {
-    EnterCriticalSection(&logLock);
-    if (threadDumpState == DUMP_STARTED || threadDumpState == DUMP_WRITING)
-        return true;
-    LeaveCriticalSection(&logLock);
-    return false;
+    return state == DUMP_STARTED || state == DUMP_WRITING;
 }
 
 bool dumpRecord(const char *format, ...)
 {
-    if (!dumpMayWrite())
-        return false;
-    va_list args;
-    va_start(args, format);
-    logWriteV(format, args);
-    va_end(args);
-    LeaveCriticalSection(&logLock);
-    return true;
+    AcquireSRWLockExclusive(&dumpStateLock);
+    bool mayWrite = dumpWaitedFor(threadDumpState);
+    if (mayWrite) {
+        va_list args;
+        va_start(args, format);
+        logWriteV(format, args);
+        va_end(args);
+        threadDumpState = DUMP_WRITING;
+    }
+    ReleaseSRWLockExclusive(&dumpStateLock);
+    return mayWrite;
+}
+
+bool finishDump(void)
+{
+    AcquireSRWLockExclusive(&dumpStateLock);
+    bool whole = threadDumpState == DUMP_WRITING;
+    if (whole)
+        threadDumpState = DUMP_ENDED;
+    ReleaseSRWLockExclusive(&dumpStateLock);
+    return whole;
 }
 
 bool endDump(JNIEnv *env)
 {
-    EnterCriticalSection(&logLock);
+    AcquireSRWLockExclusive(&dumpStateLock);
     LONG state = threadDumpState;
-    bool last = state == DUMP_STARTED || state == DUMP_WRITING;
+    bool last = dumpWaitedFor(state);
     if (last)
         threadDumpState = DUMP_ENDED;
-    LeaveCriticalSection(&logLock);
+    ReleaseSRWLockExclusive(&dumpStateLock);
     if (!last) {
         // Abandoned: nothing more is written, but the thread detaches clean.
         jthrowable pending = env != NULL ? env->ExceptionOccurred() : NULL;
@@ -57,11 +68,11 @@ bool endDump(JNIEnv *env)
 
 void abandonThreadDump(void)
 {
-    EnterCriticalSection(&logLock);
+    AcquireSRWLockExclusive(&dumpStateLock);
     LONG state = threadDumpState;
-    if (state == DUMP_STARTED || state == DUMP_WRITING) {
+    if (dumpWaitedFor(state)) {
         threadDumpState = DUMP_ABANDONED;
         logWrite("%s", state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT);
     }
-    LeaveCriticalSection(&logLock);
+    ReleaseSRWLockExclusive(&dumpStateLock);
 }
