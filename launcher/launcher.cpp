@@ -53,6 +53,11 @@ LaunchFailure launchFailure(const LaunchResults *results)
     return jvm->mainThrew ? FAILURE_MAIN_THREW : LAUNCH_NOT_FAILED;
 }
 
+bool failureLeavesShutdown(DWORD failure)
+{
+    return failure == LAUNCH_NOT_FAILED || failure == FAILURE_NO_MAIN || failure == FAILURE_MAIN_THREW;
+}
+
 const char *launchFailureText(DWORD failure)
 {
     static const char *const texts[LAUNCH_FAILURE_LAST + 1] = {

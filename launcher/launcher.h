@@ -39,6 +39,10 @@ enum LaunchFailure {
 
 // The failure the results tell of (a main that returned normally is none).
 LaunchFailure launchFailure(const LaunchResults *results);
+// Whether the main class's shutdown() may be called after a start that
+// failed so: not when the start never found the class (nor created the
+// virtual machine), since a stop would only repeat the start's failure.
+bool failureLeavesShutdown(DWORD failure);
 // What a failure number means, in a few words; NULL for no such number.
 const char *launchFailureText(DWORD failure);
 

@@ -76,6 +76,8 @@
 
 // The shutdown thread (it writes RECORD_NO_CLASS too).
 #define RECORD_NO_JVM_AT_STOP "No Java VM was created, shutdown() not called\n"
+// After a start that stopped the service because it found no main class.
+#define RECORD_NO_CLASS_AT_STOP "The main class was not found, shutdown() not called\n"
 #define RECORD_ATTACH_FAILED "AttachCurrentThread failed\n"
 #define RECORD_NO_SHUTDOWN "No shutdown() method found for %s\n"
 #define RECORD_SHUTDOWN_THREW "Call to shutdown() resulted in exception\n"

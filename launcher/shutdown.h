@@ -6,7 +6,9 @@
 
 #include "launcher/jvm.h"
 
-// Thread routine; the parameter is not used. 1 when shutdown() was called.
+// Thread routine; the parameter is the kind of a failed start that stops the
+// service (a LaunchFailure), LAUNCH_NOT_FAILED for any other stop. 1 when
+// shutdown() was called.
 DWORD WINAPI shutdownThread(LPVOID parameter);
 
 // The stop: runs the shutdown thread and waits for it at most
@@ -15,5 +17,8 @@ DWORD WINAPI shutdownThread(LPVOID parameter);
 // takes longer is left running; the process ends without it. True when the
 // thread ended within the wait.
 bool stopApplication(void);
+// The same for a start that failed (VLSTOPONFAILURE), failure its kind: where
+// the start left no shutdown() to call, the stop says so once.
+bool stopFailedStart(DWORD failure);
 
 #endif
