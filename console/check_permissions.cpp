@@ -271,7 +271,7 @@ void judgePermissions(const Snapshot *snapshot, bool kept)
     addFolder(list, paths->basePath);
     joinPath(list->path, paths->basePath, L"lib\\");
     addFolder(list, list->path);
-    joinPath(list->path, paths->ktrPath, L"jdk\\");
+    joinPath(list->path, paths->ktrPath, L"" JDK_FOLDER);
     addFolder(list, list->path);
     for (int index = 0; index < RUNTIME_CANDIDATE_COUNT; index++)
         addNearestParent(list, snapshot->runtimePaths[index]);

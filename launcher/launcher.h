@@ -32,6 +32,7 @@ enum LaunchFailure {
     FAILURE_NO_OPTIONS = 7,      // no memory for the JVM's options
 };
 #define LAUNCH_FAILURE_LAST FAILURE_NO_OPTIONS
+#define LAUNCH_FAILURE_RECORD_CAPACITY 256
 
 // The launcher thread's result when it asks the service to stop: this plus
 // the failure's number.
@@ -39,6 +40,11 @@ enum LaunchFailure {
 
 // The failure the results tell of (a main that returned normally is none).
 LaunchFailure launchFailure(const LaunchResults *results);
+// The record with which the failed stage ended the start, as the log has it
+// (its variable part from the results, its line feed), into text (capacity
+// bytes; LAUNCH_FAILURE_RECORD_CAPACITY holds any). Returns the record's format, NULL when there is no failure or the
+// kind has no record of its own (no jvm.dll: one record per candidate).
+const char *launchFailureRecord(const LaunchResults *results, char *text, size_t capacity);
 // Whether the main class's shutdown() may be called after a start that
 // failed so: not when the start never found the class (nor created the
 // virtual machine), since a stop would only repeat the start's failure.
