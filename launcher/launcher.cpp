@@ -1,5 +1,7 @@
 // The stages run once, in order, with no retries. Whatever becomes of them,
-// the service stays running until it is stopped.
+// the service stays running until it is stopped, unless VLSTOPONFAILURE is
+// "1": then a failed start ends the launcher thread with a result that asks
+// the service to stop.
 #include "launcher/launcher.h"
 
 #include <stdio.h>

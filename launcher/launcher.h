@@ -55,8 +55,10 @@ const char *launchFailureText(DWORD failure);
 // Empty results that keep no folder entries or candidate paths.
 void clearLaunchResults(LaunchResults *results);
 
-// Runs the stages once, in order, with no retries. Returns 1 after main has
-// returned, 0 on any failure.
+// Runs the stages once, in order, with no retries, as far as inputs->depth.
+// Returns 1 after main has returned (LAUNCH_TO_MAIN) or once the main class,
+// main and shutdown() were all found (LAUNCH_TO_LOOKUPS); 0 on any failure,
+// and always 0 for LAUNCH_TO_PROBE.
 DWORD launch(const LaunchInputs *inputs, LaunchResults *results);
 
 // Thread routine; the parameter is not used. Launches with the process's own

@@ -1,7 +1,9 @@
 // Every record the launcher and the shutdown thread write, in one place: the
 // stages write them through these names, and the operator's console reads
 // the log by them. A record's variable part (a path, a number, a name) comes
-// last, after its fixed text; each ends with its own line feed.
+// last, after its fixed text; each ends with its own line feed. Where a text
+// is misspelt ("direcotry", "mscvr100.dll", "vcruntime.dll", "jvm dll"), the
+// spelling is the record's own: it stays as it is.
 #ifndef VELMORANE_RECORDS_H
 #define VELMORANE_RECORDS_H
 

@@ -1,6 +1,7 @@
 // Service main routine and control handler. The service reports itself
 // running before the Java application starts and stays running whatever
-// becomes of it, until a STOP or SHUTDOWN arrives.
+// becomes of it, until a STOP or SHUTDOWN arrives; under VLSTOPONFAILURE a
+// failed start stops it as a STOP would, with the failure's exit code.
 #include "service/service.h"
 
 #include "launcher/launcher.h"
