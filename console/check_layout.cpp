@@ -48,8 +48,9 @@ void checkLayout(const Snapshot *snapshot)
     const char *root = reportPath(paths->ktrPath);
     const char *folderName = reportPath(snapshot->folderName);
     if (!snapshot->layoutSound) {
-        reportFinding(FINDING_PROBLEM, "installation root (KTR path) '%s' is not this folder's parent %s: the folder is named %s (%d characters)",
-                      root, reportPath(snapshot->parentFolder), folderName, (int)wcslen(snapshot->folderName));
+        reportFinding(FINDING_PROBLEM, "installation root (KTR path) '%s' is not this folder's parent %s: the folder is named %s (%d %s)",
+                      root, reportPath(snapshot->parentFolder), folderName, (int)wcslen(snapshot->folderName),
+                      countWords((long long)wcslen(snapshot->folderName), "character", "characters"));
         reportRemedy("the folder was renamed: rename %s back to " INSTALLATION_FOLDER_NAME " (%d characters)", folderName,
                      (int)INSTALLATION_FOLDER_NAME_LENGTH);
     } else if (wcscmp(snapshot->folderName, L"" INSTALLATION_FOLDER_NAME) != 0) {

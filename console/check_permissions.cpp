@@ -182,11 +182,13 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
     for (int index = 0; index < count; index++)
         reportWriter(list, path, what, writers[index], owner != NULL && EqualSid(writers[index], owner));
     if (unjudged.conditional > 0)
-        reportFinding(FINDING_WARNING, "%s%s: %d access entries grant by conditions or object types this check does not weigh",
-                      prefix, name, unjudged.conditional);
+        reportFinding(FINDING_WARNING, "%s%s: %d %s by conditions or object types this check does not weigh",
+                      prefix, name, unjudged.conditional,
+                      countWords(unjudged.conditional, "access entry grants", "access entries grant"));
     if (unjudged.crowded > 0)
-        reportFinding(FINDING_WARNING, "%s%s: %d access entries name more principals than the %d this check tells apart",
-                      prefix, name, unjudged.crowded, PRINCIPAL_LIMIT);
+        reportFinding(FINDING_WARNING, "%s%s: %d %s more principals than the %d this check tells apart",
+                      prefix, name, unjudged.crowded, countWords(unjudged.crowded, "access entry names", "access entries name"),
+                      PRINCIPAL_LIMIT);
     if (unjudged.conditional > 0 || unjudged.crowded > 0) {
         if (what == JUDGE_KEY)
             reportRemedy("review them: regedit, %s%s, Permissions", prefix, name);
@@ -218,8 +220,8 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
         sound += judgeObject(list, list->path, JUDGE_PLACE, true);
     }
     if (jars > 0 && sound == jars)
-        reportFinding(FINDING_OK, "the %d jars on the class path: only administrators, SYSTEM and the installer may write",
-                      jars);
+        reportFinding(FINDING_OK, "the %d %s on the class path: only administrators, SYSTEM and the installer may write",
+                      jars, countWords(jars, "jar", "jars"));
 }
 
 // Whether the file system tells owners apart: Windows' own folder belongs to
