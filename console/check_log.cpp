@@ -2,10 +2,10 @@
 // file held open, or one the service refuses loses them silently.
 #include "console/check.h"
 
-#include <sddl.h>
 #include <string.h>
 
 #include "console/report.h"
+#include "console/service_view.h"
 #include "log/log.h"
 #include "log/logfile.h"
 
@@ -47,17 +47,10 @@ static void reportUnopenable(const LogFileCheck *check)
 // so the service writes none to it.
 static void reportForeignOwner(const LogFileCheck *check)
 {
-    char name[256] = "", domain[256] = "";
-    DWORD nameSize = sizeof name, domainSize = sizeof domain;
-    SID_NAME_USE use;
-    PSID owner = NULL;
-    if (check->owner[0] != '\0' && ConvertStringSidToSidA(check->owner, &owner)) {
-        if (!LookupAccountSidA(NULL, owner, name, &nameSize, domain, &domainSize, &use))
-            name[0] = domain[0] = '\0';
-        LocalFree(owner);
-    }
-    reportFinding(FINDING_PROBLEM, "%s belongs to %s%s%s (%s), not to the system or the service's account: the service writes no record to it",
-                  LOG_FILE_PATH, domain, domain[0] != '\0' ? "\\" : "", name[0] != '\0' ? name : "an unknown account",
+    char name[512];
+    ownerAccountName(check->owner, name, sizeof name);
+    reportFinding(FINDING_PROBLEM, "%s belongs to %s (%s), not to the system or the service's account: the service writes no record to it",
+                  LOG_FILE_PATH, name[0] != '\0' ? name : "an unknown account",
                   check->owner[0] != '\0' ? check->owner : "owner unreadable");
     reportRemedy("del %s (the service makes a new file)", LOG_FILE_PATH);
 }
@@ -73,8 +66,10 @@ void checkLog(const Snapshot *)
         reportRemedy("create %s", folder);
         return;
     }
-    // Opened and judged as a record would be, and closed again at once.
+    // Judged as the service judges it, its owner against the service's
+    // account, and closed again at once.
     LogFileCheck check;
+    judgeLogAsTheService();
     logInspect(&check);
     switch (check.state) {
     case LOG_FILE_ABSENT:
@@ -87,9 +82,7 @@ void checkLog(const Snapshot *)
     case LOG_FILE_SECOND_NAME:
     case LOG_FILE_UNKNOWN:
         reportFinding(FINDING_PROBLEM, "%s is %s: the service writes no record to it", LOG_FILE_PATH,
-                      check.state == LOG_FILE_LINK          ? "a link, or reached through one"
-                      : check.state == LOG_FILE_SECOND_NAME ? "a file with a second name (a hard link)"
-                                                            : "a file whose kind can't be read");
+                      logRefusalText(check.state));
         reportRemedy("delete it; the service makes a new file");
         break;
     case LOG_FILE_UNOPENABLE:

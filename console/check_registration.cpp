@@ -9,10 +9,6 @@
 #include "service/install.h"
 #include "service/service.h"
 
-// The registration as the SCM gives it, with room for two paths of the
-// longest kind; on the heap.
-#define CONFIGURATION_CAPACITY (8192 + 2 * PATH_CAPACITY * sizeof(wchar_t))
-
 static const char *startTypeText(DWORD startType)
 {
     switch (startType) {

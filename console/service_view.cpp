@@ -3,10 +3,14 @@
 // each start of the service. (Wine passes only the machine environment.)
 #include "console/service_view.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "launcher/strings.h"
+#include "log/logowner.h"
 #include "service/service.h"
 
 #define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
@@ -159,4 +163,94 @@ const char *serviceStateText(DWORD state)
     case SERVICE_PAUSED: return "paused";
     default: return "in an unknown state";
     }
+}
+
+bool registeredAccountSid(const wchar_t *name, PSID sid, DWORD capacity)
+{
+    if (name == NULL || name[0] == L'\0' || lstrcmpiW(name, L"LocalSystem") == 0)
+        return CreateWellKnownSid(WinLocalSystemSid, NULL, sid, &capacity) != FALSE;
+    // ".\name" is the SCM's way to name an account of this machine; the lookup knows no ".".
+    if (name[0] == L'.' && name[1] == L'\\')
+        name += 2;
+    wchar_t domain[256];
+    DWORD domainSize = sizeof domain / sizeof domain[0];
+    SID_NAME_USE use;
+    return LookupAccountNameW(NULL, name, sid, &capacity, domain, &domainSize, &use) != FALSE;
+}
+
+// The owner of Windows' own folder when it is not a trusted principal.
+static bool ordinarySystemFolderOwner(PSID sid, DWORD capacity)
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    PSID owner = NULL;
+    BOOL defaulted = FALSE;
+    if (length == 0 || length >= MAX_PATH ||
+        GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
+                              &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool ordinary = GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != NULL &&
+                    !isTrustedPrincipal(owner) && CopySid(capacity, sid, owner);
+    LocalFree(descriptor);
+    return ordinary;
+}
+
+// The registration's account name into `name` (LocalSystem when unreadable).
+static void registeredAccountName(wchar_t *name, DWORD capacity)
+{
+    lstrcpynW(name, L"LocalSystem", (int)capacity);
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != NULL ? OpenServiceW(manager, SERVICE_NAME, SERVICE_QUERY_CONFIG) : NULL;
+    DWORD needed = 0;
+    QUERY_SERVICE_CONFIGW *config = service != NULL ? (QUERY_SERVICE_CONFIGW *)malloc(CONFIGURATION_CAPACITY) : NULL;
+    if (config != NULL && QueryServiceConfigW(service, config, CONFIGURATION_CAPACITY, &needed) &&
+        config->lpServiceStartName != NULL)
+        lstrcpynW(name, config->lpServiceStartName, (int)capacity);
+    free(config);
+    if (service != NULL)
+        CloseServiceHandle(service);
+    if (manager != NULL)
+        CloseServiceHandle(manager);
+}
+
+static BYTE serviceAccount[SECURITY_MAX_SID_SIZE];
+
+void judgeLogAsTheService(void)
+{
+    wchar_t name[256];
+    registeredAccountName(name, sizeof name / sizeof name[0]);
+    if (!ordinarySystemFolderOwner(serviceAccount, sizeof serviceAccount) &&
+        !registeredAccountSid(name, serviceAccount, sizeof serviceAccount))
+        registeredAccountSid(NULL, serviceAccount, sizeof serviceAccount);
+    logOwnerAccount = serviceAccount;
+}
+
+const char *logRefusalText(LogFileState state)
+{
+    switch (state) {
+    case LOG_FILE_LINK: return "a link, or reached through one";
+    case LOG_FILE_SECOND_NAME: return "a file with a second name (a hard link)";
+    case LOG_FILE_FOREIGN_OWNER: return "a file that belongs to neither the system nor the service's account";
+    default: return "a file whose kind can't be read";
+    }
+}
+
+void ownerAccountName(const char *ownerSid, char *name, DWORD capacity)
+{
+    char domain[256];
+    DWORD nameSize = capacity, domainSize = sizeof domain;
+    SID_NAME_USE use;
+    PSID owner = NULL;
+    name[0] = '\0';
+    if (ownerSid[0] == '\0' || !ConvertStringSidToSidA(ownerSid, &owner))
+        return;
+    if (!LookupAccountSidA(NULL, owner, name, &nameSize, domain, &domainSize, &use)) {
+        name[0] = '\0';
+    } else if (domain[0] != '\0') {
+        char account[512];
+        snprintf(account, sizeof account, "%s\\%s", domain, name);
+        lstrcpynA(name, account, (int)capacity);
+    }
+    LocalFree(owner);
 }

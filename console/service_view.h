@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "launcher/inputs.h"
+#include "log/logfile.h"
 #include "service/service.h"
 
 // The service's key below HKEY_LOCAL_MACHINE.
@@ -22,6 +23,9 @@ enum ServiceVariable {
     SERVICE_VARIABLE_COUNT
 };
 #define ENVIRONMENT_VALUE_CAPACITY 32767
+// The registration as the SCM gives it, with room for two paths of the
+// longest kind; on the heap.
+#define CONFIGURATION_CAPACITY (8192 + 2 * PATH_CAPACITY * sizeof(wchar_t))
 #define SERVICE_NOT_INSTALLED 0
 
 extern const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT];
@@ -58,5 +62,20 @@ bool queryServiceState(DWORD *state, DWORD *error);
 // not installed reads as dwCurrentState SERVICE_NOT_INSTALLED.
 bool queryServiceStatus(SERVICE_STATUS *status, DWORD *error);
 const char *serviceStateText(DWORD state);
+
+// The SID of the account a registration names (its lpServiceStartName):
+// LocalSystem or no name is SYSTEM, ".\\name" an account of this machine.
+// False when it names no account that can be found. `sid` holds `capacity` bytes.
+bool registeredAccountSid(const wchar_t *name, PSID sid, DWORD capacity);
+// Makes the log be judged as the service judges it: against the account its
+// registration names (LocalSystem when it can't be read), not the one this
+// program runs as. Where the system tells no owners apart (Wine: Windows' own
+// folder belongs to an ordinary account), every file is that one account's.
+void judgeLogAsTheService(void);
+// Why the service refuses a log file (a state other than LOG_FILE_PLAIN,
+// LOG_FILE_ABSENT and LOG_FILE_UNOPENABLE): "a link, or reached through one"...
+const char *logRefusalText(LogFileState state);
+// The account of the owner's SID text as DOMAIN\name ("" when unknown).
+void ownerAccountName(const char *ownerSid, char *name, DWORD capacity);
 
 #endif

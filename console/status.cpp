@@ -16,10 +16,15 @@
 // The log's last part is enough: a start writes a few hundred records.
 #define LOG_TAIL_CAPACITY (8 * 1024 * 1024)
 
-static char *readLogTail(void)
+// The log as the service judges it (its owner against the service's
+// account, links, second names), read sharing everything so the service
+// writes on meanwhile. NULL when there is none, or when it is not the file
+// the service writes (check says which).
+static char *readLogTail(LogFileCheck *check)
 {
-    HANDLE file = CreateFileA(LOG_FILE_PATH, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
+    judgeLogAsTheService();
+    HANDLE file = logOpenToRead(check);
+    if (file == NULL)
         return NULL;
     char *text = (char *)malloc(LOG_TAIL_CAPACITY + 1);
     if (text != NULL)
@@ -40,12 +45,26 @@ static char *readLogTail(void)
     return text;
 }
 
+bool logRefused(const LogFileCheck *check)
+{
+    return check->state != LOG_FILE_PLAIN && check->state != LOG_FILE_ABSENT && check->state != LOG_FILE_UNOPENABLE;
+}
+
+void refusedLogLine(const LogFileCheck *check, const char *ownerName, char *line, size_t capacity)
+{
+    snprintf(line, capacity, "%s is not the service's log: %s, owned by %s (%s); the service writes no record to it, and status reports none of it",
+             LOG_FILE_PATH, logRefusalText(check->state), ownerName[0] != '\0' ? ownerName : "an unknown account",
+             check->owner[0] != '\0' ? check->owner : "owner unreadable");
+}
+
 // What the status is made of, read once and printed as text or as JSON.
 struct StatusView {
     bool answered;          // the Service Control Manager could be asked
     DWORD error;            // its error otherwise
     SERVICE_STATUS status;  // dwCurrentState SERVICE_NOT_INSTALLED when it is not
-    char *logText;          // NULL: no log
+    char *logText;          // NULL: no log, or one the service refuses
+    LogFileCheck log;       // what the log file is
+    char ownerName[256];    // the account of a refused file's owner
     LastStart start;        // bannerStamp NULL: no start in the log
 };
 
@@ -118,6 +137,12 @@ static void printStatusText(const StatusView *view)
         printf("VelmoraneService: %s\n", serviceStateText(state));
 
     const LastStart *start = &view->start;
+    if (logRefused(&view->log)) {
+        char line[1024];
+        refusedLogLine(&view->log, view->ownerName, line, sizeof line);
+        printf("%s\n", line);
+        return;
+    }
     if (view->logText == NULL) {
         printf("No log at %s: the service has not started since the log was removed\n", LOG_FILE_PATH);
         return;
@@ -151,7 +176,10 @@ int statusCommand(bool json)
 {
     StatusView view;
     view.answered = queryServiceStatus(&view.status, &view.error);
-    view.logText = readLogTail();
+    view.logText = readLogTail(&view.log);
+    view.ownerName[0] = '\0';
+    if (logRefused(&view.log))
+        ownerAccountName(view.log.owner, view.ownerName, sizeof view.ownerName);
     memset(&view.start, 0, sizeof view.start);
     if (view.logText != NULL)
         readLastStart(view.logText, &view.start);
@@ -159,7 +187,8 @@ int statusCommand(bool json)
                    ? EXIT_PROBLEMS
                    : lastStartExitCode(&view.start, view.status.dwCurrentState);
     if (json)
-        printStatusJson(view.answered, view.error, &view.status, view.logText != NULL, &view.start, code);
+        printStatusJson(view.answered, view.error, &view.status, &view.log, view.ownerName, view.logText != NULL,
+                        &view.start, code);
     else
         printStatusText(&view);
     return code;

@@ -104,8 +104,23 @@ static void printJsonExitCode(const char *name, bool present, DWORD code)
     printf("},");
 }
 
-void printStatusJson(bool answered, DWORD error, const SERVICE_STATUS *status, bool logFound, const LastStart *start,
-                     int exitCode)
+// A log file the service refuses: why, and whose it is; null otherwise.
+static void printJsonRefusal(const LogFileCheck *log, const char *ownerName)
+{
+    printf("\"logRefused\":");
+    if (!logRefused(log)) {
+        printf("null,");
+        return;
+    }
+    putchar('{');
+    printJsonField("reason", logRefusalText(log->state));
+    printJsonField("owner", ownerName[0] != '\0' ? ownerName : NULL);
+    printJsonField("ownerSid", log->owner[0] != '\0' ? log->owner : NULL, true);
+    printf("},");
+}
+
+void printStatusJson(bool answered, DWORD error, const SERVICE_STATUS *status, const LogFileCheck *log,
+                     const char *ownerName, bool logFound, const LastStart *start, int exitCode)
 {
     DWORD state = status->dwCurrentState;
     printf("{\"service\":\"VelmoraneService\",");
@@ -116,6 +131,7 @@ void printStatusJson(bool answered, DWORD error, const SERVICE_STATUS *status, b
                       status->dwServiceSpecificExitCode);
     printJsonField("log", LOG_FILE_PATH);
     printf("\"logFound\":%s,", logFound ? "true" : "false");
+    printJsonRefusal(log, ownerName);
     printf("\"lastStart\":");
     if (start->bannerStamp == NULL) {
         printf("null,");

@@ -1,8 +1,8 @@
 // The Java threads' stacks through JNI alone (Thread.getAllStackTraces), so
 // that any virtual machine with the invocation interface can give them. The
 // dump runs beside the stop's wait and never lengthens it: each record is
-// written only while the stop still waits, checked under the dump's own lock, so the
-// record of a dump cut off is always its last.
+// written only while the stop still waits, checked and written under the log
+// lock, so the record of a dump cut off is always its last.
 #include "launcher/thread_dump.h"
 
 #include "launcher/java_exception.h"

@@ -1,7 +1,9 @@
-// Where the dump stands, under a lock of its own that is held across the
-// check and the record, so that whoever writes the dump's last record sees it
-// as it is: the dump's records are written only while the stop still waits
-// for them. The log lock is taken inside it, never the other way round.
+// Where the dump stands. The state is its own: every change is a
+// compare-and-exchange, so the stop can abandon the dump at any moment
+// without waiting for anyone. The log lock is used only as the log uses it,
+// to order records: a dump record is checked and written while holding it,
+// and the stop writes the dump's last record while holding it, so that
+// record is always the last.
 #include "launcher/thread_dump_state.h"
 
 #include <stdarg.h>
@@ -10,47 +12,45 @@
 #include "launcher/records.h"
 
 volatile LONG threadDumpState = DUMP_NONE;
-static SRWLOCK dumpStateLock = SRWLOCK_INIT;
 
 static bool dumpWaitedFor(LONG state)
 {
     return state == DUMP_STARTED || state == DUMP_WRITING;
 }
 
+// From a state the stop still waits for to `next`; false when the stop went
+// on without the dump first.
+static bool moveDump(LONG next, LONG *was)
+{
+    LONG state = threadDumpState;
+    *was = state;
+    return dumpWaitedFor(state) && InterlockedCompareExchange(&threadDumpState, next, state) == state;
+}
+
 bool dumpRecord(const char *format, ...)
 {
-    AcquireSRWLockExclusive(&dumpStateLock);
-    bool mayWrite = dumpWaitedFor(threadDumpState);
+    EnterCriticalSection(&logLock);
+    LONG was;
+    bool mayWrite = moveDump(DUMP_WRITING, &was);
     if (mayWrite) {
         va_list args;
         va_start(args, format);
         logWriteV(format, args);
         va_end(args);
-        threadDumpState = DUMP_WRITING;
     }
-    ReleaseSRWLockExclusive(&dumpStateLock);
+    LeaveCriticalSection(&logLock);
     return mayWrite;
 }
 
 bool finishDump(void)
 {
-    AcquireSRWLockExclusive(&dumpStateLock);
-    bool whole = threadDumpState == DUMP_WRITING;
-    if (whole)
-        threadDumpState = DUMP_ENDED;
-    ReleaseSRWLockExclusive(&dumpStateLock);
-    return whole;
+    return InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, DUMP_WRITING) == DUMP_WRITING;
 }
 
 bool endDump(JNIEnv *env)
 {
-    AcquireSRWLockExclusive(&dumpStateLock);
-    LONG state = threadDumpState;
-    bool last = dumpWaitedFor(state);
-    if (last)
-        threadDumpState = DUMP_ENDED;
-    ReleaseSRWLockExclusive(&dumpStateLock);
-    if (!last) {
+    LONG state;
+    if (!moveDump(DUMP_ENDED, &state)) {
         // Abandoned: nothing more is written, but the thread detaches clean.
         jthrowable pending = env != NULL ? env->ExceptionOccurred() : NULL;
         if (pending != NULL) {
@@ -59,20 +59,23 @@ bool endDump(JNIEnv *env)
         }
         return false;
     }
-    // Not under the lock: toString() of the exception is Java code.
+    // Not under the log lock: toString() of the exception is Java code.
     const char *headline = state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT;
     if (env == NULL || !logPendingException(env, headline, NULL))
         logWrite("%s", headline);
     return false;
 }
 
+// The stop waits for the log lock only briefly: a record whose open does not
+// return (an oplock another account holds on the file) keeps the lock, and
+// must not hold up STOPPED. The dump is then abandoned all the same, and its
+// last record dropped, as any record that can't be written in time.
 void abandonThreadDump(void)
 {
-    AcquireSRWLockExclusive(&dumpStateLock);
-    LONG state = threadDumpState;
-    if (dumpWaitedFor(state)) {
-        threadDumpState = DUMP_ABANDONED;
+    bool locked = logLockEnterWithin(LOG_STOP_WAIT_MS);
+    LONG state;
+    if (moveDump(DUMP_ABANDONED, &state) && locked)
         logWrite("%s", state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT);
-    }
-    ReleaseSRWLockExclusive(&dumpStateLock);
+    if (locked)
+        LeaveCriticalSection(&logLock);
 }

@@ -26,7 +26,20 @@ extern volatile LONG logRetired;
 typedef void (*LogSink)(const char *stamp, const char *text);
 extern LogSink logSink;
 
+// How long a record waits for the log lock before it is dropped; after
+// STOPPED, the service main routine and the process's end wait as long for a
+// record under way. A record holds the lock for well under a millisecond;
+// only a file whose open does not return (an oplock that another account
+// holds on it) holds it longer.
+#define LOG_RECORD_WAIT_MS 2000
+// How long the stop waits for it before STOPPED (to give up a thread dump).
+#define LOG_STOP_WAIT_MS 500
+
 void logLockCreate(void);
+// Enters the log lock within `milliseconds`; false, not entered, after that.
+bool logLockEnterWithin(DWORD milliseconds);
+// Records that come after this are dropped. Waits for a record under way at
+// most LOG_RECORD_WAIT_MS.
 void logLockDelete(void);
 void logWrite(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 // The same with the arguments in a va_list.

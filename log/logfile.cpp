@@ -98,25 +98,37 @@ static LogFileState judgeLogFile(HANDLE handle, ULONGLONG *size, char *ownerText
     return LOG_FILE_PLAIN;
 }
 
-// Opens the log for appending, sharing it with nobody. Windows' fopen_s
-// already opens unshared, but Wine's lets other openers share the file; an
-// explicit share mode of 0 (what _SH_DENYRW asked for) gives the same
-// exclusive open on both, so a record is never interleaved with another
-// process's writes.
+LogFileOpen logFileOpen = openLogFile;
+
+// Opens the log for appending. It shares reading, so a reader (status, a
+// monitoring agent, an editor) costs no record, but neither writing nor
+// deletion: there is never a second writer, and a record is never
+// interleaved with another process's writes. A program that holds the file
+// sharing no writing still costs the records of that time. Windows' fopen_s
+// opens unshared and Wine's shares everything, so the share mode is given.
 // The handle is not inheritable (no security attributes): a child process
 // that the Java application starts while a record is being written would
 // otherwise keep the file open, unshared, and every later record would be
 // lost. FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it
 // points to, so the check looks at the very file that would be written.
-static HANDLE openLogHandle(DWORD disposition)
+HANDLE openLogFile(const char *path, DWORD disposition)
 {
-    return CreateFileA(logFilePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, NULL, disposition,
+    return CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ, NULL, disposition,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+// The console's look at the file: no data access but reading, sharing
+// everything, so the service writes on meanwhile.
+static HANDLE openLogToRead(void)
+{
+    return CreateFileA(logFilePath, GENERIC_READ | READ_CONTROL,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
 FILE *logOpen(void)
 {
-    HANDLE handle = openLogHandle(OPEN_ALWAYS);
+    HANDLE handle = logFileOpen(logFilePath, OPEN_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE)
         return NULL;
     ULONGLONG size = 0;
@@ -136,23 +148,47 @@ FILE *logOpen(void)
     return file;
 }
 
-// Under the log lock, as a record: the open is as brief as a record's, and
-// the identity cache is the writer's.
-void logInspect(LogFileCheck *check)
+// Under the log lock, as a record: the identity cache is the writer's.
+HANDLE logOpenToRead(LogFileCheck *check)
 {
     check->state = LOG_FILE_PLAIN;
     check->error = ERROR_SUCCESS;
     check->size = 0;
     check->owner[0] = '\0';
     EnterCriticalSection(&logLock);
-    HANDLE handle = openLogHandle(OPEN_EXISTING);
+    HANDLE handle = openLogToRead();
     if (handle == INVALID_HANDLE_VALUE) {
         check->error = GetLastError();
         check->state = check->error == ERROR_FILE_NOT_FOUND ? LOG_FILE_ABSENT : LOG_FILE_UNOPENABLE;
     } else {
         check->state = judgeLogFile(handle, &check->size, check->owner);
-        CloseHandle(handle);
+        // Whose a refused file is, whatever refused it.
+        if (check->state != LOG_FILE_PLAIN && check->owner[0] == '\0')
+            fileOwnerText(handle, check->owner);
     }
     LeaveCriticalSection(&logLock);
+    if (check->state == LOG_FILE_PLAIN)
+        return handle;
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    return NULL;
 }
 
+void logInspect(LogFileCheck *check)
+{
+    HANDLE handle = logOpenToRead(check);
+    if (handle == NULL)
+        return;
+    CloseHandle(handle);
+    // Whether a record's open would succeed now: only an open for writing
+    // meets a holder that shares no writing, or an access list that lets
+    // this account not write. It lasts an instant, and a record of the
+    // service that comes in that instant is lost, as with any writer.
+    HANDLE probe = logFileOpen(logFilePath, OPEN_EXISTING);
+    if (probe == INVALID_HANDLE_VALUE) {
+        check->error = GetLastError();
+        check->state = LOG_FILE_UNOPENABLE;
+    } else {
+        CloseHandle(probe);
+    }
+}

@@ -23,17 +23,32 @@ struct LogFileCheck {
     LogFileState state;
     DWORD error;    // the Windows error of the open, for LOG_FILE_UNOPENABLE
     ULONGLONG size; // bytes, when it exists
-    char owner[OWNER_TEXT_CAPACITY]; // for LOG_FILE_FOREIGN_OWNER: the owner's SID as text, when it can be read
+    char owner[OWNER_TEXT_CAPACITY]; // for a refused file: the owner's SID as text, when it can be read
 };
 
-// Opens the log file for one record: appending, text mode, unshared, not
-// inheritable. NULL when it can't be opened or is not a plain file of its own
-// (a link, a file with a second name, or one that someone else owns). The
-// caller closes it.
+// Opens the log file for one record: appending, text mode, sharing reading
+// only, not inheritable. NULL when it can't be opened or is not a plain file
+// of its own (a link, a file with a second name, or one that someone else
+// owns). The caller closes it.
 FILE *logOpen(void);
 
-// Opens an existing log file exactly as logOpen does, judges it by the same
-// checks and closes it again at once; creates nothing.
+// How the log file is opened for a record: CreateFileA with the record's
+// access, sharing and flags, creating the file or not (`disposition`). The
+// tests put an open that does not return in its place, as an oplock that
+// another account holds on the file makes it on Windows.
+typedef HANDLE (*LogFileOpen)(const char *path, DWORD disposition);
+extern LogFileOpen logFileOpen;
+HANDLE openLogFile(const char *path, DWORD disposition);
+
+// Opens an existing log file for reading, sharing everything so the service
+// writes on meanwhile, and judges it by the record's checks. The handle when
+// it is the plain log file of the service's (*check then says so and gives
+// its size), else NULL and *check says why; creates nothing.
+HANDLE logOpenToRead(LogFileCheck *check);
+
+// Judges the log file as logOpenToRead does and closes it again, then tells
+// whether a record's open would succeed now (LOG_FILE_UNOPENABLE and the
+// error when not).
 void logInspect(LogFileCheck *check);
 
 // The first of the log's refusals, for any opened file: LOG_FILE_PLAIN for a

@@ -7,6 +7,14 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+FileOwnerQuery fileOwnerQuery = queryFileOwner;
+PSID logOwnerAccount = NULL;
+
+DWORD queryFileOwner(HANDLE file, PSECURITY_DESCRIPTOR *descriptor)
+{
+    return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, descriptor);
+}
+
 bool isTrustedPrincipal(PSID sid)
 {
     static const WELL_KNOWN_SID_TYPE wellKnown[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
@@ -31,35 +39,50 @@ bool isTrustedLogOwner(PSECURITY_DESCRIPTOR descriptor, PSID self)
     return owner == NULL || isTrustedPrincipal(owner) || (self != NULL && EqualSid(owner, self));
 }
 
+static void ownerTextOf(PSECURITY_DESCRIPTOR descriptor, char *ownerText)
+{
+    PSID owner = NULL;
+    BOOL defaulted = FALSE;
+    char *text = NULL;
+    if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != NULL &&
+        ConvertSidToStringSidA(owner, &text)) {
+        lstrcpynA(ownerText, text, OWNER_TEXT_CAPACITY);
+        LocalFree(text);
+    }
+}
+
 bool hasTrustedOwner(HANDLE file, char *ownerText)
 {
     ownerText[0] = '\0';
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, &descriptor) !=
-        ERROR_SUCCESS)
+    if (fileOwnerQuery(file, &descriptor) != ERROR_SUCCESS)
         return false;
-    // The process's own account, from its token.
+    // The process's own account, from its token, unless another is named.
     union {
         TOKEN_USER user;
         BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     } self;
     HANDLE token = NULL;
     DWORD size = 0;
-    PSID selfSid = NULL;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    PSID selfSid = logOwnerAccount;
+    if (selfSid == NULL && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
         if (GetTokenInformation(token, TokenUser, &self, sizeof self, &size))
             selfSid = self.user.User.Sid;
         CloseHandle(token);
     }
     bool trusted = isTrustedLogOwner(descriptor, selfSid);
-    PSID owner = NULL;
-    BOOL defaulted = FALSE;
-    char *text = NULL;
-    if (!trusted && GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != NULL &&
-        ConvertSidToStringSidA(owner, &text)) {
-        lstrcpynA(ownerText, text, OWNER_TEXT_CAPACITY);
-        LocalFree(text);
-    }
+    if (!trusted)
+        ownerTextOf(descriptor, ownerText);
     LocalFree(descriptor);
     return trusted;
+}
+
+void fileOwnerText(HANDLE file, char *ownerText)
+{
+    ownerText[0] = '\0';
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (fileOwnerQuery(file, &descriptor) != ERROR_SUCCESS)
+        return;
+    ownerTextOf(descriptor, ownerText);
+    LocalFree(descriptor);
 }

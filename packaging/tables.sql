@@ -58,3 +58,70 @@ CREATE TABLE `MsiServiceConfig` (`MsiServiceConfig` CHAR(72) NOT NULL, `Name` CH
 INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('FailureFlagOn', 'VelmoraneService', 5, 4, '1', 'RestartOnFailure')
 INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('FailureFlagOff', 'VelmoraneService', 5, 4, '0', 'NoRestartOnFailure')
 INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('MsiConfigureServices', 5850)
+
+# Pre-shutdown, kept like the restart: PRESHUTDOWN "0" turns it off. On, the
+# service accepts PRESHUTDOWN (VLPRESHUTDOWN=1, written by the component) and
+# Windows waits for it up to the pre-shutdown timeout (ConfigType 7,
+# SERVICE_CONFIG_PRESHUTDOWN_INFO, in ms): the stop's bound for shutdown()
+# (20 s) plus 10 s for the JVM's start of the stop, the thread dump's records
+# and STOPPED, so that Windows' shutdown does not cut off the stop it waits
+# for. Off, an empty argument gives the timeout back to Windows' default.
+@NOPRESHUTDOWN@ = PRESHUTDOWN = "0" OR (NOT PRESHUTDOWN AND VL_PRESHUTDOWN_BEFORE = "0")
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT (@NOPRESHUTDOWN@)' WHERE `Component` = 'Preshutdown'
+UPDATE `Component` SET `Attributes` = 324, `Condition` = '@NOPRESHUTDOWN@' WHERE `Component` = 'NoPreshutdown'
+INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('PreshutdownTimeout', 'VelmoraneService', 5, 7, '30000', 'Preshutdown')
+INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Component_`) VALUES ('PreshutdownTimeoutDefault', 'VelmoraneService', 5, 7, 'NoPreshutdown')
+
+# Delayed automatic start (ConfigType 3, SERVICE_CONFIG_DELAYED_AUTO_START_INFO)
+# with DELAYED_START "1", kept the same way; otherwise set off, as a new
+# registration has it.
+@DELAYED@ = DELAYED_START = "1" OR (NOT DELAYED_START AND VL_DELAYED_BEFORE = "1")
+UPDATE `Component` SET `Attributes` = 324, `Condition` = '@DELAYED@' WHERE `Component` = 'DelayedStart'
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT (@DELAYED@)' WHERE `Component` = 'NoDelayedStart'
+INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('DelayedAutoStartOn', 'VelmoraneService', 5, 3, '1', 'DelayedStart')
+INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('DelayedAutoStartOff', 'VelmoraneService', 5, 3, '0', 'NoDelayedStart')
+
+# SERVICE_ACCOUNT "virtual" (given, or searched from the record into the
+# property itself, see the .wxs): the registration's account is
+# NT SERVICE\VelmoraneService, whose SID is S-1-5-80- and the SHA-1 of the
+# service's name in capitals (UTF-16LE) as five little-endian numbers. Such an
+# account exists only through its service's SID, so the SID type is
+# unrestricted (ConfigType 5, 1). The privileges it keeps (ConfigType 6; the
+# others are taken out of the process's token): SeChangeNotifyPrivilege, to
+# pass through folders it has no right on (every path the JVM opens), and
+# SeCreateGlobalPrivilege, for named objects in the global namespace (the
+# JVM's shared memory for its tools). Taken out: SeImpersonatePrivilege, the
+# one that lets a compromised service act as a client that connects to it.
+# The grants (MsiLockPermissionsEx, the descriptors in SDDL): read and
+# execute on the installation root, inherited by all below it (Velmorane\,
+# lib\, jdk\jre\), and modify on Velmorane\output\, the Java output file's
+# folder. The descriptors are not protected (no P), so the entries inherited
+# from %ProgramFiles% stay beside them. LocalSystem: SID type none, as a new
+# registration has it.
+@SID@ = S-1-5-80-3522181379-2317953605-494009608-1043779898-1608308841
+@VIRTUAL@ = SERVICE_ACCOUNT = "virtual"
+UPDATE `Component` SET `Attributes` = 324, `Condition` = '@VIRTUAL@' WHERE `Component` = 'VirtualAccount'
+UPDATE `Component` SET `Attributes` = 320, `Condition` = '@VIRTUAL@' WHERE `Component` = 'VirtualAccountOutput'
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'NOT (@VIRTUAL@)' WHERE `Component` = 'SystemAccount'
+INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('ServiceSidUnrestricted', 'VelmoraneService', 5, 5, '1', 'VirtualAccount')
+INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('LeastPrivileges', 'VelmoraneService', 5, 6, 'SeChangeNotifyPrivilege[~]SeCreateGlobalPrivilege', 'VirtualAccount')
+INSERT INTO `MsiServiceConfig` (`MsiServiceConfig`, `Name`, `Event`, `ConfigType`, `Argument`, `Component_`) VALUES ('ServiceSidNone', 'VelmoraneService', 5, 5, '0', 'SystemAccount')
+CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDL` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)
+INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDL`) VALUES ('VirtualAccountReads', 'InstallRoot', 'CreateFolder', 'D:(A;OICI;0x1200a9;;;@SID@)')
+INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDL`) VALUES ('VirtualAccountWritesOutput', 'OutputDir', 'CreateFolder', 'D:(A;OICI;0x1301bf;;;@SID@)')
+
+# The services that must run first: the registration's Dependencies, names
+# separated by nulls and ended by two. Only [~] in the column itself becomes
+# a null: a property's value is put in as it stands, and without a custom
+# action nothing can split one value at a separator. So each name is a
+# property of its own, SERVICE_DEPENDENCIES, SERVICE_DEPENDENCIES2 and
+# SERVICE_DEPENDENCIES3, taken in that order (an empty one ends the list);
+# none given, the list is empty, as "install" registers it. Recorded while
+# the first is given.
+UPDATE `Component` SET `Attributes` = 324, `Condition` = 'SERVICE_DEPENDENCIES' WHERE `Component` = 'DependenciesRecord'
+UPDATE `ServiceInstall` SET `Dependencies` = '[SERVICE_DEPENDENCIES][~][SERVICE_DEPENDENCIES2][~][SERVICE_DEPENDENCIES3][~][~]' WHERE `ServiceInstall` = 'ServiceRegistration'
+
+# SERVICE_ACCOUNT takes these two values only: another one (a typing
+# mistake) stops the installation before it changes anything (1603), rather
+# than leaving the service to run as LocalSystem.
+INSERT INTO `LaunchCondition` (`Condition`, `Description`) VALUES ('NOT SERVICE_ACCOUNT OR SERVICE_ACCOUNT = "virtual" OR SERVICE_ACCOUNT = "LocalSystem"', 'SERVICE_ACCOUNT is either virtual or LocalSystem.')

@@ -274,8 +274,8 @@ def test_status_json_holds_whatever_the_log_holds(jvm_host):
     folder = lay_out(jvm_host, vm=None)
     odd = b'a "quoted" \\ back\\slash \x01\x1b[2J \xc0\xff\x81 end'
     stamp = b"12/07/26 08:43:13 "
-    records = [b"***** Velmorane Windows service starting *****", b"Success loading jvm.dll at C:\\\xc0pps\\jvm.dll",
-               b"Invoking main()", b"Call to main() resulted in exception", b"Java exception: " + odd]
+    records = [lt.BANNER.encode(), lt.LOADED_JVM.encode() % b"C:\\\xc0pps\\jvm.dll", lt.INVOKING_MAIN.encode(),
+               lt.MAIN_THREW.encode(), lt.JAVA_EXCEPTION.encode() % odd]
     wr.log_path(jvm_host).write_bytes(b"".join(stamp + r + b"\r\n" for r in records))
     rc, out = wr.command(jvm_host, folder + CONSOLE, "status", "--json")
     status = json.loads(out)

@@ -5,6 +5,7 @@ installer differs from Windows' (the path registered without quotes, the service
 Environment value not read, empty folders left), see docs/engineers-guide.md.
 """
 
+import hashlib
 import os
 import re
 import shutil
@@ -30,6 +31,8 @@ PLAIN_FILES = ["Velmorane/README.txt", "Velmorane/VelmoraneConsole.exe", "Velmor
                "Velmorane/operators-guide.html"]
 RUNTIME_FILES = ["jdk/jre/bin/server/jvm.dll"]
 STOP_ON_FAILURE = "VLSTOPONFAILURE=1"
+PRESHUTDOWN = "VLPRESHUTDOWN=1"
+VIRTUAL = "NT SERVICE\\VelmoraneService"
 
 
 def package_msi(dist, *args):
@@ -101,8 +104,8 @@ def reg_query(rig, *args):
     return out.decode("utf-8", "replace").replace("\r\n", "\n") if rc == 0 else None
 
 
-def environment_value(rig):
-    out = reg_query(rig, SERVICE_KEY, "/v", "Environment")
+def environment_value(rig, name="Environment"):
+    out = reg_query(rig, SERVICE_KEY, "/v", name)
     return out.splitlines()[2] if out else None
 
 
@@ -143,25 +146,33 @@ def test_wrong_input_gives_a_clear_error_and_no_package(tmp_path, args, message)
 
 # ---------------------------------------------------------------- installation and removal
 
-@pytest.mark.parametrize("key, properties, state, environment", [
-    ("plain", [], wr.SERVICE_STOPPED, STOP_ON_FAILURE),
+@pytest.mark.parametrize("key, properties, state, environment, account, depends", [
+    ("plain", [], wr.SERVICE_STOPPED, STOP_ON_FAILURE + "\\0" + PRESHUTDOWN, "LocalSystem", None),
     ("plain", ["START_SERVICE=1", "JAVA_OPTIONS=-Xmx64m"], wr.SERVICE_RUNNING,
-     "JAVA_TOOL_OPTIONS=-Xmx64m\\0" + STOP_ON_FAILURE),
-    ("app", ["START_SERVICE=0", "RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED, "JAVA_TOOL_OPTIONS=" + OPTIONS),
-    ("plain", ["RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED, None),
+     f"JAVA_TOOL_OPTIONS=-Xmx64m\\0{STOP_ON_FAILURE}\\0{PRESHUTDOWN}", "LocalSystem", None),
+    ("app", ["START_SERVICE=0", "RESTART_ON_FAILURE=0"], wr.SERVICE_STOPPED,
+     f"JAVA_TOOL_OPTIONS={OPTIONS}\\0{PRESHUTDOWN}", "LocalSystem", None),
+    ("plain", ["RESTART_ON_FAILURE=0", "PRESHUTDOWN=0"], wr.SERVICE_STOPPED, None, "LocalSystem", None),
+    # Delayed start, the SID type, the privileges and the grants are Windows' only (read back below).
+    ("plain", ["SERVICE_ACCOUNT=virtual", "SERVICE_DEPENDENCIES=Tcpip", "SERVICE_DEPENDENCIES2=EventLog",
+               "DELAYED_START=1"], wr.SERVICE_STOPPED, STOP_ON_FAILURE + "\\0" + PRESHUTDOWN, VIRTUAL,
+     "Tcpip\\0EventLog"),
 ])
-def test_silent_install_and_removal(machine, key, properties, state, environment):
+def test_silent_install_and_removal(machine, key, properties, state, environment, account, depends):
     assert msiexec(machine, "/i", key, *properties) == 0
     # As "install" registers it; Windows Installer writes the path in quotes, Wine's msi bare.
     assert wr.query_config(machine) == {"type": 0x10, "start": 2, "error_control": 0, "path": EXE, "group": "",
-                                        "tag": 0, "account": "LocalSystem", "display": "VelmoraneService",
+                                        "tag": 0, "account": account, "display": "VelmoraneService",
                                         "dependencies": "none"}
+    assert environment_value(machine, "DependOnService") == (
+        depends and f"    DependOnService    REG_MULTI_SZ    {depends}")
+    assert environment_value(machine, "PackageDelayedStart").endswith(str(int("DELAYED_START=1" in properties)))
     assert wr.wait_state(machine, state)["state"] == state
     expected = PLAIN_FILES + (["Velmorane/lib/velmorane-example.jar"] + RUNTIME_FILES if key == "app" else [])
     assert installed_files(machine) == sorted(expected)
     assert wr.unix_path(machine, EXE).read_bytes() == (BUILD / "bin" / "VelmoraneService.exe").read_bytes()
-    for folder in ("lib", "plugins"):
-        assert wr.unix_path(machine, BASE + folder).is_dir()
+    for folder in ("lib", "plugins", "output"):
+        assert wr.unix_path(machine, BASE + folder).is_dir() == (folder != "output" or account == VIRTUAL)
     assert environment_value(machine) == (None if environment is None
                                           else f"    Environment    REG_MULTI_SZ    {environment}")
     log = wr.log_bytes(machine)
@@ -173,6 +184,14 @@ def test_silent_install_and_removal(machine, key, properties, state, environment
     assert products(machine) == []
     # The log is the service's, not the package's: it stays as the service left it.
     assert wr.log_bytes(machine)[:len(log)] == log
+
+
+def test_an_account_other_than_the_two_is_refused(machine):
+    # By the launch condition, before anything changes (Windows ends with 1603; Wine's msiexec with 67).
+    assert msiexec(machine, "/i", "plain", "SERVICE_ACCOUNT=NetworkService") == 67
+    log = max(wr.unix_path(machine, "C:\\pkg").glob("plain-i-*.log"), key=os.path.getmtime).read_bytes()
+    assert b": LaunchConditions. Return value 0.\n" in log
+    assert wr.query(machine) is None and installed_files(machine) == [] and products(machine) == []
 
 
 def msi_table(path, table):
@@ -198,7 +217,7 @@ def test_restart_on_failure_and_settings_changed_by_a_maintenance_reinstall(mach
         ("NoActionOnFailure", "VelmoraneService", "5", "0", "", "", "0", "0", "NoRestartOnFailure"),
         ("RestartThreeTimes", "VelmoraneService", "5", "86400", "", "", "1[~]1[~]1", "60000[~]60000[~]60000",
          "RestartOnFailure")]
-    assert msi_table(packages["app"], "MsiServiceConfig") == [
+    assert [row for row in msi_table(packages["app"], "MsiServiceConfig") if row[3] == "4"] == [
         ("FailureFlagOff", "VelmoraneService", "5", "4", "0", "NoRestartOnFailure"),
         ("FailureFlagOn", "VelmoraneService", "5", "4", "1", "RestartOnFailure")]
     assert msiexec(machine, "/i", "app") == 0
@@ -210,7 +229,7 @@ def test_restart_on_failure_and_settings_changed_by_a_maintenance_reinstall(mach
     # Reinstalled with other properties: the new values, kept while no other is given, the service running
     # again if it ran, stopped if not. Wine's installer leaves the strings of a component whose condition
     # turned false (Windows removes them; the last test reads the rows back): the earlier ones stay after the new one.
-    earlier = f"JAVA_TOOL_OPTIONS=-Xmx99m\\0JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}"
+    earlier = f"JAVA_TOOL_OPTIONS=-Xmx99m\\0JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}\\0{PRESHUTDOWN}"
     for properties, environment, state in (
             (["JAVA_OPTIONS=-Xmx99m", "RESTART_ON_FAILURE=0"], earlier, wr.SERVICE_RUNNING),
             (["START_SERVICE=0"], earlier, wr.SERVICE_STOPPED),
@@ -249,7 +268,8 @@ def test_application_runs_is_upgraded_in_place_and_removed(machine):
     texts = wr.texts(wr.log_bytes(machine))
     assert launcher_run(texts, 0) == (len(texts), [".", "..", "velmorane-example.jar"])
     # Written exactly; Wine's services.exe does not hand it to the service process.
-    assert environment_value(machine) == f"    Environment    REG_MULTI_SZ    JAVA_TOOL_OPTIONS={OPTIONS}\\0{STOP_ON_FAILURE}"
+    assert environment_value(machine) == (f"    Environment    REG_MULTI_SZ    JAVA_TOOL_OPTIONS={OPTIONS}\\0"
+                                          f"{STOP_ON_FAILURE}\\0{PRESHUTDOWN}")
 
     # A higher version: stopped in order, replaced in place, started again; the operator's jar stays.
     wr.unix_path(machine, BASE + "lib\\operator-added.jar").write_bytes(b"PK\x05\x06" + bytes(18))
@@ -287,7 +307,8 @@ def test_repair_and_upgrade_keep_the_operators_settings(machine, packages):
     # Settings given, a variable added by hand: a repair (the reinstall without properties msiexec /f runs;
     # Wine's refuses /f) keeps all three, so does Windows' upgrade. Wine's removes the older package without
     # UPGRADINGPRODUCTCODE: its DeleteServices takes the key, and the variable; the settings stay.
-    assert msiexec(machine, "/i", "app", "START_SERVICE=0", "JAVA_OPTIONS=-Xmx256m", "RESTART_ON_FAILURE=0") == 0
+    assert msiexec(machine, "/i", "app", "START_SERVICE=0", "JAVA_OPTIONS=-Xmx256m", "RESTART_ON_FAILURE=0",
+                   "PRESHUTDOWN=0", "SERVICE_ACCOUNT=virtual", "SERVICE_DEPENDENCIES=Tcpip", "DELAYED_START=1") == 0
     settings = "JAVA_TOOL_OPTIONS=-Xmx256m"
     added = settings + "\\0VLJAVAOUTPUT=C:\\java-output.log"
     assert wr.run(machine, ["reg", "add", SERVICE_KEY, "/v", "Environment", "/t", "REG_MULTI_SZ", "/d", added, "/f"],
@@ -295,7 +316,16 @@ def test_repair_and_upgrade_keep_the_operators_settings(machine, packages):
     for step, environment in ((["app", "REINSTALL=ALL", "REINSTALLMODE=omus"], added), (["app2"], settings)):
         assert msiexec(machine, "/i", *step) == 0
         assert environment_value(machine) == "    Environment    REG_MULTI_SZ    " + environment
+        assert [wr.query_config(machine)["account"]] + [environment_value(machine, name).split()[-1] for name in (
+            "DependOnService", "PackageDelayedStart")] == [VIRTUAL, "Tcpip", "1"]
     assert products(machine) == [(APP_NAME, "1.0.2")]
+    # Given, a value wins over the record: the search looks for a value named after it, which is not there.
+    # Wine's InstallServices leaves a registration that exists as it is.
+    assert msiexec(machine, "/i", "app2", "REINSTALL=ALL", "REINSTALLMODE=omus", "SERVICE_ACCOUNT=LocalSystem",
+                   "SERVICE_DEPENDENCIES=EventLog") == 0
+    assert [wr.query_config(machine)["account"]] + [environment_value(machine, name).split()[-1] for name in (
+        "PackageServiceAccount", "PackageServiceDependencies", "DependOnService")] == [
+        VIRTUAL, "LocalSystem", "EventLog", "Tcpip"]
     assert ("DeleteServices", "VersionNT AND NOT UPGRADINGPRODUCTCODE", "2000") in msi_table(
         packages["app2"], "InstallExecuteSequence")
     # What Windows removes of a component that a reinstall turns off: its own string, formatted again
@@ -304,4 +334,19 @@ def test_repair_and_upgrade_keep_the_operators_settings(machine, packages):
         ("JAVA_TOOL_OPTIONS=[JAVA_OPTIONS][~]", "JavaOptionsGiven"),
         ("JAVA_TOOL_OPTIONS=[VL_JAVA_OPTIONS_BEFORE][~]", "JavaOptionsKept"),
         ("JAVA_TOOL_OPTIONS=[VL_JAVA_OPTIONS_DEFAULT][~]", "JavaOptionsDefault"),
-        ("[~]VLSTOPONFAILURE=1", "RestartOnFailure")]
+        ("[~]VLPRESHUTDOWN=1", "Preshutdown"), ("[~]VLSTOPONFAILURE=1", "RestartOnFailure")]
+
+
+def test_what_only_windows_applies_is_read_back_from_the_tables(packages):
+    # Wine's installer skips MsiConfigureServices and the grants; these rows are what Windows carries out
+    # for the component each property installs (whose records the cases above read under Wine).
+    digest = hashlib.sha1("VelmoraneService".upper().encode("utf-16-le")).digest()
+    sid = "S-1-5-80-" + "-".join(str(int.from_bytes(digest[i:i + 4], "little")) for i in range(0, 20, 4))
+    assert [row[:1] + row[3:] for row in msi_table(packages["plain"], "MsiServiceConfig") if row[3] != "4"] == [
+        ("DelayedAutoStartOff", "3", "0", "NoDelayedStart"), ("DelayedAutoStartOn", "3", "1", "DelayedStart"),
+        ("LeastPrivileges", "6", "SeChangeNotifyPrivilege[~]SeCreateGlobalPrivilege", "VirtualAccount"),
+        ("PreshutdownTimeout", "7", "30000", "Preshutdown"), ("PreshutdownTimeoutDefault", "7", "", "NoPreshutdown"),
+        ("ServiceSidNone", "5", "0", "SystemAccount"), ("ServiceSidUnrestricted", "5", "1", "VirtualAccount")]
+    assert msi_table(packages["plain"], "MsiLockPermissionsEx") == [
+        ("VirtualAccountReads", "InstallRoot", "CreateFolder", f"D:(A;OICI;0x1200a9;;;{sid})", ""),
+        ("VirtualAccountWritesOutput", "OutputDir", "CreateFolder", f"D:(A;OICI;0x1301bf;;;{sid})", "")]

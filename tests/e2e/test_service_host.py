@@ -297,7 +297,7 @@ def test_log_appends_across_starts(host):
     assert lines[assert_second:assert_second + 7] == expected
 
 
-@pytest.mark.parametrize("share", ["none", "rwd"])
+@pytest.mark.parametrize("share", ["none", "r"])
 def test_log_held_open_by_another_process_drops_records(host, share):
     install(host)
     log = wr.log_path(host)
@@ -317,6 +317,23 @@ def test_log_held_open_by_another_process_drops_records(host, share):
     assert b"released" in out.read_bytes()
     run_once(host)
     assert wr.texts(wr.log_bytes(host))[:7] == first_stage(wr.DEFAULT_EXE, "C:\\Apps\\Velmorane\\", "C:\\Apps\\")
+
+
+def test_log_read_by_another_process_costs_no_records(host):
+    # A reader sharing writing (as status, a monitoring agent) throughout: the records of a run unread.
+    install(host)
+    runs = []
+    for share in (None, "rw"):
+        wr.log_path(host).write_bytes(b"")
+        if share:
+            holder, out = wr.start_background(host, [wr.TOOLS_DIR + "\\holdfile.exe", wr.LOG_WIN_PATH, "20", share])
+            assert wr.wait_for_file_text(out, b"held"), out.read_bytes()
+        wr.start(host)
+        assert wr.wait_for_log(host, lt.FAILED_JVM % "C:\\Apps\\jdk\\bin\\j9vm\\jvm.dll"), wr.log_bytes(host)
+        stop(host)
+        runs.append(wr.texts(wr.log_bytes(host)))
+    assert b"released" not in out.read_bytes() and holder.wait(timeout=60) == 0
+    assert runs[1] == runs[0] and runs[0][-1] == lt.NO_VM
 
 
 def test_missing_temp_directory_drops_records_silently(host):

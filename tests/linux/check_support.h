@@ -1,6 +1,6 @@
-// Shared by the sanitizer checks and the fuzzers: plain models of what the
-// launcher's routines must produce, guarded exact-size buffers, and the
-// decoding of fuzzer input into texts of any length up to past every capacity.
+// Shared by the sanitizer checks and the fuzzers: the properties every result
+// of the launcher's string routines must have, and the decoding of fuzzer
+// input into texts of any length up to past every capacity.
 #ifndef VELMORANE_LINUX_CHECK_SUPPORT_H
 #define VELMORANE_LINUX_CHECK_SUPPORT_H
 
@@ -16,7 +16,6 @@
 #include "launcher/classpath.h"
 #include "launcher/strings.h"
 #include "log/log.h"
-#include "../common/string_models.h"
 
 // A failed check stops the run at once: the fuzzer keeps the input.
 #define REQUIRE(condition, what)                                                                        \
@@ -26,6 +25,68 @@
             abort();                                                                                    \
         }                                                                                               \
     } while (0)
+
+static inline bool terminatedWithin(const wchar_t *text, size_t capacity)
+{
+    return wcsnlen(text, capacity) < capacity;
+}
+
+static inline bool terminatedWithin(const char *text, size_t capacity)
+{
+    return strnlen(text, capacity) < capacity;
+}
+
+// What the system's conversion makes of the first units of text.
+static inline std::string converted(const wchar_t *text, size_t units)
+{
+    if (units == 0)
+        return std::string();
+    int size = WideCharToMultiByte(CP_ACP, 0, text, (int)units, NULL, 0, NULL, NULL);
+    std::string bytes((size_t)size, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, (int)units, &bytes[0], size, NULL, NULL);
+    return bytes;
+}
+
+// The conversion's length and the units behind it after each whole character
+// of text (a surrogate pair is one), up to the first end past bytes.
+static inline std::vector<std::pair<size_t, size_t>> characterEnds(const std::wstring &text, size_t past)
+{
+    std::vector<std::pair<size_t, size_t>> ends(1, std::make_pair((size_t)0, (size_t)0));
+    for (size_t at = 0; at < text.size() && ends.back().first <= past;) {
+        size_t units = IS_HIGH_SURROGATE(text[at]) && at + 1 < text.size() && IS_LOW_SURROGATE(text[at + 1]) ? 2 : 1;
+        int bytes = WideCharToMultiByte(CP_ACP, 0, text.data() + at, (int)units, NULL, 0, NULL, NULL);
+        ends.push_back(std::make_pair(ends.back().first + (size_t)bytes, at + units));
+        at += units;
+    }
+    return ends;
+}
+
+// An ANSI copy of source into capacity bytes: terminated, the conversion of
+// whole characters from the start (never half a pair or of a double-byte
+// character), as many as fit; a first half left alone at the cut is dropped.
+static inline void requireAnsiCopy(const std::wstring &source, const char *ansi, size_t capacity)
+{
+    REQUIRE(terminatedWithin(ansi, capacity), "ANSI copy terminated");
+    size_t length = strlen(ansi);
+    std::vector<std::pair<size_t, size_t>> ends = characterEnds(source, length);
+    size_t i = 0;
+    while (i + 1 < ends.size() && ends[i + 1].first <= length)
+        i++;
+    size_t units = ends[i].second;
+    REQUIRE(ends[i].first == length, "ANSI copy ends after a whole character");
+    REQUIRE(std::string(ansi) == converted(source.data(), units), "ANSI copy is the conversion of the source's start");
+    if (units < source.size())
+        REQUIRE(ends[i + 1].first > capacity - 1 || IS_HIGH_SURROGATE(source[units]), "ANSI copy holds all that fits");
+}
+
+// The option: its prefix, what ansiCutLength keeps of the class path within
+// the room, and its line feed.
+static inline void requireOption(const std::string &classPath)
+{
+    REQUIRE(terminatedWithin(classPathOption, ANSI_CAPACITY), "option terminated");
+    size_t keep = ansiCutLength(classPath.c_str(), CLASS_PATH_ROOM);
+    REQUIRE(std::string(classPathOption) == CLASS_PATH_OPTION_PREFIX + classPath.substr(0, keep) + "\n", "option");
+}
 
 // ----------------------------------------------------------------- input
 

@@ -1,17 +1,18 @@
 // The class path builder over an arbitrary base path, lib\ and plugins\
-// listings and "VLCLASSPATH", compared with the bounded appends it must make.
+// listings and "VLCLASSPATH", compared with the bounded appends it must make
+// (the string routines' own properties are fuzz_strings' concern).
 #include "check_support.h"
 #include "launcher/paths.h"
 
 static std::wstring bounded(const std::wstring &a, const std::wstring &b, const std::wstring &c = L"",
                             const std::wstring &d = L"")
 {
-    static wchar_t model[PATH_CAPACITY];
-    modelCopy(model, a.c_str());
-    modelAppend(model, b.c_str());
-    modelAppend(model, c.c_str());
-    modelAppend(model, d.c_str());
-    return model;
+    static wchar_t joined[PATH_CAPACITY];
+    boundedCopy(joined, a.c_str());
+    boundedAppend(joined, b.c_str());
+    boundedAppend(joined, c.c_str());
+    boundedAppend(joined, d.c_str());
+    return joined;
 }
 
 static const wchar_t *const NAMES[] = {L".", L"..", L".jar", L"x.jar", L"..jar", L"B.JAR", L"c.Jar",
@@ -104,12 +105,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string classPathAnsi;
     if (libFound) {
         std::wstring text;
+        static char nameAnsi[ANSI_CAPACITY];
         for (const std::wstring &name : libNames)
-            if (modelIsJar(name))
+            if (ansiCopy(name.c_str(), nameAnsi), isJarName(name.c_str(), nameAnsi))
                 text = bounded(text, base, L"lib\\", name), text = bounded(text, L";");
         REQUIRE(std::wstring(classPathText) == text, "class path against the bounded appends");
-        classPathAnsi = modelAnsi(text.c_str(), ANSI_CAPACITY);
-        REQUIRE(std::string(classPathTextAnsi) == classPathAnsi, "ANSI class path");
+        requireAnsiCopy(text, classPathTextAnsi, ANSI_CAPACITY);
+        classPathAnsi = classPathTextAnsi;
     } else {
         patterns.push_back(bounded(base, L"plugins\\*"));
         if (pluginsFound)
@@ -120,10 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (size_t i = 0; i < patterns.size(); i++)
         REQUIRE(patterns[i] == shimSearchPattern((int)i), "search pattern");
 
-    std::string option = modelOption(classPathAnsi);
     const wchar_t *override = _wgetenv(CLASS_PATH_VARIABLE);
-    if (override != NULL)
-        option = modelOption(modelAnsi(override, 2 * wcslen(override) + 1));
-    REQUIRE(std::string(classPathOption) == option, "class path option");
+    requireOption(override != NULL ? converted(override, wcslen(override)) : classPathAnsi);
     return 0;
 }

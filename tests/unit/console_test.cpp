@@ -14,6 +14,8 @@
 #include "console/check.h"
 #include "console/last_start.h"
 #include "console/remedies.h"
+#include "console/service_view.h"
+#include "console/status.h"
 #include "console/write_access.h"
 #include "test_support.h"
 
@@ -274,6 +276,29 @@ TEST(LastStart, NoBannerNoStart)
     readLastStart(&text[0], &start);
     EXPECT_EQ(start.bannerStamp, nullptr);
     EXPECT_FALSE(start.mainInvoked);
+}
+
+// A refused log file is named with why and whose; owners judged against the registration's account.
+TEST(StatusLog, RefusedFileIsNamedWithItsOwner)
+{
+    LogFileCheck check = {LOG_FILE_PLAIN, 0, 0, "S-1-5-21-7-7-7-1001"};
+    EXPECT_FALSE(logRefused(&check));
+    check.state = LOG_FILE_FOREIGN_OWNER;
+    char line[1024] = "";
+    refusedLogLine(&check, "PC\\mallory", line, sizeof line);
+    EXPECT_TRUE(logRefused(&check));
+    EXPECT_STREQ(line, "c:\\windows\\temp\\velmoraneservice.log is not the service's log: a file that belongs to "
+                       "neither the system nor the service's account, owned by PC\\mallory (S-1-5-21-7-7-7-1001); the "
+                       "service writes no record to it, and status reports none of it");
+    const std::pair<const wchar_t *, const char *> accounts[] = {
+        {NULL, "S-1-5-18"}, {L"LocalSystem", "S-1-5-18"}, {L"NT AUTHORITY\\LocalService", "S-1-5-19"}, {L".\\no", ""}};
+    for (const auto &[name, expected] : accounts) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        char *text = NULL;
+        EXPECT_STREQ(registeredAccountSid(name, sid, sizeof sid) && ConvertSidToStringSidA(sid, &text) ? text : "",
+                     expected);
+        LocalFree(text);
+    }
 }
 
 } // namespace

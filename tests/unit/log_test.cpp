@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/thread_dump.h"
 #include "log/log.h"
 #include "log/logfile.h"
 #include "log/logowner.h"
@@ -78,8 +79,8 @@ TEST_F(LogTest, RecordsAppendAndADeletedFileIsCreatedAgain)
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"three"}));
 }
 
-// The open shares nothing: while any other opener holds the file, records
-// are dropped; once it lets go they appear again.
+// The open shares reading only: while another opener holds the file sharing
+// no writing, records are dropped; a reader that lets the service write costs none.
 TEST_F(LogTest, FileHeldOpenByAnotherOpenerDropsRecords)
 {
     logWrite("before\n");
@@ -87,11 +88,24 @@ TEST_F(LogTest, FileHeldOpenByAnotherOpenerDropsRecords)
     for (DWORD share : shareModes) {
         HANDLE holder = CreateFileA(logFilePath, GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL);
         ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-        logWrite("while held\n");
+        logWrite("while held, sharing %lu\n", share);
         CloseHandle(holder);
     }
     logWrite("after\n");
-    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"before", "after"}));
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"before", "while held, sharing 7", "after"}));
+}
+
+// The stop gives up a dump without waiting for a record stuck in the log's open.
+TEST_F(LogTest, StopAbandonsTheDumpWithoutWaitingForAStuckRecord)
+{
+    HANDLE writer = startStuckRecord();
+    threadDumpState = DUMP_WRITING;
+    ULONGLONG start = GetTickCount64();
+    abandonThreadDump();
+    EXPECT_LT(GetTickCount64() - start, (ULONGLONG)LOG_STOP_WAIT_MS + 1000);
+    EXPECT_EQ(threadDumpState, DUMP_ABANDONED);
+    threadDumpState = DUMP_NONE;
+    releaseStuckRecord(writer);
 }
 
 // A child process that inherits handles, created while a record is being
@@ -262,6 +276,22 @@ TEST(LogOwner, OnlyTheSystemOrTheServicesAccount)
         LocalFree(descriptor);
     }
     LocalFree(self);
+}
+
+// On a record's own open someone else's log gets no record, unless the console
+// names that account as the service's. (Made up: Wine gives files one owner.)
+TEST_F(LogTest, FileOfAnotherOwnerGetsNoRecord)
+{
+    fileOwnerQuery = [](HANDLE, PSECURITY_DESCRIPTOR *owner) -> DWORD {
+        return !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:S-1-5-21-7-7-7-1001", SDDL_REVISION_1,
+                                                                     owner, NULL);
+    };
+    logWrite("dropped\n");
+    ConvertStringSidToSidW(L"S-1-5-21-7-7-7-1001", &logOwnerAccount);
+    logWrite("the service's own\n");
+    logOwnerAccount = NULL;
+    fileOwnerQuery = queryFileOwner;
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"the service's own"}));
 }
 
 // The check's look at the log: the same open and the same refusals, and

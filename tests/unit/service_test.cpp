@@ -407,4 +407,20 @@ TEST_F(ServiceTest, StopEndsWhenShutdownReturnsDuringTheDump)
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"The Java threads could not be dumped"}));
 }
 
+// A record stuck in the log's open holds up neither the stop nor STOPPED.
+TEST_F(ServiceTest, RecordStuckInTheLogsOpenHoldsUpNeitherTheStopNorStopped)
+{
+    shutdownStandIn = [](LPVOID) -> DWORD { return logWrite("Shutdown called\n"), 1; };
+    startService();
+    ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+    HANDLE writer = startStuckRecord();
+    DWORD start = GetTickCount();
+    registeredHandler(SERVICE_CONTROL_STOP);
+    EXPECT_LT(GetTickCount() - start, (DWORD)LOG_RECORD_WAIT_MS + 1000);
+    bool ended = serviceEnded(LOG_RECORD_WAIT_MS + 1000);
+    releaseStuckRecord(writer);
+    EXPECT_TRUE(ended);
+    expectReports(snapshot(), FULL_LIFE);
+}
+
 } // namespace

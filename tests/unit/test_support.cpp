@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "log/log.h"
+#include "log/logfile.h"
 
 static std::string testLogPath;
 
@@ -116,4 +117,29 @@ std::vector<std::string> testLogMessages(void)
         at = end + 2;
     }
     return messages;
+}
+
+static HANDLE openRelease;
+
+static HANDLE blockedOpen(const char *path, DWORD disposition)
+{
+    WaitForSingleObject(openRelease, INFINITE);
+    return openLogFile(path, disposition);
+}
+
+HANDLE startStuckRecord(void)
+{
+    openRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
+    logFileOpen = blockedOpen;
+    HANDLE writer = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return logWrite("stuck\n"), 0; }, NULL, 0, NULL);
+    for (; TryEnterCriticalSection(&logLock); Sleep(1))
+        LeaveCriticalSection(&logLock);
+    return writer;
+}
+
+void releaseStuckRecord(HANDLE writer)
+{
+    SetEvent(openRelease);
+    WaitForSingleObject(writer, INFINITE);
+    logFileOpen = openLogFile;
 }

@@ -24,4 +24,8 @@ std::string testLogText(void);
 // and its CR LF dropped. Lines without a stamp are kept as they are.
 std::vector<std::string> testLogMessages(void);
 
+// A record ("stuck") whose open waits until released (an oplock on Windows).
+HANDLE startStuckRecord(void);
+void releaseStuckRecord(HANDLE writer);
+
 #endif
