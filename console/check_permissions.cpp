@@ -48,21 +48,13 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
 // every file does under Wine, an owner says nothing about who may write.
 static bool ownersKept(wchar_t *system)
 {
+    BYTE owner[SECURITY_MAX_SID_SIZE];
     UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    PSID owner = NULL;
-    BOOL defaulted = FALSE;
-    if (length == 0 || length >= PATH_CAPACITY ||
-        GetNamedSecurityInfoW(system, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
-                              &descriptor) != ERROR_SUCCESS)
+    if (length == 0 || length >= PATH_CAPACITY || !ordinarySystemFolderOwner((PSID)owner, sizeof owner))
         return true;
-    bool kept = !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == NULL ||
-                isTrustedPrincipal(owner);
-    if (!kept)
-        reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
-                      reportPath(system));
-    LocalFree(descriptor);
-    return kept;
+    reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
+                  reportPath(system));
+    return false;
 }
 
 void checkPermissions(const Snapshot *snapshot)

@@ -178,8 +178,7 @@ bool registeredAccountSid(const wchar_t *name, PSID sid, DWORD capacity)
     return LookupAccountNameW(NULL, name, sid, &capacity, domain, &domainSize, &use) != FALSE;
 }
 
-// The owner of Windows' own folder when it is not a trusted principal.
-static bool ordinarySystemFolderOwner(PSID sid, DWORD capacity)
+bool ordinarySystemFolderOwner(PSID sid, DWORD capacity)
 {
     wchar_t folder[MAX_PATH];
     UINT length = GetSystemDirectoryW(folder, MAX_PATH);
