@@ -5,10 +5,11 @@
 
 #include <windows.h>
 
+#include "launcher/paths.h"
 #include "launcher/strings.h"
 
 #define CONSOLE_EXECUTABLE_NAME L"VelmoraneConsole.exe"
-#define SERVICE_EXECUTABLE_NAME L"VelmoraneService.exe"
+#define SERVICE_EXECUTABLE_NAME L"" EXECUTABLE_NAME
 
 // Exit codes of every command.
 #define EXIT_ALL_WELL 0

@@ -63,6 +63,10 @@ bool queryServiceState(DWORD *state, DWORD *error);
 bool queryServiceStatus(SERVICE_STATUS *status, DWORD *error);
 const char *serviceStateText(DWORD state);
 
+// The owner of Windows' own folder, into sid (capacity bytes), when it is an
+// ordinary account rather than the installer or the system: there (as under
+// Wine, where every file has one) an owner says nothing about who may write.
+bool ordinarySystemFolderOwner(PSID sid, DWORD capacity);
 // The SID of the account a registration names (its lpServiceStartName):
 // LocalSystem or no name is SYSTEM, ".\\name" an account of this machine.
 // False when it names no account that can be found. `sid` holds `capacity` bytes.
