@@ -9,27 +9,15 @@
 #include "console/report.h"
 #include "launcher/records.h"
 
-// The record the virtual machine stage stopped at, with the Java exception
-// that came with it and the remedy.
-static void reportStageFailure(const JvmResult *jvm)
+// The record the virtual machine stage stopped at (the launcher's own
+// verdict on the results), with the Java exception that came with it and
+// the remedy.
+static void reportStageFailure(const LaunchResults *launch)
 {
-    const char *record;
-    if (!jvm->optionsAssembled) {
-        record = RECORD_NO_OPTIONS;
-        reportRecord(FINDING_PROBLEM, RECORD_NO_OPTIONS);
-    } else if (!jvm->exportFound) {
-        record = RECORD_NO_CREATE_EXPORT;
-        reportRecord(FINDING_PROBLEM, RECORD_NO_CREATE_EXPORT);
-    } else if (!jvm->created) {
-        record = RECORD_CREATE_FAILED;
-        reportRecord(FINDING_PROBLEM, RECORD_CREATE_FAILED, (int)jvm->createResult);
-    } else if (!jvm->classFound) {
-        record = RECORD_NO_CLASS;
-        reportRecord(FINDING_PROBLEM, RECORD_NO_CLASS, MAIN_CLASS_NAME);
-    } else {
-        record = RECORD_NO_MAIN;
-        reportRecord(FINDING_PROBLEM, RECORD_NO_MAIN);
-    }
+    const JvmResult *jvm = &launch->jvm;
+    char text[LAUNCH_FAILURE_RECORD_CAPACITY];
+    const char *record = launchFailureRecord(launch, text, sizeof text);
+    reportRecord(FINDING_PROBLEM, "%s", text);
     if (jvm->exception[0] != '\0') {
         reportRecord(FINDING_PROBLEM, RECORD_JAVA_EXCEPTION, jvm->exception);
         if (isNewerJavaException(jvm->exception)) {
@@ -37,7 +25,7 @@ static void reportStageFailure(const JvmResult *jvm)
             return;
         }
     }
-    const char *remedy = failureRemedy(record, (int)jvm->createResult);
+    const char *remedy = record != NULL ? failureRemedy(record, (int)jvm->createResult) : NULL;
     if (remedy != NULL)
         reportRemedy("%s", remedy);
 }
@@ -83,7 +71,7 @@ static void checkLookups(const Snapshot *snapshot)
     if (jvm->created)
         reportFinding(FINDING_OK, "JVM created with the service's options");
     if (!jvm->mainFound) {
-        reportStageFailure(jvm);
+        reportStageFailure(&snapshot->launch);
         return;
     }
     reportFinding(FINDING_OK, "main class %s found", MAIN_CLASS_NAME);

@@ -54,7 +54,8 @@ static void reportEntries(const Snapshot *snapshot)
         }
     }
     if (kept < result->entryCount)
-        reportFinding(FINDING_OK, "%zu more entries in lib\\, not listed here", result->entryCount - kept);
+        reportFinding(FINDING_OK, "%zu more %s in lib\\, not listed here", result->entryCount - kept,
+                      countWords((long long)(result->entryCount - kept), "entry", "entries"));
     if (cutToReport)
         reportCut(result);
 }

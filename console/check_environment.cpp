@@ -18,7 +18,7 @@ void checkEnvironment(const Snapshot *snapshot)
             reportFinding(FINDING_WARNING, "%s=%s (%s) is not an absolute path", name, reportPath(value), origin);
             reportRemedy("set it to the full path of jvm.dll, e.g. C:\\Apps\\jdk\\bin\\server\\jvm.dll");
         } else if (index == VARIABLE_STOP_ON_FAILURE) {
-            if (wcscmp(value, L"1") == 0) {
+            if (stopOnFailureValue(value)) {
                 reportFinding(FINDING_OK, "%s=1 (%s): a start that fails stops the service with an exit code of its own",
                               name, origin);
             } else {

@@ -13,8 +13,8 @@ static void reportRenamedExecutable(const Snapshot *snapshot)
 {
     const wchar_t *consoleFolder = snapshot->installation->folder;
     if (snapshot->otherExecutable[0] == L'\0') {
-        reportFinding(FINDING_PROBLEM, "VelmoraneService.exe is not in %s", reportPath(consoleFolder));
-        reportRemedy("put VelmoraneService.exe beside VelmoraneConsole.exe");
+        reportFinding(FINDING_PROBLEM, EXECUTABLE_NAME " is not in %s", reportPath(consoleFolder));
+        reportRemedy("put " EXECUTABLE_NAME " beside VelmoraneConsole.exe");
         return;
     }
     wchar_t *paths = (wchar_t *)malloc(3 * PATH_CAPACITY * sizeof(wchar_t));
@@ -24,10 +24,10 @@ static void reportRenamedExecutable(const Snapshot *snapshot)
     joinPath(renamed, consoleFolder, snapshot->otherExecutable);
     cutInstallationPath(base, renamed, EXECUTABLE_NAME_LENGTH);
     cutInstallationPath(root, renamed, EXECUTABLE_DIR_AND_NAME_LENGTH);
-    reportFinding(FINDING_PROBLEM, "VelmoraneService.exe is not in %s; %s is, which would take base path '%s' and installation root '%s'",
+    reportFinding(FINDING_PROBLEM, EXECUTABLE_NAME " is not in %s; %s is, which would take base path '%s' and installation root '%s'",
                   reportPath(consoleFolder), reportPath(snapshot->otherExecutable), reportPath(base), reportPath(root));
-    reportRemedy("the executable was renamed: rename %s back to VelmoraneService.exe (20 characters), then install it again",
-                 reportPath(snapshot->otherExecutable));
+    reportRemedy("the executable was renamed: rename %s back to " EXECUTABLE_NAME " (%d characters), then install it again",
+                 reportPath(snapshot->otherExecutable), (int)EXECUTABLE_NAME_LENGTH);
     free(paths);
 }
 
@@ -50,13 +50,15 @@ void checkLayout(const Snapshot *snapshot)
     const char *root = reportPath(paths->ktrPath);
     const char *folderName = reportPath(snapshot->folderName);
     if (!snapshot->layoutSound) {
-        reportFinding(FINDING_PROBLEM, "installation root (KTR path) '%s' is not this folder's parent %s: the folder is named %s (%d characters)",
-                      root, reportPath(snapshot->parentFolder), folderName, (int)wcslen(snapshot->folderName));
-        reportRemedy("the folder was renamed: rename %s back to Velmorane (9 characters)", folderName);
-    } else if (wcscmp(snapshot->folderName, L"Velmorane") != 0) {
+        reportFinding(FINDING_PROBLEM, "installation root (KTR path) '%s' is not this folder's parent %s: the folder is named %s (%d %s)",
+                      root, reportPath(snapshot->parentFolder), folderName, (int)wcslen(snapshot->folderName),
+                      countWords((long long)wcslen(snapshot->folderName), "character", "characters"));
+        reportRemedy("the folder was renamed: rename %s back to " INSTALLATION_FOLDER_NAME " (%d characters)", folderName,
+                     (int)INSTALLATION_FOLDER_NAME_LENGTH);
+    } else if (wcscmp(snapshot->folderName, L"" INSTALLATION_FOLDER_NAME) != 0) {
         reportFinding(FINDING_WARNING, "installation root (KTR path) '%s': this folder's parent, though the folder is named %s",
                       root, folderName);
-        reportRemedy("a name of the same length works; rename %s to Velmorane to keep to the documented layout",
+        reportRemedy("a name of the same length works; rename %s to " INSTALLATION_FOLDER_NAME " to keep to the documented layout",
                      folderName);
     } else {
         reportFinding(FINDING_OK, "installation root (KTR path) '%s': this folder's parent", root);

@@ -38,24 +38,31 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
         sound += judgeObject(list, list->path, JUDGE_PLACE, true);
     }
     if (jars > 0 && sound == jars)
-        reportFinding(FINDING_OK, "the %d jars on the class path: only administrators, SYSTEM and the installer may write",
-                      jars);
+        reportFinding(FINDING_OK, "the %d %s on the class path: only administrators, SYSTEM and the installer may write",
+                      jars, countWords(jars, "jar", "jars"));
 }
 
-// Where the file system tells no owners apart (Windows' own folder belongs to
-// an ordinary account, as every file does under Wine), an owner says nothing
-// about who may write.
+// Whether the file system tells owners apart: Windows' own folder belongs to
+// the installer or the system. Where it belongs to an ordinary account, as
+// every file does under Wine, an owner says nothing about who may write.
+static bool ownersKept(wchar_t *system)
+{
+    BYTE owner[SECURITY_MAX_SID_SIZE];
+    UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
+    if (length == 0 || length >= PATH_CAPACITY || !ordinarySystemFolderOwner((PSID)owner, sizeof owner))
+        return true;
+    reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
+                  reportPath(system));
+    return false;
+}
+
 void checkPermissions(const Snapshot *snapshot)
 {
     reportSection("Folder permissions");
     wchar_t *system = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
     if (system == NULL)
         return;
-    BYTE owner[SECURITY_MAX_SID_SIZE];
-    bool kept = ownersToldApart(system, owner, sizeof owner);
-    if (!kept)
-        reportFinding(FINDING_OK, "owners are not told apart here (%s belongs to an ordinary account too): owners are not judged",
-                      reportPath(system));
+    bool kept = ownersKept(system);
     free(system);
     judgePermissions(snapshot, kept);
 }
@@ -76,13 +83,13 @@ void judgePermissions(const Snapshot *snapshot, bool kept)
     addFolder(list, paths->basePath);
     joinPath(list->path, paths->basePath, L"lib\\");
     addFolder(list, list->path);
-    joinPath(list->path, paths->ktrPath, L"jdk\\");
+    joinPath(list->path, paths->ktrPath, L"" JDK_FOLDER);
     addFolder(list, list->path);
     for (int index = 0; index < RUNTIME_CANDIDATE_COUNT; index++)
         addNearestParent(list, snapshot->runtimePaths[index]);
     for (int index = 0; index < JVM_CANDIDATE_COUNT; index++)
         addNearestParent(list, snapshot->jvmPaths[index]);
-    visitClassPath(list, snapshot->inputs.classPath, list->path, addClassPathFolder);
+    forEachClassPathEntry(list, snapshot->inputs.classPath, list->path, addClassPathFolder);
     // The output file is created and appended to with the service's rights.
     if (snapshot->inputs.javaOutput != NULL)
         addNearestParent(list, snapshot->inputs.javaOutput);

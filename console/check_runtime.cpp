@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "console/report.h"
+#include "launcher/runtime_layout.h"
 
 // Places of jvm.dll inside a runtime's folder, longest first, and where that
 // folder must be, below the installation root, for a candidate to find it.
@@ -17,13 +18,13 @@ struct RuntimeShape {
 };
 
 static const RuntimeShape runtimeShapes[] = {
-    {L"\\jre\\bin\\server\\jvm.dll", L"jdk\\"},
-    {L"\\jre\\bin\\default\\jvm.dll", L"jdk\\"},
-    {L"\\jre\\bin\\j9vm\\jvm.dll", L"jdk\\"},
-    {L"\\bin\\j9vm\\jvm.dll", L"jdk\\"},
+    {L"\\" JRE_SUBFOLDER SERVER_VM_FOLDER JVM_FILE, L"" JDK_FOLDER},
+    {L"\\" JRE_SUBFOLDER DEFAULT_VM_FOLDER JVM_FILE, L"" JDK_FOLDER},
+    {L"\\" JRE_SUBFOLDER J9_VM_FOLDER JVM_FILE, L"" JDK_FOLDER},
+    {L"\\" J9_VM_FOLDER JVM_FILE, L"" JDK_FOLDER},
     // A Java 9 or later runtime (or a Java 8 JRE): its folder takes the place of jdk\jre\.
-    {L"\\bin\\server\\jvm.dll", L"jdk\\jre\\"},
-    {L"\\bin\\default\\jvm.dll", L"jdk\\jre\\"},
+    {L"\\" SERVER_VM_FOLDER JVM_FILE, L"" JRE_FOLDER},
+    {L"\\" DEFAULT_VM_FOLDER JVM_FILE, L"" JRE_FOLDER},
 };
 
 #define SEARCH_DEPTH 6

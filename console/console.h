@@ -6,10 +6,11 @@
 #include <windows.h>
 
 #include "console/service_view.h"
+#include "launcher/paths.h"
 #include "launcher/strings.h"
 
 #define CONSOLE_EXECUTABLE_NAME L"VelmoraneConsole.exe"
-#define SERVICE_EXECUTABLE_NAME L"VelmoraneService.exe"
+#define SERVICE_EXECUTABLE_NAME L"" EXECUTABLE_NAME
 
 // Exit codes of every command.
 #define EXIT_ALL_WELL 0

@@ -26,20 +26,21 @@ bool registeredAccountSid(const wchar_t *name, PSID sid, DWORD capacity)
     return LookupAccountNameW(NULL, name, sid, &capacity, domain, &domainSize, &use) != FALSE;
 }
 
-bool ownersToldApart(wchar_t *folder, PSID owner, DWORD capacity)
+bool ordinarySystemFolderOwner(PSID sid, DWORD capacity)
 {
-    UINT length = GetSystemDirectoryW(folder, PATH_CAPACITY);
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    PSID folderOwner = NULL;
+    PSID owner = NULL;
     BOOL defaulted = FALSE;
-    if (length == 0 || length >= PATH_CAPACITY ||
+    if (length == 0 || length >= MAX_PATH ||
         GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
                               &descriptor) != ERROR_SUCCESS)
-        return true;
-    bool told = !GetSecurityDescriptorOwner(descriptor, &folderOwner, &defaulted) || folderOwner == NULL ||
-                isTrustedPrincipal(folderOwner) || !CopySid(capacity, owner, folderOwner);
+        return false;
+    bool ordinary = GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != NULL &&
+                    !isTrustedPrincipal(owner) && CopySid(capacity, sid, owner);
     LocalFree(descriptor);
-    return told;
+    return ordinary;
 }
 
 // The registration's account name into `name` (LocalSystem when unreadable).
@@ -64,10 +65,8 @@ void judgeLogAsTheService(const ServiceManager *manager)
 {
     wchar_t name[256];
     registeredAccountName(manager, name, sizeof name / sizeof name[0]);
-    wchar_t *folder = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
-    bool told = folder == NULL || ownersToldApart(folder, serviceAccount, sizeof serviceAccount);
-    free(folder);
-    if (told && !registeredAccountSid(name, serviceAccount, sizeof serviceAccount))
+    if (!ordinarySystemFolderOwner(serviceAccount, sizeof serviceAccount) &&
+        !registeredAccountSid(name, serviceAccount, sizeof serviceAccount))
         registeredAccountSid(NULL, serviceAccount, sizeof serviceAccount);
     logOwnerAccount = serviceAccount;
 }

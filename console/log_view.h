@@ -14,12 +14,10 @@
 // LocalSystem or no name is SYSTEM, ".\\name" an account of this machine.
 // False when it names no account that can be found. `sid` holds `capacity` bytes.
 bool registeredAccountSid(const wchar_t *name, PSID sid, DWORD capacity);
-// Whether this system tells file owners apart: Windows' own folder belongs to
-// the installer or the system (or its owner can't be read). Where it belongs
-// to an ordinary account, as every file does under Wine, false, with that
-// account in `owner` (`capacity` bytes) and the folder in `folder`
-// (PATH_CAPACITY).
-bool ownersToldApart(wchar_t *folder, PSID owner, DWORD capacity);
+// The owner of Windows' own folder, into sid (capacity bytes), when it is an
+// ordinary account rather than the installer or the system: there (as under
+// Wine, where every file has one) an owner says nothing about who may write.
+bool ordinarySystemFolderOwner(PSID sid, DWORD capacity);
 // Makes the log be judged as the service judges it: against the account its
 // registration names (LocalSystem when it can't be read), not the one this
 // program runs as. Where the system tells no owners apart, every file is that

@@ -1,12 +1,14 @@
-// The permission section's judgement of one folder, file or key: who else
-// may change it, each named with the icacls or regedit step that takes the
-// right away.
+// The permission section's judgement of one folder, file or key, and the
+// list of folders it judges, for the section (check_permissions.cpp) and
+// what the service runs (permission_targets.cpp) alike.
 #include "console/permissions.h"
 
 #include <sddl.h>
+#include <stdlib.h>
 
 #include "console/report.h"
 #include "console/write_access.h"
+#include "log/logowner.h"
 
 #define WRITER_LIMIT 16
 
@@ -48,7 +50,7 @@ bool addNearestParent(FolderList *list, const wchar_t *path)
     }
 }
 
-void visitClassPath(FolderList *list, const wchar_t *classPath, wchar_t *path, ClassPathVisitor visit)
+void forEachClassPathEntry(FolderList *list, const wchar_t *classPath, wchar_t *path, EntryVisitor visit)
 {
     for (const wchar_t *entry = classPath; entry != NULL && *entry != L'\0';) {
         const wchar_t *end = wcschr(entry, L';');
@@ -170,11 +172,13 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
     for (int index = 0; index < count; index++)
         reportWriter(list, path, what, writers[index], owner != NULL && EqualSid(writers[index], owner));
     if (unjudged.conditional > 0)
-        reportFinding(FINDING_WARNING, "%s%s: %d access entries grant by conditions or object types this check does not weigh",
-                      prefix, name, unjudged.conditional);
+        reportFinding(FINDING_WARNING, "%s%s: %d %s by conditions or object types this check does not weigh",
+                      prefix, name, unjudged.conditional,
+                      countWords(unjudged.conditional, "access entry grants", "access entries grant"));
     if (unjudged.crowded > 0)
-        reportFinding(FINDING_WARNING, "%s%s: %d access entries name more principals than the %d this check tells apart",
-                      prefix, name, unjudged.crowded, PRINCIPAL_LIMIT);
+        reportFinding(FINDING_WARNING, "%s%s: %d %s more principals than the %d this check tells apart",
+                      prefix, name, unjudged.crowded, countWords(unjudged.crowded, "access entry names", "access entries name"),
+                      PRINCIPAL_LIMIT);
     if (unjudged.conditional > 0 || unjudged.crowded > 0) {
         if (what == JUDGE_KEY)
             reportRemedy("review them: regedit, %s%s, Permissions", prefix, name);

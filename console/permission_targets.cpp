@@ -111,8 +111,8 @@ static void judgeRuntime(FolderList *list, const Snapshot *snapshot)
         reportFinding(FINDING_WARNING, "the runtime in %s holds more than %d files and folders: the rest is not judged",
                       reportPath(home), WALK_BUDGET);
     else if (list->judged > 0 && list->sound == list->judged)
-        reportFinding(FINDING_OK, "the %d files and folders of the runtime in %s: only administrators, SYSTEM and the installer may write",
-                      list->judged, reportPath(home));
+        reportFinding(FINDING_OK, "the %d %s of the runtime in %s: only administrators, SYSTEM and the installer may write",
+                      list->judged, countWords(list->judged, "file or folder", "files and folders"), reportPath(home));
 }
 
 // A jar VLCLASSPATH names (its folders are judged with the stages' folders).
@@ -122,14 +122,15 @@ static void judgeNamedJar(FolderList *list, const wchar_t *path, DWORD attribute
         judgeObject(list, path, JUDGE_PLACE, true);
 }
 
+// The jars VLCLASSPATH names.
 static void judgeNamedJars(FolderList *list, const wchar_t *classPath)
 {
     list->judged = 0;
     list->sound = 0;
-    visitClassPath(list, classPath, list->walk, judgeNamedJar);
+    forEachClassPathEntry(list, classPath, list->walk, judgeNamedJar);
     if (list->judged > 0 && list->sound == list->judged)
-        reportFinding(FINDING_OK, "the %d jars VLCLASSPATH names: only administrators, SYSTEM and the installer may write",
-                      list->judged);
+        reportFinding(FINDING_OK, "the %d %s VLCLASSPATH names: only administrators, SYSTEM and the installer may write",
+                      list->judged, countWords(list->judged, "jar", "jars"));
 }
 
 // A path an option gives the virtual machine to load: the file, or where

@@ -49,15 +49,14 @@ bool addFolder(FolderList *list, const wchar_t *folder);
 bool addNearestParent(FolderList *list, const wchar_t *path);
 // Whether the path is one of the folders or loaded files judged already.
 bool judgedAlready(const FolderList *list, const wchar_t *path);
+// Calls visit with each entry of a class path (";" between entries) that
+// fits path (PATH_CAPACITY), copied there, and what is at it
+// (INVALID_FILE_ATTRIBUTES: nothing).
+void forEachClassPathEntry(FolderList *list, const wchar_t *classPath, wchar_t *path, EntryVisitor visit);
 // Reports who else may change the object; `quiet` leaves out the line for
 // one that is well and counts it in list->judged and list->sound. A link is
 // named, not followed. Returns false when someone else may change it.
 bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool quiet);
-
-// Calls `visit` for each entry of a class path (";"-separated), copied into
-// `path` (PATH_CAPACITY), with its attributes.
-typedef void (*ClassPathVisitor)(FolderList *list, const wchar_t *path, DWORD attributes);
-void visitClassPath(FolderList *list, const wchar_t *classPath, wchar_t *path, ClassPathVisitor visit);
 
 // The section after its title, with owners judged or not.
 void judgePermissions(const Snapshot *snapshot, bool ownersKept);

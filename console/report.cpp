@@ -113,3 +113,8 @@ int reportExitCode(void)
 {
     return problemCount > 0 ? EXIT_PROBLEMS : warningCount > 0 ? EXIT_WARNINGS : EXIT_ALL_WELL;
 }
+
+const char *countWords(long long count, const char *one, const char *many)
+{
+    return count == 1 ? one : many;
+}

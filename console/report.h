@@ -19,6 +19,9 @@ void reportRemedy(const char *format, ...) __attribute__((format(gnu_printf, 1, 
 // A wide path as the report prints it (the ANSI code page); it lasts until the
 // next section begins, so a finding can name any number of paths.
 const char *reportPath(const wchar_t *path);
+// The words after a count, so that a count of one reads right: `one` for
+// 1, `many` for any other count.
+const char *countWords(long long count, const char *one, const char *many);
 // EXIT_ALL_WELL, EXIT_WARNINGS or EXIT_PROBLEMS after the findings so far.
 int reportExitCode(void);
 

@@ -88,15 +88,18 @@ const wchar_t *serviceVariable(const ServiceEnvironment *environment, ServiceVar
     return environment->origins[variable] != NULL && value[0] != L'\0' ? value : NULL;
 }
 
+// The launcher asks by name; the variables are kept by index.
+static const wchar_t *serviceVariableNamed(const wchar_t *name, const void *context)
+{
+    for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++)
+        if (wcscmp(serviceVariableNames[index], name) == 0)
+            return serviceVariable((const ServiceEnvironment *)context, (ServiceVariable)index);
+    return NULL;
+}
+
 void serviceLaunchInputs(const ServiceEnvironment *environment, const wchar_t *executable, LaunchInputs *inputs)
 {
-    inputs->executable = executable;
-    inputs->jvmLibrary = serviceVariable(environment, VARIABLE_JVM_LIBRARY);
-    inputs->classPath = serviceVariable(environment, VARIABLE_CLASS_PATH);
-    inputs->javaOutput = serviceVariable(environment, VARIABLE_JAVA_OUTPUT);
-    inputs->depth = LAUNCH_TO_MAIN;
-    const wchar_t *stop = serviceVariable(environment, VARIABLE_STOP_ON_FAILURE);
-    inputs->stopOnFailure = stop != NULL && wcscmp(stop, L"1") == 0;
+    launchInputsFrom(executable, serviceVariableNamed, environment, inputs);
 }
 
 // Setting an empty value removes the variable, as the service would not have it.

@@ -201,6 +201,6 @@ void buildClassPath(const LaunchInputs *inputs, ClassPathResult *result)
     result->optionLength = strlen(classPathOption) - 1;
 
     logWrite(RECORD_JVM_OPTIONS);
-    logWrite(NATIVE_DIGEST_OPTION "\n");
+    logWrite(RECORD_OPTION, NATIVE_DIGEST_OPTION);
     logWrite(RECORD_OPTION, classPathOption);
 }

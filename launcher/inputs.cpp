@@ -6,13 +6,27 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+bool stopOnFailureValue(const wchar_t *value)
+{
+    return value != NULL && wcscmp(value, L"1") == 0;
+}
+
+void launchInputsFrom(const wchar_t *executable, LaunchVariableReader read, const void *context, LaunchInputs *inputs)
+{
+    inputs->executable = executable;
+    inputs->jvmLibrary = read(JVM_LIBRARY_VARIABLE, context);
+    inputs->classPath = read(CLASS_PATH_VARIABLE, context);
+    inputs->javaOutput = read(JAVA_OUTPUT_VARIABLE, context);
+    inputs->depth = LAUNCH_TO_MAIN;
+    inputs->stopOnFailure = stopOnFailureValue(read(STOP_ON_FAILURE_VARIABLE, context));
+}
+
+static const wchar_t *processVariable(const wchar_t *name, const void *)
+{
+    return _wgetenv(name);
+}
+
 void readLaunchInputs(LaunchInputs *inputs)
 {
-    inputs->executable = NULL;
-    inputs->jvmLibrary = _wgetenv(JVM_LIBRARY_VARIABLE);
-    inputs->classPath = _wgetenv(CLASS_PATH_VARIABLE);
-    inputs->javaOutput = _wgetenv(JAVA_OUTPUT_VARIABLE);
-    inputs->depth = LAUNCH_TO_MAIN;
-    const wchar_t *stop = _wgetenv(STOP_ON_FAILURE_VARIABLE);
-    inputs->stopOnFailure = stop != NULL && wcscmp(stop, L"1") == 0;
+    launchInputsFrom(NULL, processVariable, NULL, inputs);
 }

@@ -35,7 +35,16 @@ struct LaunchInputs {
     bool stopOnFailure;        // VLSTOPONFAILURE is "1"
 };
 
+// A variable's value as someone has it (the process, or the service's
+// environment as the console reads it); NULL when it is not set.
+typedef const wchar_t *(*LaunchVariableReader)(const wchar_t *name, const void *context);
+
+// The inputs for `executable` (NULL: the process's own) from the variables
+// as `read` gives them, going to main.
+void launchInputsFrom(const wchar_t *executable, LaunchVariableReader read, const void *context, LaunchInputs *inputs);
 // The process's own executable and environment, as the service has them.
 void readLaunchInputs(LaunchInputs *inputs);
+// Whether a value of VLSTOPONFAILURE turns it on (NULL: not set).
+bool stopOnFailureValue(const wchar_t *value);
 
 #endif

@@ -6,8 +6,8 @@
 #include <string.h>
 
 #include "launcher/classpath.h"
+#include "launcher/lookup.h"
 #include "launcher/records.h"
-#include "launcher/shutdown.h"
 #include "launcher/paths.h"
 #include "log/log.h"
 
@@ -95,36 +95,13 @@ JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result)
     return env;
 }
 
-// The exceptions that the lookups leave pending are logged and cleared.
-bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod, JvmResult *result)
-{
-    *mainClass = env->FindClass(MAIN_CLASS_NAME);
-    if (*mainClass == NULL) {
-        logWrite(RECORD_NO_CLASS, MAIN_CLASS_NAME);
-        logPendingException(env, NULL, result->exception);
-        return false;
-    }
-    result->classFound = true;
-    logWrite(RECORD_CLASS_FOUND, MAIN_CLASS_NAME);
-
-    *mainMethod = env->GetStaticMethodID(*mainClass, MAIN_METHOD_NAME, MAIN_METHOD_SIGNATURE);
-    if (*mainMethod == NULL) {
-        logWrite(RECORD_NO_MAIN);
-        logPendingException(env, NULL, result->exception);
-        return false;
-    }
-    result->mainFound = true;
-    logWrite(RECORD_MAIN_FOUND);
-    return true;
-}
-
 // Finds the main class and its main and calls it. The exception that main
 // leaves pending is logged and cleared.
 static DWORD runMain(JNIEnv *env, JvmResult *result)
 {
     jclass mainClass = NULL;
     jmethodID mainMethod = NULL;
-    if (!findMain(env, &mainClass, &mainMethod, result))
+    if (!findMainClassMethod(env, LOOK_UP_MAIN, &mainClass, &mainMethod, result))
         return 0;
 
     jclass stringClass = env->FindClass(STRING_CLASS_NAME);
@@ -162,7 +139,8 @@ DWORD lookUpApplication(HMODULE jvmModule, JvmResult *result)
         return 0;
     jclass mainClass = NULL;
     jmethodID method = NULL;
-    bool found = findMain(env, &mainClass, &method, result) && findShutdown(env, &mainClass, &method, result);
+    bool found = findMainClassMethod(env, LOOK_UP_MAIN, &mainClass, &method, result) &&
+                 findMainClassMethod(env, LOOK_UP_SHUTDOWN, &mainClass, &method, result);
     getJvmHandle()->DetachCurrentThread();
     return found ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 
 #include "launcher/java_contract.h"
 #include "launcher/java_exception.h"
+#include "launcher/jvm_result.h"
 #include "launcher/strings.h"
 
 // Big enough for "installbase=", the longest base path in modified UTF-8
@@ -25,21 +26,6 @@ extern char mainArgument[MAIN_ARGUMENT_CAPACITY];
 
 JavaVM *getJvmHandle(void);
 
-// What the virtual machine stage (and the stop's lookups) found.
-struct JvmResult {
-    bool optionsAssembled; // the option array could be allocated
-    bool exportFound;      // jvm.dll exports JNI_CreateJavaVM
-    bool createCalled;
-    jint createResult;     // JNI_CreateJavaVM's result, once called
-    bool created;
-    bool classFound;
-    bool mainFound;
-    bool shutdownFound;
-    bool mainInvoked;
-    bool mainThrew;
-    char exception[EXCEPTION_TEXT_CAPACITY]; // the last Java exception's text; empty: none
-};
-
 void clearJvmResult(JvmResult *result);
 
 // Builds the two virtual machine options from the class path option.
@@ -50,9 +36,6 @@ void formatMainArgument(void);
 // Creates the virtual machine from the loaded library, this thread attached
 // to it. Returns the thread's environment, or NULL after the failure's log line.
 JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result);
-// Looks up the main class and its main. False after the failure's log line
-// and the record of the Java exception.
-bool findMain(JNIEnv *env, jclass *mainClass, jmethodID *mainMethod, JvmResult *result);
 // Creates the virtual machine from the loaded library and looks up the main
 // class, main and shutdown() without calling anything; detaches after.
 DWORD lookUpApplication(HMODULE jvmModule, JvmResult *result);

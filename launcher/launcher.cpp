@@ -1,7 +1,10 @@
 // The stages run once, in order, with no retries. Whatever becomes of them,
-// the service stays running until it is stopped.
+// the service stays running until it is stopped, unless VLSTOPONFAILURE is
+// "1": then a failed start ends the launcher thread with a result that asks
+// the service to stop.
 #include "launcher/launcher.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "launcher/javaoutput.h"
@@ -51,6 +54,27 @@ LaunchFailure launchFailure(const LaunchResults *results)
     if (!jvm->mainFound)
         return FAILURE_NO_MAIN;
     return jvm->mainThrew ? FAILURE_MAIN_THREW : LAUNCH_NOT_FAILED;
+}
+
+const char *launchFailureRecord(const LaunchResults *results, char *text, size_t capacity)
+{
+    static const char *const records[LAUNCH_FAILURE_LAST + 1] = {
+        NULL, NULL, RECORD_NO_CREATE_EXPORT, RECORD_CREATE_FAILED, RECORD_NO_CLASS, RECORD_NO_MAIN, RECORD_MAIN_THREW,
+        RECORD_NO_OPTIONS,
+    };
+    LaunchFailure failure = launchFailure(results);
+    const char *record = records[failure];
+    text[0] = '\0';
+    if (failure == FAILURE_JVM_NOT_CREATED)
+        snprintf(text, capacity, record, (int)results->jvm.createResult);
+    else if (record != NULL)
+        snprintf(text, capacity, record, MAIN_CLASS_NAME);
+    return record;
+}
+
+bool failureLeavesShutdown(DWORD failure)
+{
+    return failure == LAUNCH_NOT_FAILED || failure == FAILURE_NO_MAIN || failure == FAILURE_MAIN_THREW;
 }
 
 const char *launchFailureText(DWORD failure)

@@ -32,6 +32,7 @@ enum LaunchFailure {
     FAILURE_NO_OPTIONS = 7,      // no memory for the JVM's options
 };
 #define LAUNCH_FAILURE_LAST FAILURE_NO_OPTIONS
+#define LAUNCH_FAILURE_RECORD_CAPACITY 256
 
 // The launcher thread's result when it asks the service to stop: this plus
 // the failure's number.
@@ -39,14 +40,25 @@ enum LaunchFailure {
 
 // The failure the results tell of (a main that returned normally is none).
 LaunchFailure launchFailure(const LaunchResults *results);
+// The record with which the failed stage ended the start, as the log has it
+// (its variable part from the results, its line feed), into text (capacity
+// bytes; LAUNCH_FAILURE_RECORD_CAPACITY holds any). Returns the record's format, NULL when there is no failure or the
+// kind has no record of its own (no jvm.dll: one record per candidate).
+const char *launchFailureRecord(const LaunchResults *results, char *text, size_t capacity);
+// Whether the main class's shutdown() may be called after a start that
+// failed so: not when the start never found the class (nor created the
+// virtual machine), since a stop would only repeat the start's failure.
+bool failureLeavesShutdown(DWORD failure);
 // What a failure number means, in a few words; NULL for no such number.
 const char *launchFailureText(DWORD failure);
 
 // Empty results that keep no folder entries or candidate paths.
 void clearLaunchResults(LaunchResults *results);
 
-// Runs the stages once, in order, with no retries. Returns 1 after main has
-// returned, 0 on any failure.
+// Runs the stages once, in order, with no retries, as far as inputs->depth.
+// Returns 1 after main has returned (LAUNCH_TO_MAIN) or once the main class,
+// main and shutdown() were all found (LAUNCH_TO_LOOKUPS); 0 on any failure,
+// and always 0 for LAUNCH_TO_PROBE.
 DWORD launch(const LaunchInputs *inputs, LaunchResults *results);
 
 // Thread routine; the parameter is not used. Launches with the process's own

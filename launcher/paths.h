@@ -4,15 +4,19 @@
 #define VELMORANE_PATHS_H
 
 #include "launcher/inputs.h"
+#include "launcher/runtime_layout.h"
 #include "launcher/strings.h"
 
-// Characters of "VelmoraneService.exe".
-#define EXECUTABLE_NAME_LENGTH 20
-// Those and the 10 of "Velmorane\".
-#define EXECUTABLE_DIR_AND_NAME_LENGTH 30
+// The executable's name and its folder's, which the paths are cut by.
+#define EXECUTABLE_NAME "VelmoraneService.exe"
+#define INSTALLATION_FOLDER_NAME "Velmorane"
+#define EXECUTABLE_NAME_LENGTH (sizeof EXECUTABLE_NAME - 1)
+#define INSTALLATION_FOLDER_NAME_LENGTH (sizeof INSTALLATION_FOLDER_NAME - 1)
+// The executable's name, its folder's and the backslash between them.
+#define EXECUTABLE_DIR_AND_NAME_LENGTH (INSTALLATION_FOLDER_NAME_LENGTH + 1 + EXECUTABLE_NAME_LENGTH)
 
-#define JVM_LIBRARY_SUFFIX L"jdk\\jre\\bin\\default\\jvm.dll"
-#define RUNTIME_LIBRARY_SUFFIX L"jdk\\jre\\bin\\msvcr120.dll"
+#define JVM_LIBRARY_SUFFIX L"" JRE_FOLDER DEFAULT_VM_FOLDER JVM_FILE
+#define RUNTIME_LIBRARY_SUFFIX L"" JRE_FOLDER BIN_FOLDER "msvcr120.dll"
 
 // Path buffers of the launcher thread, each with an ANSI copy for the log.
 extern wchar_t executablePath[PATH_CAPACITY];

@@ -1,7 +1,9 @@
 // Every record the launcher and the shutdown thread write, in one place: the
 // stages write them through these names, and the operator's console reads
 // the log by them. A record's variable part (a path, a number, a name) comes
-// last, after its fixed text; each ends with its own line feed.
+// last, after its fixed text; each ends with its own line feed. Where a text
+// is misspelt ("direcotry", "mscvr100.dll", "vcruntime.dll", "jvm dll"), the
+// spelling is the record's own: it stays as it is.
 #ifndef VELMORANE_RECORDS_H
 #define VELMORANE_RECORDS_H
 
@@ -76,6 +78,8 @@
 
 // The shutdown thread (it writes RECORD_NO_CLASS too).
 #define RECORD_NO_JVM_AT_STOP "No Java VM was created, shutdown() not called\n"
+// After a start that stopped the service because it found no main class.
+#define RECORD_NO_CLASS_AT_STOP "The main class was not found, shutdown() not called\n"
 #define RECORD_ATTACH_FAILED "AttachCurrentThread failed\n"
 #define RECORD_NO_SHUTDOWN "No shutdown() method found for %s\n"
 #define RECORD_SHUTDOWN_THREW "Call to shutdown() resulted in exception\n"

@@ -3,6 +3,8 @@
 // launcher thread, which may still be inside main.
 #include "launcher/shutdown.h"
 
+#include "launcher/launcher.h"
+#include "launcher/lookup.h"
 #include "launcher/records.h"
 #include "launcher/thread_dump.h"
 #include "log/log.h"
@@ -13,32 +15,19 @@ static DWORD detachAndEnd(JavaVM *vm, DWORD result)
     return result;
 }
 
-bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, JvmResult *result)
-{
-    *mainClass = env->FindClass(MAIN_CLASS_NAME);
-    if (*mainClass == NULL) {
-        logWrite(RECORD_NO_CLASS, MAIN_CLASS_NAME);
-        logPendingException(env, NULL, result->exception);
-        return false;
-    }
-    result->classFound = true;
-    *shutdownMethod = env->GetStaticMethodID(*mainClass, SHUTDOWN_METHOD_NAME, SHUTDOWN_METHOD_SIGNATURE);
-    if (*shutdownMethod == NULL) {
-        logWrite(RECORD_NO_SHUTDOWN, MAIN_CLASS_NAME);
-        logPendingException(env, NULL, result->exception);
-        return false;
-    }
-    result->shutdownFound = true;
-    return true;
-}
-
-DWORD WINAPI shutdownThread(LPVOID)
+DWORD WINAPI shutdownThread(LPVOID parameter)
 {
     // Null until the launcher has created the virtual machine: a stop may
     // come before that, or while the creation is still under way.
     JavaVM *vm = getJvmHandle();
     if (vm == NULL) {
         logWrite(RECORD_NO_JVM_AT_STOP);
+        return 0;
+    }
+    // The start has said why it found no class: looking again would only
+    // repeat its records.
+    if (!failureLeavesShutdown((DWORD)(ULONG_PTR)parameter)) {
+        logWrite(RECORD_NO_CLASS_AT_STOP);
         return 0;
     }
 
@@ -49,11 +38,9 @@ DWORD WINAPI shutdownThread(LPVOID)
     }
 
     // The failure exits detach as well: a thread must not end attached.
-    JvmResult result;
-    clearJvmResult(&result);
     jclass mainClass = NULL;
     jmethodID shutdownMethod = NULL;
-    if (!findShutdown(env, &mainClass, &shutdownMethod, &result))
+    if (!findMainClassMethod(env, LOOK_UP_SHUTDOWN, &mainClass, &shutdownMethod, NULL))
         return detachAndEnd(vm, 0);
 
     env->functions->CallStaticVoidMethod(env, mainClass, shutdownMethod);
@@ -90,11 +77,11 @@ static bool waitWithDump(HANDLE shutdown, ULONGLONG started)
     return ended;
 }
 
-bool stopApplication(void)
+bool stopFailedStart(DWORD failure)
 {
     ULONGLONG started = GetTickCount64();
     threadDumpState = DUMP_NONE;
-    HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
+    HANDLE thread = CreateThread(NULL, 0, shutdownThread, (LPVOID)(ULONG_PTR)failure, 0, NULL);
     if (thread == NULL)
         return false;
     bool ended = WaitForSingleObject(thread, THREAD_DUMP_AFTER_MS) == WAIT_OBJECT_0;
@@ -102,4 +89,9 @@ bool stopApplication(void)
         ended = waitWithDump(thread, started);
     CloseHandle(thread);
     return ended;
+}
+
+bool stopApplication(void)
+{
+    return stopFailedStart(LAUNCH_NOT_FAILED);
 }

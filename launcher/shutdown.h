@@ -6,12 +6,10 @@
 
 #include "launcher/jvm.h"
 
-// Thread routine; the parameter is not used. 1 when shutdown() was called.
+// Thread routine; the parameter is the kind of a failed start that stops the
+// service (a LaunchFailure), LAUNCH_NOT_FAILED for any other stop. 1 when
+// shutdown() was called.
 DWORD WINAPI shutdownThread(LPVOID parameter);
-
-// Looks up the main class and its shutdown() on an attached thread. False
-// after the failure's record and the record of the Java exception.
-bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, JvmResult *result);
 
 // The stop: runs the shutdown thread and waits for it at most
 // SHUTDOWN_WAIT_MS; when it still runs after THREAD_DUMP_AFTER_MS, the Java
@@ -19,5 +17,8 @@ bool findShutdown(JNIEnv *env, jclass *mainClass, jmethodID *shutdownMethod, Jvm
 // takes longer is left running; the process ends without it. True when the
 // thread ended within the wait.
 bool stopApplication(void);
+// The same for a start that failed (VLSTOPONFAILURE), failure its kind: where
+// the start left no shutdown() to call, the stop says so once.
+bool stopFailedStart(DWORD failure);
 
 #endif

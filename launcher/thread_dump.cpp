@@ -1,8 +1,8 @@
 // The Java threads' stacks through JNI alone (Thread.getAllStackTraces), so
 // that any virtual machine with the invocation interface can give them. The
 // dump runs beside the stop's wait and never lengthens it: each record is
-// written only while the stop still waits, checked under the log lock, so the
-// record of a dump cut off is always its last.
+// written only while the stop still waits, checked and written under the log
+// lock, so the record of a dump cut off is always its last.
 #include "launcher/thread_dump.h"
 
 #include "launcher/java_exception.h"
@@ -232,13 +232,8 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
 {
     jsize count = env->GetArrayLength(entries);
     jsize shutdownAt;
-    if (!findShutdownThread(env, calls, entries, count, &shutdownAt) || !dumpMayWrite())
-        return false;
-    logWrite(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count);
-    // The stop may have given up on the dump without the lock (abandonThreadDump).
-    bool going = InterlockedCompareExchange(&threadDumpState, DUMP_WRITING, DUMP_STARTED) == DUMP_STARTED;
-    LeaveCriticalSection(&logLock);
-    if (!going)
+    if (!findShutdownThread(env, calls, entries, count, &shutdownAt) ||
+        !dumpRecord(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count))
         return false;
 
     // The thread in shutdown() first: it is the one the operator looks for.
@@ -266,13 +261,7 @@ bool dumpJavaThreads(JNIEnv *env)
     bool whole = entries != NULL && writeThreads(env, &calls, entries);
     deleteRef(env, entries);
     deleteRef(env, calls.threadClass);
-    if (!whole)
-        return endDump(env);
-    EnterCriticalSection(&logLock);
-    if (InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, DUMP_WRITING) != DUMP_WRITING)
-        whole = false;
-    LeaveCriticalSection(&logLock);
-    return whole;
+    return whole ? finishDump() : endDump(env);
 }
 
 DWORD WINAPI threadDumpThread(LPVOID)

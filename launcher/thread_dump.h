@@ -20,9 +20,8 @@
 // The longest record, a thread's with its name and state, fits a log record.
 static_assert(2 * THREAD_DUMP_TEXT_CAPACITY + 64 < LOG_RECORD_CAPACITY, "a dump record must fit a log record");
 
-// Where the dump stands. Changed under the log lock, so that whoever writes
-// the dump's last record sees it as it is, and by compare-and-exchange: the
-// stop abandons the dump without the lock when it can't have it in time.
+// Where the dump stands, changed by compare-and-exchange alone
+// (thread_dump_state.cpp): the stop may abandon the dump at any moment.
 enum ThreadDumpState {
     DUMP_NONE,      // no dump at this stop
     DUMP_STARTED,   // its thread runs, nothing written yet

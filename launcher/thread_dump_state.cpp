@@ -1,6 +1,9 @@
-// Where the dump stands, kept under the log lock, so that whoever writes the
-// dump's last record sees it as it is: the dump's records are written only
-// while the stop still waits for them.
+// Where the dump stands. The state is its own: every change is a
+// compare-and-exchange, so the stop can abandon the dump at any moment
+// without waiting for anyone. The log lock is used only as the log uses it,
+// to order records: a dump record is checked and written while holding it,
+// and the stop writes the dump's last record while holding it, so that
+// record is always the last.
 #include "launcher/thread_dump_state.h"
 
 #include <stdarg.h>
@@ -10,35 +13,44 @@
 
 volatile LONG threadDumpState = DUMP_NONE;
 
-bool dumpMayWrite(void)
+static bool dumpWaitedFor(LONG state)
 {
-    EnterCriticalSection(&logLock);
-    if (threadDumpState == DUMP_STARTED || threadDumpState == DUMP_WRITING)
-        return true;
-    LeaveCriticalSection(&logLock);
-    return false;
+    return state == DUMP_STARTED || state == DUMP_WRITING;
+}
+
+// From a state the stop still waits for to `next`; false when the stop went
+// on without the dump first.
+static bool moveDump(LONG next, LONG *was)
+{
+    LONG state = threadDumpState;
+    *was = state;
+    return dumpWaitedFor(state) && InterlockedCompareExchange(&threadDumpState, next, state) == state;
 }
 
 bool dumpRecord(const char *format, ...)
 {
-    if (!dumpMayWrite())
-        return false;
-    va_list args;
-    va_start(args, format);
-    logWriteV(format, args);
-    va_end(args);
+    EnterCriticalSection(&logLock);
+    LONG was;
+    bool mayWrite = moveDump(DUMP_WRITING, &was);
+    if (mayWrite) {
+        va_list args;
+        va_start(args, format);
+        logWriteV(format, args);
+        va_end(args);
+    }
     LeaveCriticalSection(&logLock);
-    return true;
+    return mayWrite;
+}
+
+bool finishDump(void)
+{
+    return InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, DUMP_WRITING) == DUMP_WRITING;
 }
 
 bool endDump(JNIEnv *env)
 {
-    EnterCriticalSection(&logLock);
-    LONG state = threadDumpState;
-    bool last = (state == DUMP_STARTED || state == DUMP_WRITING) &&
-                InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, state) == state;
-    LeaveCriticalSection(&logLock);
-    if (!last) {
+    LONG state;
+    if (!moveDump(DUMP_ENDED, &state)) {
         // Abandoned: nothing more is written, but the thread detaches clean.
         jthrowable pending = env != NULL ? env->ExceptionOccurred() : NULL;
         if (pending != NULL) {
@@ -47,7 +59,7 @@ bool endDump(JNIEnv *env)
         }
         return false;
     }
-    // Not under the lock: toString() of the exception is Java code.
+    // Not under the log lock: toString() of the exception is Java code.
     const char *headline = state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT;
     if (env == NULL || !logPendingException(env, headline, NULL))
         logWrite("%s", headline);
@@ -61,9 +73,8 @@ bool endDump(JNIEnv *env)
 void abandonThreadDump(void)
 {
     bool locked = logLockEnterWithin(LOG_STOP_WAIT_MS);
-    LONG state = threadDumpState;
-    if ((state == DUMP_STARTED || state == DUMP_WRITING) &&
-        InterlockedCompareExchange(&threadDumpState, DUMP_ABANDONED, state) == state && locked)
+    LONG state;
+    if (moveDump(DUMP_ABANDONED, &state) && locked)
         logWrite("%s", state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT);
     if (locked)
         LeaveCriticalSection(&logLock);

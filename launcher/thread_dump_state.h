@@ -5,14 +5,14 @@
 
 #include "launcher/thread_dump.h"
 
-// Enters the log lock while the dump may still write; the caller writes one
-// record and leaves the lock. False, with the lock left, once the stop has
-// gone on without the dump.
-bool dumpMayWrite(void);
-
-// One record of the dump, written only while the stop still waits for it.
-// False once the stop has gone on without the dump.
+// One record of the dump, written only while the stop still waits for it;
+// the first one moves the dump to DUMP_WRITING. False once the stop has gone
+// on without the dump.
 bool dumpRecord(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+
+// After the last record of a whole dump: true when the stop still waited for
+// it (the dump is DUMP_ENDED now), false when it had gone on without it.
+bool finishDump(void);
 
 // Ends a dump that went wrong: the record of a dump not taken or cut, then the
 // Java exception that stopped it, unless the stop has already given it its

@@ -1,6 +1,7 @@
 // Service main routine and control handler. The service reports itself
 // running before the Java application starts and stays running whatever
-// becomes of it, until a STOP or SHUTDOWN arrives.
+// becomes of it, until a STOP or SHUTDOWN arrives; under VLSTOPONFAILURE a
+// failed start stops it as a STOP would, with the failure's exit code.
 #include "service/service.h"
 
 #include "launcher/launcher.h"
@@ -57,7 +58,7 @@ static void stopForMissingEvent(DWORD error)
     logLockDelete();
 }
 
-static void stopSequence(void);
+static void stopSequence(DWORD failure);
 
 // Waits for the stop event. A launcher thread that ends asking the service to
 // stop (its start failed and VLSTOPONFAILURE is set) stops it as a STOP
@@ -76,7 +77,7 @@ static DWORD waitForStop(HANDLE launcher)
         // A STOP that came first has the stop in hand already.
         if (InterlockedCompareExchange(&stopRequested, 1, 0) == 0) {
             failure = result - STOP_ON_FAILURE_RESULT;
-            stopSequence();
+            stopSequence(failure);
         }
     }
     return failure;
@@ -125,11 +126,12 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
 }
 
 // Runs on the dispatcher's thread (or, for a failed start, the service main
-// routine's): while it waits for shutdown() no other control is handled.
-static void stopSequence(void)
+// routine's, with the failure's kind): while it waits for shutdown() no other
+// control is handled.
+static void stopSequence(DWORD failure)
 {
     reportState(SERVICE_STOP_PENDING);
-    stopApplication();
+    stopFailedStart(failure);
 
     // The last use of the event: the service main routine closes it only
     // after this signal has woken it.
@@ -144,7 +146,7 @@ void WINAPI controlHandler(DWORD control)
         // Only the first stop runs the sequence: a later one could report
         // STOP_PENDING after STOPPED, or signal an event already closed.
         if (InterlockedCompareExchange(&stopRequested, 1, 0) == 0) {
-            stopSequence();
+            stopSequence(LAUNCH_NOT_FAILED);
             return;
         }
         break;

@@ -120,6 +120,7 @@ MAIN_THREW = _launcher("Call to main() resulted in exception")
 # ---------------------------------------------------------------- shutdown thread
 
 NO_VM = _shutdown("No Java VM was created, shutdown() not called")
+NO_CLASS_AT_STOP = _shutdown("The main class was not found, shutdown() not called")
 ATTACH_FAILED = _shutdown("AttachCurrentThread failed")
 NO_CLASS = _both("Can't find class %s", after=[CREATED_JVM])
 NO_SHUTDOWN = _shutdown("No shutdown() method found for %s")

@@ -17,6 +17,7 @@ CASES = [
     (["reg", "add", "HKLM\\x", "/v", "A", "/d", "", "/f"], 1, b"", b"", None, wf.SILENT_EXIT),
     ([SCMCTL, "query", "VelmoraneService"], 2, b"", TRACE_ONLY, None, wf.SILENT_EXIT),
     (["C:\\Apps\\Velmorane\\VelmoraneService.exe", "install"], 1, b"", b"", None, wf.SILENT_EXIT),
+    (["C:\\e2e\\holdfile.exe", "C:\\e2e\\session.lock", "3600", "rwd"], 1, b"", b"", None, wf.SILENT_EXIT),
     # Silent, but not safe to repeat, or printed something: shown as it is.
     ([SCMCTL, "start", "VelmoraneService"], 2, b"", b"", None, None),
     (["cmd", "/c", "del", "c:\\x"], 1, b"", b"", None, None),

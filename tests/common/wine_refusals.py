@@ -7,8 +7,9 @@ the answers seen, each with how it was seen; nothing else is taken for one:
 * A Windows program that ends with a non-zero code and has printed nothing at all (standard
   output empty, standard error at most Wine's own lines), where the program prints on every path
   of its own: the process never got to run. Seen as the first `reg add` in a prefix that
-  `wineboot -i` had just made, and once in a few thousand runs of scmctl and of the service's
-  own commands under load. Retried only for steps that are safe to repeat (REPEATABLE).
+  `wineboot -i` had just made, once in a few thousand runs of scmctl and of the service's own
+  commands under load; and a session keeper (holdfile) that never said "held" while a second
+  Wine job ran beside the suite (whether it had ended was not kept: the rig now says). Retried only for steps that are safe to repeat (REPEATABLE).
 * StartServiceW answered with 1359 (ERROR_INTERNAL_ERROR): Wine's manager failed to hand the
   start to a new process, about once in a few thousand starts (soak, benchmarks, and once in
   the reliability suite's fault tests). Nothing was started. The product never causes 1359: a
@@ -53,6 +54,8 @@ REPEATABLE = {
     "scmctl.exe": ("query", "qc", "qfailure", "wait", "exited"),
     "velmoraneservice.exe": ("install", "uninstall"),
     "velmoraneconsole.exe": ("check", "status"),
+    # The session's keeper: prints "held" or an error on every path; a second start is harmless.
+    "holdfile.exe": None,
 }
 
 # scmctl's commands that retry a refused call themselves, inside the span they measure, and

@@ -201,12 +201,25 @@ def restart(session):
     server(session.prefix, "-p")
     session.session_no += 1
     session.trace = session.work / f"session-{session.session_no}.trace"
-    out = session.work / f"session-{session.session_no}.keeper"
-    with open(out, "wb") as fo, open(session.trace, "ab") as fe:
-        session.keeper = subprocess.Popen([session.wine, TOOLS_DIR + "\\holdfile.exe", KEEPER_FILE, "3600", "rwd"],
-                                          stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
-                                          env=wine_env(session.prefix))
-    assert wait_for_file_text(out, b"held", 120), "session keeper did not start"
+    keeper = [TOOLS_DIR + "\\holdfile.exe", KEEPER_FILE, "3600", "rwd"]
+
+    def start_keeper():
+        out = session.work / f"session-{session.session_no}.keeper"
+        with open(out, "wb") as fo, open(session.trace, "ab") as fe:
+            proc = subprocess.Popen([session.wine] + keeper, stdin=subprocess.DEVNULL, stdout=fo, stderr=fe,
+                                    env=wine_env(session.prefix))
+        deadline = time.monotonic() + 120
+        while b"held" not in out.read_bytes() and proc.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return proc, out
+
+    def refusal(started):
+        proc, out = started
+        return None if proc.poll() is None else refusals.classify(keeper, proc.returncode, out.read_bytes(), b"")
+
+    session.keeper, out = refusals.retried(" ".join(keeper) + " (session keeper)", start_keeper, refusal)
+    assert b"held" in out.read_bytes(), \
+        f"session keeper did not start: exit {session.keeper.poll()}, {out.read_bytes()[-300:]!r}"
     # The SCM answers (here: the service, or "no such service") once services.exe is up.
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:

@@ -337,10 +337,13 @@ def test_launcher_failure_leaves_a_stoppable_service(jvm_host, jars, vm, launch_
 # failed start stop the service (one case of each kind).
 STOP_CODES = {"main-class-missing": 4, "main-missing": 5, "main-throws": 6, "no-export": 2,
               "negative-result": 3, "no-jvm-library": 1}
+# The stop after a start that found no main class does not look for it again.
+STOP_LINES_AFTER_FAILURE = {"main-class-missing": [lt.NO_CLASS_AT_STOP]}
 
 
 @pytest.mark.parametrize("jars,vm,launch_lines,stop_lines,settings,code",
-                         [(c[1:] + ({},))[:5] + (STOP_CODES[c[0]],) for c in FAILURE_CASES if c[0] in STOP_CODES],
+                         [c[1:4] + (STOP_LINES_AFTER_FAILURE.get(c[0], c[4]),) + (c[5:] + ({},))[:1]
+                          + (STOP_CODES[c[0]],) for c in FAILURE_CASES if c[0] in STOP_CODES],
                          ids=[c[0] for c in FAILURE_CASES if c[0] in STOP_CODES])
 def test_failed_start_stops_the_service_when_asked(jvm_host, jars, vm, launch_lines, stop_lines, settings, code):
     wr.set_service_env(jvm_host, {"VLSTOPONFAILURE": "1"})

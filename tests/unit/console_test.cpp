@@ -562,7 +562,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
          {"  problem  CREATOR GROUP (S-1-3-1) may write or create in C:\\Apps\\",
           "           -> icacls \"C:\\Apps\" /inheritance:d /remove:g *S-1-3-1"}},
         {"more principals than it tells apart", {{L"C:\\Apps\\jdk\\", FOLDER, crowded()}}, nullptr,
-         {"  warning  C:\\Apps\\jdk\\: 1 access entries name more principals than the 64 this check tells apart",
+         {"  warning  C:\\Apps\\jdk\\: 1 access entry names more principals than the 64 this check tells apart",
           "           -> review them: icacls \"C:\\Apps\\jdk\""}},
     };
     auto attributes = permissionAttributes;

@@ -216,9 +216,9 @@ TEST_F(JvmTest, LookUpApplicationCallsNothing)
                                                    "FindClass " + CLASS, "GetStaticMethodID shutdown ()V", "detach"}));
 }
 
-DWORD runShutdownThread(void)
+DWORD runShutdownThread(DWORD failure = LAUNCH_NOT_FAILED)
 {
-    HANDLE thread = CreateThread(NULL, 0, shutdownThread, NULL, 0, NULL);
+    HANDLE thread = CreateThread(NULL, 0, shutdownThread, (LPVOID)(ULONG_PTR)failure, 0, NULL);
     WaitForSingleObject(thread, INFINITE);
     DWORD result = 99;
     GetExitCodeThread(thread, &result);
@@ -268,6 +268,24 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
         EXPECT_EQ(testLogMessages(), c.lines) << c.name;
         EXPECT_EQ(fakeCalls, c.calls) << c.name;
         expectCleanJniUse(c.name);
+    }
+}
+
+// The stop of a failed start (VLSTOPONFAILURE) that found no main class says
+// so once instead of repeating the lookup; one that found it still calls
+// shutdown().
+TEST_F(JvmTest, StopAfterAFailedStartLooksUpOnlyWhatTheStartFound)
+{
+    const struct { DWORD failure; std::vector<std::string> lines; size_t calls; } cases[] = {
+        {FAILURE_NO_MAIN_CLASS, {"The main class was not found, shutdown() not called"}, 0},
+        {FAILURE_NO_MAIN, {"Shutdown method called on class " + CLASS, "Detached thread"}, 5},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        jvmHandle = &fakeVm;
+        runShutdownThread(c.failure);
+        EXPECT_EQ(testLogMessages(), c.lines) << c.failure;
+        EXPECT_EQ(fakeCalls.size(), c.calls) << c.failure;
     }
 }
 
