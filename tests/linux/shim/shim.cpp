@@ -9,6 +9,7 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <time.h>
 
 static DWORD lastError;
 static UINT codePage = SHIM_SINGLE_BYTE;
@@ -24,6 +25,26 @@ void EnterCriticalSection(CRITICAL_SECTION *section)
     if (section->depth != 0)
         abort();
     section->depth++;
+}
+
+// One thread only: the lock is always free when tried.
+BOOL TryEnterCriticalSection(CRITICAL_SECTION *section)
+{
+    EnterCriticalSection(section);
+    return TRUE;
+}
+
+ULONGLONG GetTickCount64(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (ULONGLONG)now.tv_sec * 1000u + (ULONGLONG)now.tv_nsec / 1000000u;
+}
+
+void Sleep(DWORD milliseconds)
+{
+    struct timespec pause = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+    nanosleep(&pause, NULL);
 }
 
 void LeaveCriticalSection(CRITICAL_SECTION *section)
@@ -437,4 +458,10 @@ bool hasTrustedOwner(HANDLE file, char *ownerText)
     (void)file;
     ownerText[0] = '\0';
     return true;
+}
+
+void fileOwnerText(HANDLE file, char *ownerText)
+{
+    (void)file;
+    ownerText[0] = '\0';
 }

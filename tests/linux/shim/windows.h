@@ -28,6 +28,10 @@
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 #define GENERIC_WRITE 0x40000000u
+#define GENERIC_READ 0x80000000u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
 #define FILE_READ_ATTRIBUTES 0x80u
 #define READ_CONTROL 0x00020000
 #define OPEN_EXISTING 3
@@ -83,9 +87,13 @@ typedef struct {
 
 void InitializeCriticalSection(CRITICAL_SECTION *section);
 void EnterCriticalSection(CRITICAL_SECTION *section);
+BOOL TryEnterCriticalSection(CRITICAL_SECTION *section);
 void LeaveCriticalSection(CRITICAL_SECTION *section);
 void DeleteCriticalSection(CRITICAL_SECTION *section);
 LONG InterlockedExchange(volatile LONG *target, LONG value);
+
+ULONGLONG GetTickCount64(void);
+void Sleep(DWORD milliseconds);
 
 void SetLastError(DWORD error);
 DWORD GetLastError(void);
