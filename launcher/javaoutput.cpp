@@ -123,17 +123,12 @@ static LogFileState judgeOutputFile(HANDLE file, char *ownerText)
 static void logRefusal(LogFileState state, const char *ownerText)
 {
     char reason[64 + OWNER_TEXT_CAPACITY];
-    switch (state) {
-    case LOG_FILE_LINK: lstrcpynA(reason, "a link", sizeof reason); break;
-    case LOG_FILE_SECOND_NAME: lstrcpynA(reason, "a file with a second name", sizeof reason); break;
-    case LOG_FILE_FOREIGN_OWNER:
-        if (ownerText[0] != '\0')
-            snprintf(reason, sizeof reason, "a file that belongs to %s", ownerText);
-        else
-            lstrcpynA(reason, "a file whose owner can't be read", sizeof reason);
-        break;
-    default: lstrcpynA(reason, "a file whose kind can't be read", sizeof reason); break;
-    }
+    if (state != LOG_FILE_FOREIGN_OWNER)
+        lstrcpynA(reason, fileKindRefusal(state), sizeof reason);
+    else if (ownerText[0] != '\0')
+        snprintf(reason, sizeof reason, "a file that belongs to %s", ownerText);
+    else
+        lstrcpynA(reason, "a file whose owner can't be read", sizeof reason);
     logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, reason);
 }
 
