@@ -7,6 +7,7 @@
 #include "launcher/javaoutput.h"
 #include "launcher/records.h"
 #include "log/log.h"
+#include "service/eventlog.h"
 
 void clearLaunchResults(LaunchResults *results)
 {
@@ -77,6 +78,7 @@ DWORD WINAPI launcherThread(LPVOID)
     clearLaunchResults(&results);
     DWORD result = launch(&inputs, &results);
     LaunchFailure failure = launchFailure(&results);
+    reportStartFailure(&results, failure);
     if (!inputs.stopOnFailure || failure == LAUNCH_NOT_FAILED)
         return result;
     logWrite(RECORD_STOP_ON_FAILURE, (int)failure);

@@ -6,6 +6,9 @@
 
 #include "launcher/jvm.h"
 
+// The name the shutdown thread carries among the Java threads (a dump shows it).
+#define SHUTDOWN_THREAD_NAME "VelmoraneService shutdown"
+
 // Thread routine; the parameter is not used. 1 when shutdown() was called.
 DWORD WINAPI shutdownThread(LPVOID parameter);
 

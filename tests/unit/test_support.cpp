@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "log/log.h"
+#include "service/eventlog.h"
 
 static std::string testLogPath;
 
@@ -116,4 +117,31 @@ std::vector<std::string> testLogMessages(void)
         at = end + 2;
     }
     return messages;
+}
+
+static SRWLOCK capturedLock = SRWLOCK_INIT;
+static std::vector<CapturedEvent> captured;
+
+static void captureEvent(WORD type, DWORD id, WORD count, const wchar_t **inserts)
+{
+    AcquireSRWLockExclusive(&capturedLock);
+    captured.push_back({type, id, std::vector<std::wstring>(inserts, inserts + count)});
+    ReleaseSRWLockExclusive(&capturedLock);
+}
+
+void captureEvents(void)
+{
+    eventReport = captureEvent;
+    eventsBegin();
+    AcquireSRWLockExclusive(&capturedLock);
+    captured.clear();
+    ReleaseSRWLockExclusive(&capturedLock);
+}
+
+std::vector<CapturedEvent> capturedEvents(void)
+{
+    AcquireSRWLockExclusive(&capturedLock);
+    std::vector<CapturedEvent> copy = captured;
+    ReleaseSRWLockExclusive(&capturedLock);
+    return copy;
 }

@@ -24,4 +24,14 @@ std::string testLogText(void);
 // and its CR LF dropped. Lines without a stamp are kept as they are.
 std::vector<std::string> testLogMessages(void);
 
+// What the service would have written to the event log, captured instead:
+// captureEvents() clears the list and turns the service's events on.
+struct CapturedEvent {
+    WORD type;
+    DWORD id;
+    std::vector<std::wstring> inserts;
+};
+void captureEvents(void);
+std::vector<CapturedEvent> capturedEvents(void);
+
 #endif

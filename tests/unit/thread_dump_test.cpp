@@ -52,7 +52,7 @@ DWORD runDump(FakeJvmScript script, HANDLE hold = NULL)
     CloseHandle(thread);
     jvmHandle = NULL;
     // Attached for the dump alone, and every reference given back.
-    EXPECT_TRUE(fakeCalls.front() == "attach with arguments" && fakeCalls.back() == "detach");
+    EXPECT_TRUE(fakeCalls.front() == "attach as VelmoraneService thread dump" && fakeCalls.back() == "detach");
     EXPECT_EQ(fakeLiveReferences, 0);
     return whole;
 }
