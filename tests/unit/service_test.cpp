@@ -372,22 +372,18 @@ TEST_F(ServiceTest, ShutdownLongerThanTheWaitIsLeftBehind)
 // accept it (0x105); otherwise it is one more control to re-report.
 TEST_F(ServiceTest, PreshutdownStopsOnlyWhenAccepted)
 {
-    const bool accepted[] = {true, false};
-    for (bool accepts : accepted) {
+    for (DWORD controls : {0x105u, 5u}) {
         SetUp();
-        _wputenv_s(L"VLPRESHUTDOWN", accepts ? L"1" : L"0");
+        _wputenv_s(L"VLPRESHUTDOWN", controls == 0x105 ? L"1" : L"0");
         startService();
         ASSERT_TRUE(waitForState(SERVICE_RUNNING));
         registeredHandler(SERVICE_CONTROL_PRESHUTDOWN);
-        EXPECT_EQ(serviceEnded(accepts ? 10000 : 300), accepts);
-        if (!accepts)
+        if (!serviceEnded(300))
             registeredHandler(SERVICE_CONTROL_STOP);
         ASSERT_TRUE(serviceEnded(10000));
-        DWORD controls = accepts ? 0x105 : 5;
-        std::vector<Report> expected = {{SERVICE_START_PENDING, 0}, {SERVICE_RUNNING, controls},
-                                        {SERVICE_STOP_PENDING, controls}, {SERVICE_STOP_PENDING, controls},
-                                        {SERVICE_STOPPED, 0}};
-        if (!accepts)
+        std::vector<Report> expected = {{SERVICE_START_PENDING, 0}, {SERVICE_RUNNING, controls}, {SERVICE_STOP_PENDING, controls},
+                                        {SERVICE_STOP_PENDING, controls}, {SERVICE_STOPPED, 0}};
+        if (controls == 5)
             expected.insert(expected.begin() + 2, {SERVICE_RUNNING, 5});
         expectReports(snapshot(), expected);
         CloseHandle(serviceThread);
