@@ -12,6 +12,9 @@
 #define JAVA_OUTPUT_VARIABLE L"VLJAVAOUTPUT"
 // "1": a start that fails stops the service with an exit code of its own.
 #define STOP_ON_FAILURE_VARIABLE L"VLSTOPONFAILURE"
+// "1": the service accepts PRESHUTDOWN too and stops on it (read by the
+// service main routine, not the launcher).
+#define PRESHUTDOWN_VARIABLE L"VLPRESHUTDOWN"
 // Read by the virtual machine itself, not by the launcher.
 #define JAVA_TOOL_OPTIONS_VARIABLE L"JAVA_TOOL_OPTIONS"
 #define JAVA_OPTIONS_VARIABLE L"_JAVA_OPTIONS"

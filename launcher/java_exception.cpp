@@ -61,7 +61,7 @@ static bool isControl(wchar_t unit)
 // One record, one line, nothing that acts: every control character becomes
 // a blank, and a NUL (which Java strings may hold) the visible mark "^@",
 // so the text after it is kept. Stops when shown (capacity code units) is full.
-static void makePrintable(const wchar_t *wide, size_t length, wchar_t *shown, size_t capacity)
+void makePrintable(const wchar_t *wide, size_t length, wchar_t *shown, size_t capacity)
 {
     size_t used = 0;
     for (size_t at = 0; at < length && used + 1 < capacity; at++) {

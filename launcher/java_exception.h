@@ -3,6 +3,8 @@
 #define VELMORANE_JAVA_EXCEPTION_H
 
 #include <jni.h>
+#include <stddef.h>
+#include <wchar.h>
 
 // Bytes of the logged description, terminator included.
 #define EXCEPTION_TEXT_CAPACITY 1024
@@ -20,5 +22,10 @@ bool logPendingException(JNIEnv *env, const char *headline, char *text);
 // page, every control character a blank and a NUL "^@", cut to fit text
 // (EXCEPTION_TEXT_CAPACITY bytes).
 void javaTextForLog(const char *modifiedUtf8, char *text);
+
+// The rule of every line the service writes for others to read: each control
+// character a blank, a NUL "^@"; length code units of wide into shown
+// (capacity code units, at least 1), cut when full, always terminated.
+void makePrintable(const wchar_t *wide, size_t length, wchar_t *shown, size_t capacity);
 
 #endif

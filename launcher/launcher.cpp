@@ -10,6 +10,7 @@
 #include "launcher/javaoutput.h"
 #include "launcher/records.h"
 #include "log/log.h"
+#include "service/eventlog.h"
 
 void clearLaunchResults(LaunchResults *results)
 {
@@ -101,6 +102,7 @@ DWORD WINAPI launcherThread(LPVOID)
     clearLaunchResults(&results);
     DWORD result = launch(&inputs, &results);
     LaunchFailure failure = launchFailure(&results);
+    reportStartFailure(&results, failure);
     if (!inputs.stopOnFailure || failure == LAUNCH_NOT_FAILED)
         return result;
     logWrite(RECORD_STOP_ON_FAILURE, (int)failure);

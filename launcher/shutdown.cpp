@@ -32,7 +32,8 @@ DWORD WINAPI shutdownThread(LPVOID parameter)
     }
 
     JNIEnv *env = NULL;
-    if (vm->AttachCurrentThread((void **)&env, NULL) < 0) {
+    JavaVMAttachArgs arguments = {JNI_VERSION_1_6, (char *)SHUTDOWN_THREAD_NAME, NULL};
+    if (vm->AttachCurrentThread((void **)&env, &arguments) < 0) {
         logWrite(RECORD_ATTACH_FAILED);
         return 0;
     }

@@ -6,6 +6,9 @@
 
 #include "launcher/jvm.h"
 
+// The name the shutdown thread carries among the Java threads (a dump shows it).
+#define SHUTDOWN_THREAD_NAME "VelmoraneService shutdown"
+
 // Thread routine; the parameter is the kind of a failed start that stops the
 // service (a LaunchFailure), LAUNCH_NOT_FAILED for any other stop. 1 when
 // shutdown() was called.

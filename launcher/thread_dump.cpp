@@ -10,6 +10,7 @@
 #include "launcher/records.h"
 #include "launcher/strings.h"
 #include "launcher/thread_dump_state.h"
+#include "service/eventlog.h"
 
 // The name the dump's thread carries among the Java threads it lists.
 #define DUMP_THREAD_NAME "VelmoraneService thread dump"
@@ -199,7 +200,7 @@ static bool writeThread(JNIEnv *env, const DumpCalls *calls, jobject thread, boo
                     : dumpRecord(RECORD_DUMP_THREAD, name, stateName);
 }
 
-static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames)
+static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames, bool shutdown)
 {
     jsize count = env->GetArrayLength(frames);
     char text[THREAD_DUMP_TEXT_CAPACITY];
@@ -211,6 +212,8 @@ static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames
         deleteRef(env, frame);
         if (!read || !dumpRecord(RECORD_DUMP_FRAME, text))
             return false;
+        if (shutdown)
+            keepShutdownFrame(index, text);
     }
     return count <= THREAD_DUMP_FRAME_LIMIT ||
            dumpRecord(RECORD_DUMP_FRAMES_LEFT_OUT, (int)(count - THREAD_DUMP_FRAME_LIMIT));
@@ -222,7 +225,7 @@ static bool writeEntry(JNIEnv *env, const DumpCalls *calls, jobjectArray entries
     jobjectArray frames;
     if (!readEntry(env, calls, entries, index, &thread, &frames))
         return false;
-    bool written = writeThread(env, calls, thread, shutdown) && writeFrames(env, calls, frames);
+    bool written = writeThread(env, calls, thread, shutdown) && writeFrames(env, calls, frames, shutdown);
     deleteRef(env, thread);
     deleteRef(env, frames);
     return written;

@@ -11,6 +11,7 @@
 
 #include "log/log.h"
 #include "log/logowner.h"
+#include "service/eventlog.h"
 
 const char *logFilePath = LOG_FILE_PATH;
 
@@ -144,8 +145,10 @@ FILE *logOpen(void)
         return NULL;
     ULONGLONG size = 0;
     char owner[OWNER_TEXT_CAPACITY];
-    if (judgeLogFile(handle, &size, owner) != LOG_FILE_PLAIN) {
+    LogFileState state = judgeLogFile(handle, &size, owner);
+    if (state != LOG_FILE_PLAIN) {
         CloseHandle(handle);
+        reportLogRefused(state, owner);
         return NULL;
     }
     int fd = _open_osfhandle((intptr_t)handle, _O_APPEND | _O_TEXT | _O_NOINHERIT);

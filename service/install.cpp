@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "service/eventlog.h"
 #include "service/service.h"
 
 // The service name in the ANSI code page, for the console. Without memory for
@@ -54,6 +55,9 @@ void installService(void)
                                        quotedPath, NULL, NULL, NULL, NULL, NULL);
     if (service != NULL) {
         CloseServiceHandle(service);
+        // The line is the same whether or not the source could be registered:
+        // without it the service runs as before, its events unreadable.
+        registerEventSource(modulePath);
         printf("%s installed successfully\n", name);
     } else {
         DWORD error = GetLastError();
@@ -101,10 +105,14 @@ void uninstallService(void)
         // states count as running.
         if (status.dwCurrentState != SERVICE_STOPPED)
             printf("%s is still running.\n", name);
-        else if (DeleteService(service))
-            printf("%s removed successfully\n", name);
-        else
+        else if (!DeleteService(service))
             reportDeleteFailure(GetLastError(), name);
+        else {
+            // The event source goes with the service; the line is the same
+            // whether or not its key could be removed.
+            removeEventSource();
+            printf("%s removed successfully\n", name);
+        }
     }
     CloseServiceHandle(service);
     CloseServiceHandle(manager);

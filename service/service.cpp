@@ -1,12 +1,17 @@
 // Service main routine and control handler. The service reports itself
 // running before the Java application starts and stays running whatever
-// becomes of it, until a STOP or SHUTDOWN arrives; under VLSTOPONFAILURE a
-// failed start stops it as a STOP would, with the failure's exit code.
+// becomes of it, until a STOP or SHUTDOWN (or, when asked for, PRESHUTDOWN)
+// arrives; under VLSTOPONFAILURE a failed start stops it as a STOP would, with
+// the failure's exit code.
 #include "service/service.h"
+
+#include <stdlib.h>
+#include <wchar.h>
 
 #include "launcher/launcher.h"
 #include "launcher/shutdown.h"
 #include "log/log.h"
+#include "service/eventlog.h"
 
 SERVICE_STATUS serviceStatus;
 SERVICE_STATUS_HANDLE serviceStatusHandle;
@@ -36,6 +41,14 @@ static void report(DWORD state, DWORD controlsAccepted, DWORD exitCode, DWORD sp
     }
     SetServiceStatus(serviceStatusHandle, &serviceStatus);
     ReleaseSRWLockExclusive(&statusLock);
+}
+
+static bool accepts(DWORD controls)
+{
+    AcquireSRWLockShared(&statusLock);
+    bool accepted = (serviceStatus.dwControlsAccepted & controls) != 0;
+    ReleaseSRWLockShared(&statusLock);
+    return accepted;
 }
 
 static void reportState(DWORD state)
@@ -78,9 +91,22 @@ static DWORD waitForStop(HANDLE launcher)
         if (InterlockedCompareExchange(&stopRequested, 1, 0) == 0) {
             failure = result - STOP_ON_FAILURE_RESULT;
             stopSequence(failure);
+            reportStoppedOnFailure(failure);
         }
     }
     return failure;
+}
+
+// STOP and SHUTDOWN; PRESHUTDOWN as well when VLPRESHUTDOWN is "1": Windows
+// then gives the stop its pre-shutdown timeout instead of the few seconds
+// that services get after SHUTDOWN.
+static DWORD acceptedControls(void)
+{
+    const wchar_t *preshutdown = _wgetenv(PRESHUTDOWN_VARIABLE);
+    DWORD accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    if (preshutdown != NULL && wcscmp(preshutdown, L"1") == 0)
+        accepted |= SERVICE_ACCEPT_PRESHUTDOWN;
+    return accepted;
 }
 
 void WINAPI serviceMain(DWORD, LPWSTR *)
@@ -94,6 +120,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     serviceStatus.dwWaitHint = 0;
     stopRequested = 0;
     stoppedReported = false;
+    eventsBegin();
 
     serviceStatusHandle = RegisterServiceCtrlHandlerW(SERVICE_NAME, controlHandler);
     if (serviceStatusHandle == NULL)
@@ -108,7 +135,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     }
 
     // The event exists before any STOP or SHUTDOWN can be accepted.
-    report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, NO_ERROR, 0);
+    report(SERVICE_RUNNING, acceptedControls(), NO_ERROR, 0);
 
     HANDLE launcher = CreateThread(NULL, 0, launcherThread, NULL, 0, NULL);
     DWORD failure = waitForStop(launcher);
@@ -131,7 +158,8 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
 static void stopSequence(DWORD failure)
 {
     reportState(SERVICE_STOP_PENDING);
-    stopFailedStart(failure);
+    if (!stopFailedStart(failure))
+        reportShutdownNotReturned();
 
     // The last use of the event: the service main routine closes it only
     // after this signal has woken it.
@@ -141,6 +169,11 @@ static void stopSequence(DWORD failure)
 void WINAPI controlHandler(DWORD control)
 {
     switch (control) {
+    case SERVICE_CONTROL_PRESHUTDOWN:
+        // Only a service that accepts it stops on it.
+        if (!accepts(SERVICE_ACCEPT_PRESHUTDOWN))
+            break;
+        // fall through
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
         // Only the first stop runs the sequence: a later one could report

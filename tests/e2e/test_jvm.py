@@ -18,6 +18,7 @@ import pytest
 import javaside
 import logtexts as lt
 import rig as wr
+import test_eventlog
 
 from rig import BIN, BRIDGE, JARS, STANDINS
 
@@ -404,6 +405,7 @@ def test_shutdown_longer_than_the_wait_is_cut_off_after_a_thread_dump(jvm_host):
     assert (launcher, theirs) == (STARTED, [])
     app = "    at com.orvenda.calistren.test.lt.nextgen."
     [thread] = app_detail(inst, "shutdown start thread")
+    assert thread == "VelmoraneService shutdown"
     # Compared without line numbers, module versions and HotSpot's class loader name.
     plain = [re.sub(r"@[\d.]+/", "/", re.sub(r":\d+\)$", ")", line)).replace("at app//", "at ") for line in dump[1:6]]
     assert plain == [
@@ -415,6 +417,8 @@ def test_shutdown_longer_than_the_wait_is_cut_off_after_a_thread_dump(jvm_host):
     assert not [line for line in inst.vm_lines() if line.startswith("FATAL")]
     assert ("shutdown", "sleep 25") in inst.app_events()
     assert ("shutdown", "return") not in inst.app_events()
+    # The stop's one event: shutdown() not returned, a warning (its inserts are not in the trace).
+    assert [(t, n) for t, n, _ in test_eventlog.events(jvm_host, mark)[1]] == [(2, 0x800003F2)]
 
 
 # ---------------------------------------------------------------- the Java output file

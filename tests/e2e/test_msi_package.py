@@ -350,3 +350,12 @@ def test_what_only_windows_applies_is_read_back_from_the_tables(packages):
     assert msi_table(packages["plain"], "MsiLockPermissionsEx") == [
         ("VirtualAccountReads", "InstallRoot", "CreateFolder", f"D:(A;OICI;0x1200a9;;;{sid})", ""),
         ("VirtualAccountWritesOutput", "OutputDir", "CreateFolder", f"D:(A;OICI;0x1301bf;;;{sid})", "")]
+
+
+def test_the_package_registers_the_event_source(packages):
+    # Wine's installer writes these rows too; what they mean to Windows' event log only Windows shows.
+    assert [row[2:] for row in msi_table(packages["plain"], "Registry") if "EventLog" in row[2]] == [
+        ("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VelmoraneService", "EventMessageFile",
+         "[#ServiceExe]", "EventSource"),
+        ("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VelmoraneService", "TypesSupported", "#7",
+         "EventSource")]

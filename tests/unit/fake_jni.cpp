@@ -106,7 +106,7 @@ static jobject JNICALL getObjectArrayElement(JNIEnv *, jobjectArray array, jsize
 
 static jint JNICALL attach(JavaVM *, void **env, void *args)
 {
-    record(args == NULL ? "attach" : "attach with arguments");
+    record(args == NULL ? "attach" : std::string("attach as ") + ((JavaVMAttachArgs *)args)->name);
     if (fakeScript.attachResult < 0)
         return fakeScript.attachResult;
     *env = &fakeEnv;

@@ -239,23 +239,25 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
 {
     const std::string find = "FindClass " + CLASS;
     const std::string lookup = "GetStaticMethodID shutdown ()V";
+    // Named, so that a dump tells it from the application's threads.
+    const std::string attach = "attach as VelmoraneService shutdown";
     const ShutdownCase cases[] = {
         {"shutdown returns", true, {}, 1,
          {"Shutdown method called on class " + CLASS, "Detached thread"},
-         {"attach", find, lookup, "shutdown", "detach"}},
+         {attach, find, lookup, "shutdown", "detach"}},
         {"shutdown throws", true, {.shutdownThrows = true}, 1,
          {"Call to shutdown() resulted in exception", FAKE_DETAIL, "Shutdown method called on class " + CLASS,
           "Detached thread"},
-         joined({"attach", find, lookup, "shutdown"}, joined(DESCRIBED, {"detach"}))},
+         joined({attach, find, lookup, "shutdown"}, joined(DESCRIBED, {"detach"}))},
         {"no shutdown method", true, {.shutdownMethodFound = false}, 0,
          {"No shutdown() method found for " + CLASS, FAKE_DETAIL},
-         joined({"attach", find, lookup}, joined(DESCRIBED, {"detach"}))},
+         joined({attach, find, lookup}, joined(DESCRIBED, {"detach"}))},
         {"main class missing", true, {.mainClassFound = false}, 0,
          {"Can't find class " + CLASS, FAKE_DETAIL},
-         joined({"attach", find}, joined(DESCRIBED, {"detach"}))},
+         joined({attach, find}, joined(DESCRIBED, {"detach"}))},
         {"attach fails", true, {.attachResult = JNI_ERR}, 0,
          {"AttachCurrentThread failed"},
-         {"attach"}},
+         {attach}},
         {"no virtual machine yet", false, {}, 0,
          {"No Java VM was created, shutdown() not called"},
          {}},

@@ -314,6 +314,7 @@ TEST_F(ServiceTest, LauncherAskingToStopStopsTheServiceWithItsExitCode)
     const DWORD results[] = {0, 1, STOP_ON_FAILURE_RESULT + FAILURE_NO_MAIN_CLASS};
     for (DWORD result : results) {
         SetUp();
+        captureEvents();
         launcherResult = result;
         startService();
         ASSERT_TRUE(waitForState(SERVICE_RUNNING));
@@ -329,6 +330,10 @@ TEST_F(ServiceTest, LauncherAskingToStopStopsTheServiceWithItsExitCode)
         expectReports(actual, FULL_LIFE);
         EXPECT_EQ(last.dwWin32ExitCode, stopping ? (DWORD)ERROR_SERVICE_SPECIFIC_ERROR : 0u) << result;
         EXPECT_EQ(last.dwServiceSpecificExitCode, stopping ? (DWORD)FAILURE_NO_MAIN_CLASS : 0u) << result;
+        std::vector<CapturedEvent> events = capturedEvents();
+        ASSERT_EQ(events.size(), stopping ? 1u : 0u) << result;
+        if (stopping)
+            EXPECT_TRUE(events[0].id == 0xC00003F3 && events[0].inserts == std::vector<std::wstring>{L"4"});
         EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"No Java VM was created, shutdown() not called"}));
         CloseHandle(serviceThread);
         serviceThread = NULL;
@@ -347,6 +352,7 @@ DWORD WINAPI slowShutdown(LPVOID)
 TEST_F(ServiceTest, ShutdownLongerThanTheWaitIsLeftBehind)
 {
     shutdownStandIn = slowShutdown;
+    captureEvents();
     startService();
     ASSERT_TRUE(waitForState(SERVICE_RUNNING));
     DWORD start = GetTickCount();
@@ -355,8 +361,35 @@ TEST_F(ServiceTest, ShutdownLongerThanTheWaitIsLeftBehind)
     ASSERT_TRUE(serviceEnded(10000));
     EXPECT_GE(waited, (DWORD)SHUTDOWN_WAIT_MS - 100);
     expectReports(snapshot(), FULL_LIFE);
+    std::vector<CapturedEvent> events = capturedEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 0x800003F2u);
     Sleep(2500);
     EXPECT_TRUE(testLogMessages().empty());
+}
+
+// PRESHUTDOWN (15) stops the service only when VLPRESHUTDOWN=1 has made it
+// accept it (0x105); otherwise it is one more control to re-report.
+TEST_F(ServiceTest, PreshutdownStopsOnlyWhenAccepted)
+{
+    for (DWORD controls : {0x105u, 5u}) {
+        SetUp();
+        _wputenv_s(L"VLPRESHUTDOWN", controls == 0x105 ? L"1" : L"0");
+        startService();
+        ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+        registeredHandler(SERVICE_CONTROL_PRESHUTDOWN);
+        if (!serviceEnded(300))
+            registeredHandler(SERVICE_CONTROL_STOP);
+        ASSERT_TRUE(serviceEnded(10000));
+        std::vector<Report> expected = {{SERVICE_START_PENDING, 0}, {SERVICE_RUNNING, controls}, {SERVICE_STOP_PENDING, controls},
+                                        {SERVICE_STOP_PENDING, controls}, {SERVICE_STOPPED, 0}};
+        if (controls == 5)
+            expected.insert(expected.begin() + 2, {SERVICE_RUNNING, 5});
+        expectReports(snapshot(), expected);
+        CloseHandle(serviceThread);
+        serviceThread = NULL;
+    }
+    _wputenv_s(L"VLPRESHUTDOWN", L"");
 }
 
 // A shutdown() that returns when let go, or after the dump has begun.

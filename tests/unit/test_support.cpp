@@ -4,6 +4,7 @@
 
 #include "log/log.h"
 #include "log/logfile.h"
+#include "service/eventlog.h"
 
 static std::string testLogPath;
 
@@ -142,4 +143,24 @@ void releaseStuckRecord(HANDLE writer)
     SetEvent(openRelease);
     WaitForSingleObject(writer, INFINITE);
     logFileOpen = openLogFile;
+}
+
+// Read only after the threads that report have ended.
+static std::vector<CapturedEvent> captured;
+
+static void captureEvent(WORD type, DWORD id, WORD count, const wchar_t **inserts)
+{
+    captured.push_back({type, id, std::vector<std::wstring>(inserts, inserts + count)});
+}
+
+void captureEvents(void)
+{
+    eventReport = captureEvent;
+    eventsBegin();
+    captured.clear();
+}
+
+std::vector<CapturedEvent> capturedEvents(void)
+{
+    return captured;
 }

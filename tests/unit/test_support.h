@@ -27,5 +27,14 @@ std::vector<std::string> testLogMessages(void);
 // A record ("stuck") whose open waits until released (an oplock on Windows).
 HANDLE startStuckRecord(void);
 void releaseStuckRecord(HANDLE writer);
+// What the service would have written to the event log, captured instead:
+// captureEvents() clears the list and turns the service's events on.
+struct CapturedEvent {
+    WORD type;
+    DWORD id;
+    std::vector<std::wstring> inserts;
+};
+void captureEvents(void);
+std::vector<CapturedEvent> capturedEvents(void);
 
 #endif

@@ -8,6 +8,7 @@
 #include "fake_jni.h"
 #include "launcher/jvm.h"
 #include "launcher/thread_dump.h"
+#include "service/eventlog.h"
 #include "test_support.h"
 
 namespace {
@@ -52,7 +53,7 @@ DWORD runDump(FakeJvmScript script, HANDLE hold = NULL)
     CloseHandle(thread);
     jvmHandle = NULL;
     // Attached for the dump alone, and every reference given back.
-    EXPECT_TRUE(fakeCalls.front() == "attach with arguments" && fakeCalls.back() == "detach");
+    EXPECT_TRUE(fakeCalls.front() == "attach as VelmoraneService thread dump" && fakeCalls.back() == "detach");
     EXPECT_EQ(fakeLiveReferences, 0);
     return whole;
 }
@@ -85,6 +86,19 @@ TEST(ThreadDump, ShutdownThreadFirstAnExceptionEndsItTheStopsRecordIsItsLast)
         if (hold != NULL)
             CloseHandle(hold);
     }
+}
+
+// The event of a shutdown() that did not return carries the top frames of the
+// thread in shutdown(), not another thread's.
+TEST(ThreadDump, TheShutdownThreadsTopFramesAreKeptForTheEvent)
+{
+    captureEvents();
+    EXPECT_EQ(runDump({}), 1u);
+    reportShutdownNotReturned();
+    std::vector<CapturedEvent> events = capturedEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].inserts, (std::vector<std::wstring>{L"20", L"fake.Code.f0(Code.java:0)", L"fake.Code.f1(Code.java:1)",
+                                                            L"com.orvenda.calistren.test.lt.nextgen.Velmorane.shutdown(Code.java:2)"}));
 }
 
 TEST(ThreadDump, AtMost64ThreadsOf32FramesEachInRecordsOfBoundedLength)
