@@ -15,4 +15,6 @@ void readLaunchInputs(LaunchInputs *inputs)
     inputs->depth = LAUNCH_TO_MAIN;
     const wchar_t *stop = _wgetenv(STOP_ON_FAILURE_VARIABLE);
     inputs->stopOnFailure = stop != NULL && wcscmp(stop, L"1") == 0;
+    inputs->javaOutputSize = _wgetenv(JAVA_OUTPUT_SIZE_VARIABLE);
+    inputs->javaOutputKeep = _wgetenv(JAVA_OUTPUT_KEEP_VARIABLE);
 }

@@ -470,3 +470,66 @@ def test_java_output_goes_to_the_file_the_operator_names(jvm_host):
     wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": UNOPENABLE})
     _, logged = run_writing_console(jvm_host)
     assert logged == with_record(lt.JAVA_OUTPUT_FAILED % (UNOPENABLE, 3))
+
+
+# ---------------------------------------------------------------- the rotated Java output
+
+LINE_RE = re.compile(rb"line (\d+) x*\n")
+
+
+def rotated_numbers(rig, keep):
+    """The line numbers in the output file and its older ones, oldest first; each file must
+    hold whole lines only, and no more than keep + 1 files exist."""
+    path = wr.unix_path(rig, JAVA_OUTPUT)
+    names = [path.with_name(path.name + f".{n}") for n in range(keep + 1, 0, -1)] + [path]
+    assert not names[0].exists()
+    numbers = []
+    for name in names[1:]:
+        if name.exists():
+            text = name.read_bytes()
+            lines = text.splitlines(keepends=True)
+            assert all(LINE_RE.fullmatch(line) for line in lines), (name, [l for l in lines if not LINE_RE.fullmatch(l)][:3])
+            numbers += [int(LINE_RE.fullmatch(line).group(1)) for line in lines]
+    return numbers
+
+
+def run_lines(rig, console, env, lines=None, width=None, stop_when=None, settle=0):
+    """Runs the application in console mode `console` with the output variables `env`;
+    stops it `settle` seconds after the application recorded `stop_when` (None: it ends by
+    itself)."""
+    wr.remove_trees(rig, "C:\\Apps")
+    wr.set_service_env(rig, dict({"VLJAVAOUTPUT": JAVA_OUTPUT}, **env))
+    inst = lay_out(rig)
+    javaside.write_app_settings(inst.base_unix, console=console, console_lines=lines, console_width=width)
+    mark, pid = start(rig, inst, lt.INVOKING_MAIN)
+    if stop_when is None:
+        wr.wait_state(rig, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
+    else:
+        wait_app(inst, stop_when, timeout=300)
+        time.sleep(settle)
+        stop(rig, pid, mark, wr.unix_path(rig, JAVA_OUTPUT))
+    return inst
+
+
+def test_rotated_output_keeps_whole_lines_in_order(jvm_host):
+    started = time.monotonic()
+    run_lines(jvm_host, "lines", {"VLJAVAOUTPUTSIZE": "1M", "VLJAVAOUTPUTKEEP": "5"}, lines=450000, width=100,
+              stop_when=("main", "console"))
+    numbers = rotated_numbers(jvm_host, 5)
+    # 50 MB of lines; six files of about 1 MB hold the newest ones, without a gap.
+    assert numbers == list(range(numbers[0], 450001)) and len(numbers) > 5 * 1024 * 1024 // 113, numbers[:3]
+    assert time.monotonic() - started < 240
+
+
+def test_system_exit_leaves_every_line_in_the_files(jvm_host):
+    run_lines(jvm_host, "exit", {"VLJAVAOUTPUTSIZE": "1M"}, lines=10000)
+    assert rotated_numbers(jvm_host, 5) == list(range(1, 10001))
+
+
+def test_stop_during_heavy_output_keeps_what_was_printed_before_shutdown_returned(jvm_host):
+    inst = run_lines(jvm_host, "flood", {"VLJAVAOUTPUTSIZE": "1M", "VLJAVAOUTPUTKEEP": "99"},
+                     stop_when=("main", "block"), settle=2)
+    [printed] = [int(d.split()[1]) for w, d in inst.app_events() if w == "shutdown" and d and d.startswith("printed ")]
+    numbers = rotated_numbers(jvm_host, 99)
+    assert numbers == list(range(numbers[0], numbers[0] + len(numbers))), numbers[-3:]
+    assert 0 < printed <= numbers[-1], (printed, numbers[-3:])
