@@ -875,6 +875,14 @@ static SYSV void follow_pipe(HANDLE handle, int target)
         InitializeCriticalSection(&relay_lock);
         relay_lock_ready = 1;
     }
+    /* Both descriptors into the one pipe when both handles are one: each
+     * write of up to PIPE_BUF bytes stays whole, as a line written through
+     * the handle would, instead of two copies cutting across each other. */
+    if (target == 2 && relay_read[1] >= 0 && relay_handle[1] == handle) {
+        if (dup2(1, 2) == -1)
+            fprintf(stderr, "jvmbridge: cannot relay descriptor 2 to its pipe: %s\n", strerror(errno));
+        return;
+    }
     if (pipe(ends) == -1 || dup2(ends[1], target) == -1) {
         fprintf(stderr, "jvmbridge: cannot relay descriptor %d to its pipe: %s\n", target, strerror(errno));
         return;
@@ -919,50 +927,79 @@ static SYSV void follow_standard_handles(void)
 
 /* ------------------------------------------------------------ hook options */
 
-/* The caller's "exit" and "vfprintf" hooks are Windows functions, and the
- * vfprintf hook takes a Windows va_list: HotSpot gets System V functions that
- * call them. The option strings pass unchanged. */
+/* The caller's "exit" and "vfprintf" hooks are Windows functions, and HotSpot
+ * calls them on threads of its own, which Wine does not know: no Windows
+ * function may run there. So the exit hook runs on a thread of the bridge
+ * made by CreateThread, woken through a Unix pipe, while HotSpot's thread
+ * waits (at most EXIT_HOOK_WAIT_MS) for its answer. The vfprintf hook's text
+ * goes to descriptor 2 instead, which leads where the caller's standard error
+ * handle does (above), in order with the rest. The option strings pass
+ * unchanged. */
+#define EXIT_HOOK_WAIT_MS 10000
 typedef void(MSABI *ms_exit_fn)(jint);
-typedef jint(MSABI *ms_vfprintf_fn)(void *, const char *, __builtin_ms_va_list);
 static ms_exit_fn caller_exit;
-static ms_vfprintf_fn caller_vfprintf;
+static int exit_request[2] = {-1, -1}, exit_done[2] = {-1, -1};
+
+static DWORD WINAPI exit_hook_thread(void *unused)
+{
+    jint code;
+    char done = 1;
+    (void)unused;
+    if (read(exit_request[0], &code, sizeof code) != (ssize_t)sizeof code)
+        return 0;
+    relay_flush();
+    caller_exit(code);
+    recordf("exit-hook returned");
+    /* HotSpot's own ending of the process, which follows the hook, hangs
+     * under Wine: the process ends here, with the code, as it would on
+     * Windows (TerminateProcess, too, hangs at that point). */
+    _exit(code);
+    if (write(exit_done[1], &done, 1) != 1)
+        return 0;
+    return 0;
+}
 
 static SYSV void exit_hook(jint code)
 {
-    relay_flush();
-    caller_exit(code);
+    struct pollfd answer = {exit_done[0], POLLIN, 0};
+    recordf("exit-hook %d", (int)code);
+    if (write(exit_request[1], &code, sizeof code) == (ssize_t)sizeof code)
+        poll(&answer, 1, EXIT_HOOK_WAIT_MS);
 }
 
-static jint MSABI call_caller_vfprintf(const char *format, ...)
+static SYSV void *exit_hook_for(void *caller)
 {
-    __builtin_ms_va_list args;
-    jint result;
-    __builtin_ms_va_start(args, format);
-    result = caller_vfprintf(NULL, format, args);
-    __builtin_ms_va_end(args);
-    return result;
+    HANDLE thread;
+    if (pipe(exit_request) == -1 || pipe(exit_done) == -1)
+        return NULL;
+    caller_exit = (ms_exit_fn)caller;
+    thread = CreateThread(NULL, 0, exit_hook_thread, NULL, 0, NULL);
+    if (!thread)
+        return NULL;
+    CloseHandle(thread);
+    return (void *)exit_hook;
 }
 
 static SYSV jint vfprintf_hook(FILE *stream, const char *format, va_list args)
 {
     char text[4096];
+    int length;
     (void)stream;
-    if (vsnprintf(text, sizeof text, format, args) < 0)
+    length = vsnprintf(text, sizeof text, format, args);
+    if (length < 0)
         return -1;
-    return call_caller_vfprintf("%s", text);
+    if (length >= (int)sizeof text)
+        length = (int)sizeof text - 1;
+    return (jint)write(2, text, (size_t)length);
 }
 
 static SYSV void *hook_for(const JavaVMOption *option)
 {
     const char *s = option->optionString;
-    if (s && !strcmp(s, "exit") && option->extraInfo) {
-        caller_exit = (ms_exit_fn)option->extraInfo;
-        return (void *)exit_hook;
-    }
-    if (s && !strcmp(s, "vfprintf") && option->extraInfo) {
-        caller_vfprintf = (ms_vfprintf_fn)option->extraInfo;
+    if (s && !strcmp(s, "exit") && option->extraInfo)
+        return exit_hook_for(option->extraInfo);
+    if (s && !strcmp(s, "vfprintf") && option->extraInfo)
         return (void *)vfprintf_hook;
-    }
     return option->extraInfo;
 }
 
