@@ -10,7 +10,10 @@ shutdown did.
 The equipment comes from the build tree (rig.BUILD). A missing piece fails the test.
 """
 
+import os
 import re
+import shutil
+import subprocess
 import time
 
 import pytest
@@ -539,3 +542,42 @@ def test_stop_during_heavy_output_keeps_what_was_printed_before_shutdown_returne
     numbers = rotated_numbers(jvm_host, 99)
     assert numbers == list(range(numbers[0], numbers[0] + len(numbers))), numbers[-3:]
     assert 0 < printed <= numbers[-1], (printed, numbers[-3:])
+
+
+def test_full_disk_neither_blocks_the_application_nor_stops_the_output(jvm_host):
+    # A 1 MB file system as drive F: (Wine reports a mount point inside a folder as a reparse
+    # point, which the output's folder walk refuses, as Windows' own mount points).
+    output = "F:\\java output.txt"
+    wr.remove_trees(jvm_host, "C:\\Apps")
+    wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": output, "VLJAVAOUTPUTSIZE": "10M"})
+    inst = lay_out(jvm_host)
+    javaside.write_app_settings(inst.base_unix, console="flood")
+    folder, drive = jvm_host.root / "full-disk", jvm_host.prefix / "dosdevices" / "f:"
+    folder.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(folder)]).returncode != 0:
+        pytest.skip("no tmpfs can be mounted here")
+    try:
+        drive.symlink_to(folder)
+        _, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
+        path = folder / "java output.txt"
+        deadline = time.monotonic() + 60
+        while shutil.disk_usage(folder).free > 64 * 1024 and time.monotonic() < deadline:
+            time.sleep(0.2)
+        # Full, and the application still runs: space is back, the output goes on.
+        os.truncate(path, 0)
+
+        def counts():
+            return [t for t in wr.texts(wr.log_bytes(jvm_host)) if "could not be written" in t]
+        deadline = time.monotonic() + 30
+        while not counts() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        assert counts() and LINE_RE.search(path.read_bytes())
+        assert wr.control(jvm_host, 1)[0] == 0
+        wr.wait_state(jvm_host, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
+        assert wr.process_exited(jvm_host, pid)
+        # One record when writing worked again, and one more at the stop if it was full again.
+        pattern = r"\d+ bytes of the Java output could not be written to " + re.escape(output) + r", error 112"
+        assert 1 <= len(counts()) <= 2 and all(re.fullmatch(pattern, t) for t in counts()), counts()
+    finally:
+        drive.unlink(missing_ok=True)
+        subprocess.run(["umount", "-l", str(folder)])
