@@ -606,4 +606,22 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
     permissionListing = listing;
 }
 
+// status --json: quotes and backslashes of a record (a Windows path, a Java
+// exception's message) are escaped, and so is every byte outside printable ASCII.
+TEST(StatusJson, EscapesQuotesBackslashesAndControlBytes)
+{
+    static StatusFacts facts;
+    facts = StatusFacts{};
+    facts.status.dwCurrentState = SERVICE_STOPPED;
+    facts.answered = true;
+    facts.start.bannerStamp = "12/07/26 20:46:39 ";
+    lstrcpynA(facts.startTime, "12/07/26 20:46:39", sizeof facts.startTime);
+    facts.start.startFailure = "Can't find class com/x/\"Main\"";
+    facts.start.startException = "java.lang.Error: C:\\Apps\\lib \x01";
+    std::vector<std::string> lines = printedBy([](const Snapshot *) { printStatusJson(&facts); }, nullptr);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(R"("record":"Can't find class com/x/\"Main\"")"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(R"("exception":"java.lang.Error: C:\\Apps\\lib \u0001")"), std::string::npos) << lines[0];
+}
+
 } // namespace
