@@ -11,7 +11,6 @@
 
 #include "log/log.h"
 #include "log/logowner.h"
-#include "service/eventlog.h"
 
 const char *logFilePath = LOG_FILE_PATH;
 
@@ -138,6 +137,8 @@ static HANDLE openLogToRead(void)
                        FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
+LogRefusedNotice logRefusedNotice = NULL;
+
 FILE *logOpen(void)
 {
     HANDLE handle = logFileOpen(logFilePath, OPEN_ALWAYS);
@@ -148,7 +149,8 @@ FILE *logOpen(void)
     LogFileState state = judgeLogFile(handle, &size, owner);
     if (state != LOG_FILE_PLAIN) {
         CloseHandle(handle);
-        reportLogRefused(state, owner);
+        if (logRefusedNotice != NULL)
+            logRefusedNotice(state, owner);
         return NULL;
     }
     int fd = _open_osfhandle((intptr_t)handle, _O_APPEND | _O_TEXT | _O_NOINHERIT);

@@ -38,6 +38,11 @@ FILE *logOpen(void);
 // another account holds on the file makes it on Windows.
 typedef HANDLE (*LogFileOpen)(const char *path, DWORD disposition);
 extern LogFileOpen logFileOpen;
+// Told of a log file the service refuses to write to (its owner's text for
+// someone else's file); NULL: no one is told. The service points it at its
+// event log, the one place that can then say why records are missing.
+typedef void (*LogRefusedNotice)(LogFileState state, const char *owner);
+extern LogRefusedNotice logRefusedNotice;
 HANDLE openLogFile(const char *path, DWORD disposition);
 
 // Opens an existing log file for reading, sharing everything so the service

@@ -52,6 +52,7 @@ void eventsBegin(void)
     AcquireSRWLockExclusive(&framesLock);
     memset(shutdownFrames, 0, sizeof shutdownFrames);
     ReleaseSRWLockExclusive(&framesLock);
+    logRefusedNotice = reportLogRefused;
     InterlockedExchange(&eventsOn, 1);
 }
 
