@@ -82,6 +82,19 @@ def test_the_tools_get_the_same_codes_and_their_lines_are_written_down(tmp_path,
         " | benchmarks stop | refused service 3 call=ControlService error=109\n")
 
 
+@pytest.mark.parametrize("control, error, status, expected", [
+    (1, 109, {"state": 1, "exit": 0}, True),
+    (1, 109, {"state": 3, "exit": 0}, True),
+    (1, 109, {"state": 1, "exit": 1067}, False),
+    (1, 109, {"state": 4, "exit": 0}, False),
+    (1, 1061, {"state": 1, "exit": 0}, False),
+    (4, 109, {"state": 1, "exit": 0}, False),
+    (1, 109, None, False),
+])
+def test_a_stop_answered_with_a_refusal_but_delivered(control, error, status, expected):
+    assert wf.delivered(control, error, status) == expected
+
+
 @pytest.mark.parametrize("lines, expected", [
     ([], "Wine refused no step."),
     (["a | b | StartServiceW 1359\n"], "Wine refused 1 step and it was tried again:\n  a | b | StartServiceW 1359"),

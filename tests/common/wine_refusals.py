@@ -110,6 +110,20 @@ def accepts(control, status):
     return bool(status.get("accepted", 0) & ACCEPT_BITS.get(control, 0))
 
 
+SERVICE_STOP_PENDING = 3
+
+
+def delivered(control, error, status):
+    """Whether a STOP that Wine answered with one of its passing codes went through all the
+    same: the service, asked right after, has itself reported STOP_PENDING or STOPPED with no
+    error. Seen once in a run beside a second Wine job: a service whose shutdown() returned at
+    once had ended before the manager had the handler's reply, and ControlService said 109. Such
+    a STOP is not sent again (it would meet a stopped service); the caller's own checks of the
+    reports that followed still see a service that did not stop in order."""
+    return (control == 1 and error in CALL_CODES["ControlService"] and status is not None
+            and status.get("state") in (SERVICE_STOP_PENDING, SERVICE_STOPPED) and status.get("exit", 1) == 0)
+
+
 def classify(args, rc, out, err, status=None):
     """Which of Wine's passing refusals the answer (rc, out, err) of the step `args` is, or None.
     status: for a refused control, the service's status asked right after (see `accepts`)."""

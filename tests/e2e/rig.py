@@ -218,6 +218,9 @@ def control(rig, code):
     if lines[0].startswith("error="):
         error = int(lines[0].split()[0].split("=")[1])
         lines = lines[1:]
+    if error and ws.refusals.delivered(code, error, query(rig)):
+        ws.refusals.note(f"scmctl control {SERVICE} {code}", f"ControlService {error}, delivered all the same")
+        error = 0
     return error, _parse_status(lines[0])
 
 
