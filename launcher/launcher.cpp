@@ -59,18 +59,7 @@ LaunchFailure launchFailure(const LaunchResults *results)
 
 const char *launchFailureRecord(const LaunchResults *results, char *text, size_t capacity)
 {
-    static const char *const records[LAUNCH_FAILURE_LAST + 1] = {
-        NULL, NULL, RECORD_NO_CREATE_EXPORT, RECORD_CREATE_FAILED, RECORD_NO_CLASS, RECORD_NO_MAIN, RECORD_MAIN_THREW,
-        RECORD_NO_OPTIONS,
-    };
-    LaunchFailure failure = launchFailure(results);
-    const char *record = records[failure];
-    text[0] = '\0';
-    if (failure == FAILURE_JVM_NOT_CREATED)
-        snprintf(text, capacity, record, (int)results->jvm.createResult);
-    else if (record != NULL)
-        snprintf(text, capacity, record, MAIN_CLASS_NAME);
-    return record;
+    return failureRecordOf(launchFailure(results), results, text, capacity);
 }
 
 bool failureLeavesShutdown(DWORD failure)

@@ -45,6 +45,9 @@ LaunchFailure launchFailure(const LaunchResults *results);
 // bytes; LAUNCH_FAILURE_RECORD_CAPACITY holds any). Returns the record's format, NULL when there is no failure or the
 // kind has no record of its own (no jvm.dll: one record per candidate).
 const char *launchFailureRecord(const LaunchResults *results, char *text, size_t capacity);
+// The same for a failure already told (failure_record.cpp, which the event
+// log shares with the launcher).
+const char *failureRecordOf(LaunchFailure failure, const LaunchResults *results, char *text, size_t capacity);
 // Whether the main class's shutdown() may be called after a start that
 // failed so: not when the start never found the class (nor created the
 // virtual machine), since a stop would only repeat the start's failure.

@@ -105,6 +105,13 @@ static void reportTexts(DWORD id, WORD count, const char *const *texts)
     ReleaseSRWLockExclusive(&insertsLock);
 }
 
+static void dropLineFeed(char *text, size_t capacity)
+{
+    size_t end = strnlen(text, capacity);
+    if (end > 0 && text[end - 1] == '\n')
+        text[end - 1] = '\0';
+}
+
 // A record as the log has it, less its line feed.
 static void formatRecord(char *text, size_t capacity, const char *format, ...)
 {
@@ -114,37 +121,20 @@ static void formatRecord(char *text, size_t capacity, const char *format, ...)
     va_end(args);
     if (length < 0)
         text[0] = '\0';
-    size_t end = strnlen(text, capacity);
-    if (end > 0 && text[end - 1] == '\n')
-        text[end - 1] = '\0';
+    dropLineFeed(text, capacity);
 }
 
-// The record the start stopped at, as the log wrote it.
+// The record the start stopped at, as the log wrote it: the stage's own, or
+// for no jvm.dll the last candidate's.
 static const char *failureRecord(LaunchFailure failure, const LaunchResults *results, char *text, size_t capacity)
 {
-    switch (failure) {
-    case FAILURE_NO_JVM_LIBRARY:
+    if (failure == FAILURE_NO_JVM_LIBRARY) {
         formatRecord(text, capacity, RECORD_FAILED_JVM, jvmLibraryPathAnsi);
         return RECORD_FAILED_JVM;
-    case FAILURE_NO_CREATE_EXPORT:
-        formatRecord(text, capacity, RECORD_NO_CREATE_EXPORT);
-        return RECORD_NO_CREATE_EXPORT;
-    case FAILURE_JVM_NOT_CREATED:
-        formatRecord(text, capacity, RECORD_CREATE_FAILED, (int)results->jvm.createResult);
-        return RECORD_CREATE_FAILED;
-    case FAILURE_NO_MAIN_CLASS:
-        formatRecord(text, capacity, RECORD_NO_CLASS, MAIN_CLASS_NAME);
-        return RECORD_NO_CLASS;
-    case FAILURE_NO_MAIN:
-        formatRecord(text, capacity, RECORD_NO_MAIN);
-        return RECORD_NO_MAIN;
-    case FAILURE_MAIN_THREW:
-        formatRecord(text, capacity, RECORD_MAIN_THREW);
-        return RECORD_MAIN_THREW;
-    default:
-        formatRecord(text, capacity, RECORD_NO_OPTIONS);
-        return RECORD_NO_OPTIONS;
     }
+    const char *format = failureRecordOf(failure, results, text, capacity);
+    dropLineFeed(text, capacity);
+    return format;
 }
 
 void reportStartFailure(const LaunchResults *results, LaunchFailure failure)
