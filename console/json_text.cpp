@@ -16,7 +16,8 @@ static int printCharacter(const wchar_t *p)
         printf("\\%c", (char)code);
         return 1;
     }
-    if (code < 0x20 || code == 0x7F) {
+    // C0 and C1 controls and DEL: JSON needs the first escaped, a terminal the rest.
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) {
         printf("\\u%04x", code);
         return 1;
     }

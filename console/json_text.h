@@ -7,8 +7,8 @@
 #define JSON_TEXT_CAPACITY 4096
 
 // Prints `ansi` (`length` bytes, or up to its terminator when length < 0) as
-// a JSON string: quotes and backslashes escaped, control characters as
-// \u00XX, everything else as UTF-8; "null" for NULL.
+// a JSON string: quotes and backslashes escaped, control characters (C0,
+// DEL, C1) as \u00XX, everything else as UTF-8; "null" for NULL.
 void printJsonText(const char *ansi, int length = -1);
 // Prints "name": and the text, then a comma unless it is the last field.
 void printJsonField(const char *name, const char *ansi, bool last = false);

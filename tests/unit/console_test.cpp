@@ -735,7 +735,7 @@ TEST(StatusJson, TextsAreEscapedOrUtf8)
         const char *json;
     } cases[] = {
         {"a \"b\" \\c", -1, R"j("a \"b\" \\c")j"},
-        {"\x01\x1f\x7f\t", -1, R"j("\u0001\u001f\u007f\u0009")j"},
+        {"\x01\x1f\x7f\t\x81", -1, R"j("\u0001\u001f\u007f\u0009\u0081")j"},
         {"C:\\\xc0pps \x80", -1, "\"C:\\\\\xc3\x80pps \xe2\x82\xac\""},
         {"name\" RUNNABLE", 4, R"j("name")j"},
         {nullptr, -1, "null"},
