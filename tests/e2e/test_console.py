@@ -114,6 +114,7 @@ CHECK_CASES = [
      + APPLICATION_FOUND
      + [("ok", 'registered command line "C:\\Apps\\Velmorane\\VelmoraneService.exe": this installation'),
         ("ok", "start type: automatic"), ("ok", "state: stopped"),
+        ("ok", "the service's account: LocalSystem (S-1-5-18)"),
         ("ok", "VLJVMDLL is not set")]),
     ("upper-case-jar", {"files": {"B.JAR": b""}}, ("--no-jvm",), 1,
      [("warning", 'B.JAR is left out: only names ending in ".jar", lower case, count'),

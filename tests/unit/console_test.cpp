@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "console/account_access.h"
 #include "console/check.h"
 #include "console/json_text.h"
 #include "console/last_start.h"
@@ -748,6 +749,64 @@ TEST(StatusJson, TextsAreEscapedOrUtf8)
         std::vector<std::string> lines = printedBy([](const Snapshot *) { printJsonText(ansi, length); }, nullptr);
         EXPECT_EQ(lines[0], c.json) << c.json;
     }
+}
+
+// What the service's account may do, by the descriptor: LocalSystem, a
+// virtual account and an ordinary one, through their own SID and the groups
+// every service's token holds; denials before grants, inherit-only entries
+// and generic rights as Windows weighs them.
+TEST(AccountAccess, JudgesForTheConfiguredAccount)
+{
+    const wchar_t *const system = L"S-1-5-18", *const virtualAccount = L"S-1-5-80-1-2-3-4-5",
+                         *const user = L"S-1-5-21-7-7-7-1001";
+    const struct {
+        const wchar_t *sddl;
+        ACCESS_MASK needed;
+        bool system, virtualAccount, user;
+    } cases[] = {
+        {L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", READ_FOLDER_RIGHTS, true, false, false},
+        {L"D:(A;OICI;0x1200a9;;;S-1-5-80-1-2-3-4-5)", LOAD_RIGHTS, false, true, false},
+        {L"D:(A;OICI;0x1200a9;;;S-1-5-80-1-2-3-4-5)", APPEND_RIGHTS, false, false, false},
+        {L"D:(A;;FR;;;BU)", READ_FILE_RIGHTS, true, true, true},
+        {L"D:(D;;FR;;;S-1-5-80-1-2-3-4-5)(A;;FA;;;BU)", READ_FILE_RIGHTS, true, false, true},
+        {L"D:(A;;FA;;;BU)(D;;FR;;;S-1-5-80-1-2-3-4-5)", READ_FILE_RIGHTS, true, true, true},
+        {L"D:(A;OICIIO;FA;;;S-1-5-80-1-2-3-4-5)", READ_FOLDER_RIGHTS, false, false, false},
+        {L"D:", READ_FILE_RIGHTS, false, false, false},
+        {L"D:(A;;GR;;;S-1-5-80-0)", READ_FILE_RIGHTS, false, true, false},
+        {L"D:(A;;GA;;;BA)", LOG_WRITE_RIGHTS, true, false, false},
+        {L"D:(A;CI;0x2;;;BU)", CREATE_RIGHTS, true, true, true},
+        {L"D:(A;;FA;;;S-1-5-21-7-7-7-1001)", LOG_WRITE_RIGHTS, false, false, true},
+    };
+    for (const auto &c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = NULL;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, NULL));
+        const std::pair<const wchar_t *, bool> accounts[] = {{system, c.system}, {virtualAccount, c.virtualAccount},
+                                                             {user, c.user}};
+        for (const auto &[sidText, expected] : accounts) {
+            PSID account = NULL;
+            ASSERT_TRUE(ConvertStringSidToSidW(sidText, &account));
+            AccountSids sids;
+            ASSERT_TRUE(serviceAccountSids(account, &sids));
+            EXPECT_EQ((accountAccess(descriptor, &sids) & c.needed) == c.needed, expected)
+                << std::wstring(c.sddl).c_str() << " " << std::wstring(sidText).c_str();
+            LocalFree(account);
+        }
+        LocalFree(descriptor);
+    }
+}
+
+// The permission section judges who else may write against the service's
+// configured account: a virtual account's grants are its own.
+TEST(WriteAccess, TheServicesAccountIsNoOtherWriter)
+{
+    const wchar_t *sddl = L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;S-1-5-80-1-2-3-4-5)";
+    EXPECT_EQ(writersOf(sddl), std::vector<std::string>{"S-1-5-80-1-2-3-4-5"});
+    PSID account = NULL;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-80-1-2-3-4-5", &account));
+    permissionServiceAccount = account;
+    EXPECT_EQ(writersOf(sddl), std::vector<std::string>{});
+    permissionServiceAccount = NULL;
+    LocalFree(account);
 }
 
 } // namespace
