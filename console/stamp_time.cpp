@@ -1,7 +1,7 @@
-// The offset is not computed from the zone's rules here: each offset the
-// zone knows (standard, daylight) is tried, and the one that the system's
-// own conversion from UTC gives back the same local time is the one that
-// held. The system knows its rules, this year's and earlier years' alike.
+// The offset is not computed from the zone's rules here: the daylight
+// offset is tried, and when the system's own conversion from UTC gives back
+// the same local time it held; otherwise the standard one. The system knows
+// its rules, this year's and earlier years' alike.
 #include "console/stamp_time.h"
 
 #include <stdio.h>
