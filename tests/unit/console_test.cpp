@@ -610,7 +610,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
 }
 
 // status --json: quotes and backslashes of a record (a Windows path, a Java
-// exception's message) are escaped, and so is every byte outside printable ASCII.
+// exception's message) are escaped, and so are control bytes.
 TEST(StatusJson, EscapesQuotesBackslashesAndControlBytes)
 {
     static StatusFacts facts;
