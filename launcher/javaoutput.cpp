@@ -13,6 +13,8 @@
 #include <stdio.h>
 
 #include "launcher/folder_walk.h"
+#include "launcher/output_pump.h"
+#include "launcher/output_rotation.h"
 #include "launcher/records.h"
 #include "log/logfile.h"
 #include "log/log.h"
@@ -100,14 +102,14 @@ bool (*javaOutputOwnerCheck)(HANDLE file, char *ownerText) = hasTrustedOwner;
 // symbolic link whatever it is asked, only the name tells), and the log's
 // owner rule. The buffers are on the launcher thread's stack, which has room
 // before the virtual machine.
-static LogFileState judgeOutputFile(HANDLE file, char *ownerText)
+static LogFileState judgeOutputFile(const wchar_t *path, HANDLE file, char *ownerText)
 {
     ULONGLONG size = 0;
     LogFileState kind = judgeFileKind(file, &size);
     if (kind != LOG_FILE_PLAIN)
         return kind;
     wchar_t full[PATH_CAPACITY], longName[PATH_CAPACITY], finalName[PATH_CAPACITY];
-    DWORD fullLength = GetFullPathNameW(javaOutputPath, PATH_CAPACITY, full, NULL);
+    DWORD fullLength = GetFullPathNameW(path, PATH_CAPACITY, full, NULL);
     DWORD longLength =
         fullLength > 0 && fullLength < PATH_CAPACITY ? GetLongPathNameW(full, longName, PATH_CAPACITY) : 0;
     DWORD finalLength = GetFinalPathNameByHandleW(file, finalName, PATH_CAPACITY, FILE_NAME_NORMALIZED);
@@ -120,7 +122,7 @@ static LogFileState judgeOutputFile(HANDLE file, char *ownerText)
 }
 
 // The refusal's record, with the owner of someone else's file.
-static void logRefusal(LogFileState state, const char *ownerText)
+static void logRefusal(const char *pathAnsi, LogFileState state, const char *ownerText)
 {
     char reason[64 + OWNER_TEXT_CAPACITY];
     if (state != LOG_FILE_FOREIGN_OWNER)
@@ -129,7 +131,7 @@ static void logRefusal(LogFileState state, const char *ownerText)
         snprintf(reason, sizeof reason, "a file that belongs to %s", ownerText);
     else
         lstrcpynA(reason, "a file whose owner can't be read", sizeof reason);
-    logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, reason);
+    logWrite(RECORD_OUTPUT_REFUSED, pathAnsi, reason);
 }
 
 // Nothing of the service's stays behind wherever a refused path led: a file
@@ -139,6 +141,48 @@ static void removeMadeFile(HANDLE file)
 {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Opens the file at `path` with the output file's refusals, each with its
+// record (a refused file the walk made is removed), and error ERROR_SUCCESS;
+// a file not opened has its error and no record. `make`: create it where
+// nothing is; otherwise a missing file gives ERROR_FILE_NOT_FOUND.
+static HANDLE openJudged(const wchar_t *path, const char *pathAnsi, ACCESS_MASK access, bool make, DWORD *error)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    *error = ERROR_SUCCESS;
+    WalkOutcome opened = make ? openWithoutLinks(path, access, &file, error)
+                              : openExistingWithoutLinks(path, access, &file, error);
+    if (opened == WALK_LINK_ON_PATH) {
+        logWrite(RECORD_OUTPUT_REFUSED, pathAnsi, "a link on its folder path");
+        return INVALID_HANDLE_VALUE;
+    }
+    if (opened == WALK_NOT_OPENED)
+        return INVALID_HANDLE_VALUE;
+    char owner[OWNER_TEXT_CAPACITY] = "";
+    LogFileState state = judgeOutputFile(path, file, owner);
+    if (state == LOG_FILE_PLAIN)
+        return file;
+    if (opened == WALK_CREATED)
+        removeMadeFile(file);
+    CloseHandle(file);
+    logRefusal(pathAnsi, state, owner);
+    *error = ERROR_SUCCESS;
+    return INVALID_HANDLE_VALUE;
+}
+
+// Append-only access: every write lands at the end of the file, also after
+// an operator has truncated it.
+static const ACCESS_MASK outputAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
+
+HANDLE openOutputFile(const wchar_t *path, const char *pathAnsi, DWORD *error)
+{
+    return openJudged(path, pathAnsi, outputAccess, true, error);
+}
+
+HANDLE openRotatedFile(const wchar_t *path, const char *pathAnsi, DWORD *error)
+{
+    return openJudged(path, pathAnsi, DELETE | FILE_READ_ATTRIBUTES | READ_CONTROL, false, error);
 }
 
 void redirectJavaOutputTo(const wchar_t *value)
@@ -153,38 +197,33 @@ void redirectJavaOutputTo(const wchar_t *value)
     boundedCopy(javaOutputPath, value);
     ansiCopy(javaOutputPath, javaOutputPathAnsi);
 
-    // Append-only access: every write lands at the end of the file, also
-    // after an operator has truncated it. Shared for reading, writing and
-    // deletion, so the file can be read, rotated or removed while the service
-    // runs. Not inheritable: the file stays open for the life of the process,
-    // and a child that should write there is given it explicitly (Java's
-    // ProcessBuilder marks the handles it passes on inheritable itself);
-    // otherwise every child started with inheritance would hold it open too.
-    const ACCESS_MASK access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
-    HANDLE file = INVALID_HANDLE_VALUE;
+    // Shared for reading, writing and deletion, so the file can be read,
+    // rotated or removed while the service runs. Not inheritable: the file
+    // stays open for the life of the process, and a child that should write
+    // there is given it explicitly (Java's ProcessBuilder marks the handles
+    // it passes on inheritable itself); otherwise every child started with
+    // inheritance would hold it open too.
     DWORD error = ERROR_SUCCESS;
-    WalkOutcome opened = openWithoutLinks(javaOutputPath, access, &file, &error);
-    if (opened == WALK_LINK_ON_PATH) {
-        logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, "a link on its folder path");
+    HANDLE file = openOutputFile(javaOutputPath, javaOutputPathAnsi, &error);
+    if (file == INVALID_HANDLE_VALUE && error == ERROR_SUCCESS)
         return;
+    // With rotation the virtual machine writes into the pump's pipe, and the
+    // pump into the file; without it, straight into the file as ever.
+    HANDLE target = file;
+    if (file != INVALID_HANDLE_VALUE && outputRotationSize > 0) {
+        target = startOutputPump(&file);
+        if (file == INVALID_HANDLE_VALUE)
+            return; // the new file after the first rotation: its record is written
+        if (target == INVALID_HANDLE_VALUE)
+            target = file; // no pipe: straight into the file, not rotated
     }
-    if (opened != WALK_NOT_OPENED) {
-        char owner[OWNER_TEXT_CAPACITY] = "";
-        LogFileState state = judgeOutputFile(file, owner);
-        if (state != LOG_FILE_PLAIN) {
-            if (opened == WALK_CREATED)
-                removeMadeFile(file);
-            CloseHandle(file);
-            logRefusal(state, owner);
-            return;
-        }
-        if (!setStandardHandles(file)) {
-            error = GetLastError();
-            CloseHandle(file);
-            opened = WALK_NOT_OPENED;
-        }
+    if (target != INVALID_HANDLE_VALUE && !setStandardHandles(target)) {
+        error = GetLastError();
+        stopOutputPump();
+        CloseHandle(file);
+        target = INVALID_HANDLE_VALUE;
     }
-    if (opened == WALK_NOT_OPENED) {
+    if (target == INVALID_HANDLE_VALUE) {
         logWrite(RECORD_OUTPUT_UNOPENED, javaOutputPathAnsi, (unsigned long)error);
         return;
     }
@@ -193,7 +232,7 @@ void redirectJavaOutputTo(const wchar_t *value)
     for (const wchar_t *name : javaRuntimeCrts) {
         HMODULE crt = GetModuleHandleW(name);
         if (crt != NULL) {
-            pointLoadedCrtAt(crt, file);
+            pointLoadedCrtAt(crt, target);
             crtPointed = true;
         }
     }
@@ -202,6 +241,6 @@ void redirectJavaOutputTo(const wchar_t *value)
     // back the one handle that lives as long as the process. Should that
     // fail, the handles still name the file, through the duplicates.
     if (crtPointed)
-        (void)setStandardHandles(file);
+        (void)setStandardHandles(target);
     logWrite(RECORD_OUTPUT_REDIRECTED, javaOutputPathAnsi);
 }

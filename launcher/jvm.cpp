@@ -1,5 +1,6 @@
 // The virtual machine lives inside the service process: created once on the
 // launcher thread, never destroyed; it ends with the process.
+#include "launcher/output_pump.h"
 #include "launcher/jvm.h"
 
 #include <stdlib.h>
@@ -41,7 +42,7 @@ bool assembleVmOptions(void)
     memcpy(vmClassPathOption, classPathOption, length);
     vmClassPathOption[length] = '\0';
 
-    vmOptions = (JavaVMOption *)calloc(2, sizeof(JavaVMOption));
+    vmOptions = (JavaVMOption *)calloc(2 + JAVA_OUTPUT_HOOK_OPTIONS, sizeof(JavaVMOption));
     if (vmOptions == NULL) {
         logWrite(RECORD_NO_OPTIONS);
         return false;
@@ -51,6 +52,7 @@ bool assembleVmOptions(void)
 
     vmInitArgs.version = JNI_VERSION_1_6;
     vmInitArgs.nOptions = 2;
+    vmInitArgs.nOptions += addJavaOutputHooks(vmOptions + 2);
     vmInitArgs.options = vmOptions;
     vmInitArgs.ignoreUnrecognized = JNI_FALSE;
     return true;
