@@ -1,12 +1,12 @@
 // The virtual machine lives inside the service process: created once on the
 // launcher thread, never destroyed; it ends with the process.
-#include "launcher/output_pump.h"
 #include "launcher/jvm.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include "launcher/classpath.h"
+#include "launcher/javaoutput.h"
 #include "launcher/lookup.h"
 #include "launcher/records.h"
 #include "launcher/paths.h"

@@ -6,11 +6,9 @@
 // be written is counted and dropped, so the application never blocks on it.
 #include "launcher/output_pump.h"
 
-#include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
-#include "launcher/javaoutput.h"
+#include "launcher/output_open.h"
 #include "launcher/output_rotation.h"
 #include "launcher/records.h"
 #include "log/log.h"
@@ -18,12 +16,14 @@
 #define PIPE_BUFFER_BYTES (1024 * 1024)
 #define PUMP_CHUNK_BYTES (64 * 1024)
 #define PUMP_MAX_PAUSE_MS 4
-#define VM_MESSAGE_CAPACITY 4096
 
+HANDLE outputPumpFile = INVALID_HANDLE_VALUE;
+static const wchar_t *pumpPath;
+static const char *pumpPathAnsi;
 static HANDLE pumpRead = INVALID_HANDLE_VALUE;
 static HANDLE pumpWrite = INVALID_HANDLE_VALUE;
 static HANDLE pumpThread = NULL;
-static volatile LONG pumpEnding = 0;
+static bool pumpEnding; // under the lock
 static CRITICAL_SECTION pumpLock;
 static char pumpChunk[PUMP_CHUNK_BYTES];
 
@@ -39,7 +39,7 @@ static void reportNotWritten(void)
 {
     if (notWritten == 0)
         return;
-    logWrite(RECORD_OUTPUT_NOT_WRITTEN, (unsigned long long)notWritten, javaOutputPathAnsi,
+    logWrite(RECORD_OUTPUT_NOT_WRITTEN, (unsigned long long)notWritten, pumpPathAnsi,
              (unsigned long)notWrittenError);
     notWritten = 0;
 }
@@ -55,17 +55,17 @@ static void writeOut(const char *data, size_t length)
 {
     // A new file that could not be opened is tried again after as many
     // bytes as a file holds.
-    if (javaOutputFile == INVALID_HANDLE_VALUE && droppedSinceReopen >= outputRotationSize) {
+    if (outputPumpFile == INVALID_HANDLE_VALUE && droppedSinceReopen >= outputRotationSize) {
         DWORD error;
         droppedSinceReopen = 0;
-        javaOutputFile = openOutputFile(javaOutputPath, javaOutputPathAnsi, &error);
+        outputPumpFile = openOutputFile(pumpPath, pumpPathAnsi, &error);
     }
     DWORD written = 0;
-    if (javaOutputFile == INVALID_HANDLE_VALUE) {
+    if (outputPumpFile == INVALID_HANDLE_VALUE) {
         dropBytes(length, ERROR_INVALID_HANDLE);
         return;
     }
-    BOOL wrote = WriteFile(javaOutputFile, data, (DWORD)length, &written, NULL);
+    BOOL wrote = WriteFile(outputPumpFile, data, (DWORD)length, &written, NULL);
     DWORD error = wrote ? ERROR_SUCCESS : GetLastError();
     if (written > 0 && notWritten > 0)
         reportNotWritten();
@@ -76,18 +76,18 @@ static void writeOut(const char *data, size_t length)
 
 static void rotateNow(void)
 {
-    if (!rotateOutputFiles(javaOutputPath, outputRotationKeep, rotationFailed)) {
+    if (!rotateOutputFiles(pumpPath, outputRotationKeep, rotationFailed)) {
         rotationFailed = true;
         nextRotation = currentSize + outputRotationSize;
         return;
     }
     rotationFailed = false;
     DWORD error;
-    HANDLE fresh = openOutputFile(javaOutputPath, javaOutputPathAnsi, &error);
+    HANDLE fresh = openOutputFile(pumpPath, pumpPathAnsi, &error);
     if (fresh == INVALID_HANDLE_VALUE && error != ERROR_SUCCESS)
-        logWrite(RECORD_OUTPUT_UNOPENED, javaOutputPathAnsi, (unsigned long)error);
-    CloseHandle(javaOutputFile);
-    javaOutputFile = fresh;
+        logWrite(RECORD_OUTPUT_UNOPENED, pumpPathAnsi, (unsigned long)error);
+    CloseHandle(outputPumpFile);
+    outputPumpFile = fresh;
     droppedSinceReopen = 0;
     currentSize = lineLength = 0;
     nextRotation = outputRotationSize;
@@ -121,8 +121,9 @@ void pumpBytes(const char *data, size_t length)
 }
 
 // One piece of what the pipe holds: 1 when something was written, 0 when it
-// was empty, -1 when it is closed.
-static int pumpOnce(void)
+// was empty, -1 when it is closed. `last`: the piece is written up to its
+// last line end only, and what follows stays unwritten.
+static int pumpOnce(bool last)
 {
     DWORD available = 0, got = 0;
     if (!PeekNamedPipe(pumpRead, NULL, 0, NULL, &available, NULL))
@@ -131,6 +132,8 @@ static int pumpOnce(void)
         return 0;
     if (!ReadFile(pumpRead, pumpChunk, available < sizeof pumpChunk ? available : sizeof pumpChunk, &got, NULL))
         return -1;
+    while (last && got > 0 && pumpChunk[got - 1] != '\n')
+        got--;
     pumpBytes(pumpChunk, got);
     return got > 0 ? 1 : 0;
 }
@@ -138,9 +141,11 @@ static int pumpOnce(void)
 static DWORD WINAPI pumpThreadMain(LPVOID)
 {
     DWORD pause = 0;
-    while (InterlockedCompareExchange(&pumpEnding, 0, 0) == 0) {
+    for (;;) {
+        // Asked under the lock: once the output is finished, not one more
+        // piece goes into the file.
         EnterCriticalSection(&pumpLock);
-        int pumped = pumpOnce();
+        int pumped = pumpEnding ? -1 : pumpOnce(false);
         LeaveCriticalSection(&pumpLock);
         if (pumped < 0)
             break;
@@ -151,11 +156,13 @@ static DWORD WINAPI pumpThreadMain(LPVOID)
     return 0;
 }
 
-HANDLE startOutputPump(HANDLE *file)
+HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file)
 {
     LARGE_INTEGER size = {};
     GetFileSizeEx(*file, &size);
-    javaOutputFile = *file;
+    pumpPath = path;
+    pumpPathAnsi = pathAnsi;
+    outputPumpFile = *file;
     currentSize = (ULONGLONG)size.QuadPart;
     lineLength = 0;
     nextRotation = outputRotationSize;
@@ -164,10 +171,10 @@ HANDLE startOutputPump(HANDLE *file)
     // A file over the size from an earlier run is rotated first.
     if (currentSize >= nextRotation)
         rotateNow();
-    *file = javaOutputFile;
+    *file = outputPumpFile;
     if (*file == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
-    pumpEnding = 0;
+    pumpEnding = false;
     if (!CreatePipe(&pumpRead, &pumpWrite, NULL, PIPE_BUFFER_BYTES))
         return INVALID_HANDLE_VALUE;
     InitializeCriticalSection(&pumpLock);
@@ -187,7 +194,9 @@ void stopOutputPump(void)
 {
     if (pumpThread == NULL)
         return;
-    InterlockedExchange(&pumpEnding, 1);
+    EnterCriticalSection(&pumpLock);
+    pumpEnding = true;
+    LeaveCriticalSection(&pumpLock);
     WaitForSingleObject(pumpThread, INFINITE);
     CloseHandle(pumpThread);
     CloseHandle(pumpRead);
@@ -197,45 +206,18 @@ void stopOutputPump(void)
     DeleteCriticalSection(&pumpLock);
 }
 
-void drainJavaOutput(DWORD timeoutMs)
+void finishJavaOutput(DWORD timeoutMs)
 {
     if (pumpThread == NULL)
         return;
     ULONGLONG end = GetTickCount64() + timeoutMs;
     EnterCriticalSection(&pumpLock);
-    while (pumpOnce() > 0 && GetTickCount64() < end)
-        continue;
+    pumpEnding = true;
+    for (;;) {
+        bool late = GetTickCount64() >= end;
+        if (pumpOnce(late) <= 0 || late)
+            break;
+    }
     reportNotWritten();
     LeaveCriticalSection(&pumpLock);
-}
-
-static void JNICALL exitHook(jint)
-{
-    drainJavaOutput(OUTPUT_DRAIN_MS);
-}
-
-// Into the pipe, behind what the application wrote; without the pump, into
-// the file.
-static jint JNICALL vfprintfHook(FILE *, const char *format, va_list arguments)
-{
-    char message[VM_MESSAGE_CAPACITY];
-    int length = vsnprintf(message, sizeof message, format, arguments);
-    if (length < 0)
-        return length;
-    DWORD count = (DWORD)length < sizeof message ? (DWORD)length : (DWORD)sizeof message - 1, written = 0;
-    WriteFile(pumpThread != NULL ? pumpWrite : javaOutputFile, message, count, &written, NULL);
-    return (jint)written;
-}
-
-int addJavaOutputHooks(JavaVMOption *options)
-{
-    if (javaOutputFile == INVALID_HANDLE_VALUE)
-        return 0;
-    options[0].optionString = (char *)"vfprintf";
-    options[0].extraInfo = (void *)vfprintfHook;
-    if (pumpThread == NULL)
-        return 1;
-    options[1].optionString = (char *)"exit";
-    options[1].extraInfo = (void *)exitHook;
-    return 2;
 }

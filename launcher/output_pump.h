@@ -7,32 +7,32 @@
 #define VELMORANE_OUTPUT_PUMP_H
 
 #include <windows.h>
-#include <jni.h>
 
 // A line is kept whole in one file up to this length.
 #define OUTPUT_LONGEST_LINE (64 * 1024)
-// The hook options addJavaOutputHooks adds at most.
-#define JAVA_OUTPUT_HOOK_OPTIONS 2
 // How long the stop and System.exit wait for the pipe to be written out: the
 // pipe holds at most a megabyte, and a write that fails drops, never waits.
 #define OUTPUT_DRAIN_MS 2000
 
-// Takes over the opened output file `*file` (rotated first when it is over
-// the size; *file is then the new one) and starts the thread. The pipe's
-// write end, for the standard handles, or INVALID_HANDLE_VALUE (the output
-// then goes straight into *file, not rotated).
-HANDLE startOutputPump(HANDLE *file);
+// The current file; INVALID_HANDLE_VALUE when it could not be opened.
+extern HANDLE outputPumpFile;
+
+// Takes over the opened output file `*file` at `path` (both names live as
+// long as the process), rotated first when it is over the size (*file is
+// then the new one), and starts the thread. The pipe's write end, for the
+// standard handles, or INVALID_HANDLE_VALUE (the output then goes straight
+// into *file, not rotated).
+HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file);
 // Ends the thread and closes the pipe (the standard handles could not be set).
 void stopOutputPump(void);
-// Writes out what is in the pipe now, within timeoutMs; with a record of
-// what could not be written. Nothing to do without the pump.
-void drainJavaOutput(DWORD timeoutMs);
+// The process is about to end (a stop, System.exit): writes out what the pipe
+// holds, within timeoutMs and then up to a line's end, with a record of what
+// could not be written; after it nothing more goes into the file, so the
+// file does not end inside a line cut off by the process's end. Nothing to
+// do without the pump.
+void finishJavaOutput(DWORD timeoutMs);
 // Bytes as the pump writes them: the current file, its size, the cut at a
 // line's end, the rotation and the count of what could not be written.
 void pumpBytes(const char *data, size_t length);
-// The invocation interface's "exit" (the pipe drained before System.exit
-// ends the process) and "vfprintf" (the virtual machine's own messages, into
-// the output in order) hooks, when the output is redirected; how many.
-int addJavaOutputHooks(JavaVMOption *options);
 
 #endif

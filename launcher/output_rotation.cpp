@@ -9,7 +9,7 @@
 #include <wchar.h>
 
 #include "launcher/inputs.h"
-#include "launcher/javaoutput.h"
+#include "launcher/output_open.h"
 #include "launcher/records.h"
 #include "launcher/strings.h"
 #include "log/log.h"

@@ -24,7 +24,7 @@ void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText);
 
 // Moves "<path>.<n>" to "<path>.<n+1>" down from keep-1, removes
 // "<path>.<keep>", then moves "<path>" to "<path>.1" (keep 0: removes it).
-// Each file is opened by javaoutput.cpp's refusals and renamed through its
+// Each file is opened with the output file's refusals and renamed through its
 // handle, never onto an existing name. False when a step failed: the record
 // says which (a refusal's, or RECORD_OUTPUT_NOT_ROTATED when `quiet` is
 // false), and "<path>" is where it was.

@@ -147,7 +147,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     CloseHandle(stopEvent);
     stopEvent = NULL;
     // What the application wrote before the stop is in the files at STOPPED.
-    drainJavaOutput(OUTPUT_DRAIN_MS);
+    finishJavaOutput(OUTPUT_DRAIN_MS);
     // A failed start that stopped the service is a failure to Windows: its
     // recovery actions see it.
     report(SERVICE_STOPPED, 0, failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, failure);

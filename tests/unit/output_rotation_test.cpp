@@ -94,21 +94,21 @@ TEST(OutputRotation, PumpCutsAtLineEndsAndCountsWhatItDrops)
     HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
     setOutputRotation(L"8", L"9");
     redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
-    HANDLE pipe = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE pipe = javaOutputFile;
     std::string longLine(OUTPUT_LONGEST_LINE + 3, 'x');
     std::string written = "a\nbb\nccccccccc\nd" + longLine + "\ne\n";
     DWORD count = 0;
     WriteFile(pipe, written.data(), (DWORD)written.size(), &count, NULL);
-    drainJavaOutput(OUTPUT_DRAIN_MS);
-    HANDLE current = javaOutputFile;
-    javaOutputFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    finishJavaOutput(OUTPUT_DRAIN_MS);
+    HANDLE current = outputPumpFile;
+    outputPumpFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  NULL, OPEN_EXISTING, 0, NULL);
     WriteFile(pipe, "lost\n", 5, &count, NULL);
-    drainJavaOutput(OUTPUT_DRAIN_MS);
+    finishJavaOutput(OUTPUT_DRAIN_MS);
     stopOutputPump();
-    CloseHandle(javaOutputFile);
+    CloseHandle(outputPumpFile);
     CloseHandle(current);
-    javaOutputFile = INVALID_HANDLE_VALUE;
+    outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
     SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
     SetStdHandle(STD_ERROR_HANDLE, savedError);
     setOutputRotation(NULL, NULL);
@@ -117,6 +117,32 @@ TEST(OutputRotation, PumpCutsAtLineEndsAndCountsWhatItDrops)
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Java output goes to " + path,
                                                            "5 bytes of the Java output could not be written to " +
                                                                path + ", error 5"}));
+    removeTree(dir);
+}
+
+// At a stop or System.exit the process ends right after the output is
+// finished: from then on the thread writes nothing, which the process's end
+// could cut inside a line, and a piece read when the time is up is written
+// up to its last line end.
+TEST(OutputRotation, FinishedOutputEndsAtALineEnd)
+{
+    useTestLog();
+    std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
+    HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
+    setOutputRotation(L"1M", NULL);
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+    DWORD count = 0;
+    finishJavaOutput(OUTPUT_DRAIN_MS);
+    WriteFile(javaOutputFile, "whole\ncut", 9, &count, NULL);
+    Sleep(100); // the thread's time to write it, were it still running
+    finishJavaOutput(0);
+    stopOutputPump();
+    CloseHandle(outputPumpFile);
+    outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
+    SetStdHandle(STD_ERROR_HANDLE, savedError);
+    setOutputRotation(NULL, NULL);
+    EXPECT_EQ(contents(path, 1), (std::vector<std::string>{"whole\n", "-"}));
     removeTree(dir);
 }
 
