@@ -23,7 +23,8 @@ static const char *pumpPathAnsi;
 static HANDLE pumpRead = INVALID_HANDLE_VALUE;
 static HANDLE pumpWrite = INVALID_HANDLE_VALUE;
 static HANDLE pumpThread = NULL;
-static bool pumpEnding; // under the lock
+static bool pumpEnding;   // under the lock: the output is finished
+static volatile LONG pumpStopping; // the thread ends
 static CRITICAL_SECTION pumpLock;
 static char pumpChunk[PUMP_CHUNK_BYTES];
 
@@ -120,10 +121,16 @@ void pumpBytes(const char *data, size_t length)
     }
 }
 
-// One piece of what the pipe holds: 1 when something was written, 0 when it
-// was empty, -1 when it is closed. `last`: the piece is written up to its
-// last line end only, and what follows stays unwritten.
-static int pumpOnce(bool last)
+// What becomes of one piece read from the pipe.
+enum PieceUse {
+    PIECE_WRITTEN,       // into the file, all of it
+    PIECE_TO_LINE_END,   // up to its last line end; the rest is dropped
+    PIECE_DROPPED,       // not written: the output is finished
+};
+
+// One piece of what the pipe holds: 1 when something was read, 0 when it
+// was empty (or nothing of it was to be written), -1 when it is closed.
+static int pumpOnce(PieceUse use)
 {
     DWORD available = 0, got = 0;
     if (!PeekNamedPipe(pumpRead, NULL, 0, NULL, &available, NULL))
@@ -132,9 +139,10 @@ static int pumpOnce(bool last)
         return 0;
     if (!ReadFile(pumpRead, pumpChunk, available < sizeof pumpChunk ? available : sizeof pumpChunk, &got, NULL))
         return -1;
-    while (last && got > 0 && pumpChunk[got - 1] != '\n')
+    while (use == PIECE_TO_LINE_END && got > 0 && pumpChunk[got - 1] != '\n')
         got--;
-    pumpBytes(pumpChunk, got);
+    if (use != PIECE_DROPPED)
+        pumpBytes(pumpChunk, got);
     return got > 0 ? 1 : 0;
 }
 
@@ -142,12 +150,13 @@ static DWORD WINAPI pumpThreadMain(LPVOID)
 {
     DWORD pause = 0;
     for (;;) {
-        // Asked under the lock: once the output is finished, not one more
-        // piece goes into the file.
+        // Once the output is finished not one more piece goes into the file,
+        // yet the pipe is still read: a writer must never wait on it, the
+        // service's own threads included (under Wine their trace goes there).
         EnterCriticalSection(&pumpLock);
-        int pumped = pumpEnding ? -1 : pumpOnce(false);
+        int pumped = pumpOnce(pumpEnding ? PIECE_DROPPED : PIECE_WRITTEN);
         LeaveCriticalSection(&pumpLock);
-        if (pumped < 0)
+        if (pumped < 0 || pumpStopping)
             break;
         pause = pumped > 0 ? 0 : (pause < PUMP_MAX_PAUSE_MS ? pause + 1 : PUMP_MAX_PAUSE_MS);
         if (pause > 0)
@@ -175,6 +184,7 @@ HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file)
     if (*file == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
     pumpEnding = false;
+    pumpStopping = 0;
     if (!CreatePipe(&pumpRead, &pumpWrite, NULL, PIPE_BUFFER_BYTES))
         return INVALID_HANDLE_VALUE;
     InitializeCriticalSection(&pumpLock);
@@ -194,9 +204,7 @@ void stopOutputPump(void)
 {
     if (pumpThread == NULL)
         return;
-    EnterCriticalSection(&pumpLock);
-    pumpEnding = true;
-    LeaveCriticalSection(&pumpLock);
+    InterlockedExchange(&pumpStopping, 1);
     WaitForSingleObject(pumpThread, INFINITE);
     CloseHandle(pumpThread);
     CloseHandle(pumpRead);
@@ -215,7 +223,7 @@ void finishJavaOutput(DWORD timeoutMs)
     pumpEnding = true;
     for (;;) {
         bool late = GetTickCount64() >= end;
-        if (pumpOnce(late) <= 0 || late)
+        if (pumpOnce(late ? PIECE_TO_LINE_END : PIECE_WRITTEN) <= 0 || late)
             break;
     }
     reportNotWritten();

@@ -27,9 +27,9 @@ HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file);
 void stopOutputPump(void);
 // The process is about to end (a stop, System.exit): writes out what the pipe
 // holds, within timeoutMs and then up to a line's end, with a record of what
-// could not be written; after it nothing more goes into the file, so the
-// file does not end inside a line cut off by the process's end. Nothing to
-// do without the pump.
+// could not be written. After it nothing more goes into the file (the
+// thread reads on and drops it), so the file does not end inside a line cut
+// off by the process's end. Nothing to do without the pump.
 void finishJavaOutput(DWORD timeoutMs);
 // Bytes as the pump writes them: the current file, its size, the cut at a
 // line's end, the rotation and the count of what could not be written.
