@@ -36,6 +36,9 @@ const char *exitCodeMeaning(DWORD code);
 bool stoppedWithoutShutdownRecord(const LastStart *start, DWORD state);
 
 void printStatusText(const StatusFacts *facts);
+// The Java output file the service writes now (VLJAVAOUTPUT) and its size;
+// nothing without the variable.
+void printJavaOutputStatus(void);
 // The same facts as the text, as one JSON object on one line, in ASCII: the
 // log's bytes are read in the ANSI code page and every character outside
 // printable ASCII is written as a \u escape, so the object is valid JSON

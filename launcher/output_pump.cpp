@@ -14,7 +14,7 @@
 #include "log/log.h"
 
 #define PIPE_BUFFER_BYTES (1024 * 1024)
-#define PUMP_CHUNK_BYTES (64 * 1024)
+#define PUMP_CHUNK_BYTES (1024 * 1024)
 #define PUMP_MAX_PAUSE_MS 4
 
 HANDLE outputPumpFile = INVALID_HANDLE_VALUE;
