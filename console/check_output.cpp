@@ -91,7 +91,8 @@ void checkJavaOutput(const Snapshot *snapshot)
     }
     recordMark = FINDING_PROBLEM;
     if (tryFileBeside(inputs->javaOutput))
-        reportFinding(FINDING_OK, "the service's refusals let a file be made, renamed and removed in %s (as this account)",
+        reportFinding(FINDING_OK,
+                      "the service's refusals let a file be made, renamed and removed in %s (as this account)",
                       reportPath(folder != NULL ? folder : inputs->javaOutput));
     else
         reportRemedy("let the service's account create, rename and delete files in that folder");

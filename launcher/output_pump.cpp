@@ -23,7 +23,7 @@ static const char *pumpPathAnsi;
 static HANDLE pumpRead = INVALID_HANDLE_VALUE;
 static HANDLE pumpWrite = INVALID_HANDLE_VALUE;
 static HANDLE pumpThread = NULL;
-static bool pumpEnding;   // under the lock: the output is finished
+static bool pumpEnding;            // under the lock: the output is finished
 static volatile LONG pumpStopping; // the thread ends
 static CRITICAL_SECTION pumpLock;
 static char pumpChunk[PUMP_CHUNK_BYTES];

@@ -10,6 +10,7 @@ shutdown did.
 The equipment comes from the build tree (rig.BUILD). A missing piece fails the test.
 """
 
+import contextlib
 import os
 import re
 import shutil
@@ -552,20 +553,29 @@ def test_stop_during_heavy_output_keeps_what_was_printed_before_shutdown_returne
     assert 0 < printed <= numbers[-1], (printed, numbers[-3:])
 
 
+@contextlib.contextmanager
+def small_drive(rig):
+    """A 1 MB file system as drive F: (Wine reports a mount point inside a folder as a reparse
+    point, which the output's folder walk refuses, as Windows' own mount points); its folder."""
+    folder, drive = rig.root / "full-disk", rig.prefix / "dosdevices" / "f:"
+    folder.mkdir(exist_ok=True)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(folder)]).returncode != 0:
+        pytest.skip("no tmpfs can be mounted here")
+    try:
+        drive.symlink_to(folder)
+        yield folder
+    finally:
+        drive.unlink(missing_ok=True)
+        subprocess.run(["umount", "-l", str(folder)])
+
+
 def test_full_disk_neither_blocks_the_application_nor_stops_the_output(jvm_host):
-    # A 1 MB file system as drive F: (Wine reports a mount point inside a folder as a reparse
-    # point, which the output's folder walk refuses, as Windows' own mount points).
     output = "F:\\java output.txt"
     wr.remove_trees(jvm_host, "C:\\Apps")
     wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": output, "VLJAVAOUTPUTSIZE": "10M"})
     inst = lay_out(jvm_host)
     javaside.write_app_settings(inst.base_unix, console="flood")
-    folder, drive = jvm_host.root / "full-disk", jvm_host.prefix / "dosdevices" / "f:"
-    folder.mkdir()
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(folder)]).returncode != 0:
-        pytest.skip("no tmpfs can be mounted here")
-    try:
-        drive.symlink_to(folder)
+    with small_drive(jvm_host) as folder:
         _, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
         path = folder / "java output.txt"
         deadline = time.monotonic() + 60
@@ -573,7 +583,6 @@ def test_full_disk_neither_blocks_the_application_nor_stops_the_output(jvm_host)
             time.sleep(0.2)
         # Full, and the application still runs: space is back, the output goes on.
         os.truncate(path, 0)
-
         full = re.escape(lt.JAVA_OUTPUT_NOT_WRITTEN % (0, output, 112)).replace("0", r"\d+", 1)
 
         def counts():
@@ -587,6 +596,22 @@ def test_full_disk_neither_blocks_the_application_nor_stops_the_output(jvm_host)
         assert wr.process_exited(jvm_host, pid)
         # One record when writing worked again, and one more at the stop if it was full again.
         assert 1 <= len(counts()) <= 2 and all(re.fullmatch(full, t) for t in counts()), counts()
-    finally:
-        drive.unlink(missing_ok=True)
-        subprocess.run(["umount", "-l", str(folder)])
+
+
+def test_full_disk_takes_the_application_no_longer_than_a_free_one(jvm_host):
+    def run(output):
+        """The seconds from the start until the application had printed its lines, and the log."""
+        started = time.monotonic()
+        run_lines(jvm_host, "lines", {"VLJAVAOUTPUT": output, "VLJAVAOUTPUTSIZE": "10M"}, lines=100000,
+                  stop_when=("main", "console"))
+        took, texts = time.monotonic() - started, wr.texts(wr.log_bytes(jvm_host))
+        wr.ensure_clean(jvm_host)
+        return took, texts
+    free, _ = run(JAVA_OUTPUT)
+    with small_drive(jvm_host) as folder:
+        (folder / "filler").write_bytes(b"x" * shutil.disk_usage(folder).free)
+        full, texts = run("F:\\java output.txt")
+        assert (folder / "java output.txt").stat().st_size == 0
+    record = re.escape(lt.JAVA_OUTPUT_NOT_WRITTEN % (0, "F:\\java output.txt", 112)).replace("0", r"\d+", 1)
+    assert any(re.fullmatch(record, t) for t in texts), texts
+    assert full < free * 1.5 + 2, (full, free)
