@@ -1,6 +1,6 @@
 // The pump reads only what the pipe holds (PeekNamedPipe first) and only
-// under its lock, so a drain on another thread, which takes the same lock,
-// leaves no piece read but not yet written. An idle pipe is polled with
+// under its lock, so the finish on another thread, which takes the same
+// lock, leaves no piece read but not yet written. An idle pipe is polled with
 // growing pauses of at most a few milliseconds; the pipe's buffer takes what
 // comes meanwhile. Writing never waits for the disk to have room: what can't
 // be written is counted and dropped, so the application never blocks on it.
@@ -14,7 +14,9 @@
 #include "log/log.h"
 
 #define PIPE_BUFFER_BYTES (1024 * 1024)
-#define PUMP_CHUNK_BYTES (1024 * 1024)
+// One read takes all the pipe holds: each read costs a call (under Wine a
+// request to its server), whatever its size.
+#define PUMP_CHUNK_BYTES PIPE_BUFFER_BYTES
 #define PUMP_MAX_PAUSE_MS 4
 
 HANDLE outputPumpFile = INVALID_HANDLE_VALUE;
