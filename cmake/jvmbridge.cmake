@@ -26,3 +26,4 @@ ExternalProject_Add(jvmbridge
 add_test(NAME jvmbridge
   COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${JVMBRIDGE_BINARY_DIR} --output-on-failure)
 set_tests_properties(jvmbridge PROPERTIES TIMEOUT 900)
+wine_test(jvmbridge 2)

@@ -64,7 +64,10 @@ void checkPermissions(const Snapshot *snapshot)
         return;
     bool kept = ownersKept(system);
     free(system);
+    bool known = knowServiceAccount(&snapshot->installation->manager);
     judgePermissions(snapshot, kept);
+    if (known)
+        judgeAccountAccess(snapshot);
 }
 
 void judgePermissions(const Snapshot *snapshot, bool kept)

@@ -77,18 +77,38 @@ static void readStopRecord(LastStart *start, const char *text)
 // the next thread's record, and how the dump ended when it was not whole.
 static bool shutdownFramesFollow;
 
+// The thread's name and state from its record: the state is one word at the
+// end, the name (quotes and blanks and all) what stands between.
+static void readShutdownThread(LastStart *start, const char *text)
+{
+    start->shutdownStack = text;
+    start->shutdownFrameCount = 0;
+    shutdownFramesFollow = true;
+    start->shutdownThreadName = NULL;
+    start->shutdownThreadNameLength = 0;
+    start->shutdownThreadState = NULL;
+    const char *name = recordRest(text, RECORD_DUMP_SHUTDOWN_THREAD);
+    const char *state = strrchr(name, ' ');
+    if (state != NULL && state > name && state[-1] == '"') {
+        start->shutdownThreadName = name;
+        start->shutdownThreadNameLength = (int)(state - 1 - name);
+        start->shutdownThreadState = state + 1;
+    }
+}
+
 static bool readDumpRecord(LastStart *start, const char *text)
 {
     const char *frame = recordRest(text, RECORD_DUMP_FRAME);
     if (isRecord(text, RECORD_DUMP_SHUTDOWN_THREAD)) {
-        start->shutdownStack = text;
-        start->shutdownFrameCount = 0;
-        shutdownFramesFollow = true;
+        readShutdownThread(start, text);
     } else if (frame != NULL) {
-        if (shutdownFramesFollow && start->shutdownFrameCount < SHUTDOWN_FRAME_LIMIT)
+        if (shutdownFramesFollow && start->shutdownFrameCount < SHUTDOWN_FRAME_LIMIT) {
+            start->shutdownFrameCalls[start->shutdownFrameCount] = frame;
             start->shutdownFrames[start->shutdownFrameCount++] = text;
+        }
     } else if (isRecord(text, RECORD_DUMP_NOT_TAKEN) || isRecord(text, RECORD_DUMP_CUT)) {
         start->dumpEnd = text;
+        start->dumpCut = isRecord(text, RECORD_DUMP_CUT);
     } else if (isRecord(text, RECORD_DUMP_BEGIN) || isRecord(text, RECORD_DUMP_THREAD) ||
                isRecord(text, RECORD_DUMP_FRAMES_LEFT_OUT) || isRecord(text, RECORD_DUMP_THREADS_LEFT_OUT)) {
         shutdownFramesFollow = false;

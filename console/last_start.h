@@ -29,9 +29,14 @@ struct LastStart {
     const char *stopFailure;        // the stop thread's failure record
     const char *stopException;      // the Java exception after it or after shutdown()'s
     const char *shutdownStack;      // RECORD_DUMP_SHUTDOWN_THREAD: shutdown() had not returned
+    const char *shutdownThreadName; // its name, shutdownThreadNameLength bytes (it may hold quotes)
+    int shutdownThreadNameLength;
+    const char *shutdownThreadState; // its state as Java names it (TIMED_WAITING ...)
     const char *shutdownFrames[SHUTDOWN_FRAME_LIMIT]; // its top RECORD_DUMP_FRAMEs
+    const char *shutdownFrameCalls[SHUTDOWN_FRAME_LIMIT]; // the same frames without the record's "    at "
     int shutdownFrameCount;
     const char *dumpEnd;            // RECORD_DUMP_NOT_TAKEN or RECORD_DUMP_CUT
+    bool dumpCut;                   // dumpEnd is RECORD_DUMP_CUT
 };
 
 // Reads the log text (it is changed: its records are cut into strings).

@@ -43,8 +43,7 @@ bool ordinarySystemFolderOwner(PSID sid, DWORD capacity)
     return ordinary;
 }
 
-// The registration's account name into `name` (LocalSystem when unreadable).
-static void registeredAccountName(const ServiceManager *manager, wchar_t *name, DWORD capacity)
+void serviceAccountName(const ServiceManager *manager, wchar_t *name, DWORD capacity)
 {
     lstrcpynW(name, L"LocalSystem", (int)capacity);
     SC_HANDLE service = manager->handle != NULL ? OpenServiceW(manager->handle, SERVICE_NAME, SERVICE_QUERY_CONFIG)
@@ -52,7 +51,7 @@ static void registeredAccountName(const ServiceManager *manager, wchar_t *name, 
     DWORD needed = 0;
     QUERY_SERVICE_CONFIGW *config = service != NULL ? (QUERY_SERVICE_CONFIGW *)malloc(CONFIGURATION_CAPACITY) : NULL;
     if (config != NULL && QueryServiceConfigW(service, config, CONFIGURATION_CAPACITY, &needed) &&
-        config->lpServiceStartName != NULL)
+        config->lpServiceStartName != NULL && config->lpServiceStartName[0] != L'\0')
         lstrcpynW(name, config->lpServiceStartName, (int)capacity);
     free(config);
     if (service != NULL)
@@ -64,7 +63,7 @@ static BYTE serviceAccount[SECURITY_MAX_SID_SIZE];
 void judgeLogAsTheService(const ServiceManager *manager)
 {
     wchar_t name[256];
-    registeredAccountName(manager, name, sizeof name / sizeof name[0]);
+    serviceAccountName(manager, name, sizeof name / sizeof name[0]);
     if (!ordinarySystemFolderOwner(serviceAccount, sizeof serviceAccount) &&
         !registeredAccountSid(name, serviceAccount, sizeof serviceAccount))
         registeredAccountSid(NULL, serviceAccount, sizeof serviceAccount);

@@ -14,6 +14,9 @@
 // LocalSystem or no name is SYSTEM, ".\\name" an account of this machine.
 // False when it names no account that can be found. `sid` holds `capacity` bytes.
 bool registeredAccountSid(const wchar_t *name, PSID sid, DWORD capacity);
+// The account the registration names (its lpServiceStartName) into `name`:
+// "LocalSystem" when it names none or can't be read.
+void serviceAccountName(const ServiceManager *manager, wchar_t *name, DWORD capacity);
 // The owner of Windows' own folder, into sid (capacity bytes), when it is an
 // ordinary account rather than the installer or the system: there (as under
 // Wine, where every file has one) an owner says nothing about who may write.

@@ -65,7 +65,7 @@ void forEachClassPathEntry(FolderList *list, const wchar_t *classPath, wchar_t *
 
 // The path as icacls takes it: without a folder's closing backslash, which
 // would escape the closing quote; a drive's root, which has no blanks, unquoted.
-static const char *icaclsPath(FolderList *list, const wchar_t *path)
+const char *icaclsPath(FolderList *list, const wchar_t *path)
 {
     wchar_t *quoted = list->quoted;
     size_t length = wcslen(path);

@@ -58,6 +58,18 @@ void forEachClassPathEntry(FolderList *list, const wchar_t *classPath, wchar_t *
 // named, not followed. Returns false when someone else may change it.
 bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool quiet);
 
+// The path as icacls takes it, quoted in list->quoted; it lasts as reportPath's do.
+const char *icaclsPath(FolderList *list, const wchar_t *path);
+
+// The service's account from its registration, named in the section, made
+// the account that the judgement of who else may write passes over; false,
+// with a warning, when this machine can't find it.
+bool knowServiceAccount(const ServiceManager *manager);
+// Whether that account may read the installation's folders and jars, load
+// the runtime library and jvm.dll, write or create the log and the Java
+// output file.
+void judgeAccountAccess(const Snapshot *snapshot);
+
 // The section after its title, with owners judged or not.
 void judgePermissions(const Snapshot *snapshot, bool ownersKept);
 // What the service runs and trusts beyond the folders the stages look in:

@@ -23,6 +23,11 @@ struct StatusFacts {
     int exitCode;
 };
 
+// How the last start went, and how the stop after it went, in a word each:
+// a fixed set, named by the tokens of status_tokens.cpp.
+enum StartOutcome { START_MAIN_INVOKED, START_MAIN_THREW, START_FAILED, START_UNFINISHED };
+enum StopOutcome { STOP_NONE, STOP_SHUTDOWN_RETURNED, STOP_SHUTDOWN_THREW, STOP_FAILED, STOP_NO_SHUTDOWN_RECORD };
+
 // Asks the SCM and reads the log, as the service judges it, into `facts`.
 void readStatusFacts(const ServiceManager *manager, StatusFacts *facts);
 
@@ -34,15 +39,29 @@ const char *exitCodeMeaning(DWORD code);
 // Whether the service stopped after main was invoked without any record of
 // shutdown(): it outlived its wait, or the process ended otherwise.
 bool stoppedWithoutShutdownRecord(const LastStart *start, DWORD state);
+StartOutcome startOutcome(const LastStart *start);
+// STOP_NONE while the service has not been stopped since the start.
+StopOutcome stopOutcome(const LastStart *start, DWORD state);
+
+// The fixed tokens of status --json, lower case, and the texts beside them.
+// A state or kind outside the set is "unknown".
+const char *serviceStateToken(DWORD state);
+const char *startOutcomeToken(StartOutcome outcome);
+const char *startOutcomeText(StartOutcome outcome);
+const char *stopOutcomeToken(StopOutcome outcome); // NULL for STOP_NONE
+const char *stopOutcomeText(StopOutcome outcome);  // NULL for STOP_NONE
+// A Java thread's state as the dump names it (TIMED_WAITING): "timed_waiting".
+const char *threadStateToken(const char *javaName);
+const char *logRefusalToken(LogFileState state);
 
 void printStatusText(const StatusFacts *facts);
 // The Java output file the service writes now (VLJAVAOUTPUT) and its size;
 // nothing without the variable.
 void printJavaOutputStatus(void);
-// The same facts as the text, as one JSON object on one line, in ASCII: the
-// log's bytes are read in the ANSI code page and every character outside
-// printable ASCII is written as a \u escape, so the object is valid JSON
-// whatever the log holds.
+// The same facts as one JSON object on one line, each fact a field of its
+// own beside the texts for people; the log's texts, read in the ANSI code
+// page, in UTF-8 (json_text.h).
+#define STATUS_JSON_SCHEMA 1
 void printStatusJson(const StatusFacts *facts);
 
 #endif

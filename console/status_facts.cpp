@@ -76,3 +76,21 @@ bool stoppedWithoutShutdownRecord(const LastStart *start, DWORD state)
     return !start->shutdownCalled && start->shutdownThrew == NULL && start->stopFailure == NULL && start->mainInvoked &&
            (state == SERVICE_STOPPED || state == SERVICE_NOT_INSTALLED);
 }
+
+StartOutcome startOutcome(const LastStart *start)
+{
+    if (start->mainInvoked)
+        return start->mainFailure != NULL ? START_MAIN_THREW : START_MAIN_INVOKED;
+    return start->startFailure != NULL ? START_FAILED : START_UNFINISHED;
+}
+
+StopOutcome stopOutcome(const LastStart *start, DWORD state)
+{
+    if (start->shutdownThrew != NULL)
+        return STOP_SHUTDOWN_THREW;
+    if (start->shutdownCalled)
+        return STOP_SHUTDOWN_RETURNED;
+    if (start->stopFailure != NULL)
+        return STOP_FAILED;
+    return stoppedWithoutShutdownRecord(start, state) ? STOP_NO_SHUTDOWN_RECORD : STOP_NONE;
+}

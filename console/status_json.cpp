@@ -1,50 +1,14 @@
-// The status for a monitoring agent: one JSON object, the text form's facts
-// by name. What comes from the log is in the ANSI code page and may hold any
-// byte; it is turned into UTF-16 and every character that is not printable
-// ASCII written as a \u escape, so the output is plain ASCII and valid JSON.
+// The status for a monitoring agent: one JSON object, each fact a field of
+// its own (numbers, true/false, ISO 8601 times, tokens of a fixed set), with
+// the texts for people beside them under names ending in "Text". Fields
+// never change their form within a schema number.
 #include <stdio.h>
-#include <string.h>
 
+#include "console/json_text.h"
+#include "console/stamp_time.h"
 #include "console/status.h"
 #include "launcher/java_contract.h"
 #include "service/service.h"
-
-// Longer texts from the log are cut: no record the status names is longer.
-#define JSON_TEXT_CAPACITY 4096
-
-static void printJsonText(const char *ansi)
-{
-    if (ansi == NULL) {
-        printf("null");
-        return;
-    }
-    wchar_t wide[JSON_TEXT_CAPACITY];
-    int length = MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, JSON_TEXT_CAPACITY);
-    if (length == 0) {
-        // Longer than the room: as much as fits, whole characters only.
-        length = MultiByteToWideChar(CP_ACP, 0, ansi, (int)strnlen(ansi, JSON_TEXT_CAPACITY / 2), wide,
-                                     JSON_TEXT_CAPACITY - 1);
-        wide[length] = L'\0';
-    }
-    putchar('"');
-    for (const wchar_t *p = wide; *p != L'\0'; p++) {
-        if (*p == L'"' || *p == L'\\')
-            printf("\\%c", (char)*p);
-        else if (*p >= 0x20 && *p < 0x7F)
-            putchar((char)*p);
-        else
-            printf("\\u%04x", (unsigned)*p);
-    }
-    putchar('"');
-}
-
-static void printJsonField(const char *name, const char *ansi, bool last = false)
-{
-    printf("\"%s\":", name);
-    printJsonText(ansi);
-    if (!last)
-        putchar(',');
-}
 
 static void printJsonFailure(const char *name, const char *record, const char *exception)
 {
@@ -60,25 +24,25 @@ static void printJsonFailure(const char *name, const char *record, const char *e
     printf("},");
 }
 
-// How the stop went: its outcome in a word, and its failure record.
-static void printJsonStop(const LastStart *start, DWORD state)
+// Where shutdown() stood when the threads were dumped: its thread by name,
+// state and frames; the records themselves beside it.
+static void printJsonShutdownThread(const LastStart *start)
 {
-    const char *outcome = NULL;
-    if (start->shutdownThrew != NULL)
-        outcome = "shutdown threw";
-    else if (start->shutdownCalled)
-        outcome = "shutdown returned";
-    else if (start->stopFailure != NULL)
-        outcome = "failed";
-    else if (stoppedWithoutShutdownRecord(start, state))
-        outcome = "no record of shutdown";
-    printf("\"stop\":{");
-    printJsonField("outcome", outcome);
-    printf("\"detached\":%s,", start->detached ? "true" : "false");
-    printJsonFailure("failure", start->shutdownThrew != NULL ? start->shutdownThrew : start->stopFailure,
-                     start->stopException);
-    // Where shutdown() stood when the threads were dumped.
-    printJsonField("shutdownThread", start->shutdownStack);
+    printf("\"shutdownThread\":");
+    if (start->shutdownThreadName == NULL) {
+        printf("null,");
+    } else {
+        printf("{\"name\":");
+        printJsonText(start->shutdownThreadName, start->shutdownThreadNameLength);
+        printf(",\"state\":\"%s\",\"frames\":[", threadStateToken(start->shutdownThreadState));
+        for (int index = 0; index < start->shutdownFrameCount; index++) {
+            if (index > 0)
+                putchar(',');
+            printJsonText(start->shutdownFrameCalls[index]);
+        }
+        printf("]},");
+    }
+    printJsonField("shutdownThreadText", start->shutdownStack);
     printf("\"shutdownFrames\":[");
     for (int index = 0; index < start->shutdownFrameCount; index++) {
         if (index > 0)
@@ -86,7 +50,21 @@ static void printJsonStop(const LastStart *start, DWORD state)
         printJsonText(start->shutdownFrames[index]);
     }
     printf("],");
-    printJsonField("dumpEnd", start->dumpEnd);
+}
+
+// How the stop went: its outcome as a token and as text, and its failure record.
+static void printJsonStop(const LastStart *start, DWORD state)
+{
+    StopOutcome outcome = stopOutcome(start, state);
+    printf("\"stop\":{");
+    printJsonField("outcome", stopOutcomeToken(outcome));
+    printJsonField("outcomeText", stopOutcomeText(outcome));
+    printf("\"detached\":%s,", start->detached ? "true" : "false");
+    printJsonFailure("failure", start->shutdownThrew != NULL ? start->shutdownThrew : start->stopFailure,
+                     start->stopException);
+    printJsonShutdownThread(start);
+    printJsonField("dumpEnd", start->dumpEnd == NULL ? NULL : start->dumpCut ? "cut" : "not_taken");
+    printJsonField("dumpEndText", start->dumpEnd);
     printf("\"waitSeconds\":%d}", SHUTDOWN_WAIT_MS / 1000);
 }
 
@@ -113,20 +91,52 @@ static void printJsonRefusal(const LogFileCheck *log, const char *ownerName)
     char reason[128];
     logRefusalText(log->state, reason, sizeof reason);
     putchar('{');
-    printJsonField("reason", reason);
+    printJsonField("reason", logRefusalToken(log->state));
+    printJsonField("reasonText", reason);
     printJsonField("owner", ownerName[0] != '\0' ? ownerName : NULL);
     printJsonField("ownerSid", log->owner[0] != '\0' ? log->owner : NULL, true);
+    printf("},");
+}
+
+// The last start: when, its notes, how far it came.
+static void printJsonLastStart(const StatusFacts *facts, DWORD state)
+{
+    const LastStart *start = &facts->start;
+    char time[ISO_TIME_CAPACITY];
+    printf("{");
+    printJsonField("time", stampToIsoTime(facts->startTime, NULL, time, sizeof time) ? time : NULL);
+    printJsonField("timeText", facts->startTime);
+    printJsonField("outcome", startOutcomeToken(startOutcome(start)));
+    printJsonField("outcomeText", startOutcomeText(startOutcome(start)));
+    printf("\"notes\":[");
+    for (int index = 0; index < start->startNoteCount; index++) {
+        if (index > 0)
+            putchar(',');
+        printf("{");
+        printJsonField("record", start->startNotes[index]);
+        printJsonField("remedy", statusRemedy(start->startNotes[index], NULL), true);
+        printf("}");
+    }
+    printf("],");
+    printJsonField("jvmLoaded", start->jvmLoaded);
+    printf("\"mainInvoked\":%s,", start->mainInvoked ? "true" : "false");
+    if (start->mainInvoked)
+        printJsonFailure("failure", start->mainFailure, start->mainException);
+    else
+        printJsonFailure("failure", start->startFailure, start->startException);
+    printJsonExitCode("stoppedItself", start->stopOnFailureCode != 0, (DWORD)start->stopOnFailureCode);
+    printJsonStop(start, state);
     printf("},");
 }
 
 void printStatusJson(const StatusFacts *facts)
 {
     const SERVICE_STATUS *status = &facts->status;
-    const LastStart *start = &facts->start;
     bool answered = facts->answered;
     DWORD state = status->dwCurrentState;
-    printf("{\"service\":\"%ls\",", SERVICE_NAME);
-    printJsonField("state", answered ? serviceStateText(state) : NULL);
+    printf("{\"schema\":%d,\"service\":\"%ls\",", STATUS_JSON_SCHEMA, SERVICE_NAME);
+    printJsonField("state", answered ? serviceStateToken(state) : NULL);
+    printJsonField("stateText", answered ? serviceStateText(state) : NULL);
     printf("\"scmError\":%lu,", answered ? 0ul : facts->error);
     printf("\"win32ExitCode\":%lu,", status->dwWin32ExitCode);
     printJsonExitCode("serviceExitCode", status->dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR,
@@ -135,31 +145,10 @@ void printStatusJson(const StatusFacts *facts)
     printf("\"logFound\":%s,", facts->logText != NULL ? "true" : "false");
     printJsonRefusal(&facts->log, facts->ownerName);
     printf("\"lastStart\":");
-    if (start->bannerStamp == NULL) {
+    if (facts->start.bannerStamp == NULL)
         printf("null,");
-    } else {
-        printf("{");
-        printJsonField("time", facts->startTime);
-        printf("\"notes\":[");
-        for (int index = 0; index < start->startNoteCount; index++) {
-            if (index > 0)
-                putchar(',');
-            printf("{");
-            printJsonField("record", start->startNotes[index]);
-            printJsonField("remedy", statusRemedy(start->startNotes[index], NULL), true);
-            printf("}");
-        }
-        printf("],");
-        printJsonField("jvmLoaded", start->jvmLoaded);
-        printf("\"mainInvoked\":%s,", start->mainInvoked ? "true" : "false");
-        if (start->mainInvoked)
-            printJsonFailure("failure", start->mainFailure, start->mainException);
-        else
-            printJsonFailure("failure", start->startFailure, start->startException);
-        printJsonExitCode("stoppedItself", start->stopOnFailureCode != 0, (DWORD)start->stopOnFailureCode);
-        printJsonStop(start, state);
-        printf("},");
-    }
+    else
+        printJsonLastStart(facts, state);
     printf("\"exitCode\":%d}\n", facts->exitCode);
     fflush(stdout);
 }

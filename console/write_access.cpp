@@ -7,6 +7,14 @@
 
 #include "log/logowner.h"
 
+PSID permissionServiceAccount = NULL;
+
+// The system's own principals and the service's account.
+static bool isTrusted(PSID sid)
+{
+    return isTrustedPrincipal(sid) || (permissionServiceAccount != NULL && EqualSid(sid, permissionServiceAccount));
+}
+
 static SID_IDENTIFIER_AUTHORITY worldAuthority = {SECURITY_WORLD_SID_AUTHORITY};
 
 // The placeholders for whoever creates the child or owns the object; the
@@ -66,7 +74,7 @@ int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_
         return 0;
     GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted);
     // The owner may rewrite the access list whatever it says.
-    if (judgeOwner && owner != NULL && !isTrustedPrincipal(owner)) {
+    if (judgeOwner && owner != NULL && !isTrusted(owner)) {
         principals[count] = owner;
         allowed[count] = WRITE_DAC;
         denied[count] = 0;
@@ -105,7 +113,7 @@ int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_
         ACCESS_MASK rights = ace->Mask & wanted;
         // Where owners are not told apart, the owner is everybody's account.
         bool ownersAccount = !judgeOwner && owner != NULL && EqualSid(sid, owner);
-        if (rights == 0 || isTrustedPrincipal(sid) || isOwnerPlaceholder(sid) || ownersAccount)
+        if (rights == 0 || isTrusted(sid) || isOwnerPlaceholder(sid) || ownersAccount)
             continue;
         int at = 0;
         while (at < count && !EqualSid(principals[at], sid))

@@ -17,6 +17,10 @@
 #define KEY_CHANGE_ACCESS_MASK                                                                                         \
     (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_WRITE        \
      | GENERIC_ALL)
+// The account the service runs as, when the check has found it: its own
+// writes are no one else's. NULL: LocalSystem, which is trusted anyway.
+extern PSID permissionServiceAccount;
+
 // The principals the decision tells apart in one access list.
 #define PRINCIPAL_LIMIT 64
 

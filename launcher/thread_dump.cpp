@@ -10,7 +10,6 @@
 #include "launcher/records.h"
 #include "launcher/strings.h"
 #include "launcher/thread_dump_state.h"
-#include "service/eventlog.h"
 
 // The name the dump's thread carries among the Java threads it lists.
 #define DUMP_THREAD_NAME "VelmoraneService thread dump"
@@ -200,6 +199,8 @@ static bool writeThread(JNIEnv *env, const DumpCalls *calls, jobject thread, boo
                     : dumpRecord(RECORD_DUMP_THREAD, name, stateName);
 }
 
+ShutdownFrameNotice shutdownFrameNotice = NULL;
+
 static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames, bool shutdown)
 {
     jsize count = env->GetArrayLength(frames);
@@ -212,8 +213,8 @@ static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames
         deleteRef(env, frame);
         if (!read || !dumpRecord(RECORD_DUMP_FRAME, text))
             return false;
-        if (shutdown)
-            keepShutdownFrame(index, text);
+        if (shutdown && shutdownFrameNotice != NULL)
+            shutdownFrameNotice(index, text);
     }
     return count <= THREAD_DUMP_FRAME_LIMIT ||
            dumpRecord(RECORD_DUMP_FRAMES_LEFT_OUT, (int)(count - THREAD_DUMP_FRAME_LIMIT));

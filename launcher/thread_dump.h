@@ -37,6 +37,12 @@ extern volatile LONG threadDumpState;
 // dump not taken or cut and the exception's. True when the dump is whole.
 bool dumpJavaThreads(JNIEnv *env);
 
+// Told of each frame of the thread in shutdown() as the dump writes it
+// (index from the innermost); NULL: no one is told. The service keeps the top
+// ones for its event log.
+typedef void (*ShutdownFrameNotice)(int index, const char *frame);
+extern ShutdownFrameNotice shutdownFrameNotice;
+
 // Thread routine: attaches, dumps, detaches; the parameter is not used.
 DWORD WINAPI threadDumpThread(LPVOID parameter);
 

@@ -25,6 +25,15 @@ VELMORANE_RETRY_LOG="$build/wine-retries.log"
 export VELMORANE_RETRY_LOG
 : >"$VELMORANE_RETRY_LOG"
 
+# Made now, before the tests run side by side, through the rig's one retry for
+# a prefix Wine failed to set up.
+python3 "$root/tests/common/winesession.py" prefix "$WINEPREFIX" "$build/unit-wineboot.log"
+
+# Two at a time: the Linux checks run beside the Wine tests, and two Wine tests
+# that time nothing run side by side; the lanes are wine_test's in CMakeLists.txt.
+CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-2}"
+export CTEST_PARALLEL_LEVEL
+
 cd "$build"
 status=0
 ctest --output-on-failure "$@" || status=$?

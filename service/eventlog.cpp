@@ -53,6 +53,8 @@ void eventsBegin(void)
     memset(shutdownFrames, 0, sizeof shutdownFrames);
     ReleaseSRWLockExclusive(&framesLock);
     logRefusedNotice = reportLogRefused;
+    launchOutcomeNotice = reportStartFailure;
+    shutdownFrameNotice = keepShutdownFrame;
     InterlockedExchange(&eventsOn, 1);
 }
 

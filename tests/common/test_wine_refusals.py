@@ -18,6 +18,11 @@ CASES = [
     ([SCMCTL, "query", "VelmoraneService"], 2, b"", TRACE_ONLY, None, wf.SILENT_EXIT),
     (["C:\\Apps\\Velmorane\\VelmoraneService.exe", "install"], 1, b"", b"", None, wf.SILENT_EXIT),
     (["C:\\e2e\\holdfile.exe", "C:\\e2e\\session.lock", "3600", "rwd"], 1, b"", b"", None, wf.SILENT_EXIT),
+    # A new prefix Wine failed to set up; one that failed otherwise shows.
+    (["wineboot", "-i"], 53, b"", b"wine: created the configuration directory '/tmp/p'\n"
+     b"wine: configuration in L\"/tmp/p\" has been updated.\nwine: could not load kernel32.dll, status c0000135\n",
+     None, wf.SILENT_EXIT),
+    (["wineboot", "-i"], 1, b"", b"wine: '/tmp/p' is not owned by you\nsomething else\n", None, None),
     # Silent, but not safe to repeat, or printed something: shown as it is.
     ([SCMCTL, "start", "VelmoraneService"], 2, b"", b"", None, None),
     (["cmd", "/c", "del", "c:\\x"], 1, b"", b"", None, None),

@@ -10,6 +10,10 @@ the answers seen, each with how it was seen; nothing else is taken for one:
   `wineboot -i` had just made, once in a few thousand runs of scmctl and of the service's own
   commands under load; and a session keeper (holdfile) that never said "held" while a second
   Wine job ran beside the suite (whether it had ended was not kept: the rig now says). Retried only for steps that are safe to repeat (REPEATABLE).
+* `wineboot -i` making a new prefix, ended non-zero with only Wine's own lines, among them
+  "wine: could not load kernel32.dll, status c0000135": seen once, as the suite's unit tests
+  made their prefix beside an end-to-end session making its own. Nothing of the product runs
+  there yet; the half-made prefix is removed before the second try (winesession.make_prefix).
 * StartServiceW answered with 1359 (ERROR_INTERNAL_ERROR): Wine's manager failed to hand the
   start to a new process, about once in a few thousand starts (soak, benchmarks, and once in
   the reliability suite's fault tests). Nothing was started. The product never causes 1359: a
@@ -56,6 +60,8 @@ REPEATABLE = {
     "velmoraneconsole.exe": ("check", "status"),
     # The session's keeper: prints "held" or an error on every path; a second start is harmless.
     "holdfile.exe": None,
+    # A new prefix: wineboot prints nothing of its own, and nothing of the product runs yet.
+    "wineboot": ("-i",),
 }
 
 # scmctl's commands that retry a refused call themselves, inside the span they measure, and

@@ -134,9 +134,7 @@ def create(bin_dir, tag="e2e", registry_env=None):
                               wine=shutil.which("wine"), counter=0, keeper=None, trace=None, env={},
                               session_no=0)
     session.work.mkdir()
-    with open(session.work / "wineboot.log", "wb") as log:
-        subprocess.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                       env=wine_env(session.prefix), timeout=300, check=True)
+    make_prefix(session.prefix, session.work / "wineboot.log")
     server(session.prefix, "-p")
     wait_until_answering(session)
     tools = unix_path(session, TOOLS_DIR)
@@ -146,6 +144,24 @@ def create(bin_dir, tag="e2e", registry_env=None):
     set_registry_env(session, registry_env or {})
     restart(session)
     return session
+
+
+def make_prefix(prefix, log_path):
+    """Makes a new prefix (wineboot -i). One that Wine failed to set up in passing is removed,
+    with its server, and made once more."""
+    def attempt():
+        with open(log_path, "wb") as log:
+            rc = subprocess.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                env=wine_env(prefix), timeout=300).returncode
+        return rc, b"", log_path.read_bytes()
+
+    def remove():
+        server(prefix, "-k")
+        shutil.rmtree(prefix, ignore_errors=True)
+
+    rc, _, log = refusals.retried(f"wineboot -i ({prefix})", attempt,
+                                  lambda answer: refusals.classify(["wineboot", "-i"], *answer), remove)
+    assert rc == 0, f"wineboot -i in {prefix} ended with {rc}: {log[-500:]!r}"
 
 
 def wait_until_answering(session, timeout=120):
@@ -248,3 +264,12 @@ def processes(session):
         if tag in environ:
             found.append((int(entry), cmdline.decode("latin-1", "replace")))
     return found
+
+
+if __name__ == "__main__":
+    # python3 winesession.py prefix DIR LOG: the unit tests' prefix, made by the test command
+    # before its tests run side by side, through the same one retry.
+    import sys
+    if len(sys.argv) != 4 or sys.argv[1] != "prefix":
+        sys.exit("usage: winesession.py prefix DIR LOG")
+    make_prefix(Path(sys.argv[2]), Path(sys.argv[3]))

@@ -6,6 +6,7 @@ application stopped by Ctrl+C. The Java side is test_jvm's: the bridge (Linux Ho
 jvm.dll) or a stand-in DLL, and the test application's jars.
 """
 
+import datetime
 import io
 import json
 import shutil
@@ -113,6 +114,7 @@ CHECK_CASES = [
      + APPLICATION_FOUND
      + [("ok", 'registered command line "C:\\Apps\\Velmorane\\VelmoraneService.exe": this installation'),
         ("ok", "start type: automatic"), ("ok", "state: stopped"),
+        ("ok", "the service's account: LocalSystem (S-1-5-18)"),
         ("ok", "VLJVMDLL is not set")]),
     ("upper-case-jar", {"files": {"B.JAR": b""}}, ("--no-jvm",), 1,
      [("warning", 'B.JAR is left out: only names ending in ".jar", lower case, count'),
@@ -284,10 +286,15 @@ def test_status_json_holds_whatever_the_log_holds(jvm_host):
                lt.MAIN_THREW.encode(), lt.JAVA_EXCEPTION.encode() % odd]
     wr.log_path(jvm_host).write_bytes(b"".join(stamp + r + b"\r\n" for r in records))
     rc, out = wr.command(jvm_host, folder + CONSOLE, "status", "--json")
-    status = json.loads(out)
-    assert out.isascii() and rc == status["exitCode"] == 2
+    # UTF-8, as JSON is exchanged (it was ASCII with escapes before the schema).
+    status = json.loads(out.decode("utf-8"))
+    assert (rc, status["schema"], status["exitCode"], status["state"]) == (2, 1, 2, "stopped")
     start = status["lastStart"]
-    assert (start["time"], start["jvmLoaded"]) == ("12/07/26 08:43:13", "C:\\\u00c0pps\\jvm.dll")
+    # The stamp's local time with the offset this machine has at that time.
+    offset = datetime.datetime(2026, 12, 7, 8, 43, 13).astimezone().isoformat()[-6:]
+    assert (start["time"], start["timeText"], start["outcome"]) == ("2026-12-07T08:43:13" + offset, "12/07/26 08:43:13",
+                                                                   "main_threw")
+    assert start["jvmLoaded"] == "C:\\\u00c0pps\\jvm.dll"
     assert start["failure"]["exception"] == "Java exception: " + odd.replace(b"\x01", b" ").replace(
         b"\x1b", b" ").decode("cp1252", errors="replace").replace("\ufffd", "\x81")
 

@@ -11,11 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "console/account_access.h"
 #include "console/check.h"
+#include "console/json_text.h"
 #include "console/last_start.h"
 #include "console/remedies.h"
 #include "console/report.h"
 #include "console/service_view.h"
+#include "console/stamp_time.h"
 #include "console/status.h"
 #include "console/write_access.h"
 #include "test_support.h"
@@ -607,7 +610,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
 }
 
 // status --json: quotes and backslashes of a record (a Windows path, a Java
-// exception's message) are escaped, and so is every byte outside printable ASCII.
+// exception's message) are escaped, and so are control bytes.
 TEST(StatusJson, EscapesQuotesBackslashesAndControlBytes)
 {
     static StatusFacts facts;
@@ -622,6 +625,188 @@ TEST(StatusJson, EscapesQuotesBackslashesAndControlBytes)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(R"("record":"Can't find class com/x/\"Main\"")"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(R"("exception":"java.lang.Error: C:\\Apps\\lib \u0001")"), std::string::npos) << lines[0];
+}
+
+// Each outcome of the start and of the stop, read from made-up records, as
+// its token and text; the shutdown thread as name, state and frames.
+struct OutcomeCase {
+    std::vector<std::string> records; // after the banner
+    DWORD state;
+    std::vector<std::string> fields;  // found in the object, in this order
+};
+
+TEST(StatusJson, OutcomesAndStatesAreTokens)
+{
+    const std::string main = "Invoking main()";
+    const OutcomeCase cases[] = {
+        {{main}, SERVICE_RUNNING,
+         {R"j("state":"running","stateText":"running")j", R"j("outcome":"main_invoked","outcomeText":"main invoked")j",
+          R"j("stop":{"outcome":null,"outcomeText":null)j", R"j("shutdownThread":null)j"}},
+        {{main, "Call to main() resulted in exception"}, SERVICE_START_PENDING,
+         {R"j("state":"start_pending","stateText":"starting")j", R"j("outcome":"main_threw")j"}},
+        {{"Can't find main()"}, SERVICE_NOT_INSTALLED, {R"j("state":"not_installed")j", R"j("outcome":"start_failed")j"}},
+        {{"Successfully created JVM"}, SERVICE_PAUSED, {R"j("state":"paused")j", R"j("outcome":"start_unfinished")j"}},
+        {{main, "Shutdown method called on class X"}, SERVICE_STOP_PENDING,
+         {R"j("state":"stop_pending")j", R"j("outcome":"shutdown_returned","outcomeText":"shutdown returned")j"}},
+        {{main, "Call to shutdown() resulted in exception"}, SERVICE_STOPPED,
+         {R"j("outcome":"shutdown_threw","outcomeText":"shutdown threw")j"}},
+        {{main, "AttachCurrentThread failed"}, SERVICE_STOPPED, {R"j("outcome":"stop_failed","outcomeText":"failed")j"}},
+        {{main, "shutdown() has not returned after 15 s, Java threads: 2",
+          R"j(Shutdown thread "a "quoted" name" TIMED_WAITING)j", "    at x.Y.shutdown(Y.java:3)", "    at x.Y.run(Y.java:1)",
+          "Java thread \"main\" RUNNABLE", "    at z", "The Java threads could not be dumped"},
+         SERVICE_STOPPED,
+         {R"j("outcome":"no_shutdown_record","outcomeText":"no record of shutdown")j",
+          R"j("shutdownThread":{"name":"a \"quoted\" name","state":"timed_waiting","frames":["x.Y.shutdown(Y.java:3)","x.Y.run(Y.java:1)"]})j",
+          R"j("shutdownThreadText":"Shutdown thread \"a \"quoted\" name\" TIMED_WAITING")j",
+          R"j("shutdownFrames":["    at x.Y.shutdown(Y.java:3)","    at x.Y.run(Y.java:1)"])j",
+          R"j("dumpEnd":"not_taken","dumpEndText":"The Java threads could not be dumped")j"}},
+        {{main, R"j(Shutdown thread "t" BUSY)j", "The dump of the Java threads was cut off"}, 0x99,
+         {R"j("state":"unknown","stateText":"in an unknown state")j", R"j("name":"t","state":"unknown","frames":[])j",
+          R"j("dumpEnd":"cut")j"}},
+    };
+    static StatusFacts facts;
+    for (const OutcomeCase &c : cases) {
+        std::vector<std::string> texts = {kBanner};
+        texts.insert(texts.end(), c.records.begin(), c.records.end());
+        std::string log = logOf(texts);
+        facts = StatusFacts{};
+        facts.answered = true;
+        facts.status.dwCurrentState = c.state;
+        readLastStart(&log[0], &facts.start);
+        lstrcpynA(facts.startTime, facts.start.bannerStamp, sizeof facts.startTime);
+        std::vector<std::string> lines = printedBy([](const Snapshot *) { printStatusJson(&facts); }, nullptr);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind(R"j({"schema":1,"service":"VelmoraneService",)j", 0), 0u) << lines[0];
+        size_t at = 0;
+        for (const std::string &field : c.fields) {
+            size_t found = lines[0].find(field, at);
+            EXPECT_NE(found, std::string::npos) << field << " in " << lines[0];
+            at = found == std::string::npos ? at : found;
+        }
+    }
+}
+
+// The log's local stamps with the offset the zone had then: standard and
+// daylight time east and west of Greenwich and at it; the repeated hour
+// read as its first pass, the skipped one with the offset before it.
+TEST(StatusJson, StampsBecomeIsoTimesWithTheirOffset)
+{
+    TIME_ZONE_INFORMATION central = {};
+    central.Bias = -60;
+    central.DaylightBias = -60;
+    central.StandardDate = {0, 10, 0, 5, 3, 0, 0, 0}; // last Sunday of October, 03:00
+    central.DaylightDate = {0, 3, 0, 5, 2, 0, 0, 0};  // last Sunday of March, 02:00
+    TIME_ZONE_INFORMATION eastern = {};
+    eastern.Bias = 300;
+    eastern.DaylightBias = -60;
+    eastern.StandardDate = {0, 11, 0, 1, 2, 0, 0, 0}; // first Sunday of November
+    eastern.DaylightDate = {0, 3, 0, 2, 2, 0, 0, 0};  // second Sunday of March
+    TIME_ZONE_INFORMATION greenwich = {};
+    const struct {
+        const TIME_ZONE_INFORMATION *zone;
+        const char *stamp;
+        const char *iso;
+    } cases[] = {
+        {&central, "12/07/26 20:46:39 ", "2026-12-07T20:46:39+01:00"},
+        {&central, "07/01/26 00:00:00 ", "2026-07-01T00:00:00+02:00"},
+        {&central, "10/25/26 02:30:00 ", "2026-10-25T02:30:00+02:00"},
+        {&central, "03/29/26 02:30:00 ", "2026-03-29T02:30:00+01:00"},
+        {&eastern, "12/07/26 20:46:39 ", "2026-12-07T20:46:39-05:00"},
+        {&eastern, "06/15/26 23:59:59 ", "2026-06-15T23:59:59-04:00"},
+        {&greenwich, "02/29/28 08:43:13 ", "2028-02-29T08:43:13+00:00"},
+        {&greenwich, "00/00/00 00:00:00 ", nullptr},
+        {&greenwich, "02/30/26 08:43:13 ", nullptr},
+    };
+    for (const auto &c : cases) {
+        char iso[ISO_TIME_CAPACITY] = "";
+        bool made = stampToIsoTime(c.stamp, c.zone, iso, sizeof iso);
+        EXPECT_EQ(made, c.iso != nullptr) << c.stamp;
+        if (c.iso != nullptr)
+            EXPECT_STREQ(iso, c.iso) << c.stamp;
+    }
+}
+
+// Escapes for what JSON can't hold as it is; the rest as UTF-8, also what
+// the ANSI code page (1252 here) holds beyond ASCII.
+TEST(StatusJson, TextsAreEscapedOrUtf8)
+{
+    const struct {
+        const char *ansi;
+        int length;
+        const char *json;
+    } cases[] = {
+        {"a \"b\" \\c", -1, R"j("a \"b\" \\c")j"},
+        {"\x01\x1f\x7f\t\x81", -1, R"j("\u0001\u001f\u007f\u0009\u0081")j"},
+        {"C:\\\xc0pps \x80", -1, "\"C:\\\\\xc3\x80pps \xe2\x82\xac\""},
+        {"name\" RUNNABLE", 4, R"j("name")j"},
+        {nullptr, -1, "null"},
+    };
+    for (const auto &c : cases) {
+        static const char *ansi;
+        static int length;
+        ansi = c.ansi;
+        length = c.length;
+        std::vector<std::string> lines = printedBy([](const Snapshot *) { printJsonText(ansi, length); }, nullptr);
+        EXPECT_EQ(lines[0], c.json) << c.json;
+    }
+}
+
+// What the service's account may do, by the descriptor: LocalSystem, a
+// virtual account and an ordinary one, through their own SID and the groups
+// every service's token holds; denials before grants, inherit-only entries
+// and generic rights as Windows weighs them.
+TEST(AccountAccess, JudgesForTheConfiguredAccount)
+{
+    const wchar_t *const system = L"S-1-5-18", *const virtualAccount = L"S-1-5-80-1-2-3-4-5",
+                         *const user = L"S-1-5-21-7-7-7-1001";
+    const struct {
+        const wchar_t *sddl;
+        ACCESS_MASK needed;
+        bool system, virtualAccount, user;
+    } cases[] = {
+        {L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", READ_FOLDER_RIGHTS, true, false, false},
+        {L"D:(A;OICI;0x1200a9;;;S-1-5-80-1-2-3-4-5)", LOAD_RIGHTS, false, true, false},
+        {L"D:(A;OICI;0x1200a9;;;S-1-5-80-1-2-3-4-5)", APPEND_RIGHTS, false, false, false},
+        {L"D:(A;;FR;;;BU)", READ_FILE_RIGHTS, true, true, true},
+        {L"D:(D;;FR;;;S-1-5-80-1-2-3-4-5)(A;;FA;;;BU)", READ_FILE_RIGHTS, true, false, true},
+        {L"D:(A;;FA;;;BU)(D;;FR;;;S-1-5-80-1-2-3-4-5)", READ_FILE_RIGHTS, true, true, true},
+        {L"D:(A;OICIIO;FA;;;S-1-5-80-1-2-3-4-5)", READ_FOLDER_RIGHTS, false, false, false},
+        {L"D:", READ_FILE_RIGHTS, false, false, false},
+        {L"D:(A;;GR;;;S-1-5-80-0)", READ_FILE_RIGHTS, false, true, false},
+        {L"D:(A;;GA;;;BA)", LOG_WRITE_RIGHTS, true, false, false},
+        {L"D:(A;CI;0x2;;;BU)", CREATE_RIGHTS, true, true, true},
+        {L"D:(A;;FA;;;S-1-5-21-7-7-7-1001)", LOG_WRITE_RIGHTS, false, false, true},
+    };
+    for (const auto &c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = NULL;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, NULL));
+        const std::pair<const wchar_t *, bool> accounts[] = {{system, c.system}, {virtualAccount, c.virtualAccount},
+                                                             {user, c.user}};
+        for (const auto &[sidText, expected] : accounts) {
+            PSID account = NULL;
+            ASSERT_TRUE(ConvertStringSidToSidW(sidText, &account));
+            AccountSids sids;
+            ASSERT_TRUE(serviceAccountSids(account, &sids));
+            EXPECT_EQ((accountAccess(descriptor, &sids) & c.needed) == c.needed, expected)
+                << std::wstring(c.sddl).c_str() << " " << std::wstring(sidText).c_str();
+            LocalFree(account);
+        }
+        LocalFree(descriptor);
+    }
+}
+
+// The permission section judges who else may write against the service's
+// configured account: a virtual account's grants are its own.
+TEST(WriteAccess, TheServicesAccountIsNoOtherWriter)
+{
+    const wchar_t *sddl = L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;S-1-5-80-1-2-3-4-5)";
+    EXPECT_EQ(writersOf(sddl), std::vector<std::string>{"S-1-5-80-1-2-3-4-5"});
+    PSID account = NULL;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-80-1-2-3-4-5", &account));
+    permissionServiceAccount = account;
+    EXPECT_EQ(writersOf(sddl), std::vector<std::string>{});
+    permissionServiceAccount = NULL;
+    LocalFree(account);
 }
 
 } // namespace

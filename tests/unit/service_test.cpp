@@ -28,6 +28,7 @@ std::wstring registeredName;
 bool failRegister;
 bool failCreateEvent;
 bool failLauncherThread;
+bool failShutdownThread;
 LONG launcherStarts;
 LPTHREAD_START_ROUTINE shutdownStandIn;
 DWORD slowReporter;
@@ -102,6 +103,10 @@ HANDLE WINAPI fakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
         }
         routine = idleLauncher;
     }
+    if (routine == shutdownThread && failShutdownThread) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
     if (routine == shutdownThread && shutdownStandIn != NULL)
         routine = shutdownStandIn;
     return ((CreateThreadFunction)(void *)realKernel32("CreateThread"))(security, stack, routine, parameter, flags, id);
@@ -131,7 +136,7 @@ protected:
         useTestLog();
         reports.clear();
         registeredHandler = NULL;
-        failRegister = failCreateEvent = failLauncherThread = false;
+        failRegister = failCreateEvent = failLauncherThread = failShutdownThread = false;
         launcherStarts = 0;
         launcherResult = 0;
         shutdownStandIn = NULL;
@@ -366,6 +371,22 @@ TEST_F(ServiceTest, ShutdownLongerThanTheWaitIsLeftBehind)
     EXPECT_EQ(events[0].id, 0x800003F2u);
     Sleep(2500);
     EXPECT_TRUE(testLogMessages().empty());
+}
+
+// A shutdown thread that can't be started: the stop goes on at once, and no
+// event says that a shutdown() outlived the wait, since none was called.
+TEST_F(ServiceTest, ShutdownThreadThatCannotStartStopsAtOnceWithoutAnEvent)
+{
+    failShutdownThread = true;
+    captureEvents();
+    startService();
+    ASSERT_TRUE(waitForState(SERVICE_RUNNING));
+    DWORD start = GetTickCount();
+    registeredHandler(SERVICE_CONTROL_STOP);
+    EXPECT_LT(GetTickCount() - start, (DWORD)SHUTDOWN_WAIT_MS / 2);
+    ASSERT_TRUE(serviceEnded(10000));
+    expectReports(snapshot(), FULL_LIFE);
+    EXPECT_TRUE(capturedEvents().empty());
 }
 
 // PRESHUTDOWN (15) stops the service only when VLPRESHUTDOWN=1 has made it
