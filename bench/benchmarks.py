@@ -19,7 +19,9 @@ does the service's work the plainest way (startup_bench.py says what that is).
   5. STOP -> SERVICE_STOPPED with a shutdown() that returns at once (against shutdown()'s
      own time, which the benchmark application measures itself) and with one that sleeps
      25 s (against the 20 s bound);
-  6. the log call's cost per record vs. open-write-close loops of the same text.
+  6. the log call's cost per record vs. open-write-close loops of the same text;
+  7. the Java output's throughput rotated (VLJAVAOUTPUTSIZE, the pump) vs. the plain file,
+     written line by line and in the bridge's 64 KiB pieces (bench/output_bench.cpp).
 
 Figures are medians over the rounds after the warm-up; the table says how many. It
 never fails on speed: the goals are compared and reported, nothing more. A start or a stop that
@@ -29,7 +31,8 @@ more and counted in the details; refused twice, it ends the run.
 usage: bench/benchmarks.py [--build DIR] [--rounds N] [--warmup N] [--stage-rounds N]
                            [--scale-rounds N] [--scale 1000,5000] [--stop-rounds N]
                            [--sleep-rounds N] [--log-blocks N] [--log-records N]
-                           [--chart FILE] [--only stages] [--keep]
+                           [--output-blocks N] [--output-megabytes N]
+                           [--chart FILE] [--only stages|stops|output] [--keep]
 The build tree must hold what scripts/build.sh makes (bin/, jvmbridge/, fixtures/, bench/)
 and the service's benchmark build (bench/stages/, the build target VelmoraneServiceStages).
 --only stages measures and prints the stages alone (with 100 jars).
@@ -54,6 +57,9 @@ import startup_bench as sb  # noqa: E402
 
 SCMCTL = wr.TOOLS_DIR + "\\scmctl.exe"
 LOG_BENCH = wr.TOOLS_DIR + "\\log_bench.exe"
+OUTPUT_BENCH = wr.TOOLS_DIR + "\\output_bench.exe"
+# How the Java output is written: HotSpot's println, one write a line; the bridge's relay under Wine.
+OUTPUT_PIECES = {"line by line": 0, "in 64 KiB pieces": 65536}
 JDK_DIR = "C:\\Apps\\jdk"
 MIB = 1024.0 * 1024.0
 # The stages of a start, in order, each ending at its mark: the process's own first moment
@@ -165,6 +171,26 @@ def log_cost(session, blocks, records):
         # The first block warms the file system's caches; it is left out.
         figures[kind] = [float(us) for rnd, us in lines_of(text, kind) if int(rnd) >= 1]
     return figures
+
+
+def output_throughput(session, blocks, megabytes):
+    """{way of writing: {"plain": [MB/s], "rotated": [MB/s]}}, both kinds in the same run."""
+    figures = {}
+    for way, piece in OUTPUT_PIECES.items():
+        text = run_tool(session, [OUTPUT_BENCH, str(blocks), str(megabytes), str(piece)], timeout=blocks * 600,
+                        name="output")
+        # The first block warms the file system's caches; it is left out.
+        figures[way] = {kind: [float(v) for rnd, v in lines_of(text, kind) if int(rnd) >= 1]
+                        for kind in ("plain", "rotated")}
+    return figures
+
+
+def output_rows(output):
+    """Rotated against plain, goal 0.9 of the plain file's throughput at least; never a failure."""
+    return [(f"Java output {way}, rotated (1M, 5 kept) vs. plain file", f"n={len(f['rotated'])}",
+             f"rotated {med(f['rotated']):.1f} MB/s", f"plain {med(f['plain']):.1f} MB/s",
+             f"ratio {med(f['rotated']) / med(f['plain']):.2f}", ">= 0.90",
+             verdict(med(f["rotated"]) / med(f["plain"]) >= 0.9)) for way, f in output.items()]
 
 
 def with_stage_build(session, build, run):
@@ -346,7 +372,7 @@ def measure_stops(session, build, options):
 
 
 def print_report(info, options, start, startup, stages, scaling, scale_stages, stop_return, stop_sleep, log,
-                 chart_path, refused):
+                 chart_path, refused, output=None):
     print_machine(info)
     print(f"rounds: {options.rounds} for start, memory and Java main (each side, the order turning), "
           f"{options.stage_rounds} for the stages, {options.scale_rounds} per size for the scaling "
@@ -386,6 +412,7 @@ def print_report(info, options, start, startup, stages, scaling, scale_stages, s
     rows.append(("log call per record", f"n={len(log['log'])}x{options.log_records}",
                  f"logWrite {lg:.1f} us", f"fopen/fputs/fclose {bare:.1f} us", f"ratio {lg / bare:.2f}",
                  "report", "-"))
+    rows += output_rows(output or {})
 
     headers = ("measure", "runs", "this system", "yardstick", "figure", "goal", "result")
     widths = [max(len(h), *(len(r[i]) for r in rows)) for i, h in enumerate(headers)]
@@ -493,16 +520,18 @@ def main():
     parser.add_argument("--settle-ms", type=int, default=200, help="pause before reading the memory counters")
     parser.add_argument("--log-blocks", type=int, default=21)
     parser.add_argument("--log-records", type=int, default=200)
+    parser.add_argument("--output-blocks", type=int, default=6)
+    parser.add_argument("--output-megabytes", type=int, default=10)
     parser.add_argument("--chart", default=None, help="the scaling chart (SVG); default <build>/bench/startup-scaling.svg")
-    parser.add_argument("--only", choices=["stages", "stops"],
-                        help="measure and print only the stages (100 jars), or only the two stops")
+    parser.add_argument("--only", choices=["stages", "stops", "output"],
+                        help="measure and print only the stages (100 jars), the two stops, or the Java output")
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix under /tmp")
     options = parser.parse_args()
     options.jars = 100
     build = Path(options.build)
     bin_dir = build / "bin"
     needed = [bin_dir / wr.EXE_NAME, bin_dir / "scmctl.exe", bin_dir / "holdfile.exe",
-              bin_dir / "minimal_service.exe", bin_dir / "log_bench.exe", build / "bench" / "stages" / wr.EXE_NAME,
+              bin_dir / "minimal_service.exe", bin_dir / "log_bench.exe", bin_dir / "output_bench.exe", build / "bench" / "stages" / wr.EXE_NAME,
               build / "jvmbridge" / "jvm.dll.so", build / "fixtures" / "javaapp" / "velmorane-testapp.jar",
               build / "bench" / "velmorane-benchapp.jar"]
     missing = [str(p) for p in needed if not p.exists()]
@@ -514,8 +543,11 @@ def main():
     session = sb.create_session(bin_dir)
     try:
         shutil.copy2(bin_dir / "log_bench.exe", wr.unix_path(session, LOG_BENCH))
+        shutil.copy2(bin_dir / "output_bench.exe", wr.unix_path(session, OUTPUT_BENCH))
         sb.lay_out(session, build, options.jars)
-        if options.only == "stops":
+        if options.only == "output":
+            output = output_throughput(session, options.output_blocks, options.output_megabytes)
+        elif options.only == "stops":
             stop_return, stop_sleep = measure_stops(session, build, options)
         elif options.only == "stages":
             print("measuring: the stages ...", file=sys.stderr)
@@ -555,10 +587,17 @@ def main():
 
             print("measuring: log call ...", file=sys.stderr)
             log = log_cost(session, options.log_blocks, options.log_records)
+            print("measuring: Java output ...", file=sys.stderr)
+            output = output_throughput(session, options.output_blocks, options.output_megabytes)
     finally:
         wr.ensure_clean(session)
         sb.remove_yardstick(session)
         wr.destroy(session, keep=options.keep)
+    if options.only == "output":
+        print_machine(info)
+        for row in output_rows(output):
+            print("  " + " | ".join(row))
+        return
     if options.only == "stops":
         print_machine(info)
         print(f"rounds: {options.stop_rounds} for the quick stop, {options.sleep_rounds} for the 25 s stop; "
@@ -579,7 +618,7 @@ def main():
         return
     chart_path = chart(options.chart or str(build / "bench" / "startup-scaling.svg"), scaling)
     print_report(info, options, start, startup, stages, scaling, scale_stages, stop_return, stop_sleep, log,
-                 chart_path, refused)
+                 chart_path, refused, output)
 
 
 if __name__ == "__main__":

@@ -146,7 +146,7 @@ static double elapsedMs(LARGE_INTEGER start, LARGE_INTEGER end)
 static double timeStage(void)
 {
     // No entries kept: as the service runs the stage.
-    static const LaunchInputs inputs = {NULL, NULL, NULL, NULL, LAUNCH_TO_MAIN, false};
+    static const LaunchInputs inputs = {NULL, NULL, NULL, NULL, LAUNCH_TO_MAIN, false, NULL, NULL};
     static ClassPathResult result;
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);

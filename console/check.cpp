@@ -24,6 +24,7 @@ int checkCommand(const Installation *installation, bool withJvm)
     checkRegistration(snapshot);
     checkPermissions(snapshot);
     checkEnvironment(snapshot);
+    checkJavaOutput(snapshot);
     checkLog(snapshot);
 
     int code = reportExitCode();

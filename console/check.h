@@ -51,5 +51,6 @@ void checkRegistration(const Snapshot *snapshot);
 void checkPermissions(const Snapshot *snapshot);
 void checkEnvironment(const Snapshot *snapshot);
 void checkLog(const Snapshot *snapshot);
+void checkJavaOutput(const Snapshot *snapshot);
 
 #endif

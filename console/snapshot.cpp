@@ -110,6 +110,7 @@ static void runStages(Snapshot *snapshot)
     snapshot->stageInputs = snapshot->inputs;
     // The check looks at the service's output file; it does not take the output.
     snapshot->stageInputs.javaOutput = NULL;
+    snapshot->stageInputs.javaOutputSize = NULL;
     snapshot->stageInputs.depth = snapshot->withJvm ? LAUNCH_TO_LOOKUPS : LAUNCH_TO_PROBE;
     applyJvmEnvironment(&snapshot->environment);
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), error = GetStdHandle(STD_ERROR_HANDLE);

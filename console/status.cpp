@@ -11,8 +11,10 @@ int statusCommand(const Installation *installation, bool json)
     readStatusFacts(&installation->manager, &facts);
     if (json)
         printStatusJson(&facts);
-    else
+    else {
         printStatusText(&facts);
+        printJavaOutputStatus();
+    }
     free(facts.logText);
     return facts.exitCode;
 }

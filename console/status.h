@@ -55,6 +55,9 @@ const char *threadStateToken(const char *javaName);
 const char *logRefusalToken(LogFileState state);
 
 void printStatusText(const StatusFacts *facts);
+// The Java output file the service writes now (VLJAVAOUTPUT) and its size;
+// nothing without the variable.
+void printJavaOutputStatus(void);
 // The same facts as one JSON object on one line, each fact a field of its
 // own beside the texts for people; the log's texts, read in the ANSI code
 // page, in UTF-8 (json_text.h).

@@ -22,6 +22,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stddef.h>
@@ -812,11 +813,100 @@ LONG CDECL wine_server_handle_to_fd(HANDLE handle, unsigned int access, int *uni
  * O_APPEND: Wine writes through an append-only handle at the end of the file
  * each time, and the descriptor must do the same (the file's offset is shared,
  * and starts at 0 in a new process). Other kinds of handle are left alone. */
+/* A pipe (the service's output pump) has no Unix descriptor under Wine 8: a
+ * Unix pipe onto the descriptor, and a Windows thread of the bridge copies
+ * what comes out of it into the handle. The "exit" hook copies what is left
+ * before the service's own hook drains its pipe. */
+#define RELAY_CAP 65536
+static int relay_read[3] = {-1, -1, -1};
+static HANDLE relay_handle[3];
+static CRITICAL_SECTION relay_lock;
+static int relay_lock_ready;
+
+/* One piece from descriptor `target`'s Unix pipe (not blocking) into its
+ * handle; 0 when the pipe is empty or closed. */
+static SYSV int relay_once(int target)
+{
+    static char buffer[RELAY_CAP];
+    ssize_t got;
+    DWORD written;
+    got = read(relay_read[target], buffer, sizeof buffer);
+    if (got <= 0)
+        return 0;
+    WriteFile(relay_handle[target], buffer, (DWORD)got, &written, NULL);
+    return 1;
+}
+
+static DWORD WINAPI relay_thread(void *parameter)
+{
+    int target = (int)(intptr_t)parameter;
+    /* Waits outside the lock for data, then copies it under the lock: the
+     * exit hook's flush takes the same lock, so no piece is read but not
+     * yet written when it returns. */
+    for (;;) {
+        struct pollfd one = {relay_read[target], POLLIN, 0};
+        if (poll(&one, 1, -1) < 0 && errno != EINTR)
+            return 0;
+        if (one.revents & (POLLERR | POLLNVAL))
+            return 0;
+        EnterCriticalSection(&relay_lock);
+        relay_once(target);
+        LeaveCriticalSection(&relay_lock);
+    }
+}
+
+static SYSV void relay_flush(void)
+{
+    int target;
+    if (!relay_lock_ready)
+        return;
+    EnterCriticalSection(&relay_lock);
+    for (target = 1; target <= 2; target++)
+        while (relay_read[target] >= 0 && relay_once(target))
+            continue;
+    LeaveCriticalSection(&relay_lock);
+}
+
+static SYSV void follow_pipe(HANDLE handle, int target)
+{
+    int ends[2];
+    HANDLE thread;
+    if (!relay_lock_ready) {
+        InitializeCriticalSection(&relay_lock);
+        relay_lock_ready = 1;
+    }
+    /* Both descriptors into the one pipe when both handles are one: each
+     * write of up to PIPE_BUF bytes stays whole, as a line written through
+     * the handle would, instead of two copies cutting across each other. */
+    if (target == 2 && relay_read[1] >= 0 && relay_handle[1] == handle) {
+        if (dup2(1, 2) == -1)
+            fprintf(stderr, "jvmbridge: cannot relay descriptor 2 to its pipe: %s\n", strerror(errno));
+        return;
+    }
+    if (pipe(ends) == -1 || dup2(ends[1], target) == -1) {
+        fprintf(stderr, "jvmbridge: cannot relay descriptor %d to its pipe: %s\n", target, strerror(errno));
+        return;
+    }
+    close(ends[1]);
+    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+    relay_read[target] = ends[0];
+    relay_handle[target] = handle;
+    thread = CreateThread(NULL, 0, relay_thread, (void *)(intptr_t)target, 0, NULL);
+    if (thread)
+        CloseHandle(thread);
+}
+
 static SYSV void follow_standard_handle(DWORD which, int target)
 {
     HANDLE handle = GetStdHandle(which);
     int fd, flags;
-    if (handle == NULL || handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK)
+    DWORD type = handle == NULL || handle == INVALID_HANDLE_VALUE ? FILE_TYPE_UNKNOWN : GetFileType(handle);
+    if (type == FILE_TYPE_PIPE) {
+        follow_pipe(handle, target);
+        return;
+    }
+    if (type != FILE_TYPE_DISK)
         return;
     if (wine_server_handle_to_fd(handle, FILE_APPEND_DATA, &fd, NULL)) {
         fprintf(stderr, "jvmbridge: no Unix descriptor for the standard handle of %d\n", target);
@@ -833,6 +923,84 @@ static SYSV void follow_standard_handles(void)
 {
     follow_standard_handle(STD_OUTPUT_HANDLE, 1);
     follow_standard_handle(STD_ERROR_HANDLE, 2);
+}
+
+/* ------------------------------------------------------------ hook options */
+
+/* The caller's "exit" and "vfprintf" hooks are Windows functions, and HotSpot
+ * calls them on threads of its own, which Wine does not know: no Windows
+ * function may run there. So the exit hook runs on a thread of the bridge
+ * made by CreateThread, woken through a Unix pipe, while HotSpot's thread
+ * waits (at most EXIT_HOOK_WAIT_MS) for its answer. The vfprintf hook's text
+ * goes to descriptor 2 instead, which leads where the caller's standard error
+ * handle does (above), in order with the rest. The option strings pass
+ * unchanged. */
+#define EXIT_HOOK_WAIT_MS 10000
+typedef void(MSABI *ms_exit_fn)(jint);
+static ms_exit_fn caller_exit;
+static int exit_request[2] = {-1, -1}, exit_done[2] = {-1, -1};
+
+static DWORD WINAPI exit_hook_thread(void *unused)
+{
+    jint code;
+    char done = 1;
+    (void)unused;
+    if (read(exit_request[0], &code, sizeof code) != (ssize_t)sizeof code)
+        return 0;
+    relay_flush();
+    caller_exit(code);
+    recordf("exit-hook returned");
+    /* HotSpot's own ending of the process, which follows the hook, hangs
+     * under Wine: the process ends here, with the code, as it would on
+     * Windows (TerminateProcess, too, hangs at that point). */
+    _exit(code);
+    if (write(exit_done[1], &done, 1) != 1)
+        return 0;
+    return 0;
+}
+
+static SYSV void exit_hook(jint code)
+{
+    struct pollfd answer = {exit_done[0], POLLIN, 0};
+    recordf("exit-hook %d", (int)code);
+    if (write(exit_request[1], &code, sizeof code) == (ssize_t)sizeof code)
+        poll(&answer, 1, EXIT_HOOK_WAIT_MS);
+}
+
+static SYSV void *exit_hook_for(void *caller)
+{
+    HANDLE thread;
+    if (pipe(exit_request) == -1 || pipe(exit_done) == -1)
+        return NULL;
+    caller_exit = (ms_exit_fn)caller;
+    thread = CreateThread(NULL, 0, exit_hook_thread, NULL, 0, NULL);
+    if (!thread)
+        return NULL;
+    CloseHandle(thread);
+    return (void *)exit_hook;
+}
+
+static SYSV jint vfprintf_hook(FILE *stream, const char *format, va_list args)
+{
+    char text[4096];
+    int length;
+    (void)stream;
+    length = vsnprintf(text, sizeof text, format, args);
+    if (length < 0)
+        return -1;
+    if (length >= (int)sizeof text)
+        length = (int)sizeof text - 1;
+    return (jint)write(2, text, (size_t)length);
+}
+
+static SYSV void *hook_for(const JavaVMOption *option)
+{
+    const char *s = option->optionString;
+    if (s && !strcmp(s, "exit") && option->extraInfo)
+        return exit_hook_for(option->extraInfo);
+    if (s && !strcmp(s, "vfprintf") && option->extraInfo)
+        return (void *)vfprintf_hook;
+    return option->extraInfo;
 }
 
 /* ----------------------------------------------------------- environment */
@@ -911,6 +1079,7 @@ static SYSV jint create_vm(JavaVM **pvm, void **penv, JavaVMInitArgs *args)
 
     build_tables();
     follow_standard_handles();
+
     opts = calloc((size_t)(args->nOptions > 0 ? args->nOptions : 0) + EXTRA_OPTION_CAP,
                   sizeof(JavaVMOption));
     if (!opts)
@@ -918,6 +1087,7 @@ static SYSV jint create_vm(JavaVM **pvm, void **penv, JavaVMInitArgs *args)
     for (i = 0; i < args->nOptions; i++) {
         const char *s = args->options[i].optionString;
         opts[n] = args->options[i];
+        opts[n].extraInfo = hook_for(&args->options[i]);
         if (s && !strncmp(s, cp_prefix, sizeof(cp_prefix) - 1)) {
             char *mapped = map_class_path_option(s);
             if (!mapped) {

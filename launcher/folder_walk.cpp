@@ -58,13 +58,14 @@ static bool isReparsePoint(HANDLE handle)
 // The existing file, else a new one where nothing is (FILE_CREATE fails on a
 // link, dangling or not). Two rounds cover a file that comes or goes between
 // the two opens. Errors read as CreateFileW gives them.
-static WalkOutcome openFile(HANDLE folder, const wchar_t *name, ACCESS_MASK access, HANDLE *file, DWORD *error)
+static WalkOutcome openFile(HANDLE folder, const wchar_t *name, ACCESS_MASK access, bool make, HANDLE *file,
+                            DWORD *error)
 {
     const ULONG options = FILE_NON_DIRECTORY_FILE;
     size_t length = wcslen(name);
     for (int round = 0; round < 2; round++) {
         *error = openRelative(folder, name, length, access, FILE_OPEN, options, file);
-        if (*error != ERROR_FILE_NOT_FOUND)
+        if (*error != ERROR_FILE_NOT_FOUND || !make)
             break;
         *error = openRelative(folder, name, length, access | DELETE, FILE_CREATE, options, file);
         if (*error == ERROR_SUCCESS)
@@ -76,7 +77,7 @@ static WalkOutcome openFile(HANDLE folder, const wchar_t *name, ACCESS_MASK acce
     return *error == ERROR_SUCCESS ? WALK_OPENED : WALK_NOT_OPENED;
 }
 
-WalkOutcome openWithoutLinks(const wchar_t *path, ACCESS_MASK access, HANDLE *file, DWORD *error)
+static WalkOutcome walkTo(const wchar_t *path, ACCESS_MASK access, bool make, HANDLE *file, DWORD *error)
 {
     *file = INVALID_HANDLE_VALUE;
     // On the launcher thread's stack, which has room before the virtual machine.
@@ -115,7 +116,17 @@ WalkOutcome openWithoutLinks(const wchar_t *path, ACCESS_MASK access, HANDLE *fi
         }
         name = end + 1;
     }
-    WalkOutcome outcome = openFile(folder, name, access, file, error);
+    WalkOutcome outcome = openFile(folder, name, access, make, file, error);
     CloseHandle(folder);
     return outcome;
+}
+
+WalkOutcome openWithoutLinks(const wchar_t *path, ACCESS_MASK access, HANDLE *file, DWORD *error)
+{
+    return walkTo(path, access, true, file, error);
+}
+
+WalkOutcome openExistingWithoutLinks(const wchar_t *path, ACCESS_MASK access, HANDLE *file, DWORD *error)
+{
+    return walkTo(path, access, false, file, error);
 }

@@ -18,5 +18,7 @@ enum WalkOutcome {
 // it only where nothing is, link or otherwise. The file itself is opened as
 // itself too, never what it points to.
 WalkOutcome openWithoutLinks(const wchar_t *path, ACCESS_MASK access, HANDLE *file, DWORD *error);
+// The same walk to a file that exists; nothing is made (ERROR_FILE_NOT_FOUND).
+WalkOutcome openExistingWithoutLinks(const wchar_t *path, ACCESS_MASK access, HANDLE *file, DWORD *error);
 
 #endif

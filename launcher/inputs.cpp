@@ -19,6 +19,8 @@ void launchInputsFrom(const wchar_t *executable, LaunchVariableReader read, cons
     inputs->javaOutput = read(JAVA_OUTPUT_VARIABLE, context);
     inputs->depth = LAUNCH_TO_MAIN;
     inputs->stopOnFailure = stopOnFailureValue(read(STOP_ON_FAILURE_VARIABLE, context));
+    inputs->javaOutputSize = read(JAVA_OUTPUT_SIZE_VARIABLE, context);
+    inputs->javaOutputKeep = read(JAVA_OUTPUT_KEEP_VARIABLE, context);
 }
 
 static const wchar_t *processVariable(const wchar_t *name, const void *)

@@ -10,6 +10,9 @@
 #define JVM_LIBRARY_VARIABLE L"VLJVMDLL"
 #define CLASS_PATH_VARIABLE L"VLCLASSPATH"
 #define JAVA_OUTPUT_VARIABLE L"VLJAVAOUTPUT"
+// The output file's size at which it is rotated, and how many older ones are kept.
+#define JAVA_OUTPUT_SIZE_VARIABLE L"VLJAVAOUTPUTSIZE"
+#define JAVA_OUTPUT_KEEP_VARIABLE L"VLJAVAOUTPUTKEEP"
 // "1": a start that fails stops the service with an exit code of its own.
 #define STOP_ON_FAILURE_VARIABLE L"VLSTOPONFAILURE"
 // "1": the service accepts PRESHUTDOWN too and stops on it (read by the
@@ -36,6 +39,8 @@ struct LaunchInputs {
     const wchar_t *javaOutput; // VLJAVAOUTPUT
     LaunchDepth depth;
     bool stopOnFailure;        // VLSTOPONFAILURE is "1"
+    const wchar_t *javaOutputSize; // VLJAVAOUTPUTSIZE
+    const wchar_t *javaOutputKeep; // VLJAVAOUTPUTKEEP
 };
 
 // A variable's value as someone has it (the process, or the service's

@@ -10,16 +10,21 @@
 // in the process already has its descriptors pointed at the file as well.
 #include "launcher/javaoutput.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 
-#include "launcher/folder_walk.h"
+#include "launcher/output_open.h"
+#include "launcher/output_pump.h"
+#include "launcher/output_rotation.h"
 #include "launcher/records.h"
-#include "log/logfile.h"
 #include "log/log.h"
+
+#define VM_MESSAGE_CAPACITY 4096
 
 wchar_t javaOutputPath[PATH_CAPACITY];
 char javaOutputPathAnsi[ANSI_CAPACITY];
 HANDLE javaOutputFile = INVALID_HANDLE_VALUE;
+static bool javaOutputPumped;
 
 // The C runtimes a Java runtime's jvm.dll is linked with. Only one already in
 // the process needs its descriptors set; nothing is loaded here.
@@ -82,65 +87,6 @@ static bool setStandardHandles(HANDLE file)
     return false;
 }
 
-// The final name with its "\\?\" (or "\\?\UNC\") taken off, as a full path.
-static const wchar_t *plainFinalName(wchar_t *finalName)
-{
-    if (wcsncmp(finalName, L"\\\\?\\UNC\\", 8) == 0) {
-        finalName[6] = L'\\';
-        return finalName + 6;
-    }
-    return wcsncmp(finalName, L"\\\\?\\", 4) == 0 ? finalName + 4 : finalName;
-}
-
-bool (*javaOutputOwnerCheck)(HANDLE file, char *ownerText) = hasTrustedOwner;
-
-// The log's refusals for the output file, which is written with the
-// service's rights too: no reparse point, no second name, the name the
-// handle ended up at is the path asked for (under Wine, which follows a
-// symbolic link whatever it is asked, only the name tells), and the log's
-// owner rule. The buffers are on the launcher thread's stack, which has room
-// before the virtual machine.
-static LogFileState judgeOutputFile(HANDLE file, char *ownerText)
-{
-    ULONGLONG size = 0;
-    LogFileState kind = judgeFileKind(file, &size);
-    if (kind != LOG_FILE_PLAIN)
-        return kind;
-    wchar_t full[PATH_CAPACITY], longName[PATH_CAPACITY], finalName[PATH_CAPACITY];
-    DWORD fullLength = GetFullPathNameW(javaOutputPath, PATH_CAPACITY, full, NULL);
-    DWORD longLength =
-        fullLength > 0 && fullLength < PATH_CAPACITY ? GetLongPathNameW(full, longName, PATH_CAPACITY) : 0;
-    DWORD finalLength = GetFinalPathNameByHandleW(file, finalName, PATH_CAPACITY, FILE_NAME_NORMALIZED);
-    if (longLength == 0 || longLength >= PATH_CAPACITY || finalLength == 0 || finalLength >= PATH_CAPACITY)
-        return LOG_FILE_UNKNOWN;
-    if (lstrcmpiW(plainFinalName(finalName), longName) != 0)
-        return LOG_FILE_LINK;
-    // Someone else's file, made beforehand, could be read or forged by them.
-    return javaOutputOwnerCheck(file, ownerText) ? LOG_FILE_PLAIN : LOG_FILE_FOREIGN_OWNER;
-}
-
-// The refusal's record, with the owner of someone else's file.
-static void logRefusal(LogFileState state, const char *ownerText)
-{
-    char reason[64 + OWNER_TEXT_CAPACITY];
-    if (state != LOG_FILE_FOREIGN_OWNER)
-        lstrcpynA(reason, fileKindRefusal(state), sizeof reason);
-    else if (ownerText[0] != '\0')
-        snprintf(reason, sizeof reason, "a file that belongs to %s", ownerText);
-    else
-        lstrcpynA(reason, "a file whose owner can't be read", sizeof reason);
-    logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, reason);
-}
-
-// Nothing of the service's stays behind wherever a refused path led: a file
-// it made there is deleted through its own handle, not by a name that could
-// lead elsewhere by now.
-static void removeMadeFile(HANDLE file)
-{
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-}
-
 void redirectJavaOutputTo(const wchar_t *value)
 {
     if (value == NULL || value[0] == L'\0')
@@ -153,47 +99,43 @@ void redirectJavaOutputTo(const wchar_t *value)
     boundedCopy(javaOutputPath, value);
     ansiCopy(javaOutputPath, javaOutputPathAnsi);
 
-    // Append-only access: every write lands at the end of the file, also
-    // after an operator has truncated it. Shared for reading, writing and
-    // deletion, so the file can be read, rotated or removed while the service
-    // runs. Not inheritable: the file stays open for the life of the process,
-    // and a child that should write there is given it explicitly (Java's
-    // ProcessBuilder marks the handles it passes on inheritable itself);
-    // otherwise every child started with inheritance would hold it open too.
-    const ACCESS_MASK access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
-    HANDLE file = INVALID_HANDLE_VALUE;
+    // Shared for reading, writing and deletion, so the file can be read,
+    // rotated or removed while the service runs. Not inheritable: the file
+    // stays open for the life of the process, and a child that should write
+    // there is given it explicitly (Java's ProcessBuilder marks the handles
+    // it passes on inheritable itself); otherwise every child started with
+    // inheritance would hold it open too.
     DWORD error = ERROR_SUCCESS;
-    WalkOutcome opened = openWithoutLinks(javaOutputPath, access, &file, &error);
-    if (opened == WALK_LINK_ON_PATH) {
-        logWrite(RECORD_OUTPUT_REFUSED, javaOutputPathAnsi, "a link on its folder path");
+    HANDLE file = openOutputFile(javaOutputPath, javaOutputPathAnsi, &error);
+    if (file == INVALID_HANDLE_VALUE && error == ERROR_SUCCESS)
         return;
+    // With rotation the virtual machine writes into the pump's pipe, and the
+    // pump into the file; without it, straight into the file as ever.
+    HANDLE target = file;
+    if (file != INVALID_HANDLE_VALUE && outputRotationSize > 0) {
+        target = startOutputPump(javaOutputPath, javaOutputPathAnsi, &file);
+        if (file == INVALID_HANDLE_VALUE)
+            return; // the new file after the first rotation: its record is written
+        if (target == INVALID_HANDLE_VALUE)
+            target = file; // no pipe: straight into the file, not rotated
     }
-    if (opened != WALK_NOT_OPENED) {
-        char owner[OWNER_TEXT_CAPACITY] = "";
-        LogFileState state = judgeOutputFile(file, owner);
-        if (state != LOG_FILE_PLAIN) {
-            if (opened == WALK_CREATED)
-                removeMadeFile(file);
-            CloseHandle(file);
-            logRefusal(state, owner);
-            return;
-        }
-        if (!setStandardHandles(file)) {
-            error = GetLastError();
-            CloseHandle(file);
-            opened = WALK_NOT_OPENED;
-        }
+    if (target != INVALID_HANDLE_VALUE && !setStandardHandles(target)) {
+        error = GetLastError();
+        stopOutputPump();
+        CloseHandle(file);
+        target = INVALID_HANDLE_VALUE;
     }
-    if (opened == WALK_NOT_OPENED) {
+    if (target == INVALID_HANDLE_VALUE) {
         logWrite(RECORD_OUTPUT_UNOPENED, javaOutputPathAnsi, (unsigned long)error);
         return;
     }
-    javaOutputFile = file;
+    javaOutputFile = target;
+    javaOutputPumped = target != file;
     bool crtPointed = false;
     for (const wchar_t *name : javaRuntimeCrts) {
         HMODULE crt = GetModuleHandleW(name);
         if (crt != NULL) {
-            pointLoadedCrtAt(crt, file);
+            pointLoadedCrtAt(crt, target);
             crtPointed = true;
         }
     }
@@ -202,6 +144,37 @@ void redirectJavaOutputTo(const wchar_t *value)
     // back the one handle that lives as long as the process. Should that
     // fail, the handles still name the file, through the duplicates.
     if (crtPointed)
-        (void)setStandardHandles(file);
+        (void)setStandardHandles(target);
     logWrite(RECORD_OUTPUT_REDIRECTED, javaOutputPathAnsi);
+}
+
+static void JNICALL exitHook(jint)
+{
+    finishJavaOutput(OUTPUT_DRAIN_MS);
+}
+
+// Where the standard handles lead: behind what the application wrote.
+static jint JNICALL vfprintfHook(FILE *, const char *format, va_list arguments)
+{
+    char message[VM_MESSAGE_CAPACITY];
+    int length = vsnprintf(message, sizeof message, format, arguments);
+    if (length < 0)
+        return length;
+    DWORD count = (DWORD)length < sizeof message ? (DWORD)length : (DWORD)sizeof message - 1, written = 0;
+    if (!WriteFile(javaOutputFile, message, count, &written, NULL))
+        return -1;
+    return (jint)written;
+}
+
+int addJavaOutputHooks(JavaVMOption *options)
+{
+    if (javaOutputFile == INVALID_HANDLE_VALUE)
+        return 0;
+    options[0].optionString = (char *)"vfprintf";
+    options[0].extraInfo = (void *)vfprintfHook;
+    if (!javaOutputPumped)
+        return 1;
+    options[1].optionString = (char *)"exit";
+    options[1].extraInfo = (void *)exitHook;
+    return 2;
 }

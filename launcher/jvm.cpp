@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "launcher/classpath.h"
+#include "launcher/javaoutput.h"
 #include "launcher/lookup.h"
 #include "launcher/records.h"
 #include "launcher/paths.h"
@@ -41,7 +42,7 @@ bool assembleVmOptions(void)
     memcpy(vmClassPathOption, classPathOption, length);
     vmClassPathOption[length] = '\0';
 
-    vmOptions = (JavaVMOption *)calloc(2, sizeof(JavaVMOption));
+    vmOptions = (JavaVMOption *)calloc(2 + JAVA_OUTPUT_HOOK_OPTIONS, sizeof(JavaVMOption));
     if (vmOptions == NULL) {
         logWrite(RECORD_NO_OPTIONS);
         return false;
@@ -51,6 +52,7 @@ bool assembleVmOptions(void)
 
     vmInitArgs.version = JNI_VERSION_1_6;
     vmInitArgs.nOptions = 2;
+    vmInitArgs.nOptions += addJavaOutputHooks(vmOptions + 2);
     vmInitArgs.options = vmOptions;
     vmInitArgs.ignoreUnrecognized = JNI_FALSE;
     return true;

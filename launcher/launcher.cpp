@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "launcher/javaoutput.h"
+#include "launcher/output_rotation.h"
 #include "launcher/records.h"
 #include "log/log.h"
 
@@ -23,6 +24,8 @@ DWORD launch(const LaunchInputs *inputs, LaunchResults *results)
     findInstallationPaths(inputs, &results->paths);
     buildClassPath(inputs, &results->classPath);
     // Before the first runtime library is loaded: see javaoutput.cpp.
+    if (inputs->javaOutput != NULL && inputs->javaOutput[0] != L'\0')
+        setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep);
     redirectJavaOutputTo(inputs->javaOutput);
     if (!assembleVmOptions())
         return 0;

@@ -38,6 +38,11 @@
 #define RECORD_OUTPUT_UNOPENED "Can't open %s for the Java output, error %lu\n"
 #define RECORD_OUTPUT_REFUSED "Can't open %s for the Java output, refused: %s\n"
 #define RECORD_OUTPUT_REDIRECTED "Java output goes to %s\n"
+// Rotation (VLJAVAOUTPUTSIZE, VLJAVAOUTPUTKEEP) and the pump that writes the file.
+#define RECORD_OUTPUT_SIZE_INVALID "VLJAVAOUTPUTSIZE environment variable is not a size, the Java output is not rotated\n"
+#define RECORD_OUTPUT_KEEP_INVALID "VLJAVAOUTPUTKEEP environment variable is not a number from 0 to %d, %d older files are kept\n"
+#define RECORD_OUTPUT_NOT_ROTATED "Can't rotate %s, error %lu; the Java output goes on into it\n"
+#define RECORD_OUTPUT_NOT_WRITTEN "%llu bytes of the Java output could not be written to %s, error %lu\n"
 
 // Library probing: the runtime libraries, each candidate with lines of its own.
 #define RECORD_TRYING_MSVCR120 "Trying to load msvcr120.dll at %s\n"

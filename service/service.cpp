@@ -9,6 +9,7 @@
 #include <wchar.h>
 
 #include "launcher/launcher.h"
+#include "launcher/output_pump.h"
 #include "launcher/shutdown.h"
 #include "log/log.h"
 #include "service/eventlog.h"
@@ -145,6 +146,8 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     reportState(SERVICE_STOP_PENDING);
     CloseHandle(stopEvent);
     stopEvent = NULL;
+    // What the application wrote before the stop is in the files at STOPPED.
+    finishJavaOutput(OUTPUT_DRAIN_MS);
     // A failed start that stopped the service is a failure to Windows: its
     // recovery actions see it.
     report(SERVICE_STOPPED, 0, failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, failure);

@@ -8,7 +8,7 @@ message in the product fails the tests. The system's own misspellings ("direcotr
 
 A record's text is its printf format without the closing "\n"; fill it with `%`
 (NAME_SIZE % 38). To add a record: one entry under the thread that writes it (_launcher,
-_shutdown, or _both with the launcher record it follows), and, when it belongs in one of
+_shutdown, _pump, or _both with the launcher record it follows), and, when it belongs in one of
 the sequences below, its place there. The reliability suite's known messages are these
 entries.
 """
@@ -19,6 +19,8 @@ MAIN_CLASS = "com/orvenda/calistren/test/lt/nextgen/Velmorane"
 
 LAUNCHER_TEXTS = []
 SHUTDOWN_TEXTS = []
+# The rotated Java output's writer: a thread of its own, and the stop or System.exit.
+PUMP_TEXTS = []
 DUMP_TEXTS = []
 # Texts both threads write: {text: the launcher records it follows in the launcher's run}.
 SHARED_AFTER = {}
@@ -31,6 +33,11 @@ def _launcher(text):
 
 def _shutdown(text):
     SHUTDOWN_TEXTS.append(text)
+    return text
+
+
+def _pump(text):
+    PUMP_TEXTS.append(text)
     return text
 
 
@@ -79,6 +86,12 @@ JAVA_OUTPUT_TOO_LONG = _launcher("VLJAVAOUTPUT environment variable is longer th
 JAVA_OUTPUT_OPEN = _launcher("Java output goes to %s")
 JAVA_OUTPUT_FAILED = _launcher("Can't open %s for the Java output, error %d")
 JAVA_OUTPUT_REFUSED = _launcher("Can't open %s for the Java output, refused: %s")
+JAVA_OUTPUT_SIZE_INVALID = _launcher(
+    "VLJAVAOUTPUTSIZE environment variable is not a size, the Java output is not rotated")
+JAVA_OUTPUT_KEEP_INVALID = _launcher(
+    "VLJAVAOUTPUTKEEP environment variable is not a number from 0 to %d, %d older files are kept")
+JAVA_OUTPUT_NOT_ROTATED = _pump("Can't rotate %s, error %d; the Java output goes on into it")
+JAVA_OUTPUT_NOT_WRITTEN = _pump("%d bytes of the Java output could not be written to %s, error %d")
 # A failed start that stops the service (VLSTOPONFAILURE=1), after the failure's records
 STOP_ON_FAILURE = _launcher("The start failed and VLSTOPONFAILURE is set: the service stops with exit code %d")
 
@@ -258,13 +271,14 @@ def _pattern(message):
 
 _LAUNCHER_PATTERNS = [_pattern(t) for t in LAUNCHER_TEXTS]
 _SHUTDOWN_PATTERNS = [_pattern(t) for t in SHUTDOWN_TEXTS]
+_PUMP_PATTERNS = [_pattern(t) for t in PUMP_TEXTS]
 _SHARED = [(_pattern(t), [_pattern(a) for a in after]) for t, after in SHARED_AFTER.items()]
 
 
 def known_message(text):
     """Whether `text` is the text of a record the service writes (the bare records, the
     executable path and the class path option, are checked apart)."""
-    return any(p.match(text) for p in _LAUNCHER_PATTERNS + _SHUTDOWN_PATTERNS)
+    return any(p.match(text) for p in _LAUNCHER_PATTERNS + _SHUTDOWN_PATTERNS + _PUMP_PATTERNS)
 
 
 def _written_by_launcher_after(text):

@@ -186,6 +186,12 @@ CHECK_CASES = [
       ("->", f'sc config VelmoraneService binPath= "\\"{BASE}{wr.EXE_NAME}\\"" (keeps the rest of the registration, '
              "its Environment value included)"),
       ("ok", "JAVA_TOOL_OPTIONS=-Xmx256m (service's Environment value): the JVM takes these options")]),
+    # The rotation as the service would take it, the room, and a file made and renamed there.
+    ("java-output-rotation", {"env": {"VLJAVAOUTPUT": "C:\\Apps\\java.out", "VLJAVAOUTPUTSIZE": "1M",
+                                      "VLJAVAOUTPUTKEEP": "100"}}, ("--no-jvm",), 1,
+     [("warning", lt.JAVA_OUTPUT_KEEP_INVALID % (99, 5)),
+      ("ok", "rotated at 1048576 bytes, 5 older files kept: at most about 6 MB in all"),
+      ("ok", "the service's refusals let a file be made, renamed and removed in C:\\Apps\\ (as this account)")]),
     ("jar-without-shutdown", {"jars": ("velmorane-noshutdown.jar",)}, (), 1,
      APPLICATION_FOUND[:3] + [("warning", f"no shutdown() method in {MAIN_CLASS}")]),
 ]
@@ -321,6 +327,13 @@ def test_status_after_a_good_start_and_after_the_stop(jvm_host):
     assert (rc, lines[0], lines[2:]) == (1, "VelmoraneService: stopped", [
         f"  JVM loaded: {DEFAULT_JVM}", "  main invoked",
         "  stop: shutdown() was called and returned; its thread detached"])
+
+
+def test_status_names_the_java_output_file_and_its_size(jvm_host):
+    folder = lay_out(jvm_host, vm=None, env={"VLJAVAOUTPUT": "C:\\Apps\\java.out"})
+    wr.unix_path(jvm_host, "C:\\Apps\\java.out").write_bytes(b"12345")
+    rc, lines = console(jvm_host, folder, "status")
+    assert lines[-1] == "Java output: C:\\Apps\\java.out, 5 bytes", lines
 
 
 # ---------------------------------------------------------------- run

@@ -10,7 +10,11 @@ shutdown did.
 The equipment comes from the build tree (rig.BUILD). A missing piece fails the test.
 """
 
+import contextlib
+import os
 import re
+import shutil
+import subprocess
 import time
 
 import pytest
@@ -477,3 +481,138 @@ def test_java_output_goes_to_the_file_the_operator_names(jvm_host):
     wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": UNOPENABLE})
     _, logged = run_writing_console(jvm_host)
     assert logged == with_record(lt.JAVA_OUTPUT_FAILED % (UNOPENABLE, 3))
+
+
+# ---------------------------------------------------------------- the rotated Java output
+
+LINE_RE = re.compile(rb"line (\d+) x*\n")
+# Wine's trace follows the service's standard error into the output (see the bridge).
+TRACE_RE = re.compile(rb"[0-9a-f]{4}:[0-9a-f]{4}:(trace|fixme|err|warn):.*\n")
+
+
+def rotated_numbers(rig, keep):
+    """The line numbers in the output file and its older ones, oldest first; each file must
+    hold whole lines only, and no more than keep + 1 files exist."""
+    path = wr.unix_path(rig, JAVA_OUTPUT)
+    names = [path.with_name(path.name + f".{n}") for n in range(keep + 1, 0, -1)] + [path]
+    assert not names[0].exists()
+    numbers = []
+    for name in names[1:]:
+        if name.exists():
+            text = name.read_bytes()
+            lines = text.splitlines(keepends=True)
+            whole = [LINE_RE.fullmatch(line) for line in lines]
+            bad = [i for i, line in enumerate(lines) if not whole[i] and not TRACE_RE.fullmatch(line)]
+            assert not bad, (name, [lines[max(i - 1, 0):i + 2] for i in bad[:3]])
+            numbers += [int(m.group(1)) for m in whole if m]
+    return numbers
+
+
+def run_lines(rig, console, env, lines=None, width=None, stop_when=None, settle=0):
+    """Runs the application in console mode `console` with the output variables `env`;
+    stops it `settle` seconds after the application recorded `stop_when` (None: waits for
+    the process to end by itself)."""
+    wr.remove_trees(rig, "C:\\Apps")
+    wr.set_service_env(rig, dict({"VLJAVAOUTPUT": JAVA_OUTPUT}, **env))
+    inst = lay_out(rig)
+    javaside.write_app_settings(inst.base_unix, console=console, console_lines=lines, console_width=width)
+    mark, pid = start(rig, inst, lt.INVOKING_MAIN)
+    if stop_when is None:
+        # Wine's service manager does not notice a service process that ends by itself.
+        assert wr.process_exited(rig, pid, 60000)
+    else:
+        wait_app(inst, stop_when, timeout=300)
+        time.sleep(settle)
+        assert wr.control(rig, 1)[0] == 0
+        wr.wait_state(rig, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
+        assert wr.process_exited(rig, pid)
+    return inst
+
+
+def test_rotated_output_keeps_whole_lines_in_order(jvm_host):
+    started = time.monotonic()
+    run_lines(jvm_host, "lines", {"VLJAVAOUTPUTSIZE": "1M", "VLJAVAOUTPUTKEEP": "5"}, lines=450000, width=100,
+              stop_when=("main", "console"))
+    numbers = rotated_numbers(jvm_host, 5)
+    # 50 MB of lines; six files of about 1 MB hold the newest ones, without a gap.
+    assert numbers == list(range(numbers[0], 450001)) and len(numbers) > 5 * 1024 * 1024 // 113, numbers[:3]
+    assert time.monotonic() - started < 240
+
+
+def test_system_exit_leaves_every_line_in_the_files(jvm_host):
+    run_lines(jvm_host, "exit", {"VLJAVAOUTPUTSIZE": "1M"}, lines=10000)
+    assert rotated_numbers(jvm_host, 5) == list(range(1, 10001))
+
+
+def test_stop_during_heavy_output_keeps_what_was_printed_before_shutdown_returned(jvm_host):
+    inst = run_lines(jvm_host, "flood", {"VLJAVAOUTPUTSIZE": "1M", "VLJAVAOUTPUTKEEP": "99"},
+                     stop_when=("main", "block"), settle=2)
+    [printed] = [int(d.split()[1]) for w, d in inst.app_events() if w == "shutdown" and d and d.startswith("printed ")]
+    numbers = rotated_numbers(jvm_host, 99)
+    assert numbers == list(range(numbers[0], numbers[0] + len(numbers))), numbers[-3:]
+    assert 0 < printed <= numbers[-1], (printed, numbers[-3:])
+
+
+@contextlib.contextmanager
+def small_drive(rig):
+    """A 1 MB file system as drive F: (Wine reports a mount point inside a folder as a reparse
+    point, which the output's folder walk refuses, as Windows' own mount points); its folder."""
+    folder, drive = rig.root / "full-disk", rig.prefix / "dosdevices" / "f:"
+    folder.mkdir(exist_ok=True)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(folder)]).returncode != 0:
+        pytest.skip("no tmpfs can be mounted here")
+    try:
+        drive.symlink_to(folder)
+        yield folder
+    finally:
+        drive.unlink(missing_ok=True)
+        subprocess.run(["umount", "-l", str(folder)])
+
+
+def test_full_disk_neither_blocks_the_application_nor_stops_the_output(jvm_host):
+    output = "F:\\java output.txt"
+    wr.remove_trees(jvm_host, "C:\\Apps")
+    wr.set_service_env(jvm_host, {"VLJAVAOUTPUT": output, "VLJAVAOUTPUTSIZE": "10M"})
+    inst = lay_out(jvm_host)
+    javaside.write_app_settings(inst.base_unix, console="flood")
+    with small_drive(jvm_host) as folder:
+        _, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
+        path = folder / "java output.txt"
+        deadline = time.monotonic() + 60
+        while shutil.disk_usage(folder).free > 0 and time.monotonic() < deadline:
+            time.sleep(0.2)
+        time.sleep(1)  # writes fail meanwhile
+        # Full, and the application still runs: space is back, the output goes on.
+        os.truncate(path, 0)
+        full = re.escape(lt.JAVA_OUTPUT_NOT_WRITTEN % (0, output, 112)).replace("0", r"\d+", 1)
+
+        def counts():
+            return [t for t in wr.texts(wr.log_bytes(jvm_host)) if " bytes of the Java output " in t]
+        deadline = time.monotonic() + 30
+        while not counts() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        assert counts() and LINE_RE.search(path.read_bytes())
+        assert wr.control(jvm_host, 1)[0] == 0
+        wr.wait_state(jvm_host, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
+        assert wr.process_exited(jvm_host, pid)
+        # One record when writing worked again, and one more at the stop if it was full again.
+        assert 1 <= len(counts()) <= 2 and all(re.fullmatch(full, t) for t in counts()), counts()
+
+
+def test_full_disk_takes_the_application_no_longer_than_a_free_one(jvm_host):
+    def run(output):
+        """The seconds from the start until the application had printed its lines, and the log."""
+        started = time.monotonic()
+        run_lines(jvm_host, "lines", {"VLJAVAOUTPUT": output, "VLJAVAOUTPUTSIZE": "10M"}, lines=100000,
+                  stop_when=("main", "console"))
+        took, texts = time.monotonic() - started, wr.texts(wr.log_bytes(jvm_host))
+        wr.ensure_clean(jvm_host)
+        return took, texts
+    free, _ = run(JAVA_OUTPUT)
+    with small_drive(jvm_host) as folder:
+        (folder / "filler").write_bytes(b"x" * shutil.disk_usage(folder).free)
+        full, texts = run("F:\\java output.txt")
+        assert (folder / "java output.txt").stat().st_size == 0
+    record = re.escape(lt.JAVA_OUTPUT_NOT_WRITTEN % (0, "F:\\java output.txt", 112)).replace("0", r"\d+", 1)
+    assert any(re.fullmatch(record, t) for t in texts), texts
+    assert full < free * 1.5 + 2, (full, free)

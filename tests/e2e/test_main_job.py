@@ -166,7 +166,7 @@ def test_operators_guide_quotes_log_texts_as_written():
     quoted = guide.split("### Every line the service writes", 1)[1].split("```")[1].splitlines()
     patterns = [re.compile("".join(".+" if part in ("%s", "%d") else re.escape(part)
                                    for part in re.split(r"(%s|%d)", text)))
-                for text in lt.LAUNCHER_TEXTS + lt.SHUTDOWN_TEXTS + [lt.CLASS_PATH_OPTION + "%s"]]
+                for text in lt.LAUNCHER_TEXTS + lt.SHUTDOWN_TEXTS + lt.PUMP_TEXTS + [lt.CLASS_PATH_OPTION + "%s"]]
     # Blank lines part the groups; a line that is only a placeholder is a bare record
     # (the executable path, the class path's continuation).
     lines = [line for line in quoted if line and not re.fullmatch(r"<[^>]+>", line)]

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "launcher/javaoutput.h"
+#include "launcher/output_open.h"
+#include "launcher/output_pump.h"
+#include "launcher/output_rotation.h"
 #include "log/log.h"
 #include "log/logowner.h"
 #include "test_support.h"
@@ -166,6 +169,50 @@ TEST_F(JavaOutput, RefusedPathsLeaveNoFileBehind)
         EXPECT_EQ(text, c.kept) << c.target;
     }
     removeTree(own);
+}
+
+typedef jint(JNICALL *VfprintfHook)(FILE *, const char *, va_list);
+
+jint callVfprintfHook(void *hook, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    jint written = ((VfprintfHook)hook)(stderr, format, arguments);
+    va_end(arguments);
+    return written;
+}
+
+// The virtual machine's own messages land behind what the application wrote,
+// one longer than the hook's buffer cut to it; with rotation through the
+// pump's pipe, whose exit hook writes it out.
+TEST_F(JavaOutput, VirtualMachineMessagesFollowTheApplicationsOutput)
+{
+    struct { const wchar_t *size; int hooks; } cases[] = {{NULL, 1}, {L"1M", 2}};
+    for (const auto &c : cases) {
+        std::string dir = makeTempDir("javaout"), path = dir + "\\out.txt";
+        setOutputRotation(c.size, NULL);
+        redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+        JavaVMOption options[JAVA_OUTPUT_HOOK_OPTIONS] = {};
+        ASSERT_EQ(addJavaOutputHooks(options), c.hooks);
+        EXPECT_STREQ(options[0].optionString, "vfprintf");
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "app\n", 4, &written, NULL);
+        EXPECT_EQ(callVfprintfHook(options[0].extraInfo, "Picked up %s: %d\n", "X", 7), 15);
+        EXPECT_EQ(callVfprintfHook(options[0].extraInfo, "%s", std::string(5000, 'v').c_str()), 4095);
+        if (c.hooks == 2) {
+            EXPECT_STREQ(options[1].optionString, "exit");
+            ((void(JNICALL *)(jint))options[1].extraInfo)(3);
+            stopOutputPump();
+            CloseHandle(outputPumpFile);
+            outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+        }
+        TearDown();
+        setOutputRotation(NULL, NULL);
+        std::string text;
+        readFile(path, &text);
+        EXPECT_EQ(text, "app\nPicked up X: 7\n" + std::string(4095, 'v')) << c.hooks;
+        removeTree(dir);
+    }
 }
 
 } // namespace

@@ -1,0 +1,233 @@
+// The pump reads only what the pipe holds (PeekNamedPipe first) and only
+// under its lock, so the finish on another thread, which takes the same
+// lock, leaves no piece read but not yet written. An idle pipe is polled with
+// growing pauses of at most a few milliseconds; the pipe's buffer takes what
+// comes meanwhile. Writing never waits for the disk to have room: what can't
+// be written is counted and dropped, so the application never blocks on it.
+#include "launcher/output_pump.h"
+
+#include <string.h>
+
+#include "launcher/output_open.h"
+#include "launcher/output_rotation.h"
+#include "launcher/records.h"
+#include "log/log.h"
+
+#define PIPE_BUFFER_BYTES (1024 * 1024)
+// One read takes all the pipe holds: each read costs a call (under Wine a
+// request to its server), whatever its size.
+#define PUMP_CHUNK_BYTES PIPE_BUFFER_BYTES
+#define PUMP_MAX_PAUSE_MS 4
+
+HANDLE outputPumpFile = INVALID_HANDLE_VALUE;
+static const wchar_t *pumpPath;
+static const char *pumpPathAnsi;
+static HANDLE pumpRead = INVALID_HANDLE_VALUE;
+static HANDLE pumpWrite = INVALID_HANDLE_VALUE;
+static HANDLE pumpThread = NULL;
+static bool pumpEnding;            // under the lock: the output is finished
+static volatile LONG pumpStopping; // the thread ends
+static CRITICAL_SECTION pumpLock;
+static char pumpChunk[PUMP_CHUNK_BYTES];
+
+static ULONGLONG currentSize;   // bytes in the current file
+static ULONGLONG lineLength;    // bytes since the last line end
+static ULONGLONG nextRotation;  // the size at which the next rotation is due
+static bool rotationFailed;     // its record is written; the next one is quiet
+static ULONGLONG notWritten;    // bytes dropped since the last write that worked
+static DWORD notWrittenError;
+static ULONGLONG droppedSinceReopen;
+
+static void reportNotWritten(void)
+{
+    if (notWritten == 0)
+        return;
+    logWrite(RECORD_OUTPUT_NOT_WRITTEN, (unsigned long long)notWritten, pumpPathAnsi,
+             (unsigned long)notWrittenError);
+    notWritten = 0;
+}
+
+static void dropBytes(size_t length, DWORD error)
+{
+    notWritten += length;
+    notWrittenError = error;
+    droppedSinceReopen += length;
+}
+
+static void writeOut(const char *data, size_t length)
+{
+    // A new file that could not be opened is tried again after as many
+    // bytes as a file holds.
+    if (outputPumpFile == INVALID_HANDLE_VALUE && droppedSinceReopen >= outputRotationSize) {
+        DWORD error;
+        droppedSinceReopen = 0;
+        outputPumpFile = openOutputFile(pumpPath, pumpPathAnsi, &error);
+    }
+    DWORD written = 0;
+    if (outputPumpFile == INVALID_HANDLE_VALUE) {
+        dropBytes(length, ERROR_INVALID_HANDLE);
+        return;
+    }
+    BOOL wrote = WriteFile(outputPumpFile, data, (DWORD)length, &written, NULL);
+    DWORD error = wrote ? ERROR_SUCCESS : GetLastError();
+    if (written > 0 && notWritten > 0)
+        reportNotWritten();
+    currentSize += written;
+    if (written < length)
+        dropBytes(length - written, wrote ? ERROR_HANDLE_DISK_FULL : error);
+}
+
+static void rotateNow(void)
+{
+    if (!rotateOutputFiles(pumpPath, outputRotationKeep, rotationFailed)) {
+        rotationFailed = true;
+        nextRotation = currentSize + outputRotationSize;
+        return;
+    }
+    rotationFailed = false;
+    DWORD error;
+    HANDLE fresh = openOutputFile(pumpPath, pumpPathAnsi, &error);
+    if (fresh == INVALID_HANDLE_VALUE && error != ERROR_SUCCESS)
+        logWrite(RECORD_OUTPUT_UNOPENED, pumpPathAnsi, (unsigned long)error);
+    CloseHandle(outputPumpFile);
+    outputPumpFile = fresh;
+    droppedSinceReopen = 0;
+    currentSize = lineLength = 0;
+    nextRotation = outputRotationSize;
+}
+
+void pumpBytes(const char *data, size_t length)
+{
+    while (length > 0) {
+        size_t take = length;
+        if (currentSize >= nextRotation) {
+            if (lineLength == 0 || lineLength >= OUTPUT_LONGEST_LINE) {
+                rotateNow();
+                continue;
+            }
+            // Up to the line's end, or the longest line's.
+            const char *end = (const char *)memchr(data, '\n', length);
+            take = end != NULL ? (size_t)(end - data) + 1 : length;
+            if (take > OUTPUT_LONGEST_LINE - lineLength)
+                take = (size_t)(OUTPUT_LONGEST_LINE - lineLength);
+        } else if (nextRotation - currentSize < length) {
+            take = (size_t)(nextRotation - currentSize);
+        }
+        writeOut(data, take);
+        size_t last = take;
+        while (last > 0 && data[last - 1] != '\n')
+            last--;
+        lineLength = last > 0 ? take - last : lineLength + take;
+        data += take;
+        length -= take;
+    }
+}
+
+// What becomes of one piece read from the pipe.
+enum PieceUse {
+    PIECE_WRITTEN,       // into the file, all of it
+    PIECE_TO_LINE_END,   // up to its last line end; the rest is dropped
+    PIECE_DROPPED,       // not written: the output is finished
+};
+
+// One piece of what the pipe holds: 1 when something was read, 0 when it
+// was empty (or nothing of it was to be written), -1 when it is closed.
+static int pumpOnce(PieceUse use)
+{
+    DWORD available = 0, got = 0;
+    if (!PeekNamedPipe(pumpRead, NULL, 0, NULL, &available, NULL))
+        return -1;
+    if (available == 0)
+        return 0;
+    if (!ReadFile(pumpRead, pumpChunk, available < sizeof pumpChunk ? available : sizeof pumpChunk, &got, NULL))
+        return -1;
+    while (use == PIECE_TO_LINE_END && got > 0 && pumpChunk[got - 1] != '\n')
+        got--;
+    if (use != PIECE_DROPPED)
+        pumpBytes(pumpChunk, got);
+    return got > 0 ? 1 : 0;
+}
+
+static DWORD WINAPI pumpThreadMain(LPVOID)
+{
+    DWORD pause = 0;
+    for (;;) {
+        // Once the output is finished not one more piece goes into the file,
+        // yet the pipe is still read: a writer must never wait on it, the
+        // service's own threads included (under Wine their trace goes there).
+        EnterCriticalSection(&pumpLock);
+        int pumped = pumpOnce(pumpEnding ? PIECE_DROPPED : PIECE_WRITTEN);
+        LeaveCriticalSection(&pumpLock);
+        if (pumped < 0 || pumpStopping)
+            break;
+        pause = pumped > 0 ? 0 : (pause < PUMP_MAX_PAUSE_MS ? pause + 1 : PUMP_MAX_PAUSE_MS);
+        if (pause > 0)
+            Sleep(pause);
+    }
+    return 0;
+}
+
+HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file)
+{
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(*file, &size);
+    pumpPath = path;
+    pumpPathAnsi = pathAnsi;
+    outputPumpFile = *file;
+    currentSize = (ULONGLONG)size.QuadPart;
+    lineLength = 0;
+    nextRotation = outputRotationSize;
+    rotationFailed = false;
+    notWritten = droppedSinceReopen = 0;
+    // A file over the size from an earlier run is rotated first.
+    if (currentSize >= nextRotation)
+        rotateNow();
+    *file = outputPumpFile;
+    if (*file == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    pumpEnding = false;
+    pumpStopping = 0;
+    if (!CreatePipe(&pumpRead, &pumpWrite, NULL, PIPE_BUFFER_BYTES))
+        return INVALID_HANDLE_VALUE;
+    InitializeCriticalSection(&pumpLock);
+    pumpThread = CreateThread(NULL, 0, pumpThreadMain, NULL, 0, NULL);
+    if (pumpThread != NULL)
+        return pumpWrite;
+    DWORD error = GetLastError();
+    DeleteCriticalSection(&pumpLock);
+    CloseHandle(pumpRead);
+    CloseHandle(pumpWrite);
+    pumpRead = pumpWrite = INVALID_HANDLE_VALUE;
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+void stopOutputPump(void)
+{
+    if (pumpThread == NULL)
+        return;
+    InterlockedExchange(&pumpStopping, 1);
+    WaitForSingleObject(pumpThread, INFINITE);
+    CloseHandle(pumpThread);
+    CloseHandle(pumpRead);
+    CloseHandle(pumpWrite);
+    pumpThread = NULL;
+    pumpRead = pumpWrite = INVALID_HANDLE_VALUE;
+    DeleteCriticalSection(&pumpLock);
+}
+
+void finishJavaOutput(DWORD timeoutMs)
+{
+    if (pumpThread == NULL)
+        return;
+    ULONGLONG end = GetTickCount64() + timeoutMs;
+    EnterCriticalSection(&pumpLock);
+    pumpEnding = true;
+    for (;;) {
+        bool late = GetTickCount64() >= end;
+        if (pumpOnce(late ? PIECE_TO_LINE_END : PIECE_WRITTEN) <= 0 || late)
+            break;
+    }
+    reportNotWritten();
+    LeaveCriticalSection(&pumpLock);
+}

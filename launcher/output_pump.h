@@ -1,0 +1,38 @@
+// With rotation the virtual machine writes its standard output and error
+// into a pipe, and a thread of the service writes what comes out of it into
+// the current output file: the one point that sees every byte, so a file is
+// cut at a line's end and nothing written before a stop or System.exit is
+// left in the pipe.
+#ifndef VELMORANE_OUTPUT_PUMP_H
+#define VELMORANE_OUTPUT_PUMP_H
+
+#include <windows.h>
+
+// A line is kept whole in one file up to this length.
+#define OUTPUT_LONGEST_LINE (64 * 1024)
+// How long the stop and System.exit wait for the pipe to be written out: the
+// pipe holds at most a megabyte, and a write that fails drops, never waits.
+#define OUTPUT_DRAIN_MS 2000
+
+// The current file; INVALID_HANDLE_VALUE when it could not be opened.
+extern HANDLE outputPumpFile;
+
+// Takes over the opened output file `*file` at `path` (both names live as
+// long as the process), rotated first when it is over the size (*file is
+// then the new one), and starts the thread. The pipe's write end, for the
+// standard handles, or INVALID_HANDLE_VALUE (the output then goes straight
+// into *file, not rotated).
+HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file);
+// Ends the thread and closes the pipe (the standard handles could not be set).
+void stopOutputPump(void);
+// The process is about to end (a stop, System.exit): writes out what the pipe
+// holds, within timeoutMs and then up to a line's end, with a record of what
+// could not be written. After it nothing more goes into the file (the
+// thread reads on and drops it), so the file does not end inside a line cut
+// off by the process's end. Nothing to do without the pump.
+void finishJavaOutput(DWORD timeoutMs);
+// Bytes as the pump writes them: the current file, its size, the cut at a
+// line's end, the rotation and the count of what could not be written.
+void pumpBytes(const char *data, size_t length);
+
+#endif

@@ -1,0 +1,154 @@
+// The Java output's rotation: the variables' values, the renames over a temp
+// folder, the cut at a line's end, the pipe drained, refused writes counted.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/javaoutput.h"
+#include "launcher/output_pump.h"
+#include "launcher/output_rotation.h"
+#include "log/log.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(OutputRotation, SizeAndKeepValues)
+{
+    struct { const wchar_t *text; bool valid; ULONGLONG size; } sizes[] = {
+        {L"1", true, 1}, {L"10K", true, 10240}, {L"1m", true, 1048576}, {L"2G", true, 2147483648ULL},
+        {L"9223372036854775807", true, 0x7fffffffffffffffULL}, {L"9223372036854775808", false, 0},
+        {L"8589934592G", false, 0}, {L"0", false, 0}, {L"", false, 0}, {L"K", false, 0}, {L"1KB", false, 0},
+        {L"-1", false, 0}, {L" 1", false, 0}, {L"1T", false, 0},
+    };
+    for (const auto &c : sizes) {
+        ULONGLONG size = 0;
+        EXPECT_EQ(parseOutputSize(c.text, &size), c.valid) << c.text;
+        EXPECT_EQ(size, c.size) << c.text;
+    }
+    struct { const wchar_t *text; bool valid; int keep; } keeps[] = {
+        {L"0", true, 0}, {L"99", true, 99}, {L"100", false, -1}, {L"5x", false, -1}, {L"", false, -1},
+    };
+    for (const auto &c : keeps) {
+        int keep = -1;
+        EXPECT_EQ(parseOutputKeep(c.text, &keep), c.valid) << c.text;
+        EXPECT_EQ(keep, c.keep) << c.text;
+    }
+    useTestLog();
+    setOutputRotation(L"1X", L"100");
+    EXPECT_EQ(outputRotationSize, 0u);
+    EXPECT_EQ(outputRotationKeep, 5);
+    EXPECT_EQ(testLogMessages(),
+              (std::vector<std::string>{
+                  "VLJAVAOUTPUTSIZE environment variable is not a size, the Java output is not rotated",
+                  "VLJAVAOUTPUTKEEP environment variable is not a number from 0 to 99, 5 older files are kept"}));
+}
+
+std::vector<std::string> contents(const std::string &path, int last)
+{
+    std::vector<std::string> texts;
+    for (int n = 0; n <= last; n++) {
+        std::string text = "-";
+        readFile(n == 0 ? path : path + "." + std::to_string(n), &text);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+// Older files move up, the oldest at the count goes, a gap is no failure;
+// a file another program holds without sharing deletion stops the rotation
+// with one record and leaves the names as they were.
+TEST(OutputRotation, RenamesOverAFolder)
+{
+    useTestLog();
+    std::string path = makeTempDir("rotation") + "\\out.txt";
+    std::wstring wide(path.begin(), path.end());
+    writeFile(path, "new");
+    writeFile(path + ".2", "two");
+    ASSERT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "new", "-", "-"}));
+    writeFile(path, "newer");
+    HANDLE held = CreateFileA((path + ".1").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_FALSE(rotateOutputFiles(wide.c_str(), 2, false));
+    CloseHandle(held);
+    EXPECT_EQ(contents(path, 2), (std::vector<std::string>{"newer", "new", "-"}));
+    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    writeFile(path, "x");
+    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 0, false));
+    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "newer", "new", "-"}));
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't rotate " + path +
+                                                           ", error 32; the Java output goes on into it"}));
+    removeTree(path.substr(0, path.size() - 8));
+}
+
+// Through the pipe: a file over the size is rotated first, each file ends at
+// a line's end, a line over 64 KiB is cut, the stop's drain leaves nothing in
+// the pipe; refused writes are counted once, in one record.
+TEST(OutputRotation, PumpCutsAtLineEndsAndCountsWhatItDrops)
+{
+    useTestLog();
+    std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
+    writeFile(path, "earlier run over the size\n");
+    HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
+    setOutputRotation(L"8", L"9");
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+    HANDLE pipe = javaOutputFile;
+    std::string longLine(OUTPUT_LONGEST_LINE + 3, 'x');
+    std::string written = "a\nbb\nccccccccc\nd" + longLine + "\ne\n";
+    DWORD count = 0;
+    WriteFile(pipe, written.data(), (DWORD)written.size(), &count, NULL);
+    // The thread writes it; the open file refuses a reader that does not share deletion.
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    for (int wait = 0; wait < 200; wait++) {
+        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == 7)
+            break;
+        Sleep(10);
+    }
+    HANDLE current = outputPumpFile;
+    outputPumpFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 NULL, OPEN_EXISTING, 0, NULL);
+    WriteFile(pipe, "lost\n", 5, &count, NULL);
+    finishJavaOutput(OUTPUT_DRAIN_MS);
+    stopOutputPump();
+    CloseHandle(outputPumpFile);
+    CloseHandle(current);
+    outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
+    SetStdHandle(STD_ERROR_HANDLE, savedError);
+    setOutputRotation(NULL, NULL);
+    EXPECT_EQ(contents(path, 4), (std::vector<std::string>{"xxxx\ne\n", "d" + longLine.substr(4),
+                                                           "a\nbb\nccccccccc\n", "earlier run over the size\n", "-"}));
+    EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Java output goes to " + path,
+                                                           "5 bytes of the Java output could not be written to " +
+                                                               path + ", error 5"}));
+    removeTree(dir);
+}
+
+// At a stop or System.exit the process ends right after the output is
+// finished: from then on the thread writes nothing, which the process's end
+// could cut inside a line, but it still empties the pipe, so no writer waits.
+TEST(OutputRotation, NothingIsWrittenAfterTheOutputIsFinished)
+{
+    useTestLog();
+    std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
+    HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
+    setOutputRotation(L"1M", NULL);
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+    std::string after(2 * 1024 * 1024, 'x'); // more than the pipe holds
+    DWORD count = 0;
+    WriteFile(javaOutputFile, "before\n", 7, &count, NULL);
+    finishJavaOutput(OUTPUT_DRAIN_MS);
+    EXPECT_TRUE(WriteFile(javaOutputFile, after.data(), (DWORD)after.size(), &count, NULL));
+    stopOutputPump();
+    CloseHandle(outputPumpFile);
+    outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
+    SetStdHandle(STD_ERROR_HANDLE, savedError);
+    setOutputRotation(NULL, NULL);
+    EXPECT_EQ(contents(path, 1), (std::vector<std::string>{"before\n", "-"}));
+    removeTree(dir);
+}
+
+} // namespace
