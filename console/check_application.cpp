@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "console/remedies.h"
+#include "launcher/remedies.h"
 #include "console/report.h"
 #include "launcher/records.h"
 

@@ -9,7 +9,7 @@
 #include <string.h>
 
 #include "console/console.h"
-#include "console/remedies.h"
+#include "launcher/remedies.h"
 #include "launcher/records.h"
 #include "log/log.h"
 

@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "console/console.h"
-#include "console/remedies.h"
+#include "launcher/remedies.h"
 #include "launcher/launcher.h"
 
 // The log's last part is enough: a start writes a few hundred records.

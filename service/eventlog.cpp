@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "console/remedies.h"
+#include "launcher/remedies.h"
 #include "launcher/java_exception.h"
 #include "launcher/paths.h"
 #include "launcher/records.h"

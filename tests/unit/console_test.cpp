@@ -15,7 +15,7 @@
 #include "console/check.h"
 #include "console/json_text.h"
 #include "console/last_start.h"
-#include "console/remedies.h"
+#include "launcher/remedies.h"
 #include "console/report.h"
 #include "console/service_view.h"
 #include "console/stamp_time.h"

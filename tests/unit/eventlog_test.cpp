@@ -1,7 +1,7 @@
 // The event log's entries as the service hands them over, captured.
 #include <gtest/gtest.h>
 
-#include "console/remedies.h"
+#include "launcher/remedies.h"
 #include "launcher/records.h"
 #include "service/eventlog.h"
 #include "test_support.h"

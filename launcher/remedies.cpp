@@ -1,5 +1,5 @@
 // The failure records' causes and remedies, keyed by the records themselves.
-#include "console/remedies.h"
+#include "launcher/remedies.h"
 
 #include <stdlib.h>
 #include <string.h>
