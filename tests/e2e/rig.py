@@ -267,8 +267,9 @@ def ensure_clean(rig):
     """Stops and deletes the service if a test left it behind, and removes its log file."""
     status = query(rig)
     if status is not None:
-        if status["state"] != SERVICE_STOPPED:
-            control(rig, 1)
+        # A refused STOP stops nothing: waiting for STOPPED then only takes the whole bound (Wine's
+        # manager answers 232 for a service whose process ended by itself, as at System.exit).
+        if status["state"] != SERVICE_STOPPED and control(rig, 1)[0] == 0:
             scmctl(rig, "wait", SERVICE, str(SERVICE_STOPPED), str(STOP_WAIT_MS), timeout=STOP_WAIT_MS / 1000 + 60)
         scmctl(rig, "delete", SERVICE)
         deadline = time.monotonic() + 30
