@@ -20,8 +20,11 @@ does the service's work the plainest way (startup_bench.py says what that is).
      own time, which the benchmark application measures itself) and with one that sleeps
      25 s (against the 20 s bound);
   6. the log call's cost per record vs. open-write-close loops of the same text;
-  7. the Java output's throughput rotated (VLJAVAOUTPUTSIZE, the pump) vs. the plain file,
-     written line by line and in the bridge's 64 KiB pieces (bench/output_bench.cpp).
+  7. the Java output's throughput rotated (VLJAVAOUTPUTSIZE, the pump) vs. the plain file:
+     the test application's println under the service, timed by the application (HotSpot
+     through the bridge, whose relay thread writes the pump's pipe); and written into the
+     standard handle by bench/output_bench.cpp line by line, as HotSpot on Windows writes
+     each println, and in the relay's 256 KiB pieces.
 
 Figures are medians over the rounds after the warm-up; the table says how many. It
 never fails on speed: the goals are compared and reported, nothing more. A start or a stop that
@@ -31,7 +34,7 @@ more and counted in the details; refused twice, it ends the run.
 usage: bench/benchmarks.py [--build DIR] [--rounds N] [--warmup N] [--stage-rounds N]
                            [--scale-rounds N] [--scale 1000,5000] [--stop-rounds N]
                            [--sleep-rounds N] [--log-blocks N] [--log-records N]
-                           [--output-blocks N] [--output-megabytes N]
+                           [--output-blocks N] [--output-megabytes N] [--output-lines N]
                            [--chart FILE] [--only stages|stops|output] [--keep]
 The build tree must hold what scripts/build.sh makes (bin/, jvmbridge/, fixtures/, bench/)
 and the service's benchmark build (bench/stages/, the build target VelmoraneServiceStages).
@@ -53,13 +56,15 @@ REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "bench"))
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import rig as wr  # noqa: E402  (puts tests/common on the path)
+import javaside  # noqa: E402
 import startup_bench as sb  # noqa: E402
 
 SCMCTL = wr.TOOLS_DIR + "\\scmctl.exe"
 LOG_BENCH = wr.TOOLS_DIR + "\\log_bench.exe"
 OUTPUT_BENCH = wr.TOOLS_DIR + "\\output_bench.exe"
-# How the Java output is written: HotSpot's println, one write a line; the bridge's relay under Wine.
-OUTPUT_PIECES = {"line by line": 0, "in 64 KiB pieces": 65536}
+# How the Java output is written into the standard handle: HotSpot's println on Windows, one
+# write a line; the bridge's relay under Wine, pieces of up to RELAY_CAP (jvmbridge/bridge.c).
+OUTPUT_PIECES = {"written line by line": 0, "written in 256 KiB pieces": 256 * 1024}
 JDK_DIR = "C:\\Apps\\jdk"
 MIB = 1024.0 * 1024.0
 # The stages of a start, in order, each ending at its mark: the process's own first moment
@@ -173,15 +178,74 @@ def log_cost(session, blocks, records):
     return figures
 
 
-def output_throughput(session, blocks, megabytes):
+def output_throughput(session, blocks, megabytes, lines):
     """{way of writing: {"plain": [MB/s], "rotated": [MB/s]}}, both kinds in the same run."""
-    figures = {}
+    figures = {"from HotSpot's println (bridge)": hotspot_output(session, blocks, lines)}
     for way, piece in OUTPUT_PIECES.items():
         text = run_tool(session, [OUTPUT_BENCH, str(blocks), str(megabytes), str(piece)], timeout=blocks * 600,
                         name="output")
         # The first block warms the file system's caches; it is left out.
         figures[way] = {kind: [float(v) for rnd, v in lines_of(text, kind) if int(rnd) >= 1]
                         for kind in ("plain", "rotated")}
+    return figures
+
+
+JAVA_OUTPUT = "c:\\windows\\temp\\velmorane-bench-java-output.txt"
+JAVA_OUTPUT_WAYS = {"plain": {}, "rotated": {"VLJAVAOUTPUTSIZE": "1M", "VLJAVAOUTPUTKEEP": "5"}}
+JAVA_LINE_WIDTH = 100
+
+
+def set_installed_env(session, values):
+    """The services' environment for the installed service: the session's restart would start
+    it (it starts automatically), so it is installed anew after the restart."""
+    if values == session.env:
+        return
+    for step in ("uninstall", "install"):
+        rc, out = wr.command(session, wr.DEFAULT_EXE, step)
+        assert rc == 0, out
+        if step == "uninstall":
+            wr.set_service_env(session, values)
+
+
+def hotspot_output(session, blocks, lines):
+    """{"plain": [MB/s], "rotated": [MB/s]}: the test application's println of `lines` numbered
+    lines under the service, timed by the application itself, into the plain file and the
+    rotated one, the order turning every block. Under Wine the bridge's HotSpot writes the plain
+    file through its descriptor and the pump's pipe through the bridge's relay thread."""
+    base = wr.unix_path(session, sb.BASE)
+    record = base / javaside.APP_RECORD
+    output = wr.unix_path(session, JAVA_OUTPUT)
+    size = sum(len(f"line {n} ") + JAVA_LINE_WIDTH + 1 for n in range(1, lines + 1))
+    last = f"line {lines} {'x' * JAVA_LINE_WIDTH}\n".encode()
+    figures = {"plain": [], "rotated": []}
+    javaside.write_app_settings(base, main="block", console="lines", console_lines=lines,
+                                console_width=JAVA_LINE_WIDTH)
+    try:
+        for block in range(blocks + 1):
+            for way in list(JAVA_OUTPUT_WAYS)[::1 if block % 2 == 0 else -1]:
+                for old in output.parent.glob(output.name + "*"):
+                    old.unlink()
+                record.unlink(missing_ok=True)
+                set_installed_env(session, dict({"VLJAVAOUTPUT": JAVA_OUTPUT}, **JAVA_OUTPUT_WAYS[way]))
+                wr.start(session)
+                pid = wr.wait_state(session, wr.SERVICE_RUNNING)["pid"]
+                deadline = time.monotonic() + 300
+                while ("main", "console") not in javaside.app_events(javaside.read_lines(record)):
+                    assert time.monotonic() < deadline, f"the application did not print its lines ({way})"
+                    time.sleep(0.05)
+                assert wr.control(session, 1)[0] == 0
+                wr.wait_state(session, wr.SERVICE_STOPPED, wr.STOP_WAIT_MS)
+                assert wr.process_exited(session, pid)
+                # Each run must have delivered every line: the last one is in the newest file
+                # (under Wine a thread dump of HotSpot's may follow it, see the bridge).
+                assert last in output.read_bytes(), f"the {way} output lacks its last line"
+                [took] = [int(us) for who, us in javaside.app_events(javaside.read_lines(record))
+                          if who == "main printed.us"]
+                if block >= 1:  # the first block warms the caches
+                    figures[way].append(size / MIB / (took / 1e6))
+    finally:
+        set_installed_env(session, {})
+        javaside.write_app_settings(base, main="return")
     return figures
 
 
@@ -522,6 +586,7 @@ def main():
     parser.add_argument("--log-records", type=int, default=200)
     parser.add_argument("--output-blocks", type=int, default=6)
     parser.add_argument("--output-megabytes", type=int, default=10)
+    parser.add_argument("--output-lines", type=int, default=400000)
     parser.add_argument("--chart", default=None, help="the scaling chart (SVG); default <build>/bench/startup-scaling.svg")
     parser.add_argument("--only", choices=["stages", "stops", "output"],
                         help="measure and print only the stages (100 jars), the two stops, or the Java output")
@@ -546,7 +611,8 @@ def main():
         shutil.copy2(bin_dir / "output_bench.exe", wr.unix_path(session, OUTPUT_BENCH))
         sb.lay_out(session, build, options.jars)
         if options.only == "output":
-            output = output_throughput(session, options.output_blocks, options.output_megabytes)
+            output = output_throughput(session, options.output_blocks, options.output_megabytes,
+                                        options.output_lines)
         elif options.only == "stops":
             stop_return, stop_sleep = measure_stops(session, build, options)
         elif options.only == "stages":
@@ -588,7 +654,8 @@ def main():
             print("measuring: log call ...", file=sys.stderr)
             log = log_cost(session, options.log_blocks, options.log_records)
             print("measuring: Java output ...", file=sys.stderr)
-            output = output_throughput(session, options.output_blocks, options.output_megabytes)
+            output = output_throughput(session, options.output_blocks, options.output_megabytes,
+                                        options.output_lines)
     finally:
         wr.ensure_clean(session)
         sb.remove_yardstick(session)

@@ -817,7 +817,8 @@ LONG CDECL wine_server_handle_to_fd(HANDLE handle, unsigned int access, int *uni
  * Unix pipe onto the descriptor, and a Windows thread of the bridge copies
  * what comes out of it into the handle. The "exit" hook copies what is left
  * before the service's own hook drains its pipe. */
-#define RELAY_CAP 65536
+#define RELAY_CAP (256 * 1024)
+#define RELAY_PIPE_BYTES (1024 * 1024)
 static int relay_read[3] = {-1, -1, -1};
 static HANDLE relay_handle[3];
 static CRITICAL_SECTION relay_lock;
@@ -888,6 +889,11 @@ static SYSV void follow_pipe(HANDLE handle, int target)
         return;
     }
     close(ends[1]);
+    /* Room for what HotSpot writes while the thread's copy of the last
+     * piece waits on Wine's server (a Windows pipe write is a few requests
+     * there); a pipe of the default size would hold the writer up. Refused,
+     * the pipe keeps its default size: slower, nothing else. */
+    fcntl(ends[0], F_SETPIPE_SZ, RELAY_PIPE_BYTES);
     fcntl(ends[0], F_SETFD, FD_CLOEXEC);
     fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
     relay_read[target] = ends[0];
