@@ -18,8 +18,6 @@
 // request to its server), whatever its size.
 #define PUMP_CHUNK_BYTES PIPE_BUFFER_BYTES
 #define PUMP_MAX_PAUSE_MS 4
-// A piece this big, or bigger, is read on at once: the writer is quick.
-#define PUMP_BIG_PIECE (256 * 1024)
 
 HANDLE outputPumpFile = INVALID_HANDLE_VALUE;
 static const wchar_t *pumpPath;
@@ -132,9 +130,9 @@ enum PieceUse {
     PIECE_DROPPED,       // not written: the output is finished
 };
 
-// One piece of what the pipe holds: the bytes read, 0 when it was empty (or
-// nothing of it was to be written), -1 when it is closed.
-static long pumpOnce(PieceUse use)
+// One piece of what the pipe holds: 1 when something was read, 0 when it
+// was empty (or nothing of it was to be written), -1 when it is closed.
+static int pumpOnce(PieceUse use)
 {
     DWORD available = 0, got = 0;
     if (!PeekNamedPipe(pumpRead, NULL, 0, NULL, &available, NULL))
@@ -147,7 +145,7 @@ static long pumpOnce(PieceUse use)
         got--;
     if (use != PIECE_DROPPED)
         pumpBytes(pumpChunk, got);
-    return (long)got;
+    return got > 0 ? 1 : 0;
 }
 
 static DWORD WINAPI pumpThreadMain(LPVOID)
@@ -158,19 +156,11 @@ static DWORD WINAPI pumpThreadMain(LPVOID)
         // yet the pipe is still read: a writer must never wait on it, the
         // service's own threads included (under Wine their trace goes there).
         EnterCriticalSection(&pumpLock);
-        long pumped = pumpOnce(pumpEnding ? PIECE_DROPPED : PIECE_WRITTEN);
+        int pumped = pumpOnce(pumpEnding ? PIECE_DROPPED : PIECE_WRITTEN);
         LeaveCriticalSection(&pumpLock);
         if (pumped < 0 || pumpStopping)
             break;
-        // After a small piece the pipe gathers for a moment: reading it the
-        // moment each write lands would cost a peek and a read per write, and
-        // under Wine those requests queue at its server with the writer's own.
-        if (pumped >= PUMP_BIG_PIECE)
-            pause = 0;
-        else if (pumped > 0)
-            pause = 1;
-        else
-            pause = pause < PUMP_MAX_PAUSE_MS ? pause + 1 : PUMP_MAX_PAUSE_MS;
+        pause = pumped > 0 ? 0 : (pause < PUMP_MAX_PAUSE_MS ? pause + 1 : PUMP_MAX_PAUSE_MS);
         if (pause > 0)
             Sleep(pause);
     }
