@@ -9,6 +9,14 @@
 
 static const char UNKNOWN_TOKEN[] = "unknown";
 
+// Token or text (column 0 or 1) of a value that indexes its table; a value
+// beyond the table (a newer outcome than the table knows) is "unknown".
+template <size_t count>
+static const char *tableEntry(const char *const (&table)[count][2], int value, int column)
+{
+    return value >= 0 && (size_t)value < count ? table[value][column] : UNKNOWN_TOKEN;
+}
+
 static const struct {
     DWORD state;
     const char *token;
@@ -37,12 +45,12 @@ static const char *const startTokens[][2] = {
 
 const char *startOutcomeToken(StartOutcome outcome)
 {
-    return startTokens[outcome][0];
+    return tableEntry(startTokens, (int)outcome, 0);
 }
 
 const char *startOutcomeText(StartOutcome outcome)
 {
-    return startTokens[outcome][1];
+    return tableEntry(startTokens, (int)outcome, 1);
 }
 
 // By StopOutcome; the texts are the ones status --json gave before its tokens.
@@ -56,12 +64,12 @@ static const char *const stopTokens[][2] = {
 
 const char *stopOutcomeToken(StopOutcome outcome)
 {
-    return stopTokens[outcome][0];
+    return tableEntry(stopTokens, (int)outcome, 0);
 }
 
 const char *stopOutcomeText(StopOutcome outcome)
 {
-    return stopTokens[outcome][1];
+    return tableEntry(stopTokens, (int)outcome, 1);
 }
 
 // The states of java.lang.Thread.State, as the dump writes their names.

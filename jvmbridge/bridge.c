@@ -29,6 +29,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -653,11 +654,17 @@ static void MSABI read_call_args(jmethodID mid, struct method_entry *m, jvalue *
     }
 }
 
+static SYSV void relay_flush(void);
+
+/* What the method printed is in the standard handles when the call returns,
+ * as on Windows, where HotSpot writes them itself: the service's stop counts
+ * on it for what shutdown() printed. */
 static SYSV void call_static_void(JNIEnv *r, jclass cls, jmethodID mid, const struct method_entry *m,
                                   const jvalue *args, const char *form)
 {
     record3(form, m->name, "call");
     (*r)->CallStaticVoidMethodA(r, cls, mid, args);
+    relay_flush();
     record3(form, m->name, "returned");
 }
 
@@ -824,18 +831,19 @@ static HANDLE relay_handle[3];
 static CRITICAL_SECTION relay_lock;
 static int relay_lock_ready;
 
-/* One piece from descriptor `target`'s Unix pipe (not blocking) into its
- * handle; 0 when the pipe is empty or closed. */
-static SYSV int relay_once(int target)
+/* One piece of at most `limit` bytes from descriptor `target`'s Unix pipe
+ * (not blocking) into its handle: the bytes copied, 0 when the pipe is empty
+ * or closed. */
+static SYSV size_t relay_once(int target, size_t limit)
 {
     static char buffer[RELAY_CAP];
     ssize_t got;
     DWORD written;
-    got = read(relay_read[target], buffer, sizeof buffer);
+    got = read(relay_read[target], buffer, limit < sizeof buffer ? limit : sizeof buffer);
     if (got <= 0)
         return 0;
     WriteFile(relay_handle[target], buffer, (DWORD)got, &written, NULL);
-    return 1;
+    return (size_t)got;
 }
 
 static DWORD WINAPI relay_thread(void *parameter)
@@ -851,20 +859,27 @@ static DWORD WINAPI relay_thread(void *parameter)
         if (one.revents & (POLLERR | POLLNVAL))
             return 0;
         EnterCriticalSection(&relay_lock);
-        relay_once(target);
+        relay_once(target, RELAY_CAP);
         LeaveCriticalSection(&relay_lock);
     }
 }
 
+/* Copies what the pipes hold now, not what comes in meanwhile: a Java
+ * thread that keeps printing would otherwise keep the copy going for ever. */
 static SYSV void relay_flush(void)
 {
-    int target;
+    int target, queued;
+    size_t got;
     if (!relay_lock_ready)
         return;
     EnterCriticalSection(&relay_lock);
-    for (target = 1; target <= 2; target++)
-        while (relay_read[target] >= 0 && relay_once(target))
+    for (target = 1; target <= 2; target++) {
+        if (relay_read[target] < 0 || ioctl(relay_read[target], FIONREAD, &queued) == -1)
             continue;
+        for (; queued > 0; queued -= (int)got)
+            if ((got = relay_once(target, (size_t)queued)) == 0)
+                break;
+    }
     LeaveCriticalSection(&relay_lock);
 }
 

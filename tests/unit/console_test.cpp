@@ -684,6 +684,9 @@ TEST(StatusJson, OutcomesAndStatesAreTokens)
             at = found == std::string::npos ? at : found;
         }
     }
+    // An outcome beyond what the tables know reads as unknown, never past them.
+    EXPECT_STREQ(startOutcomeToken((StartOutcome)99), "unknown");
+    EXPECT_STREQ(stopOutcomeText((StopOutcome)-1), "unknown");
 }
 
 // The log's local stamps with the offset the zone had then: standard and
