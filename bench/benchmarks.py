@@ -251,8 +251,10 @@ def hotspot_output(session, blocks, lines):
 
 def output_rows(output):
     """Rotated against plain, goal 0.9 of the plain file's throughput at least; never a failure."""
+    def figure(values):
+        return f"{med(values):.1f} MB/s ({min(values, default=0):.1f}-{max(values, default=0):.1f})"
     return [(f"Java output {way}, rotated (1M, 5 kept) vs. plain file", f"n={len(f['rotated'])}",
-             f"rotated {med(f['rotated']):.1f} MB/s", f"plain {med(f['plain']):.1f} MB/s",
+             f"rotated {figure(f['rotated'])}", f"plain {figure(f['plain'])}",
              f"ratio {med(f['rotated']) / med(f['plain']):.2f}", ">= 0.90",
              verdict(med(f["rotated"]) / med(f["plain"]) >= 0.9)) for way, f in output.items()]
 
