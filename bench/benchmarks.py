@@ -178,9 +178,9 @@ def log_cost(session, blocks, records):
     return figures
 
 
-def output_throughput(session, blocks, megabytes, lines):
+def output_throughput(session, build, blocks, megabytes, lines):
     """{way of writing: {"plain": [MB/s], "rotated": [MB/s]}}, both kinds in the same run."""
-    figures = {"from HotSpot's println (bridge)": hotspot_output(session, blocks, lines)}
+    figures = {"from HotSpot's println (bridge)": hotspot_output(session, build, blocks, lines)}
     for way, piece in OUTPUT_PIECES.items():
         text = run_tool(session, [OUTPUT_BENCH, str(blocks), str(megabytes), str(piece)], timeout=blocks * 600,
                         name="output")
@@ -207,7 +207,7 @@ def set_installed_env(session, values):
             wr.set_service_env(session, values)
 
 
-def hotspot_output(session, blocks, lines):
+def hotspot_output(session, build, blocks, lines):
     """{"plain": [MB/s], "rotated": [MB/s]}: the test application's println of `lines` numbered
     lines under the service, timed by the application itself, into the plain file and the
     rotated one, the order turning every block. Under Wine the bridge's HotSpot writes the plain
@@ -218,6 +218,7 @@ def hotspot_output(session, blocks, lines):
     size = sum(len(f"line {n} ") + JAVA_LINE_WIDTH + 1 for n in range(1, lines + 1))
     last = f"line {lines} {'x' * JAVA_LINE_WIDTH}\n".encode()
     figures = {"plain": [], "rotated": []}
+    sb.set_jars(session, build, 1)  # the stops' measure may have left the benchmark application
     javaside.write_app_settings(base, main="block", console="lines", console_lines=lines,
                                 console_width=JAVA_LINE_WIDTH)
     try:
@@ -613,8 +614,8 @@ def main():
         shutil.copy2(bin_dir / "output_bench.exe", wr.unix_path(session, OUTPUT_BENCH))
         sb.lay_out(session, build, options.jars)
         if options.only == "output":
-            output = output_throughput(session, options.output_blocks, options.output_megabytes,
-                                        options.output_lines)
+            output = output_throughput(session, build, options.output_blocks, options.output_megabytes,
+                                       options.output_lines)
         elif options.only == "stops":
             stop_return, stop_sleep = measure_stops(session, build, options)
         elif options.only == "stages":
@@ -656,8 +657,8 @@ def main():
             print("measuring: log call ...", file=sys.stderr)
             log = log_cost(session, options.log_blocks, options.log_records)
             print("measuring: Java output ...", file=sys.stderr)
-            output = output_throughput(session, options.output_blocks, options.output_megabytes,
-                                        options.output_lines)
+            output = output_throughput(session, build, options.output_blocks, options.output_megabytes,
+                                       options.output_lines)
     finally:
         wr.ensure_clean(session)
         sb.remove_yardstick(session)

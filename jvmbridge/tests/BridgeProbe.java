@@ -31,6 +31,14 @@ public final class BridgeProbe {
         stopped.countDown();
     }
 
+    /* Lines of 100 bytes each, the line feed included, numbered. */
+    public static void print(int lines) {
+        String padding = "x".repeat(91);
+        for (int n = 1; n <= lines; n++) {
+            System.out.println(String.format("%07d ", n) + padding);
+        }
+    }
+
     public static void fail() {
         throw new RuntimeException("probe failure");
     }

@@ -12,6 +12,9 @@
  *                   process must end at once)
  *   MODE create     only creates the virtual machine on a thread and prints
  *                   "JNI_CreateJavaVM returned N"
+ *   MODE relay      standard output a Windows pipe, read by a thread as the
+ *                   service's pump reads it: what a called method printed is
+ *                   there when the call returns
  * The class path gets a line feed appended, as the service's option has.
  */
 #include <windows.h>
@@ -30,6 +33,41 @@ static int failures;
 static HANDLE created_event;
 static HANDLE stop_done_event;
 static const char *mode;
+
+#define RELAY_LINES 30000
+#define RELAY_LINE_BYTES 100 /* BridgeProbe.print's lines, the line feed included */
+static HANDLE relay_pipe;
+static CRITICAL_SECTION relay_lock;
+static LONGLONG relay_seen; /* bytes read from the pipe, under the lock */
+
+/* Reads what the pipe holds, under the lock: a count taken under the same
+ * lock then misses nothing that is between the pipe and the count. */
+static DWORD WINAPI relay_reader(void *unused)
+{
+    static char buffer[65536];
+    (void)unused;
+    for (;;) {
+        DWORD available = 0, got = 0;
+        EnterCriticalSection(&relay_lock);
+        if (PeekNamedPipe(relay_pipe, NULL, 0, NULL, &available, NULL) && available > 0 &&
+            ReadFile(relay_pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &got, NULL))
+            relay_seen += got;
+        LeaveCriticalSection(&relay_lock);
+        if (got == 0)
+            Sleep(1);
+    }
+}
+
+static LONGLONG relay_delivered(void)
+{
+    DWORD available = 0;
+    LONGLONG total;
+    EnterCriticalSection(&relay_lock);
+    PeekNamedPipe(relay_pipe, NULL, 0, NULL, &available, NULL);
+    total = relay_seen + available;
+    LeaveCriticalSection(&relay_lock);
+    return total;
+}
 
 static void check(int cond, const char *what)
 {
@@ -92,6 +130,16 @@ static DWORD WINAPI launcher(void *unused)
     check(cls != NULL, "FindClass BridgeProbe");
     if (!cls)
         return 0;
+    if (!strcmp(mode, "relay")) {
+        jmethodID print_id = (*env)->GetStaticMethodID(env, cls, "print", "(I)V");
+        check(print_id != NULL, "GetStaticMethodID print");
+        if (!print_id)
+            return 0;
+        (*env)->CallStaticVoidMethod(env, cls, print_id, (jint)RELAY_LINES);
+        check(relay_delivered() == (LONGLONG)RELAY_LINES * RELAY_LINE_BYTES,
+              "what print() wrote is in the pipe when the call returns");
+        return 1;
+    }
     main_id = (*env)->GetStaticMethodID(env, cls, "main", "([Ljava/lang/String;)V");
     check(main_id != NULL, "GetStaticMethodID main");
     if (!main_id)
@@ -190,7 +238,7 @@ int main(int argc, char **argv)
     int n;
 
     if (argc != 4) {
-        fprintf(stderr, "usage: host.exe JVM_DLL full|unbridged|create CLASS_PATH\n");
+        fprintf(stderr, "usage: host.exe JVM_DLL full|unbridged|create|relay CLASS_PATH\n");
         return 2;
     }
     mode = argv[2];
@@ -215,6 +263,14 @@ int main(int argc, char **argv)
     if (!strcmp(mode, "full")) {
         jint rc = create(&env);
         check(rc < 0 && vm == NULL && env == NULL, "JNI_CreateJavaVM on the main thread is refused");
+    }
+
+    if (!strcmp(mode, "relay")) {
+        HANDLE write_end;
+        InitializeCriticalSection(&relay_lock);
+        if (!CreatePipe(&relay_pipe, &write_end, NULL, 1024 * 1024) || !SetStdHandle(STD_OUTPUT_HANDLE, write_end) ||
+            !CreateThread(NULL, 0, relay_reader, NULL, 0, NULL))
+            return 1;
     }
 
     created_event = CreateEventW(NULL, TRUE, FALSE, NULL);

@@ -171,6 +171,12 @@ class Runner:
         self.expect(case, rec[-1:] == ['FATAL JNIEnv.GetVersion is not bridged'],
                     'record ends with the FATAL line', '\n'.join(rec[-3:]))
 
+    def case_relay(self):
+        self.write_cfg(None)
+        rc, out, err = self.run_host('relay')
+        self.expect('relay', rc == 0 and 'PASSED: 0 failure(s)' in out and 'FAIL' not in out,
+                    'what a method printed into a pipe has passed the relay when its call returns', out + err)
+
     def case_settings(self):
         win_record = 'C:\\jb tests\\record-win.txt'
         cases = [
@@ -209,6 +215,7 @@ class Runner:
         try:
             self.case_full()
             self.case_unbridged()
+            self.case_relay()
             self.case_settings()
         finally:
             shutil.rmtree(self.work, ignore_errors=True)
