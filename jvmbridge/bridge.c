@@ -828,8 +828,10 @@ LONG CDECL wine_server_handle_to_fd(HANDLE handle, unsigned int access, int *uni
 #define RELAY_PIPE_BYTES (1024 * 1024)
 static int relay_read[3] = {-1, -1, -1};
 static HANDLE relay_handle[3];
-static CRITICAL_SECTION relay_lock;
-static int relay_lock_ready;
+/* A mutex, not a critical section: the flush waits for it with a bound, and
+ * the server hands it to the waiting flush before the relay thread's next
+ * piece. */
+static HANDLE relay_lock;
 
 /* One piece of at most `limit` bytes from descriptor `target`'s Unix pipe
  * (not blocking) into its handle: the bytes copied, 0 when the pipe is empty
@@ -858,21 +860,29 @@ static DWORD WINAPI relay_thread(void *parameter)
             return 0;
         if (one.revents & (POLLERR | POLLNVAL))
             return 0;
-        EnterCriticalSection(&relay_lock);
+        WaitForSingleObject(relay_lock, INFINITE);
         relay_once(target, RELAY_CAP);
-        LeaveCriticalSection(&relay_lock);
+        ReleaseMutex(relay_lock);
     }
 }
 
 /* Copies what the pipes hold now, not what comes in meanwhile: a Java
- * thread that keeps printing would otherwise keep the copy going for ever. */
+ * thread that keeps printing would otherwise keep the copy going for ever.
+ * The relay thread holds the lock across its write into the handle, which
+ * waits while the pipe's reader does (the service's pump, in a file open
+ * that blocks): the flush gives up after RELAY_FLUSH_WAIT_MS instead of
+ * holding up the stop or System.exit behind it. */
+#define RELAY_FLUSH_WAIT_MS 2000
 static SYSV void relay_flush(void)
 {
     int target, queued;
     size_t got;
-    if (!relay_lock_ready)
+    if (!relay_lock)
         return;
-    EnterCriticalSection(&relay_lock);
+    if (WaitForSingleObject(relay_lock, RELAY_FLUSH_WAIT_MS) != WAIT_OBJECT_0) {
+        recordf("relay-flush gave up");
+        return;
+    }
     for (target = 1; target <= 2; target++) {
         if (relay_read[target] < 0 || ioctl(relay_read[target], FIONREAD, &queued) == -1)
             continue;
@@ -880,16 +890,16 @@ static SYSV void relay_flush(void)
             if ((got = relay_once(target, (size_t)queued)) == 0)
                 break;
     }
-    LeaveCriticalSection(&relay_lock);
+    ReleaseMutex(relay_lock);
 }
 
 static SYSV void follow_pipe(HANDLE handle, int target)
 {
     int ends[2];
     HANDLE thread;
-    if (!relay_lock_ready) {
-        InitializeCriticalSection(&relay_lock);
-        relay_lock_ready = 1;
+    if (!relay_lock && !(relay_lock = CreateMutexW(NULL, FALSE, NULL))) {
+        fprintf(stderr, "jvmbridge: cannot relay descriptor %d: no lock\n", target);
+        return;
     }
     /* Both descriptors into the one pipe when both handles are one: each
      * write of up to PIPE_BUF bytes stays whole, as a line written through

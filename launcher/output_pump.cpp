@@ -1,9 +1,13 @@
-// The pump reads only what the pipe holds (PeekNamedPipe first) and only
-// under its lock, so the finish on another thread, which takes the same
-// lock, leaves no piece read but not yet written. An idle pipe is polled with
-// growing pauses of at most a few milliseconds; the pipe's buffer takes what
-// comes meanwhile. Writing never waits for the disk to have room: what can't
-// be written is counted and dropped, so the application never blocks on it.
+// Only the pump's thread touches the file: it opens, writes, rotates and
+// finishes it. The stop and System.exit's hook ask it to finish and wait for
+// that within their deadline, never for a lock: a file open may block for
+// as long as another program likes (an oplock, a share whose server hangs),
+// and the stop's bound must hold whatever the file does. The pump reads only
+// what the pipe holds (PeekNamedPipe first); an idle pipe is polled with
+// growing pauses of at most a few milliseconds, and the pipe's buffer takes
+// what comes meanwhile. Writing never waits for the disk to have room: what
+// can't be written is counted and dropped, so the application never blocks
+// on it.
 #include "launcher/output_pump.h"
 
 #include <string.h>
@@ -25,9 +29,12 @@ static const char *pumpPathAnsi;
 static HANDLE pumpRead = INVALID_HANDLE_VALUE;
 static HANDLE pumpWrite = INVALID_HANDLE_VALUE;
 static HANDLE pumpThread = NULL;
-static bool pumpEnding;            // under the lock: the output is finished
-static volatile LONG pumpStopping; // the thread ends
-static CRITICAL_SECTION pumpLock;
+static volatile LONG pumpStopping;  // the thread ends
+static volatile LONG finishAsked;   // the stop or System.exit has begun
+static ULONGLONG finishDeadline;    // written before finishAsked is set
+static HANDLE pumpFinished;         // set once the output is finished
+static volatile LONG outputEnded;   // nothing more goes into the file
+static ULONGLONG lastPieceAt;       // when the pipe last gave something
 static char pumpChunk[PUMP_CHUNK_BYTES];
 
 static ULONGLONG currentSize;   // bytes in the current file
@@ -56,6 +63,10 @@ static void dropBytes(size_t length, DWORD error)
 
 static void writeOut(const char *data, size_t length)
 {
+    // A finish that gave up waiting has let the process end go on: whatever
+    // the thread still holds when its file work returns is not written.
+    if (outputEnded)
+        return;
     // A new file that could not be opened is tried again after as many
     // bytes as a file holds.
     if (outputPumpFile == INVALID_HANDLE_VALUE && droppedSinceReopen >= outputRotationSize) {
@@ -96,7 +107,7 @@ static void rotateNow(void)
     nextRotation = outputRotationSize;
 }
 
-void pumpBytes(const char *data, size_t length)
+static void pumpBytes(const char *data, size_t length)
 {
     while (length > 0) {
         size_t take = length;
@@ -141,6 +152,7 @@ static int pumpOnce(PieceUse use)
         return 0;
     if (!ReadFile(pumpRead, pumpChunk, available < sizeof pumpChunk ? available : sizeof pumpChunk, &got, NULL))
         return -1;
+    lastPieceAt = GetTickCount64();
     while (use == PIECE_TO_LINE_END && got > 0 && pumpChunk[got - 1] != '\n')
         got--;
     if (use != PIECE_DROPPED)
@@ -148,17 +160,43 @@ static int pumpOnce(PieceUse use)
     return got > 0 ? 1 : 0;
 }
 
+// The finish, on the pump's thread: what the pipe holds is written until the
+// deadline, then one more piece up to its last line end. A line the file
+// ends inside is waited for while its writer is still writing (a piece may
+// end anywhere in a line, and the rest may come a moment later), so that the
+// file ends at a line's end; one left unended for OUTPUT_LINE_WAIT_MS is the
+// application's own last word, written as it is.
+static void finishOutput(void)
+{
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        bool late = now >= finishDeadline;
+        int pumped = pumpOnce(late ? PIECE_TO_LINE_END : PIECE_WRITTEN);
+        if (pumped < 0 || late)
+            break;
+        if (pumped == 0 && (lineLength == 0 || now - lastPieceAt >= OUTPUT_LINE_WAIT_MS))
+            break;
+        if (pumped == 0)
+            Sleep(1);
+    }
+    reportNotWritten();
+    InterlockedExchange(&outputEnded, 1);
+    SetEvent(pumpFinished);
+}
+
 static DWORD WINAPI pumpThreadMain(LPVOID)
 {
     DWORD pause = 0;
-    for (;;) {
+    while (!pumpStopping) {
+        if (finishAsked == 1 && !outputEnded) {
+            finishOutput();
+            continue;
+        }
         // Once the output is finished not one more piece goes into the file,
         // yet the pipe is still read: a writer must never wait on it, the
         // service's own threads included (under Wine their trace goes there).
-        EnterCriticalSection(&pumpLock);
-        int pumped = pumpOnce(pumpEnding ? PIECE_DROPPED : PIECE_WRITTEN);
-        LeaveCriticalSection(&pumpLock);
-        if (pumped < 0 || pumpStopping)
+        int pumped = pumpOnce(outputEnded ? PIECE_DROPPED : PIECE_WRITTEN);
+        if (pumped < 0)
             break;
         pause = pumped > 0 ? 0 : (pause < PUMP_MAX_PAUSE_MS ? pause + 1 : PUMP_MAX_PAUSE_MS);
         if (pause > 0)
@@ -179,25 +217,28 @@ HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file)
     nextRotation = outputRotationSize;
     rotationFailed = false;
     notWritten = droppedSinceReopen = 0;
+    finishAsked = outputEnded = pumpStopping = 0;
     // A file over the size from an earlier run is rotated first.
     if (currentSize >= nextRotation)
         rotateNow();
     *file = outputPumpFile;
     if (*file == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
-    pumpEnding = false;
-    pumpStopping = 0;
-    if (!CreatePipe(&pumpRead, &pumpWrite, NULL, PIPE_BUFFER_BYTES))
-        return INVALID_HANDLE_VALUE;
-    InitializeCriticalSection(&pumpLock);
-    pumpThread = CreateThread(NULL, 0, pumpThreadMain, NULL, 0, NULL);
-    if (pumpThread != NULL)
-        return pumpWrite;
+    pumpFinished = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (pumpFinished != NULL && CreatePipe(&pumpRead, &pumpWrite, NULL, PIPE_BUFFER_BYTES)) {
+        pumpThread = CreateThread(NULL, 0, pumpThreadMain, NULL, 0, NULL);
+        if (pumpThread != NULL)
+            return pumpWrite;
+    }
     DWORD error = GetLastError();
-    DeleteCriticalSection(&pumpLock);
-    CloseHandle(pumpRead);
-    CloseHandle(pumpWrite);
+    if (pumpRead != INVALID_HANDLE_VALUE) {
+        CloseHandle(pumpRead);
+        CloseHandle(pumpWrite);
+    }
+    if (pumpFinished != NULL)
+        CloseHandle(pumpFinished);
     pumpRead = pumpWrite = INVALID_HANDLE_VALUE;
+    pumpFinished = NULL;
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
 }
@@ -211,23 +252,21 @@ void stopOutputPump(void)
     CloseHandle(pumpThread);
     CloseHandle(pumpRead);
     CloseHandle(pumpWrite);
-    pumpThread = NULL;
+    CloseHandle(pumpFinished);
+    pumpThread = pumpFinished = NULL;
     pumpRead = pumpWrite = INVALID_HANDLE_VALUE;
-    DeleteCriticalSection(&pumpLock);
 }
 
 void finishJavaOutput(DWORD timeoutMs)
 {
     if (pumpThread == NULL)
         return;
-    ULONGLONG end = GetTickCount64() + timeoutMs;
-    EnterCriticalSection(&pumpLock);
-    pumpEnding = true;
-    for (;;) {
-        bool late = GetTickCount64() >= end;
-        if (pumpOnce(late ? PIECE_TO_LINE_END : PIECE_WRITTEN) <= 0 || late)
-            break;
+    // The first caller sets the deadline; a second (the stop after
+    // System.exit's hook, say) waits for the same finish.
+    if (InterlockedCompareExchange(&finishAsked, 2, 0) == 0) {
+        finishDeadline = GetTickCount64() + timeoutMs;
+        InterlockedExchange(&finishAsked, 1);
     }
-    reportNotWritten();
-    LeaveCriticalSection(&pumpLock);
+    if (WaitForSingleObject(pumpFinished, timeoutMs + OUTPUT_FINISH_GRACE_MS) != WAIT_OBJECT_0)
+        InterlockedExchange(&outputEnded, 1);
 }

@@ -13,6 +13,12 @@
 // How long the stop and System.exit wait for the pipe to be written out: the
 // pipe holds at most a megabyte, and a write that fails drops, never waits.
 #define OUTPUT_DRAIN_MS 2000
+// After the drain, how long they wait for the last piece, written up to its
+// line's end; then they go on whatever the file is doing.
+#define OUTPUT_FINISH_GRACE_MS 500
+// A line the file ends inside is waited for at the finish while its writer
+// has written within this time: the rest of it is on its way.
+#define OUTPUT_LINE_WAIT_MS 500
 
 // The current file; INVALID_HANDLE_VALUE when it could not be opened.
 extern HANDLE outputPumpFile;
@@ -25,14 +31,13 @@ extern HANDLE outputPumpFile;
 HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file);
 // Ends the thread and closes the pipe (the standard handles could not be set).
 void stopOutputPump(void);
-// The process is about to end (a stop, System.exit): writes out what the pipe
-// holds, within timeoutMs and then up to a line's end, with a record of what
-// could not be written. After it nothing more goes into the file (the
-// thread reads on and drops it), so the file does not end inside a line cut
-// off by the process's end. Nothing to do without the pump.
+// The process is about to end (a stop, System.exit): the pump's thread
+// writes out what the pipe holds, within timeoutMs and then up to a line's
+// end, with a record of what could not be written. After it nothing more
+// goes into the file (the thread reads on and drops it), so the file does not
+// end inside a line cut off by the process's end. Returns once that is done,
+// or at the latest OUTPUT_FINISH_GRACE_MS after timeoutMs, whatever the
+// thread's file work waits for. Nothing to do without the pump.
 void finishJavaOutput(DWORD timeoutMs);
-// Bytes as the pump writes them: the current file, its size, the cut at a
-// line's end, the rotation and the count of what could not be written.
-void pumpBytes(const char *data, size_t length);
 
 #endif

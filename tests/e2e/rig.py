@@ -90,7 +90,8 @@ def set_service_env(rig, values):
     a new session starts them."""
     if values == rig.env:
         return
-    changes = {name: None for name in rig.env if name not in values}
+    # A test that turned the session's trace off gives it back to the next.
+    changes = {name: TRACE_SETTING if name == "WINEDEBUG" else None for name in rig.env if name not in values}
     changes.update(values)
     for name, value in values.items():
         assert value != "", "Wine drops empty environment values; a service can't be given one"

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "launcher/javaoutput.h"
+#include "launcher/output_open.h"
 #include "launcher/output_pump.h"
 #include "launcher/output_rotation.h"
 #include "log/log.h"
+#include "log/logowner.h"
 #include "test_support.h"
 
 namespace {
@@ -149,6 +151,77 @@ TEST(OutputRotation, NothingIsWrittenAfterTheOutputIsFinished)
     setOutputRotation(NULL, NULL);
     EXPECT_EQ(contents(path, 1), (std::vector<std::string>{"before\n", "-"}));
     removeTree(dir);
+}
+
+// An open of the rotation that does not return (an oplock on Windows).
+HANDLE openRelease;
+bool blockedOwnerCheck(HANDLE file, char *ownerText)
+{
+    WaitForSingleObject(openRelease, INFINITE);
+    return hasTrustedOwner(file, ownerText);
+}
+
+// The finish on a thread of its own, as the stop runs it: false when it has
+// not returned within waitMs.
+bool finishesWithin(DWORD waitMs)
+{
+    HANDLE finish = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return finishJavaOutput(500), 0; }, NULL, 0, NULL);
+    bool returned = WaitForSingleObject(finish, waitMs) == WAIT_OBJECT_0;
+    CloseHandle(finish);
+    return returned;
+}
+
+// The finish waits for the pump's thread, never for its file work: a
+// rotation whose open blocks leaves the stop its bound, and what that thread
+// holds when the open returns is not written after the finish. A line the
+// file ends inside is waited for while its writer goes on writing, so that
+// the file ends at a line's end.
+TEST(OutputRotation, TheFinishKeepsItsBoundAndEndsTheFileAtALineEnd)
+{
+    struct { const char *first, *second; bool blocked; std::vector<std::string> files; } cases[] = {
+        {"one\ntw", "o\n", false, {"one\ntwo\n", "-"}},
+        // Its rotation is under way when the open returns; "lost" is not written.
+        {"0123456789\n", "lost\n", true, {"", "0123456789\n"}},
+    };
+    for (const auto &c : cases) {
+        useTestLog();
+        std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
+        HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
+        openRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
+        setOutputRotation(L"8", NULL);
+        redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+        if (c.blocked)
+            javaOutputOwnerCheck = blockedOwnerCheck;
+        DWORD count = 0;
+        WriteFile(javaOutputFile, c.first, (DWORD)strlen(c.first), &count, NULL);
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        for (int wait = 0; wait < 200 && !(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+                                           data.nFileSizeLow == strlen(c.first));
+             wait++)
+            Sleep(10);
+        // The rest comes while the finish runs; the blocked rotation is under way before.
+        if (c.blocked)
+            WriteFile(javaOutputFile, c.second, (DWORD)strlen(c.second), &count, NULL);
+        HANDLE finish = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return finishJavaOutput(1000), 0; }, NULL, 0, NULL);
+        Sleep(100);
+        if (!c.blocked)
+            WriteFile(javaOutputFile, c.second, (DWORD)strlen(c.second), &count, NULL);
+        bool returned = WaitForSingleObject(finish, 3000) == WAIT_OBJECT_0;
+        CloseHandle(finish);
+        EXPECT_TRUE(returned) << c.first;
+        EXPECT_TRUE(finishesWithin(3000)) << c.first;
+        SetEvent(openRelease);
+        javaOutputOwnerCheck = hasTrustedOwner;
+        stopOutputPump();
+        CloseHandle(outputPumpFile);
+        CloseHandle(openRelease);
+        outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+        SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
+        SetStdHandle(STD_ERROR_HANDLE, savedError);
+        setOutputRotation(NULL, NULL);
+        EXPECT_EQ(contents(path, 1), c.files) << c.first;
+        removeTree(dir);
+    }
 }
 
 } // namespace
