@@ -34,7 +34,6 @@ static volatile LONG finishAsked;   // the stop or System.exit has begun
 static ULONGLONG finishDeadline;    // written before finishAsked is set
 static HANDLE pumpFinished;         // set once the output is finished
 static volatile LONG outputEnded;   // nothing more goes into the file
-static ULONGLONG lastPieceAt;       // when the pipe last gave something
 static char pumpChunk[PUMP_CHUNK_BYTES];
 
 static ULONGLONG currentSize;   // bytes in the current file
@@ -152,7 +151,6 @@ static int pumpOnce(PieceUse use)
         return 0;
     if (!ReadFile(pumpRead, pumpChunk, available < sizeof pumpChunk ? available : sizeof pumpChunk, &got, NULL))
         return -1;
-    lastPieceAt = GetTickCount64();
     while (use == PIECE_TO_LINE_END && got > 0 && pumpChunk[got - 1] != '\n')
         got--;
     if (use != PIECE_DROPPED)
@@ -161,11 +159,11 @@ static int pumpOnce(PieceUse use)
 }
 
 // The finish, on the pump's thread: what the pipe holds is written until the
-// deadline, then one more piece up to its last line end. A line the file
-// ends inside is waited for while its writer is still writing (a piece may
-// end anywhere in a line, and the rest may come a moment later), so that the
-// file ends at a line's end; one left unended for OUTPUT_LINE_WAIT_MS is the
-// application's own last word, written as it is.
+// deadline, then one more piece up to its last line end. While the file ends
+// inside a line, its end is waited for until the deadline (a piece may end
+// anywhere in a line, and the rest may come a moment later, or much later on
+// a busy machine), so that the file ends at a line's end. Only a line still
+// unended at the deadline stays as it is: the application's own last word.
 static void finishOutput(void)
 {
     for (;;) {
@@ -174,7 +172,7 @@ static void finishOutput(void)
         int pumped = pumpOnce(late ? PIECE_TO_LINE_END : PIECE_WRITTEN);
         if (pumped < 0 || late)
             break;
-        if (pumped == 0 && (lineLength == 0 || now - lastPieceAt >= OUTPUT_LINE_WAIT_MS))
+        if (pumped == 0 && lineLength == 0)
             break;
         if (pumped == 0)
             Sleep(1);

@@ -16,9 +16,6 @@
 // After the drain, how long they wait for the last piece, written up to its
 // line's end; then they go on whatever the file is doing.
 #define OUTPUT_FINISH_GRACE_MS 500
-// A line the file ends inside is waited for at the finish while its writer
-// has written within this time: the rest of it is on its way.
-#define OUTPUT_LINE_WAIT_MS 500
 
 // The current file; INVALID_HANDLE_VALUE when it could not be opened.
 extern HANDLE outputPumpFile;
