@@ -35,6 +35,9 @@ static ULONGLONG finishDeadline;    // written before finishAsked is set
 static HANDLE pumpFinished;         // set once the output is finished
 static volatile LONG outputEnded;   // nothing more goes into the file
 static char pumpChunk[PUMP_CHUNK_BYTES];
+// At the finish, the start of a line whose end has not come yet.
+static char heldLine[OUTPUT_LONGEST_LINE];
+static size_t heldLength;
 
 static ULONGLONG currentSize;   // bytes in the current file
 static ULONGLONG lineLength;    // bytes since the last line end
@@ -133,10 +136,44 @@ static void pumpBytes(const char *data, size_t length)
     }
 }
 
+// A piece read at the finish: the line the file ends inside up to its end,
+// then whole lines; the start of a line under way is held back until its
+// end comes. A writer's pieces may all end inside lines (the next line's
+// start follows each line's end at once): the file still ends at a line's
+// end when the finish's time is up and what is held back is dropped.
+static void finishPiece(const char *data, size_t length)
+{
+    if (lineLength > 0) {
+        const char *end = (const char *)memchr(data, '\n', length);
+        size_t take = end != NULL ? (size_t)(end - data) + 1 : length;
+        pumpBytes(data, take);
+        data += take;
+        length -= take;
+    }
+    size_t whole = length;
+    while (whole > 0 && data[whole - 1] != '\n')
+        whole--;
+    if (whole > 0) {
+        pumpBytes(heldLine, heldLength);
+        pumpBytes(data, whole);
+        heldLength = 0;
+    }
+    length -= whole;
+    if (heldLength + length > sizeof heldLine) {
+        // Longer than a line is kept whole: it is cut as the pump cuts it.
+        pumpBytes(heldLine, heldLength);
+        pumpBytes(data + whole, length);
+        heldLength = 0;
+        return;
+    }
+    memcpy(heldLine + heldLength, data + whole, length);
+    heldLength += length;
+}
+
 // What becomes of one piece read from the pipe.
 enum PieceUse {
     PIECE_WRITTEN,       // into the file, all of it
-    PIECE_TO_LINE_END,   // up to its last line end; the rest is dropped
+    PIECE_FINISHING,     // at the finish: whole lines only (finishPiece)
     PIECE_DROPPED,       // not written: the output is finished
 };
 
@@ -151,32 +188,42 @@ static int pumpOnce(PieceUse use)
         return 0;
     if (!ReadFile(pumpRead, pumpChunk, available < sizeof pumpChunk ? available : sizeof pumpChunk, &got, NULL))
         return -1;
-    while (use == PIECE_TO_LINE_END && got > 0 && pumpChunk[got - 1] != '\n')
-        got--;
-    if (use != PIECE_DROPPED)
+    if (use == PIECE_WRITTEN)
         pumpBytes(pumpChunk, got);
+    else if (use == PIECE_FINISHING)
+        finishPiece(pumpChunk, got);
     return got > 0 ? 1 : 0;
 }
 
-// The finish, on the pump's thread: what the pipe holds is written until the
-// deadline, then one more piece up to its last line end. While the file ends
-// inside a line, its end is waited for until the deadline (a piece may end
-// anywhere in a line, and the rest may come a moment later, or much later on
-// a busy machine), so that the file ends at a line's end. Only a line still
-// unended at the deadline stays as it is: the application's own last word.
+// The finish, on the pump's thread: what the pipe holds is written, in
+// whole lines, until the pipe is empty at a line's end or the deadline. A
+// line the pipe has given only the start of is waited for; one that nothing
+// more has come to for OUTPUT_LINE_WAIT_MS is the application's own last
+// word, written as it is. At the deadline the start of a line still under
+// way is dropped, so the file ends at a line's end.
 static void finishOutput(void)
 {
+    ULONGLONG lastPiece = GetTickCount64();
+    heldLength = 0;
     for (;;) {
         ULONGLONG now = GetTickCount64();
         bool late = now >= finishDeadline;
-        int pumped = pumpOnce(late ? PIECE_TO_LINE_END : PIECE_WRITTEN);
+        int pumped = pumpOnce(PIECE_FINISHING);
         if (pumped < 0 || late)
             break;
-        if (pumped == 0 && lineLength == 0)
+        if (pumped > 0) {
+            lastPiece = now;
+            continue;
+        }
+        if (heldLength == 0 && lineLength == 0)
             break;
-        if (pumped == 0)
-            Sleep(1);
+        if (now - lastPiece >= OUTPUT_LINE_WAIT_MS) {
+            pumpBytes(heldLine, heldLength);
+            break;
+        }
+        Sleep(1);
     }
+    heldLength = 0;
     reportNotWritten();
     InterlockedExchange(&outputEnded, 1);
     SetEvent(pumpFinished);

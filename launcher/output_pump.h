@@ -16,6 +16,9 @@
 // After the drain, how long they wait for the last piece, written up to its
 // line's end; then they go on whatever the file is doing.
 #define OUTPUT_FINISH_GRACE_MS 500
+// At the finish, a line that nothing more has come to for this long is the
+// application's own last word, not a line still under way.
+#define OUTPUT_LINE_WAIT_MS 500
 
 // The current file; INVALID_HANDLE_VALUE when it could not be opened.
 extern HANDLE outputPumpFile;

@@ -171,45 +171,64 @@ bool finishesWithin(DWORD waitMs)
     return returned;
 }
 
+// What a writer gives the pipe while the finish runs, a piece every 20 ms.
+std::vector<std::string> finishPieces;
+DWORD WINAPI writePieces(LPVOID)
+{
+    for (const std::string &piece : finishPieces) {
+        Sleep(20);
+        DWORD count = 0;
+        WriteFile(javaOutputFile, piece.data(), (DWORD)piece.size(), &count, NULL);
+    }
+    return 0;
+}
+
 // The finish waits for the pump's thread, never for its file work: a
 // rotation whose open blocks leaves the stop its bound, and what that thread
-// holds when the open returns is not written after the finish. A line the
-// file ends inside is waited for while its writer goes on writing, so that
-// the file ends at a line's end.
+// holds when the open returns is not written after the finish. The file
+// ends at a line's end: a line under way is waited for, and one the writer
+// is still inside when the time is up is dropped, even when every piece
+// ends inside a line.
 TEST(OutputRotation, TheFinishKeepsItsBoundAndEndsTheFileAtALineEnd)
 {
-    struct { const char *first, *second; bool blocked; std::vector<std::string> files; } cases[] = {
-        {"one\ntw", "o\n", false, {"one\ntwo\n", "-"}},
+    std::string lines = "1\n", straddling = "1\n2";
+    std::vector<std::string> pieces;
+    for (int n = 2; n < 80; n++) {
+        pieces.push_back(std::to_string(n) + "\n" + std::to_string(n + 1));
+        lines += std::to_string(n) + std::to_string(n) + "\n";
+    }
+    struct { const wchar_t *size; std::string first; std::vector<std::string> pieces; bool blocked; std::string file; } cases[] = {
+        {L"1M", "one\ntw", {"o\n"}, false, "one\ntwo\n"},
+        // Still writing after the finish: the file is some of these lines.
+        {L"1M", straddling, pieces, false, lines},
         // Its rotation is under way when the open returns; "lost" is not written.
-        {"0123456789\n", "lost\n", true, {"", "0123456789\n"}},
+        {L"8", "0123456789\n", {"lost\n"}, true, ""},
     };
     for (const auto &c : cases) {
         useTestLog();
         std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
         HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
         openRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
-        setOutputRotation(L"8", NULL);
+        setOutputRotation(c.size, NULL);
         redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
         if (c.blocked)
             javaOutputOwnerCheck = blockedOwnerCheck;
         DWORD count = 0;
-        WriteFile(javaOutputFile, c.first, (DWORD)strlen(c.first), &count, NULL);
+        WriteFile(javaOutputFile, c.first.data(), (DWORD)c.first.size(), &count, NULL);
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         for (int wait = 0; wait < 200 && !(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-                                           data.nFileSizeLow == strlen(c.first));
+                                           data.nFileSizeLow == c.first.size());
              wait++)
             Sleep(10);
-        // The rest comes while the finish runs; the blocked rotation is under way before.
+        // The blocked rotation is under way before the finish; the rest comes while it runs.
+        finishPieces = c.pieces;
+        HANDLE writer = CreateThread(NULL, 0, writePieces, NULL, 0, NULL);
         if (c.blocked)
-            WriteFile(javaOutputFile, c.second, (DWORD)strlen(c.second), &count, NULL);
-        HANDLE finish = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return finishJavaOutput(1000), 0; }, NULL, 0, NULL);
-        Sleep(100);
-        if (!c.blocked)
-            WriteFile(javaOutputFile, c.second, (DWORD)strlen(c.second), &count, NULL);
-        bool returned = WaitForSingleObject(finish, 3000) == WAIT_OBJECT_0;
-        CloseHandle(finish);
-        EXPECT_TRUE(returned) << c.first;
+            WaitForSingleObject(writer, INFINITE);
         EXPECT_TRUE(finishesWithin(3000)) << c.first;
+        EXPECT_TRUE(finishesWithin(3000)) << c.first;
+        WaitForSingleObject(writer, INFINITE);
+        CloseHandle(writer);
         SetEvent(openRelease);
         javaOutputOwnerCheck = hasTrustedOwner;
         stopOutputPump();
@@ -219,7 +238,13 @@ TEST(OutputRotation, TheFinishKeepsItsBoundAndEndsTheFileAtALineEnd)
         SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
         SetStdHandle(STD_ERROR_HANDLE, savedError);
         setOutputRotation(NULL, NULL);
-        EXPECT_EQ(contents(path, 1), c.files) << c.first;
+        std::vector<std::string> files = contents(path, 1);
+        if (c.blocked)
+            EXPECT_EQ(files, (std::vector<std::string>{"", c.first}));
+        else
+            EXPECT_TRUE(files[1] == "-" && !files[0].empty() && files[0].back() == '\n' &&
+                        c.file.compare(0, files[0].size(), files[0]) == 0)
+                << files[0];
         removeTree(dir);
     }
 }
