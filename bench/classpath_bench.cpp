@@ -11,8 +11,7 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "launcher/classpath.h"
-#include "launcher/paths.h"
+#include "launcher/launcher.h"
 #include "log/log.h"
 
 #define BENCH_PATH_CAPACITY 1024
@@ -143,6 +142,9 @@ static double elapsedMs(LARGE_INTEGER start, LARGE_INTEGER end)
     return (double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)counterFrequency.QuadPart;
 }
 
+// The stage's launch: its buffers, and the base path it reads.
+static LaunchContext *stage;
+
 static double timeStage(void)
 {
     // No entries kept: as the service runs the stage.
@@ -150,7 +152,7 @@ static double timeStage(void)
     static ClassPathResult result;
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    buildClassPath(&inputs, &result);
+    buildClassPath(&inputs, stage->paths.basePath, &stage->classPath, &result);
     QueryPerformanceCounter(&end);
     return elapsedMs(start, end);
 }
@@ -165,8 +167,8 @@ static void runOne(int count)
     }
     // The launcher works on plain drive paths; the \\?\ prefix was for making the files.
     const wchar_t *base = wcsncmp(benchBase, L"\\\\?\\", 4) == 0 ? benchBase + 4 : benchBase;
-    boundedCopy(basePath, base);
-    ansiCopy(basePath, basePathAnsi);
+    boundedCopy(stage->paths.basePath, base);
+    ansiCopy(stage->paths.basePath, stage->paths.basePathAnsi);
 
     // First with the records dropped (the log directory does not exist), which
     // leaves the enumeration and the bounded appends; then as the service runs,
@@ -187,7 +189,8 @@ static void runOne(int count)
         total += ms;
     }
 
-    size_t textLength = wcsnlen(classPathText, PATH_CAPACITY);
+    const char *classPathOption = stage->classPath.classPathOption, *classPathTextAnsi = stage->classPath.classPathTextAnsi;
+    size_t textLength = wcsnlen(stage->classPath.classPathText, PATH_CAPACITY);
     size_t ansiLength = strnlen(classPathTextAnsi, ANSI_CAPACITY);
     size_t optionLength = strnlen(classPathOption, ANSI_CAPACITY);
     int logged = loggedClassPathLength();
@@ -235,6 +238,11 @@ int main(int argc, char **argv)
 
     logFilePath = benchLogPath;
     logLockCreate();
+    stage = newLaunchContext();
+    if (stage == NULL) {
+        printf("out of memory\n");
+        return 1;
+    }
     if (!QueryPerformanceFrequency(&counterFrequency) || counterFrequency.QuadPart == 0) {
         printf("no performance counter\n");
         return 1;

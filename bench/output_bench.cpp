@@ -40,14 +40,18 @@ static void removeFiles(void)
 #define PIECE_CAP (1024 * 1024)
 static char piece[PIECE_CAP];
 
+// One block's output, as a launch has it.
+static JavaOutput javaOutput;
+
 static bool runBlock(int kind, int block, long long bytes, int pieceBytes, LARGE_INTEGER frequency)
 {
     HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
     removeFiles();
-    setOutputRotation(kind == KIND_ROTATED ? L"1M" : NULL, L"5");
-    redirectJavaOutputTo(OUTPUT_PATH);
+    clearJavaOutput(&javaOutput);
+    setOutputRotation(kind == KIND_ROTATED ? L"1M" : NULL, L"5", &javaOutput.pump.rotation);
+    redirectJavaOutputTo(OUTPUT_PATH, &javaOutput);
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    bool ok = javaOutputFile != INVALID_HANDLE_VALUE;
+    bool ok = javaOutput.javaOutputFile != INVALID_HANDLE_VALUE;
     LARGE_INTEGER t0, t1;
     QueryPerformanceCounter(&t0);
     int held = 0;
@@ -62,11 +66,10 @@ static bool runBlock(int kind, int block, long long bytes, int pieceBytes, LARGE
             held = 0;
         }
     }
-    finishJavaOutput(OUTPUT_DRAIN_MS);
+    finishJavaOutput(&javaOutput, OUTPUT_DRAIN_MS);
     QueryPerformanceCounter(&t1);
-    stopOutputPump();
-    CloseHandle(kind == KIND_ROTATED ? outputPumpFile : javaOutputFile);
-    outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+    stopOutputPump(&javaOutput.pump);
+    CloseHandle(kind == KIND_ROTATED ? javaOutput.pump.file : javaOutput.javaOutputFile);
     SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
     SetStdHandle(STD_ERROR_HANDLE, savedError);
     if (!ok) {

@@ -97,13 +97,13 @@ static void judgeWritten(FolderList *list, const wchar_t *file, ACCESS_MASK need
 // The jars on the class path: each judged, named when one can't be read.
 static void judgeJars(FolderList *list, const Snapshot *snapshot)
 {
-    const ClassPathResult *result = &snapshot->launch.classPath;
+    const ClassPathResult *result = &snapshot->stages->results.classPath;
     size_t kept = result->entryCount < result->entryCapacity ? result->entryCount : result->entryCapacity;
     int jars = 0, readable = 0;
     for (size_t index = 0; index < kept && !result->overridden; index++) {
         if (result->entries[index].verdict != ENTRY_ON_CLASS_PATH)
             continue;
-        joinPath(list->walk, snapshot->launch.paths.basePath, L"lib\\");
+        joinPath(list->walk, snapshot->stages->results.paths.basePath, L"lib\\");
         boundedAppend(list->walk, result->entries[index].name);
         jars++;
         readable += judgeUse(list, list->walk, READ_FILE_RIGHTS, USE_READ, list->walk, true);
@@ -122,14 +122,14 @@ void judgeAccountAccess(const Snapshot *snapshot)
     list->count = 0;
     list->loadedFiles[0] = NULL;
     list->loadedFiles[1] = NULL;
-    const wchar_t *base = snapshot->launch.paths.basePath;
+    const wchar_t *base = snapshot->stages->results.paths.basePath;
     if (permissionAttributes(base) != INVALID_FILE_ATTRIBUTES)
         judgeUse(list, base, READ_FOLDER_RIGHTS, USE_READ, base, false);
     joinPath(list->path, base, L"lib\\");
     if (permissionAttributes(list->path) != INVALID_FILE_ATTRIBUTES)
         judgeUse(list, list->path, READ_FOLDER_RIGHTS, USE_READ, list->path, false);
     judgeJars(list, snapshot);
-    const ProbeResult *probe = &snapshot->launch.probe;
+    const ProbeResult *probe = &snapshot->stages->results.probe;
     if (probe->runtimeLoaded >= 0)
         judgeUse(list, snapshot->runtimePaths[probe->runtimeLoaded], LOAD_RIGHTS, USE_LOAD,
                  snapshot->runtimePaths[probe->runtimeLoaded], false);

@@ -30,9 +30,10 @@ struct Snapshot {
     DWORD launchThreadError;                 // no thread for the launch: its error; else 0
     ServiceEnvironment environment;
     LaunchInputs inputs;                     // the service's, as it would get them
-    LaunchInputs stageInputs;                // the check's run: its depth, and the output to its own file
+    // The check's run of the stages: its inputs (its depth, and the output
+    // to its own file) and what the stages found.
+    LaunchContext *stages;
     wchar_t jvmOutputPath[MAX_PATH];         // that file
-    LaunchResults launch;
     FolderEntry entries[SNAPSHOT_ENTRY_LIMIT];
     wchar_t runtimePaths[RUNTIME_CANDIDATE_COUNT][PATH_CAPACITY];
     wchar_t jvmPaths[JVM_CANDIDATE_COUNT][PATH_CAPACITY];

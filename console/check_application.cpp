@@ -55,12 +55,12 @@ void checkApplication(const Snapshot *snapshot)
 static void checkLookups(const Snapshot *snapshot)
 {
     reportSection("Application");
-    const JvmResult *jvm = &snapshot->launch.jvm;
+    const JvmResult *jvm = &snapshot->stages->results.jvm;
     if (!snapshot->withJvm) {
         reportFinding(FINDING_OK, "not checked (--no-jvm)");
         return;
     }
-    if (snapshot->launch.probe.jvmLoaded < 0) {
+    if (snapshot->stages->results.probe.jvmLoaded < 0) {
         reportFinding(FINDING_PROBLEM, "not checked: no jvm.dll loads");
         return;
     }
@@ -71,7 +71,7 @@ static void checkLookups(const Snapshot *snapshot)
     if (jvm->created)
         reportFinding(FINDING_OK, "JVM created with the service's options");
     if (!jvm->mainFound) {
-        reportStageFailure(&snapshot->launch);
+        reportStageFailure(&snapshot->stages->results);
         return;
     }
     reportFinding(FINDING_OK, "main class %s found", MAIN_CLASS_NAME);

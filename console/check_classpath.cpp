@@ -6,8 +6,8 @@
 
 static void reportLibFolder(const Snapshot *snapshot)
 {
-    const char *base = reportPath(snapshot->launch.paths.basePath);
-    ClassPathFolder folder = snapshot->launch.classPath.folder;
+    const char *base = reportPath(snapshot->stages->results.paths.basePath);
+    ClassPathFolder folder = snapshot->stages->results.classPath.folder;
     if (folder == CLASS_PATH_FROM_LIB) {
         reportFinding(FINDING_OK, "lib\\ found: %slib\\", base);
         return;
@@ -34,7 +34,7 @@ static void reportCut(const ClassPathResult *result)
 
 static void reportEntries(const Snapshot *snapshot)
 {
-    const ClassPathResult *result = &snapshot->launch.classPath;
+    const ClassPathResult *result = &snapshot->stages->results.classPath;
     if (result->folder != CLASS_PATH_FROM_LIB)
         return;
     // A cut class path matters only while it is the one the JVM gets.
@@ -65,14 +65,14 @@ void checkClassPath(const Snapshot *snapshot)
     reportSection("Class path");
     reportLibFolder(snapshot);
     reportEntries(snapshot);
-    const ClassPathResult *result = &snapshot->launch.classPath;
+    const ClassPathResult *result = &snapshot->stages->results.classPath;
     if (snapshot->inputs.classPath != NULL) {
         reportFinding(FINDING_WARNING, "VLCLASSPATH is set and replaces the class path from lib\\: %s",
                       reportPath(snapshot->inputs.classPath));
         reportRemedy("remove VLCLASSPATH unless the application needs exactly that class path");
     } else if (result->jarCount == 0) {
         reportFinding(FINDING_PROBLEM, "no jar on the class path: the JVM would not find the main class");
-        reportRemedy("put the application's jar files in %slib\\", reportPath(snapshot->launch.paths.basePath));
+        reportRemedy("put the application's jar files in %slib\\", reportPath(snapshot->stages->results.paths.basePath));
     }
     reportFinding(FINDING_OK, "class path option: %d bytes; the service's buffer holds %d", (int)result->optionLength,
                   ANSI_CAPACITY - 1);

@@ -40,7 +40,7 @@ void checkLayout(const Snapshot *snapshot)
     else
         reportRenamedExecutable(snapshot);
 
-    const PathsResult *paths = &snapshot->launch.paths;
+    const PathsResult *paths = &snapshot->stages->results.paths;
     if (wcscmp(paths->basePath, consoleFolder) == 0)
         reportFinding(FINDING_OK, "base path '%s': this folder", reportPath(paths->basePath));
     else

@@ -64,14 +64,14 @@ void checkJavaOutput(const Snapshot *snapshot)
     LogSink saved = logSink;
     logSink = recordAsFinding;
     recordMark = FINDING_WARNING;
-    setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep);
-    ULONGLONG most = outputRotationSize * (ULONGLONG)(outputRotationKeep + 1);
-    if (outputRotationSize == 0)
+    OutputRotation rotation;
+    setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep, &rotation);
+    ULONGLONG most = rotation.size * (ULONGLONG)(rotation.keep + 1);
+    if (rotation.size == 0)
         reportFinding(FINDING_OK, "not rotated: %s grows with every start", reportPath(inputs->javaOutput));
     else
         reportFinding(FINDING_OK, "rotated at %llu bytes, %d older %s kept: at most about %llu MB in all",
-                      outputRotationSize, outputRotationKeep, countWords(outputRotationKeep, "file", "files"),
-                      most / MEGABYTE);
+                      rotation.size, rotation.keep, countWords(rotation.keep, "file", "files"), most / MEGABYTE);
 
     wchar_t *folder = (wchar_t *)malloc(PATH_CAPACITY * sizeof(wchar_t));
     ULARGE_INTEGER freeBytes = {};
@@ -98,5 +98,4 @@ void checkJavaOutput(const Snapshot *snapshot)
         reportRemedy("let the service's account create, rename and delete files in that folder");
     logSink = saved;
     free(folder);
-    setOutputRotation(NULL, NULL);
 }

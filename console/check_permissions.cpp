@@ -24,7 +24,7 @@ static void addClassPathFolder(FolderList *list, const wchar_t *path, DWORD attr
 // The jars on the class path, each a file the service loads.
 static void checkJars(FolderList *list, const Snapshot *snapshot)
 {
-    const ClassPathResult *result = &snapshot->launch.classPath;
+    const ClassPathResult *result = &snapshot->stages->results.classPath;
     if (result->overridden)
         return;
     size_t kept = result->entryCount < result->entryCapacity ? result->entryCount : result->entryCapacity;
@@ -32,7 +32,7 @@ static void checkJars(FolderList *list, const Snapshot *snapshot)
     for (size_t index = 0; index < kept; index++) {
         if (result->entries[index].verdict != ENTRY_ON_CLASS_PATH)
             continue;
-        joinPath(list->path, snapshot->launch.paths.basePath, L"lib\\");
+        joinPath(list->path, snapshot->stages->results.paths.basePath, L"lib\\");
         boundedAppend(list->path, result->entries[index].name);
         jars++;
         sound += judgeObject(list, list->path, JUDGE_PLACE, true);
@@ -81,7 +81,7 @@ void judgePermissions(const Snapshot *snapshot, bool kept)
     list->sound = 0;
     list->loadedFiles[0] = NULL;
     list->loadedFiles[1] = NULL;
-    const PathsResult *paths = &snapshot->launch.paths;
+    const PathsResult *paths = &snapshot->stages->results.paths;
     addFolder(list, paths->ktrPath);
     addFolder(list, paths->basePath);
     joinPath(list->path, paths->basePath, L"lib\\");
@@ -100,7 +100,7 @@ void judgePermissions(const Snapshot *snapshot, bool kept)
         judgeObject(list, list->folders[index], JUDGE_PLACE, false);
 
     // The libraries that loaded, and the jars: the files themselves.
-    const ProbeResult *probe = &snapshot->launch.probe;
+    const ProbeResult *probe = &snapshot->stages->results.probe;
     list->loadedFiles[0] = probe->runtimeLoaded >= 0 ? snapshot->runtimePaths[probe->runtimeLoaded] : NULL;
     list->loadedFiles[1] = probe->jvmLoaded >= 0 ? snapshot->jvmPaths[probe->jvmLoaded] : NULL;
     for (const wchar_t *file : list->loadedFiles)

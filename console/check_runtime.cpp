@@ -108,7 +108,7 @@ static void reportStrayJvm(JvmSearch *search)
         if (length <= tailLength || _wcsicmp(path + length - tailLength, shape.tail) != 0)
             continue;
         boundedPrefixCopy(foundHome, path, length - tailLength + 1);
-        joinPath(wantedHome, search->snapshot->launch.paths.ktrPath, shape.home);
+        joinPath(wantedHome, search->snapshot->stages->results.paths.ktrPath, shape.home);
         reportFinding(anyLoaded ? FINDING_WARNING : FINDING_PROBLEM, "a jvm.dll the service does not look for: %s",
                       reportPath(path));
         // In its place already: VLJVMDLL took the first place's path.
@@ -155,7 +155,7 @@ static void searchJvm(JvmSearch *search, int depth)
 void checkRuntime(const Snapshot *snapshot)
 {
     reportSection("Runtime and JVM");
-    const ProbeResult *probe = &snapshot->launch.probe;
+    const ProbeResult *probe = &snapshot->stages->results.probe;
     for (int index = 0; index < RUNTIME_CANDIDATE_COUNT; index++)
         reportAttempt(&probe->runtime[index], index + 1, "runtime");
     if (probe->runtimeLoaded < 0)
@@ -178,7 +178,7 @@ void checkRuntime(const Snapshot *snapshot)
     search->snapshot = snapshot;
     search->anyLoaded = probe->jvmLoaded >= 0;
     search->budget = SEARCH_BUDGET;
-    boundedCopy(search->path, snapshot->launch.paths.ktrPath);
+    boundedCopy(search->path, snapshot->stages->results.paths.ktrPath);
     searchJvm(search, SEARCH_DEPTH);
     free(search);
 }

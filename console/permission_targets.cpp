@@ -85,7 +85,7 @@ static bool cutToParent(wchar_t *folder)
 // jars) and conf\.
 static void judgeRuntime(FolderList *list, const Snapshot *snapshot)
 {
-    int loaded = snapshot->launch.probe.jvmLoaded;
+    int loaded = snapshot->stages->results.probe.jvmLoaded;
     if (loaded < 0)
         return;
     wchar_t *home = list->path;
@@ -206,8 +206,10 @@ static void judgeVariableOptions(FolderList *list, const wchar_t *options)
 // launch, then the variables the virtual machine reads itself.
 static void judgeOptions(FolderList *list, const Snapshot *snapshot)
 {
-    for (jint index = 0; vmInitArgs.options != NULL && index < vmInitArgs.nOptions; index++)
-        if (MultiByteToWideChar(CP_ACP, 0, vmInitArgs.options[index].optionString, -1, list->option, PATH_CAPACITY) > 0)
+    const JavaVMInitArgs *vmInitArgs = &snapshot->stages->vm.vmInitArgs;
+    for (jint index = 0; vmInitArgs->options != NULL && index < vmInitArgs->nOptions; index++)
+        if (MultiByteToWideChar(CP_ACP, 0, vmInitArgs->options[index].optionString, -1, list->option, PATH_CAPACITY) >
+            0)
             judgeOption(list, list->option);
     judgeVariableOptions(list, serviceVariable(&snapshot->environment, VARIABLE_JAVA_TOOL_OPTIONS));
     judgeVariableOptions(list, serviceVariable(&snapshot->environment, VARIABLE_JAVA_OPTIONS));
@@ -215,7 +217,7 @@ static void judgeOptions(FolderList *list, const Snapshot *snapshot)
 
 void judgeWhatItRuns(FolderList *list, const Snapshot *snapshot)
 {
-    const PathsResult *paths = &snapshot->launch.paths;
+    const PathsResult *paths = &snapshot->stages->results.paths;
     if (paths->executablePath != NULL && permissionAttributes(paths->executablePath) != INVALID_FILE_ATTRIBUTES)
         judgeObject(list, paths->executablePath, JUDGE_PLACE, false);
     // Whoever may rename the installation root away may put another there.

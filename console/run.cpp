@@ -12,12 +12,9 @@
 #include "log/log.h"
 
 static volatile LONG stopStarted = 0;
-
-// What the launch is given and what it found: the launch thread's alone.
-struct RunLaunch {
-    LaunchInputs inputs;
-    LaunchResults results;
-};
+// The launch the console event stops: a handler is given no argument of
+// ours. Set before the handler is registered.
+static LaunchContext *runLaunch;
 
 static void printRecord(const char *stamp, const char *text)
 {
@@ -35,9 +32,14 @@ static BOOL WINAPI consoleEvent(DWORD)
         return TRUE;
     printf("VelmoraneConsole: stopping, shutdown() is given at most %d seconds\n", SHUTDOWN_WAIT_MS / 1000);
     fflush(stdout);
-    stopApplication();
-    logLockDelete();
+    stopApplication(runLaunch);
+    logRetire();
     ExitProcess(EXIT_ALL_WELL);
+}
+
+static DWORD WINAPI launchThread(LPVOID parameter)
+{
+    return launch((LaunchContext *)parameter);
 }
 
 // The JVM takes console events for itself (its Ctrl+C handler ends the
@@ -45,28 +47,23 @@ static BOOL WINAPI consoleEvent(DWORD)
 // is called before it again.
 static void renewHandlerOnce(bool *renewed)
 {
-    if (*renewed || getJvmHandle() == NULL)
+    if (*renewed || getJvmHandle(&runLaunch->vm) == NULL)
         return;
     SetConsoleCtrlHandler(consoleEvent, FALSE);
     SetConsoleCtrlHandler(consoleEvent, TRUE);
     *renewed = true;
 }
 
-static DWORD WINAPI runLaunch(LPVOID parameter)
-{
-    RunLaunch *run = (RunLaunch *)parameter;
-    return launch(&run->inputs, &run->results);
-}
-
 // The service's inputs, but for the output file: the point of running here
 // is to see the application's output, so it stays on this console.
-static RunLaunch *prepareLaunch(const Installation *installation)
+static LaunchContext *prepareLaunch(const Installation *installation)
 {
     ServiceEnvironment *environment = (ServiceEnvironment *)malloc(sizeof *environment);
-    RunLaunch *run = (RunLaunch *)malloc(sizeof *run);
+    LaunchContext *run = newLaunchContext();
     if (environment == NULL || run == NULL) {
         free(environment);
-        free(run);
+        if (run != NULL)
+            HeapFree(GetProcessHeap(), 0, run);
         return NULL;
     }
     readServiceEnvironment(environment);
@@ -77,7 +74,6 @@ static RunLaunch *prepareLaunch(const Installation *installation)
         run->inputs.javaOutput = NULL;
     }
     applyJvmEnvironment(environment);
-    clearLaunchResults(&run->results);
     // The inputs point into the environment: it lives as long as the process.
     return run;
 }
@@ -94,8 +90,8 @@ int runCommand(const Installation *installation)
                SERVICE_NAME);
         return EXIT_PROBLEMS;
     }
-    RunLaunch *run = prepareLaunch(installation);
-    if (run == NULL) {
+    runLaunch = prepareLaunch(installation);
+    if (runLaunch == NULL) {
         printf("VelmoraneConsole: out of memory; not started\n");
         return EXIT_PROBLEMS;
     }
@@ -109,7 +105,7 @@ int runCommand(const Installation *installation)
     }
 
     bool handlerRenewed = false;
-    HANDLE launcher = CreateThread(NULL, 0, runLaunch, run, 0, NULL);
+    HANDLE launcher = CreateThread(NULL, 0, launchThread, runLaunch, 0, NULL);
     if (launcher == NULL) {
         printf("VelmoraneConsole: can't start the launcher thread (error %lu)\n", GetLastError());
         return EXIT_PROBLEMS;
@@ -117,9 +113,9 @@ int runCommand(const Installation *installation)
     while (WaitForSingleObject(launcher, 50) == WAIT_TIMEOUT)
         renewHandlerOnce(&handlerRenewed);
     renewHandlerOnce(&handlerRenewed);
-    DWORD started = 0;
-    GetExitCodeThread(launcher, &started);
     CloseHandle(launcher);
+    // main was called and has returned (or thrown): the application may run on.
+    bool started = runLaunch->results.jvm.mainInvoked;
     if (!started && InterlockedCompareExchange(&stopStarted, 0, 0) == 0) {
         printf("VelmoraneConsole: the start failed (see the records above)\n");
         fflush(stdout);

@@ -18,7 +18,7 @@ static void dropRecord(const char *, const char *)
 static DWORD WINAPI launchThread(LPVOID parameter)
 {
     Snapshot *snapshot = (Snapshot *)parameter;
-    return launch(&snapshot->stageInputs, &snapshot->launch);
+    return launch(snapshot->stages);
 }
 
 // The service executable beside this program, or another program here in
@@ -78,7 +78,7 @@ static bool prepareJvmOutput(Snapshot *snapshot)
     DWORD length = GetTempPathW(MAX_PATH + 1, folder);
     if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"vlc", 0, snapshot->jvmOutputPath) == 0)
         return false;
-    snapshot->stageInputs.javaOutput = snapshot->jvmOutputPath;
+    snapshot->stages->inputs.javaOutput = snapshot->jvmOutputPath;
     return true;
 }
 
@@ -98,20 +98,21 @@ static void keepJvmOutput(Snapshot *snapshot)
 
 static void runStages(Snapshot *snapshot)
 {
-    clearLaunchResults(&snapshot->launch);
-    snapshot->launch.classPath.entries = snapshot->entries;
-    snapshot->launch.classPath.entryCapacity = SNAPSHOT_ENTRY_LIMIT;
+    LaunchContext *stages = snapshot->stages;
+    LaunchResults *results = &stages->results;
+    results->classPath.entries = snapshot->entries;
+    results->classPath.entryCapacity = SNAPSHOT_ENTRY_LIMIT;
     for (int index = 0; index < RUNTIME_CANDIDATE_COUNT; index++)
-        snapshot->launch.probe.runtime[index].path = snapshot->runtimePaths[index];
+        results->probe.runtime[index].path = snapshot->runtimePaths[index];
     for (int index = 0; index < JVM_CANDIDATE_COUNT; index++)
-        snapshot->launch.probe.jvm[index].path = snapshot->jvmPaths[index];
+        results->probe.jvm[index].path = snapshot->jvmPaths[index];
 
     serviceLaunchInputs(&snapshot->environment, snapshot->installation->serviceExecutable, &snapshot->inputs);
-    snapshot->stageInputs = snapshot->inputs;
+    stages->inputs = snapshot->inputs;
     // The check looks at the service's output file; it does not take the output.
-    snapshot->stageInputs.javaOutput = NULL;
-    snapshot->stageInputs.javaOutputSize = NULL;
-    snapshot->stageInputs.depth = snapshot->withJvm ? LAUNCH_TO_LOOKUPS : LAUNCH_TO_PROBE;
+    stages->inputs.javaOutput = NULL;
+    stages->inputs.javaOutputSize = NULL;
+    stages->inputs.depth = snapshot->withJvm ? LAUNCH_TO_LOOKUPS : LAUNCH_TO_PROBE;
     applyJvmEnvironment(&snapshot->environment);
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), error = GetStdHandle(STD_ERROR_HANDLE);
     bool capturing = snapshot->withJvm && prepareJvmOutput(snapshot);
@@ -123,8 +124,8 @@ static void runStages(Snapshot *snapshot)
     if (thread == NULL) {
         // Everything short of the virtual machine can still be looked at here.
         snapshot->launchThreadError = GetLastError();
-        snapshot->stageInputs.depth = LAUNCH_TO_PROBE;
-        launch(&snapshot->stageInputs, &snapshot->launch);
+        stages->inputs.depth = LAUNCH_TO_PROBE;
+        launch(stages);
     } else {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
@@ -138,15 +139,21 @@ static void runStages(Snapshot *snapshot)
 Snapshot *takeSnapshot(const Installation *installation, bool withJvm)
 {
     Snapshot *snapshot = (Snapshot *)calloc(1, sizeof *snapshot);
-    if (snapshot == NULL)
+    LaunchContext *stages = newLaunchContext();
+    if (snapshot == NULL || stages == NULL) {
+        free(snapshot);
+        if (stages != NULL)
+            HeapFree(GetProcessHeap(), 0, stages);
         return NULL;
+    }
+    snapshot->stages = stages;
     snapshot->installation = installation;
     snapshot->withJvm = withJvm;
     findExecutables(snapshot);
     splitConsoleFolder(snapshot);
     readServiceEnvironment(&snapshot->environment);
     runStages(snapshot);
-    snapshot->layoutSound = snapshot->launch.paths.ktrPath != NULL &&
-                            wcscmp(snapshot->launch.paths.ktrPath, snapshot->parentFolder) == 0;
+    snapshot->layoutSound = stages->results.paths.ktrPath != NULL &&
+                            wcscmp(stages->results.paths.ktrPath, snapshot->parentFolder) == 0;
     return snapshot;
 }

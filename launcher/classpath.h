@@ -11,22 +11,25 @@
 #define CLASS_PATH_OPTION_PREFIX "-Djava.class.path="
 #define NATIVE_DIGEST_OPTION "-Djdk.nativeDigest=false"
 
-extern wchar_t searchPattern[PATH_CAPACITY];
-extern WIN32_FIND_DATAW directoryEntry;
-extern WIN32_FIND_DATAW subdirectoryEntry;
-extern char entryNameAnsi[ANSI_CAPACITY];
-extern wchar_t subdirectoryPattern[PATH_CAPACITY];
-extern char subdirectoryPatternAnsi[ANSI_CAPACITY];
-extern wchar_t classPathText[PATH_CAPACITY];
-extern char classPathTextAnsi[ANSI_CAPACITY];
-// "-Djava.class.path=<class path>\n", as logged.
-extern char classPathOption[ANSI_CAPACITY];
+// The class path stage's buffers in one launch.
+struct ClassPathBuffers {
+    wchar_t searchPattern[PATH_CAPACITY];
+    WIN32_FIND_DATAW directoryEntry;
+    WIN32_FIND_DATAW subdirectoryEntry;
+    char entryNameAnsi[ANSI_CAPACITY];
+    wchar_t subdirectoryPattern[PATH_CAPACITY];
+    char subdirectoryPatternAnsi[ANSI_CAPACITY];
+    wchar_t classPathText[PATH_CAPACITY];
+    char classPathTextAnsi[ANSI_CAPACITY];
+    // "-Djava.class.path=<class path>\n", as logged.
+    char classPathOption[ANSI_CAPACITY];
+};
 
 // True when an entry is a jar file: more than 4 characters in its name and
 // ".jar", exactly and case-sensitively, as the last four bytes of its ANSI copy.
 bool isJarName(const wchar_t *name, const char *nameAnsi);
 
-// The class path's room in classPathOption: the option less its prefix, its
+// The class path's room in the class path option: the option less its prefix, its
 // line feed and the terminator.
 #define CLASS_PATH_ROOM (ANSI_CAPACITY - (sizeof CLASS_PATH_OPTION_PREFIX - 1) - 2)
 
@@ -64,13 +67,16 @@ struct ClassPathResult {
     size_t optionLength;            // bytes of classPathOption without its line feed
 };
 
-// Fills classPathOption from lib\ (or surveys plugins\), applies
-// "VLCLASSPATH" (inputs->classPath) and logs the two virtual machine options.
-void buildClassPath(const LaunchInputs *inputs, ClassPathResult *result);
+// Fills buffers->classPathOption from lib\ below basePath (or surveys
+// plugins\), applies "VLCLASSPATH" (inputs->classPath) and logs the two
+// virtual machine options.
+void buildClassPath(const LaunchInputs *inputs, const wchar_t *basePath, ClassPathBuffers *buffers,
+                    ClassPathResult *result);
 
-// Formats classPathOption from a class path in the ANSI code page. A class
-// path longer than the option can hold is cut after the last whole character
-// that fits; the option always ends with its line feed.
-void formatClassPathOption(const char *classPath);
+// Formats the class path option (ANSI_CAPACITY bytes) from a class path in
+// the ANSI code page. A class path longer than the option can hold is cut
+// after the last whole character that fits; the option always ends with its
+// line feed.
+void formatClassPathOption(char *option, const char *classPath);
 
 #endif

@@ -21,10 +21,9 @@
 
 #define VM_MESSAGE_CAPACITY 4096
 
-wchar_t javaOutputPath[PATH_CAPACITY];
-char javaOutputPathAnsi[ANSI_CAPACITY];
-HANDLE javaOutputFile = INVALID_HANDLE_VALUE;
-static bool javaOutputPumped;
+// The virtual machine calls its hooks with no argument of ours: the output
+// they write to is the one its options were made for.
+static JavaOutput *hookedOutput;
 
 // The C runtimes a Java runtime's jvm.dll is linked with. Only one already in
 // the process needs its descriptors set; nothing is loaded here.
@@ -87,8 +86,22 @@ static bool setStandardHandles(HANDLE file)
     return false;
 }
 
-void redirectJavaOutputTo(const wchar_t *value)
+void clearJavaOutput(JavaOutput *output)
 {
+    output->javaOutputPath[0] = L'\0';
+    output->javaOutputPathAnsi[0] = '\0';
+    output->javaOutputFile = INVALID_HANDLE_VALUE;
+    output->pumped = false;
+    output->pump.rotation.size = 0;
+    output->pump.rotation.keep = OUTPUT_KEEP_DEFAULT;
+    output->pump.thread = NULL;
+    output->pump.file = INVALID_HANDLE_VALUE;
+}
+
+void redirectJavaOutputTo(const wchar_t *value, JavaOutput *output)
+{
+    wchar_t *javaOutputPath = output->javaOutputPath;
+    char *javaOutputPathAnsi = output->javaOutputPathAnsi;
     if (value == NULL || value[0] == L'\0')
         return;
     if (wcsnlen(value, PATH_CAPACITY) >= PATH_CAPACITY) {
@@ -112,8 +125,8 @@ void redirectJavaOutputTo(const wchar_t *value)
     // With rotation the virtual machine writes into the pump's pipe, and the
     // pump into the file; without it, straight into the file as ever.
     HANDLE target = file;
-    if (file != INVALID_HANDLE_VALUE && outputRotationSize > 0) {
-        target = startOutputPump(javaOutputPath, javaOutputPathAnsi, &file);
+    if (file != INVALID_HANDLE_VALUE && output->pump.rotation.size > 0) {
+        target = startOutputPump(&output->pump, javaOutputPath, javaOutputPathAnsi, &file);
         if (file == INVALID_HANDLE_VALUE)
             return; // the new file after the first rotation: its record is written
         if (target == INVALID_HANDLE_VALUE)
@@ -121,7 +134,7 @@ void redirectJavaOutputTo(const wchar_t *value)
     }
     if (target != INVALID_HANDLE_VALUE && !setStandardHandles(target)) {
         error = GetLastError();
-        stopOutputPump();
+        stopOutputPump(&output->pump);
         CloseHandle(file);
         target = INVALID_HANDLE_VALUE;
     }
@@ -129,8 +142,8 @@ void redirectJavaOutputTo(const wchar_t *value)
         logWrite(RECORD_OUTPUT_UNOPENED, javaOutputPathAnsi, (unsigned long)error);
         return;
     }
-    javaOutputFile = target;
-    javaOutputPumped = target != file;
+    output->javaOutputFile = target;
+    output->pumped = target != file;
     bool crtPointed = false;
     for (const wchar_t *name : javaRuntimeCrts) {
         HMODULE crt = GetModuleHandleW(name);
@@ -148,9 +161,15 @@ void redirectJavaOutputTo(const wchar_t *value)
     logWrite(RECORD_OUTPUT_REDIRECTED, javaOutputPathAnsi);
 }
 
+void finishJavaOutput(JavaOutput *output, DWORD timeoutMs)
+{
+    if (output->pumped)
+        finishOutputPump(&output->pump, timeoutMs);
+}
+
 static void JNICALL exitHook(jint)
 {
-    finishJavaOutput(OUTPUT_DRAIN_MS);
+    finishJavaOutput(hookedOutput, OUTPUT_DRAIN_MS);
 }
 
 // Where the standard handles lead: behind what the application wrote.
@@ -161,18 +180,19 @@ static jint JNICALL vfprintfHook(FILE *, const char *format, va_list arguments)
     if (length < 0)
         return length;
     DWORD count = (DWORD)length < sizeof message ? (DWORD)length : (DWORD)sizeof message - 1, written = 0;
-    if (!WriteFile(javaOutputFile, message, count, &written, NULL))
+    if (!WriteFile(hookedOutput->javaOutputFile, message, count, &written, NULL))
         return -1;
     return (jint)written;
 }
 
-int addJavaOutputHooks(JavaVMOption *options)
+int addJavaOutputHooks(JavaOutput *output, JavaVMOption *options)
 {
-    if (javaOutputFile == INVALID_HANDLE_VALUE)
+    if (output->javaOutputFile == INVALID_HANDLE_VALUE)
         return 0;
+    hookedOutput = output;
     options[0].optionString = (char *)"vfprintf";
     options[0].extraInfo = (void *)vfprintfHook;
-    if (!javaOutputPumped)
+    if (!output->pumped)
         return 1;
     options[1].optionString = (char *)"exit";
     options[1].extraInfo = (void *)exitHook;

@@ -9,15 +9,7 @@
 #include "launcher/javaoutput.h"
 #include "launcher/lookup.h"
 #include "launcher/records.h"
-#include "launcher/paths.h"
 #include "log/log.h"
-
-JavaVM *volatile jvmHandle = NULL;
-CreateJavaVMFunction createJavaVM = NULL;
-JavaVMOption *vmOptions = NULL;
-JavaVMInitArgs vmInitArgs;
-char vmClassPathOption[ANSI_CAPACITY];
-char mainArgument[MAIN_ARGUMENT_CAPACITY];
 
 static char nativeDigestOption[] = NATIVE_DIGEST_OPTION;
 
@@ -26,13 +18,14 @@ void clearJvmResult(JvmResult *result)
     memset(result, 0, sizeof *result);
 }
 
-JavaVM *getJvmHandle(void)
+JavaVM *getJvmHandle(LaunchVm *vm)
 {
-    return (JavaVM *)InterlockedCompareExchangePointer((PVOID volatile *)&jvmHandle, NULL, NULL);
+    return (JavaVM *)InterlockedCompareExchangePointer((PVOID volatile *)&vm->jvmHandle, NULL, NULL);
 }
 
-bool assembleVmOptions(void)
+bool assembleVmOptions(const char *classPathOption, JavaOutput *output, LaunchVm *vm)
 {
+    char *vmClassPathOption = vm->vmClassPathOption;
     // The logged option ends with a line feed; handed to the virtual machine
     // that way, it would stick to the last class path entry and name a file
     // that does not exist.
@@ -42,36 +35,39 @@ bool assembleVmOptions(void)
     memcpy(vmClassPathOption, classPathOption, length);
     vmClassPathOption[length] = '\0';
 
-    vmOptions = (JavaVMOption *)calloc(2 + JAVA_OUTPUT_HOOK_OPTIONS, sizeof(JavaVMOption));
-    if (vmOptions == NULL) {
+    JavaVMOption *options = (JavaVMOption *)calloc(2 + JAVA_OUTPUT_HOOK_OPTIONS, sizeof(JavaVMOption));
+    vm->vmOptions = options;
+    if (options == NULL) {
         logWrite(RECORD_NO_OPTIONS);
         return false;
     }
-    vmOptions[0].optionString = nativeDigestOption;
-    vmOptions[1].optionString = vmClassPathOption;
+    options[0].optionString = nativeDigestOption;
+    options[1].optionString = vmClassPathOption;
 
-    vmInitArgs.version = JNI_VERSION_1_6;
-    vmInitArgs.nOptions = 2;
-    vmInitArgs.nOptions += addJavaOutputHooks(vmOptions + 2);
-    vmInitArgs.options = vmOptions;
-    vmInitArgs.ignoreUnrecognized = JNI_FALSE;
+    vm->vmInitArgs.version = JNI_VERSION_1_6;
+    vm->vmInitArgs.nOptions = 2;
+    vm->vmInitArgs.nOptions += addJavaOutputHooks(output, options + 2);
+    vm->vmInitArgs.options = options;
+    vm->vmInitArgs.ignoreUnrecognized = JNI_FALSE;
     return true;
 }
 
 // NewStringUTF expects modified UTF-8: the argument is made from the wide
 // base path, so a base path outside ASCII reaches Java intact.
-void formatMainArgument(void)
+void formatMainArgument(const wchar_t *basePath, LaunchVm *vm)
 {
+    char *mainArgument = vm->mainArgument;
     mainArgument[0] = '\0';
-    appendModifiedUtf8(mainArgument, sizeof mainArgument, L"" MAIN_ARGUMENT_PREFIX);
-    appendModifiedUtf8(mainArgument, sizeof mainArgument, basePath);
-    appendModifiedUtf8(mainArgument, sizeof mainArgument, L"\n");
+    appendModifiedUtf8(mainArgument, sizeof vm->mainArgument, L"" MAIN_ARGUMENT_PREFIX);
+    appendModifiedUtf8(mainArgument, sizeof vm->mainArgument, basePath);
+    appendModifiedUtf8(mainArgument, sizeof vm->mainArgument, L"\n");
 }
 
-JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result)
+JNIEnv *createJvm(HMODULE jvmModule, LaunchVm *launchVm, JvmResult *result)
 {
     logWrite(RECORD_LOOKING_UP_CREATE);
-    createJavaVM = (CreateJavaVMFunction)(void *)GetProcAddress(jvmModule, CREATE_JVM_EXPORT);
+    CreateJavaVMFunction createJavaVM = (CreateJavaVMFunction)(void *)GetProcAddress(jvmModule, CREATE_JVM_EXPORT);
+    launchVm->createJavaVM = createJavaVM;
     if (createJavaVM == NULL) {
         logWrite(RECORD_NO_CREATE_EXPORT);
         return NULL;
@@ -81,7 +77,7 @@ JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result)
     JavaVM *vm = NULL;
     JNIEnv *env = NULL;
     logWrite(RECORD_CALLING_CREATE);
-    jint created = createJavaVM(&vm, (void **)&env, &vmInitArgs);
+    jint created = createJavaVM(&vm, (void **)&env, &launchVm->vmInitArgs);
     result->createCalled = true;
     result->createResult = created;
     logWrite(RECORD_CREATE_RETURNED);
@@ -91,7 +87,7 @@ JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result)
     }
     // Published only now, so the shutdown thread never sees a handle that the
     // virtual machine is still filling in.
-    InterlockedExchangePointer((PVOID volatile *)&jvmHandle, vm);
+    InterlockedExchangePointer((PVOID volatile *)&launchVm->jvmHandle, vm);
     result->created = true;
     logWrite(RECORD_JVM_CREATED);
     return env;
@@ -99,17 +95,17 @@ JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result)
 
 // Finds the main class and its main and calls it. The exception that main
 // leaves pending is logged and cleared.
-static DWORD runMain(JNIEnv *env, JvmResult *result)
+static void runMain(JNIEnv *env, const wchar_t *basePath, LaunchVm *vm, JvmResult *result)
 {
     jclass mainClass = NULL;
     jmethodID mainMethod = NULL;
     if (!findMainClassMethod(env, LOOK_UP_MAIN, &mainClass, &mainMethod, result))
-        return 0;
+        return;
 
     jclass stringClass = env->FindClass(STRING_CLASS_NAME);
     jobjectArray arguments = env->NewObjectArray(1, stringClass, NULL);
-    formatMainArgument();
-    env->SetObjectArrayElement(arguments, 0, env->NewStringUTF(mainArgument));
+    formatMainArgument(basePath, vm);
+    env->SetObjectArrayElement(arguments, 0, env->NewStringUTF(vm->mainArgument));
 
     logWrite(RECORD_INVOKING_MAIN);
     result->mainInvoked = true;
@@ -119,30 +115,28 @@ static DWORD runMain(JNIEnv *env, JvmResult *result)
     // which would go through CallStaticVoidMethodV instead.
     env->functions->CallStaticVoidMethod(env, mainClass, mainMethod, arguments);
     result->mainThrew = logPendingException(env, RECORD_MAIN_THREW, result->exception);
-    return 1;
 }
 
-DWORD startJvmAndRunMain(HMODULE jvmModule, JvmResult *result)
+void startJvmAndRunMain(HMODULE jvmModule, const wchar_t *basePath, LaunchVm *vm, JvmResult *result)
 {
-    JNIEnv *env = createJvm(jvmModule, result);
+    JNIEnv *env = createJvm(jvmModule, vm, result);
     if (env == NULL)
-        return 0;
-    DWORD ran = runMain(env, result);
+        return;
+    runMain(env, basePath, vm, result);
     // A native thread attached to the virtual machine must detach before it
     // ends; this one was attached by creating it.
-    getJvmHandle()->DetachCurrentThread();
-    return ran;
+    getJvmHandle(vm)->DetachCurrentThread();
 }
 
-DWORD lookUpApplication(HMODULE jvmModule, JvmResult *result)
+bool lookUpApplication(HMODULE jvmModule, LaunchVm *vm, JvmResult *result)
 {
-    JNIEnv *env = createJvm(jvmModule, result);
+    JNIEnv *env = createJvm(jvmModule, vm, result);
     if (env == NULL)
-        return 0;
+        return false;
     jclass mainClass = NULL;
     jmethodID method = NULL;
     bool found = findMainClassMethod(env, LOOK_UP_MAIN, &mainClass, &method, result) &&
                  findMainClassMethod(env, LOOK_UP_SHUTDOWN, &mainClass, &method, result);
-    getJvmHandle()->DetachCurrentThread();
-    return found ? 1 : 0;
+    getJvmHandle(vm)->DetachCurrentThread();
+    return found;
 }

@@ -13,34 +13,43 @@
 // (up to three bytes per UTF-16 code unit), the line feed and the terminator.
 #define MAIN_ARGUMENT_CAPACITY (3 * PATH_CAPACITY + 16)
 
-// The virtual machine, published only once it has been created; the shutdown
-// thread reads it. Use getJvmHandle() to read it.
-extern JavaVM *volatile jvmHandle;
-extern CreateJavaVMFunction createJavaVM;
-extern JavaVMOption *vmOptions;
-extern JavaVMInitArgs vmInitArgs;
-// The class path option as the virtual machine gets it: without the line feed
-// that ends the logged form.
-extern char vmClassPathOption[ANSI_CAPACITY];
-extern char mainArgument[MAIN_ARGUMENT_CAPACITY];
+struct JavaOutput;
 
-JavaVM *getJvmHandle(void);
+// One launch's virtual machine: what it is created with, and its handle.
+struct LaunchVm {
+    // Published only once it has been created, for the threads that reach
+    // it beside the launcher's (the stop, the dump): read it through
+    // getJvmHandle().
+    JavaVM *volatile jvmHandle;
+    CreateJavaVMFunction createJavaVM;
+    JavaVMOption *vmOptions; // on the heap, never released: the JVM may keep it
+    JavaVMInitArgs vmInitArgs;
+    // The class path option as the virtual machine gets it: without the line
+    // feed that ends the logged form.
+    char vmClassPathOption[ANSI_CAPACITY];
+    char mainArgument[MAIN_ARGUMENT_CAPACITY];
+};
+
+JavaVM *getJvmHandle(LaunchVm *vm);
 
 void clearJvmResult(JvmResult *result);
 
-// Builds the two virtual machine options from the class path option.
-// Returns false (after a log line) when they can't be allocated.
-bool assembleVmOptions(void);
-// Fills mainArgument: "installbase=", the base path and a line feed.
-void formatMainArgument(void);
+// Builds the virtual machine options (the two of the class path stage and
+// the Java output's hooks) from the logged class path option. Returns false
+// (after a log line) when they can't be allocated.
+bool assembleVmOptions(const char *classPathOption, JavaOutput *output, LaunchVm *vm);
+// Fills vm->mainArgument: "installbase=", the base path and a line feed.
+void formatMainArgument(const wchar_t *basePath, LaunchVm *vm);
 // Creates the virtual machine from the loaded library, this thread attached
 // to it. Returns the thread's environment, or NULL after the failure's log line.
-JNIEnv *createJvm(HMODULE jvmModule, JvmResult *result);
+JNIEnv *createJvm(HMODULE jvmModule, LaunchVm *vm, JvmResult *result);
 // Creates the virtual machine from the loaded library and looks up the main
 // class, main and shutdown() without calling anything; detaches after.
-DWORD lookUpApplication(HMODULE jvmModule, JvmResult *result);
+// True when all three were found.
+bool lookUpApplication(HMODULE jvmModule, LaunchVm *vm, JvmResult *result);
 // Creates the virtual machine from the loaded library and runs the main
-// class's main on this thread. Returns 1 once main has returned, 0 on failure.
-DWORD startJvmAndRunMain(HMODULE jvmModule, JvmResult *result);
+// class's main on this thread with the base path in its argument; the
+// result says how far it came.
+void startJvmAndRunMain(HMODULE jvmModule, const wchar_t *basePath, LaunchVm *vm, JvmResult *result);
 
 #endif

@@ -7,7 +7,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "launcher/javaoutput.h"
 #include "launcher/output_rotation.h"
 #include "launcher/records.h"
 #include "log/log.h"
@@ -19,26 +18,42 @@ void clearLaunchResults(LaunchResults *results)
     results->probe.jvmLoaded = -1;
 }
 
-DWORD launch(const LaunchInputs *inputs, LaunchResults *results)
+LaunchContext *newLaunchContext(void)
 {
-    findInstallationPaths(inputs, &results->paths);
-    buildClassPath(inputs, &results->classPath);
+    LaunchContext *context = (LaunchContext *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *context);
+    if (context == NULL)
+        return NULL;
+    clearJavaOutput(&context->output);
+    clearLaunchResults(&context->results);
+    return context;
+}
+
+LaunchFailure launch(LaunchContext *context)
+{
+    const LaunchInputs *inputs = &context->inputs;
+    LaunchResults *results = &context->results;
+    findInstallationPaths(inputs, &context->paths, &results->paths);
+    buildClassPath(inputs, context->paths.basePath, &context->classPath, &results->classPath);
     // Before the first runtime library is loaded: see javaoutput.cpp.
     if (inputs->javaOutput != NULL && inputs->javaOutput[0] != L'\0')
-        setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep);
-    redirectJavaOutputTo(inputs->javaOutput);
-    if (!assembleVmOptions())
-        return 0;
+        setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep, &context->output.pump.rotation);
+    redirectJavaOutputTo(inputs->javaOutput, &context->output);
+    if (!assembleVmOptions(context->classPath.classPathOption, &context->output, &context->vm))
+        return FAILURE_NO_OPTIONS;
 
     results->jvm.optionsAssembled = true;
 
-    probeRuntimeLibrary(&results->probe);
-    HMODULE jvmModule = probeJvmLibrary(&results->probe);
-    if (jvmModule == NULL || inputs->depth == LAUNCH_TO_PROBE)
-        return 0;
+    probeRuntimeLibrary(&context->paths, &results->probe);
+    HMODULE jvmModule = probeJvmLibrary(&context->paths, &results->probe);
+    if (jvmModule == NULL)
+        return FAILURE_NO_JVM_LIBRARY;
+    if (inputs->depth == LAUNCH_TO_PROBE)
+        return LAUNCH_NOT_FAILED;
     if (inputs->depth == LAUNCH_TO_LOOKUPS)
-        return lookUpApplication(jvmModule, &results->jvm);
-    return startJvmAndRunMain(jvmModule, &results->jvm);
+        lookUpApplication(jvmModule, &context->vm, &results->jvm);
+    else
+        startJvmAndRunMain(jvmModule, context->paths.basePath, &context->vm, &results->jvm);
+    return launchFailure(results);
 }
 
 LaunchFailure launchFailure(const LaunchResults *results)
@@ -84,21 +99,15 @@ const char *launchFailureText(DWORD failure)
     return failure <= LAUNCH_FAILURE_LAST ? texts[failure] : NULL;
 }
 
-LaunchOutcomeNotice launchOutcomeNotice = NULL;
-
-DWORD WINAPI launcherThread(LPVOID)
+DWORD WINAPI launcherThread(LPVOID parameter)
 {
+    LaunchContext *context = (LaunchContext *)parameter;
     limitLibrarySearch();
-    LaunchInputs inputs;
-    readLaunchInputs(&inputs);
-    LaunchResults results;
-    clearLaunchResults(&results);
-    DWORD result = launch(&inputs, &results);
-    LaunchFailure failure = launchFailure(&results);
-    if (launchOutcomeNotice != NULL)
-        launchOutcomeNotice(&results, failure);
-    if (!inputs.stopOnFailure || failure == LAUNCH_NOT_FAILED)
-        return result;
+    LaunchFailure failure = launch(context);
+    if (context->observer.launchOutcome != NULL)
+        context->observer.launchOutcome(context, failure);
+    if (!context->inputs.stopOnFailure || failure == LAUNCH_NOT_FAILED)
+        return failure;
     logWrite(RECORD_STOP_ON_FAILURE, (int)failure);
     return STOP_ON_FAILURE_RESULT + failure;
 }

@@ -7,9 +7,11 @@
 
 #include "launcher/classpath.h"
 #include "launcher/inputs.h"
+#include "launcher/javaoutput.h"
 #include "launcher/jvm.h"
 #include "launcher/paths.h"
 #include "launcher/probe.h"
+#include "log/logfile.h"
 
 // What every stage of one launch found.
 struct LaunchResults {
@@ -58,22 +60,58 @@ const char *launchFailureText(DWORD failure);
 // Empty results that keep no folder entries or candidate paths.
 void clearLaunchResults(LaunchResults *results);
 
-// Runs the stages once, in order, with no retries, as far as inputs->depth.
-// Returns 1 after main has returned (LAUNCH_TO_MAIN) or once the main class,
-// main and shutdown() were all found (LAUNCH_TO_LOOKUPS); 0 on any failure,
-// and always 0 for LAUNCH_TO_PROBE.
-DWORD launch(const LaunchInputs *inputs, LaunchResults *results);
+struct LaunchContext;
 
-// Told of every launch of launcherThread, with its failure's kind
-// (LAUNCH_NOT_FAILED for a good start); NULL: no one is told. The service
-// points it at its event log.
-typedef void (*LaunchOutcomeNotice)(const LaunchResults *results, LaunchFailure failure);
-extern LaunchOutcomeNotice launchOutcomeNotice;
+// Who is told what a launch and its log meet; each may be NULL (no one is
+// told). The service points them at its event log; the console's run and
+// check leave them empty. None is called while the log's lock is held.
+struct LaunchObserver {
+    // The log file refused (its owner's text for someone else's file).
+    LogRefusedNotice logRefused;
+    // Every launch of launcherThread, with its failure's kind
+    // (LAUNCH_NOT_FAILED for a good start).
+    void (*launchOutcome)(const LaunchContext *launch, LaunchFailure failure);
+    // Each frame of the thread in shutdown() as the stop's dump writes it
+    // (index from the innermost).
+    void (*shutdownFrame)(int index, const char *frame);
+};
 
-// Thread routine; the parameter is not used. Launches with the process's own
-// inputs. Its result is launch's, or, when the start failed and
-// VLSTOPONFAILURE is "1", STOP_ON_FAILURE_RESULT plus the failure's number
-// after a record saying the service stops.
+// One launch: what it is given, the buffers its stages work in, what they
+// found, and who is told. Owned by whoever launches (the service, the
+// console's check and run), handed by pointer to every stage and to every
+// thread the launch starts; it must live as long as those threads do, which
+// for the service is until the process ends. About 1.5 MiB: on the heap.
+struct LaunchContext {
+    LaunchInputs inputs;
+    LaunchObserver observer;
+    LaunchPaths paths;
+    ClassPathBuffers classPath;
+    JavaOutput output;
+    LaunchVm vm;
+    LaunchResults results;
+    // Where the stop's thread dump stands (ThreadDumpState).
+    volatile LONG threadDumpState;
+    // The failed start's kind whose stop the shutdown thread runs
+    // (LAUNCH_NOT_FAILED for a STOP); set before the thread starts.
+    DWORD stopFailure;
+};
+
+// A new context on the heap: no inputs, no observer, empty results; NULL when
+// out of memory. The caller fills the inputs (and the results' rooms).
+LaunchContext *newLaunchContext(void);
+
+// Runs the stages once, in order, with no retries, as far as
+// context->inputs.depth, into context->results. Returns launchFailure's kind
+// for them: LAUNCH_NOT_FAILED once main has returned normally
+// (LAUNCH_TO_MAIN), once the main class and main were found
+// (LAUNCH_TO_LOOKUPS), once the virtual machine library loaded
+// (LAUNCH_TO_PROBE).
+LaunchFailure launch(LaunchContext *context);
+
+// Thread routine; the parameter is the LaunchContext, its inputs filled.
+// Ends with the launch's failure (LAUNCH_NOT_FAILED for none), or, when the
+// start failed and VLSTOPONFAILURE is "1", STOP_ON_FAILURE_RESULT plus the
+// failure's number after a record saying the service stops.
 DWORD WINAPI launcherThread(LPVOID parameter);
 
 #endif

@@ -17,120 +17,92 @@
 #include "launcher/records.h"
 #include "log/log.h"
 
-#define PIPE_BUFFER_BYTES (1024 * 1024)
-// One read takes all the pipe holds: each read costs a call (under Wine a
-// request to its server), whatever its size.
-#define PUMP_CHUNK_BYTES PIPE_BUFFER_BYTES
 #define PUMP_MAX_PAUSE_MS 4
 
-HANDLE outputPumpFile = INVALID_HANDLE_VALUE;
-static const wchar_t *pumpPath;
-static const char *pumpPathAnsi;
-static HANDLE pumpRead = INVALID_HANDLE_VALUE;
-static HANDLE pumpWrite = INVALID_HANDLE_VALUE;
-static HANDLE pumpThread = NULL;
-static volatile LONG pumpStopping;  // the thread ends
-static volatile LONG finishAsked;   // the stop or System.exit has begun
-static ULONGLONG finishDeadline;    // written before finishAsked is set
-static HANDLE pumpFinished;         // set once the output is finished
-static volatile LONG outputEnded;   // nothing more goes into the file
-static char pumpChunk[PUMP_CHUNK_BYTES];
-// At the finish, the start of a line whose end has not come yet.
-static char heldLine[OUTPUT_LONGEST_LINE];
-static size_t heldLength;
-
-static ULONGLONG currentSize;   // bytes in the current file
-static ULONGLONG lineLength;    // bytes since the last line end
-static ULONGLONG nextRotation;  // the size at which the next rotation is due
-static bool rotationFailed;     // its record is written; the next one is quiet
-static ULONGLONG notWritten;    // bytes dropped since the last write that worked
-static DWORD notWrittenError;
-static ULONGLONG droppedSinceReopen;
-
-static void reportNotWritten(void)
+static void reportNotWritten(OutputPump *pump)
 {
-    if (notWritten == 0)
+    if (pump->notWritten == 0)
         return;
-    logWrite(RECORD_OUTPUT_NOT_WRITTEN, (unsigned long long)notWritten, pumpPathAnsi,
-             (unsigned long)notWrittenError);
-    notWritten = 0;
+    logWrite(RECORD_OUTPUT_NOT_WRITTEN, (unsigned long long)pump->notWritten, pump->pathAnsi,
+             (unsigned long)pump->notWrittenError);
+    pump->notWritten = 0;
 }
 
-static void dropBytes(size_t length, DWORD error)
+static void dropBytes(OutputPump *pump, size_t length, DWORD error)
 {
-    notWritten += length;
-    notWrittenError = error;
-    droppedSinceReopen += length;
+    pump->notWritten += length;
+    pump->notWrittenError = error;
+    pump->droppedSinceReopen += length;
 }
 
-static void writeOut(const char *data, size_t length)
+static void writeOut(OutputPump *pump, const char *data, size_t length)
 {
     // A finish that gave up waiting has let the process end go on: whatever
     // the thread still holds when its file work returns is not written.
-    if (outputEnded)
+    if (pump->ended)
         return;
     // A new file that could not be opened is tried again after as many
     // bytes as a file holds.
-    if (outputPumpFile == INVALID_HANDLE_VALUE && droppedSinceReopen >= outputRotationSize) {
+    if (pump->file == INVALID_HANDLE_VALUE && pump->droppedSinceReopen >= pump->rotation.size) {
         DWORD error;
-        droppedSinceReopen = 0;
-        outputPumpFile = openOutputFile(pumpPath, pumpPathAnsi, &error);
+        pump->droppedSinceReopen = 0;
+        pump->file = openOutputFile(pump->path, pump->pathAnsi, &error);
     }
     DWORD written = 0;
-    if (outputPumpFile == INVALID_HANDLE_VALUE) {
-        dropBytes(length, ERROR_INVALID_HANDLE);
+    if (pump->file == INVALID_HANDLE_VALUE) {
+        dropBytes(pump, length, ERROR_INVALID_HANDLE);
         return;
     }
-    BOOL wrote = WriteFile(outputPumpFile, data, (DWORD)length, &written, NULL);
+    BOOL wrote = WriteFile(pump->file, data, (DWORD)length, &written, NULL);
     DWORD error = wrote ? ERROR_SUCCESS : GetLastError();
-    if (written > 0 && notWritten > 0)
-        reportNotWritten();
-    currentSize += written;
+    if (written > 0 && pump->notWritten > 0)
+        reportNotWritten(pump);
+    pump->currentSize += written;
     if (written < length)
-        dropBytes(length - written, wrote ? ERROR_HANDLE_DISK_FULL : error);
+        dropBytes(pump, length - written, wrote ? ERROR_HANDLE_DISK_FULL : error);
 }
 
-static void rotateNow(void)
+static void rotateNow(OutputPump *pump)
 {
-    if (!rotateOutputFiles(pumpPath, outputRotationKeep, rotationFailed)) {
-        rotationFailed = true;
-        nextRotation = currentSize + outputRotationSize;
+    if (!rotateOutputFiles(pump->path, pump->rotation.keep, pump->rotationFailed)) {
+        pump->rotationFailed = true;
+        pump->nextRotation = pump->currentSize + pump->rotation.size;
         return;
     }
-    rotationFailed = false;
+    pump->rotationFailed = false;
     DWORD error;
-    HANDLE fresh = openOutputFile(pumpPath, pumpPathAnsi, &error);
+    HANDLE fresh = openOutputFile(pump->path, pump->pathAnsi, &error);
     if (fresh == INVALID_HANDLE_VALUE && error != ERROR_SUCCESS)
-        logWrite(RECORD_OUTPUT_UNOPENED, pumpPathAnsi, (unsigned long)error);
-    CloseHandle(outputPumpFile);
-    outputPumpFile = fresh;
-    droppedSinceReopen = 0;
-    currentSize = lineLength = 0;
-    nextRotation = outputRotationSize;
+        logWrite(RECORD_OUTPUT_UNOPENED, pump->pathAnsi, (unsigned long)error);
+    CloseHandle(pump->file);
+    pump->file = fresh;
+    pump->droppedSinceReopen = 0;
+    pump->currentSize = pump->lineLength = 0;
+    pump->nextRotation = pump->rotation.size;
 }
 
-static void pumpBytes(const char *data, size_t length)
+static void pumpBytes(OutputPump *pump, const char *data, size_t length)
 {
     while (length > 0) {
         size_t take = length;
-        if (currentSize >= nextRotation) {
-            if (lineLength == 0 || lineLength >= OUTPUT_LONGEST_LINE) {
-                rotateNow();
+        if (pump->currentSize >= pump->nextRotation) {
+            if (pump->lineLength == 0 || pump->lineLength >= OUTPUT_LONGEST_LINE) {
+                rotateNow(pump);
                 continue;
             }
             // Up to the line's end, or the longest line's.
             const char *end = (const char *)memchr(data, '\n', length);
             take = end != NULL ? (size_t)(end - data) + 1 : length;
-            if (take > OUTPUT_LONGEST_LINE - lineLength)
-                take = (size_t)(OUTPUT_LONGEST_LINE - lineLength);
-        } else if (nextRotation - currentSize < length) {
-            take = (size_t)(nextRotation - currentSize);
+            if (take > OUTPUT_LONGEST_LINE - pump->lineLength)
+                take = (size_t)(OUTPUT_LONGEST_LINE - pump->lineLength);
+        } else if (pump->nextRotation - pump->currentSize < length) {
+            take = (size_t)(pump->nextRotation - pump->currentSize);
         }
-        writeOut(data, take);
+        writeOut(pump, data, take);
         size_t last = take;
         while (last > 0 && data[last - 1] != '\n')
             last--;
-        lineLength = last > 0 ? take - last : lineLength + take;
+        pump->lineLength = last > 0 ? take - last : pump->lineLength + take;
         data += take;
         length -= take;
     }
@@ -141,12 +113,12 @@ static void pumpBytes(const char *data, size_t length)
 // end comes. A writer's pieces may all end inside lines (the next line's
 // start follows each line's end at once): the file still ends at a line's
 // end when the finish's time is up and what is held back is dropped.
-static void finishPiece(const char *data, size_t length)
+static void finishPiece(OutputPump *pump, const char *data, size_t length)
 {
-    if (lineLength > 0) {
+    if (pump->lineLength > 0) {
         const char *end = (const char *)memchr(data, '\n', length);
         size_t take = end != NULL ? (size_t)(end - data) + 1 : length;
-        pumpBytes(data, take);
+        pumpBytes(pump, data, take);
         data += take;
         length -= take;
     }
@@ -154,20 +126,20 @@ static void finishPiece(const char *data, size_t length)
     while (whole > 0 && data[whole - 1] != '\n')
         whole--;
     if (whole > 0) {
-        pumpBytes(heldLine, heldLength);
-        pumpBytes(data, whole);
-        heldLength = 0;
+        pumpBytes(pump, pump->heldLine, pump->heldLength);
+        pumpBytes(pump, data, whole);
+        pump->heldLength = 0;
     }
     length -= whole;
-    if (heldLength + length > sizeof heldLine) {
+    if (pump->heldLength + length > sizeof pump->heldLine) {
         // Longer than a line is kept whole: it is cut as the pump cuts it.
-        pumpBytes(heldLine, heldLength);
-        pumpBytes(data + whole, length);
-        heldLength = 0;
+        pumpBytes(pump, pump->heldLine, pump->heldLength);
+        pumpBytes(pump, data + whole, length);
+        pump->heldLength = 0;
         return;
     }
-    memcpy(heldLine + heldLength, data + whole, length);
-    heldLength += length;
+    memcpy(pump->heldLine + pump->heldLength, data + whole, length);
+    pump->heldLength += length;
 }
 
 // What becomes of one piece read from the pipe.
@@ -179,19 +151,20 @@ enum PieceUse {
 
 // One piece of what the pipe holds: 1 when something was read, 0 when it
 // was empty (or nothing of it was to be written), -1 when it is closed.
-static int pumpOnce(PieceUse use)
+static int pumpOnce(OutputPump *pump, PieceUse use)
 {
     DWORD available = 0, got = 0;
-    if (!PeekNamedPipe(pumpRead, NULL, 0, NULL, &available, NULL))
+    if (!PeekNamedPipe(pump->pipeRead, NULL, 0, NULL, &available, NULL))
         return -1;
     if (available == 0)
         return 0;
-    if (!ReadFile(pumpRead, pumpChunk, available < sizeof pumpChunk ? available : sizeof pumpChunk, &got, NULL))
+    if (!ReadFile(pump->pipeRead, pump->chunk, available < sizeof pump->chunk ? available : sizeof pump->chunk, &got,
+                  NULL))
         return -1;
     if (use == PIECE_WRITTEN)
-        pumpBytes(pumpChunk, got);
+        pumpBytes(pump, pump->chunk, got);
     else if (use == PIECE_FINISHING)
-        finishPiece(pumpChunk, got);
+        finishPiece(pump, pump->chunk, got);
     return got > 0 ? 1 : 0;
 }
 
@@ -201,46 +174,47 @@ static int pumpOnce(PieceUse use)
 // more has come to for OUTPUT_LINE_WAIT_MS is the application's own last
 // word, written as it is. At the deadline the start of a line still under
 // way is dropped, so the file ends at a line's end.
-static void finishOutput(void)
+static void finishOutput(OutputPump *pump)
 {
     ULONGLONG lastPiece = GetTickCount64();
-    heldLength = 0;
+    pump->heldLength = 0;
     for (;;) {
         ULONGLONG now = GetTickCount64();
-        bool late = now >= finishDeadline;
-        int pumped = pumpOnce(PIECE_FINISHING);
+        bool late = now >= pump->finishDeadline;
+        int pumped = pumpOnce(pump, PIECE_FINISHING);
         if (pumped < 0 || late)
             break;
         if (pumped > 0) {
             lastPiece = now;
             continue;
         }
-        if (heldLength == 0 && lineLength == 0)
+        if (pump->heldLength == 0 && pump->lineLength == 0)
             break;
         if (now - lastPiece >= OUTPUT_LINE_WAIT_MS) {
-            pumpBytes(heldLine, heldLength);
+            pumpBytes(pump, pump->heldLine, pump->heldLength);
             break;
         }
         Sleep(1);
     }
-    heldLength = 0;
-    reportNotWritten();
-    InterlockedExchange(&outputEnded, 1);
-    SetEvent(pumpFinished);
+    pump->heldLength = 0;
+    reportNotWritten(pump);
+    InterlockedExchange(&pump->ended, 1);
+    SetEvent(pump->finished);
 }
 
-static DWORD WINAPI pumpThreadMain(LPVOID)
+static DWORD WINAPI pumpThreadMain(LPVOID parameter)
 {
+    OutputPump *pump = (OutputPump *)parameter;
     DWORD pause = 0;
-    while (!pumpStopping) {
-        if (finishAsked == 1 && !outputEnded) {
-            finishOutput();
+    while (!pump->stopping) {
+        if (pump->finishAsked == 1 && !pump->ended) {
+            finishOutput(pump);
             continue;
         }
         // Once the output is finished not one more piece goes into the file,
         // yet the pipe is still read: a writer must never wait on it, the
         // service's own threads included (under Wine their trace goes there).
-        int pumped = pumpOnce(outputEnded ? PIECE_DROPPED : PIECE_WRITTEN);
+        int pumped = pumpOnce(pump, pump->ended ? PIECE_DROPPED : PIECE_WRITTEN);
         if (pumped < 0)
             break;
         pause = pumped > 0 ? 0 : (pause < PUMP_MAX_PAUSE_MS ? pause + 1 : PUMP_MAX_PAUSE_MS);
@@ -250,68 +224,70 @@ static DWORD WINAPI pumpThreadMain(LPVOID)
     return 0;
 }
 
-HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file)
+HANDLE startOutputPump(OutputPump *pump, const wchar_t *path, const char *pathAnsi, HANDLE *file)
 {
     LARGE_INTEGER size = {};
     GetFileSizeEx(*file, &size);
-    pumpPath = path;
-    pumpPathAnsi = pathAnsi;
-    outputPumpFile = *file;
-    currentSize = (ULONGLONG)size.QuadPart;
-    lineLength = 0;
-    nextRotation = outputRotationSize;
-    rotationFailed = false;
-    notWritten = droppedSinceReopen = 0;
-    finishAsked = outputEnded = pumpStopping = 0;
+    pump->path = path;
+    pump->pathAnsi = pathAnsi;
+    pump->file = *file;
+    pump->currentSize = (ULONGLONG)size.QuadPart;
+    pump->lineLength = 0;
+    pump->nextRotation = pump->rotation.size;
+    pump->rotationFailed = false;
+    pump->notWritten = pump->droppedSinceReopen = 0;
+    pump->finishAsked = pump->ended = pump->stopping = 0;
+    pump->pipeRead = pump->pipeWrite = INVALID_HANDLE_VALUE;
+    pump->thread = pump->finished = NULL;
     // A file over the size from an earlier run is rotated first.
-    if (currentSize >= nextRotation)
-        rotateNow();
-    *file = outputPumpFile;
+    if (pump->currentSize >= pump->nextRotation)
+        rotateNow(pump);
+    *file = pump->file;
     if (*file == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
-    pumpFinished = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (pumpFinished != NULL && CreatePipe(&pumpRead, &pumpWrite, NULL, PIPE_BUFFER_BYTES)) {
-        pumpThread = CreateThread(NULL, 0, pumpThreadMain, NULL, 0, NULL);
-        if (pumpThread != NULL)
-            return pumpWrite;
+    pump->finished = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (pump->finished != NULL && CreatePipe(&pump->pipeRead, &pump->pipeWrite, NULL, PUMP_PIPE_BYTES)) {
+        pump->thread = CreateThread(NULL, 0, pumpThreadMain, pump, 0, NULL);
+        if (pump->thread != NULL)
+            return pump->pipeWrite;
     }
     DWORD error = GetLastError();
-    if (pumpRead != INVALID_HANDLE_VALUE) {
-        CloseHandle(pumpRead);
-        CloseHandle(pumpWrite);
+    if (pump->pipeRead != INVALID_HANDLE_VALUE) {
+        CloseHandle(pump->pipeRead);
+        CloseHandle(pump->pipeWrite);
     }
-    if (pumpFinished != NULL)
-        CloseHandle(pumpFinished);
-    pumpRead = pumpWrite = INVALID_HANDLE_VALUE;
-    pumpFinished = NULL;
+    if (pump->finished != NULL)
+        CloseHandle(pump->finished);
+    pump->pipeRead = pump->pipeWrite = INVALID_HANDLE_VALUE;
+    pump->finished = NULL;
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
 }
 
-void stopOutputPump(void)
+void stopOutputPump(OutputPump *pump)
 {
-    if (pumpThread == NULL)
+    if (pump->thread == NULL)
         return;
-    InterlockedExchange(&pumpStopping, 1);
-    WaitForSingleObject(pumpThread, INFINITE);
-    CloseHandle(pumpThread);
-    CloseHandle(pumpRead);
-    CloseHandle(pumpWrite);
-    CloseHandle(pumpFinished);
-    pumpThread = pumpFinished = NULL;
-    pumpRead = pumpWrite = INVALID_HANDLE_VALUE;
+    InterlockedExchange(&pump->stopping, 1);
+    WaitForSingleObject(pump->thread, INFINITE);
+    CloseHandle(pump->thread);
+    CloseHandle(pump->pipeRead);
+    CloseHandle(pump->pipeWrite);
+    CloseHandle(pump->finished);
+    pump->thread = pump->finished = NULL;
+    pump->pipeRead = pump->pipeWrite = INVALID_HANDLE_VALUE;
 }
 
-void finishJavaOutput(DWORD timeoutMs)
+void finishOutputPump(OutputPump *pump, DWORD timeoutMs)
 {
-    if (pumpThread == NULL)
+    if (pump->thread == NULL)
         return;
     // The first caller sets the deadline; a second (the stop after
     // System.exit's hook, say) waits for the same finish.
-    if (InterlockedCompareExchange(&finishAsked, 2, 0) == 0) {
-        finishDeadline = GetTickCount64() + timeoutMs;
-        InterlockedExchange(&finishAsked, 1);
+    if (InterlockedCompareExchange(&pump->finishAsked, 2, 0) == 0) {
+        pump->finishDeadline = GetTickCount64() + timeoutMs;
+        InterlockedExchange(&pump->finishAsked, 1);
     }
-    if (WaitForSingleObject(pumpFinished, timeoutMs + OUTPUT_FINISH_GRACE_MS) != WAIT_OBJECT_0)
-        InterlockedExchange(&outputEnded, 1);
+    if (WaitForSingleObject(pump->finished, timeoutMs + OUTPUT_FINISH_GRACE_MS) != WAIT_OBJECT_0)
+        InterlockedExchange(&pump->ended, 1);
 }

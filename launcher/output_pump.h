@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "launcher/output_rotation.h"
+
 // A line is kept whole in one file up to this length.
 #define OUTPUT_LONGEST_LINE (64 * 1024)
 // How long the stop and System.exit wait for the pipe to be written out: the
@@ -20,24 +22,54 @@
 // application's own last word, not a line still under way.
 #define OUTPUT_LINE_WAIT_MS 500
 
-// The current file; INVALID_HANDLE_VALUE when it could not be opened.
-extern HANDLE outputPumpFile;
+#define PUMP_PIPE_BYTES (1024 * 1024)
+
+// One pump: its file, its pipe and its thread, and what the thread knows of
+// the file. Only the thread touches the file once it runs; the finish asks it
+// through finishAsked and waits for `finished`.
+struct OutputPump {
+    const wchar_t *path;  // the output file's, as long as the pump
+    const char *pathAnsi;
+    OutputRotation rotation;
+    HANDLE file;          // the current file; INVALID_HANDLE_VALUE when it could not be opened
+    HANDLE pipeRead;
+    HANDLE pipeWrite;
+    HANDLE thread;
+    HANDLE finished;      // set once the output is finished
+    volatile LONG stopping;    // the thread ends
+    volatile LONG finishAsked; // the stop or System.exit has begun
+    volatile LONG ended;       // nothing more goes into the file
+    ULONGLONG finishDeadline;  // written before finishAsked is set
+    ULONGLONG currentSize;     // bytes in the current file
+    ULONGLONG lineLength;      // bytes since the last line end
+    ULONGLONG nextRotation;    // the size at which the next rotation is due
+    bool rotationFailed;       // its record is written; the next one is quiet
+    ULONGLONG notWritten;      // bytes dropped since the last write that worked
+    DWORD notWrittenError;
+    ULONGLONG droppedSinceReopen;
+    // One read takes all the pipe holds: each read costs a call (under Wine
+    // a request to its server), whatever its size.
+    char chunk[PUMP_PIPE_BYTES];
+    // At the finish, the start of a line whose end has not come yet.
+    char heldLine[OUTPUT_LONGEST_LINE];
+    size_t heldLength;
+};
 
 // Takes over the opened output file `*file` at `path` (both names live as
-// long as the process), rotated first when it is over the size (*file is
-// then the new one), and starts the thread. The pipe's write end, for the
-// standard handles, or INVALID_HANDLE_VALUE (the output then goes straight
-// into *file, not rotated).
-HANDLE startOutputPump(const wchar_t *path, const char *pathAnsi, HANDLE *file);
+// long as the pump), rotated first when it is over pump->rotation's size
+// (*file is then the new one), and starts the thread. The pipe's write end,
+// for the standard handles, or INVALID_HANDLE_VALUE (the output then goes
+// straight into *file, not rotated).
+HANDLE startOutputPump(OutputPump *pump, const wchar_t *path, const char *pathAnsi, HANDLE *file);
 // Ends the thread and closes the pipe (the standard handles could not be set).
-void stopOutputPump(void);
+void stopOutputPump(OutputPump *pump);
 // The process is about to end (a stop, System.exit): the pump's thread
 // writes out what the pipe holds, within timeoutMs and then up to a line's
 // end, with a record of what could not be written. After it nothing more
 // goes into the file (the thread reads on and drops it), so the file does not
 // end inside a line cut off by the process's end. Returns once that is done,
 // or at the latest OUTPUT_FINISH_GRACE_MS after timeoutMs, whatever the
-// thread's file work waits for. Nothing to do without the pump.
-void finishJavaOutput(DWORD timeoutMs);
+// thread's file work waits for. Nothing to do without the thread.
+void finishOutputPump(OutputPump *pump, DWORD timeoutMs);
 
 #endif

@@ -14,9 +14,6 @@
 #include "launcher/strings.h"
 #include "log/log.h"
 
-ULONGLONG outputRotationSize = 0;
-int outputRotationKeep = OUTPUT_KEEP_DEFAULT;
-
 static bool parseDigits(const wchar_t **text, ULONGLONG limit, ULONGLONG *value)
 {
     const wchar_t *at = *text;
@@ -61,14 +58,16 @@ bool parseOutputKeep(const wchar_t *text, int *keep)
     return true;
 }
 
-void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText)
+void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText, OutputRotation *rotation)
 {
-    outputRotationSize = 0;
-    outputRotationKeep = OUTPUT_KEEP_DEFAULT;
-    if (sizeText != NULL && !parseOutputSize(sizeText, &outputRotationSize))
+    rotation->size = 0;
+    rotation->keep = OUTPUT_KEEP_DEFAULT;
+    if (sizeText != NULL && !parseOutputSize(sizeText, &rotation->size)) {
+        rotation->size = 0;
         logWrite(RECORD_OUTPUT_SIZE_INVALID);
-    if (keepText != NULL && !parseOutputKeep(keepText, &outputRotationKeep)) {
-        outputRotationKeep = OUTPUT_KEEP_DEFAULT;
+    }
+    if (keepText != NULL && !parseOutputKeep(keepText, &rotation->keep)) {
+        rotation->keep = OUTPUT_KEEP_DEFAULT;
         logWrite(RECORD_OUTPUT_KEEP_INVALID, OUTPUT_KEEP_MOST, OUTPUT_KEEP_DEFAULT);
     }
 }

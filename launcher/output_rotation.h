@@ -11,16 +11,18 @@
 // The size at which the file is rotated (0: never) and how many older files
 // are kept; set from VLJAVAOUTPUTSIZE and VLJAVAOUTPUTKEEP before the output
 // is redirected.
-extern ULONGLONG outputRotationSize;
-extern int outputRotationKeep;
+struct OutputRotation {
+    ULONGLONG size;
+    int keep;
+};
 
 // Digits with an optional K, M or G (either case), above 0 and below 2^63.
 bool parseOutputSize(const wchar_t *text, ULONGLONG *size);
 // Digits, 0 to OUTPUT_KEEP_MOST.
 bool parseOutputKeep(const wchar_t *text, int *keep);
-// Reads both variables' values (NULL: not set), with a record for a value
-// that is not one.
-void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText);
+// Reads both variables' values (NULL: not set) into rotation, with a record
+// for a value that is not one.
+void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText, OutputRotation *rotation);
 
 // Moves "<path>.<n>" to "<path>.<n+1>" down from keep-1, removes
 // "<path>.<keep>", then moves "<path>" to "<path>.1" (keep 0: removes it).

@@ -7,28 +7,17 @@
 #include "launcher/records.h"
 #include "log/log.h"
 
-wchar_t executablePath[PATH_CAPACITY];
-char executablePathAnsi[ANSI_CAPACITY];
-wchar_t basePath[PATH_CAPACITY];
-char basePathAnsi[ANSI_CAPACITY];
-wchar_t ktrPath[PATH_CAPACITY];
-char ktrPathAnsi[ANSI_CAPACITY];
-wchar_t jvmLibraryPath[PATH_CAPACITY];
-char jvmLibraryPathAnsi[ANSI_CAPACITY];
-wchar_t runtimeLibraryPath[PATH_CAPACITY];
-char runtimeLibraryPathAnsi[ANSI_CAPACITY];
-
-void findInstallationPaths(const LaunchInputs *inputs, PathsResult *result)
+void findInstallationPaths(const LaunchInputs *inputs, LaunchPaths *paths, PathsResult *result)
 {
     logWrite(RECORD_BANNER);
     // A path that does not fit is cut and terminated by the system; the
     // derivation below goes on with whatever it got.
-    executablePath[0] = L'\0';
+    paths->executablePath[0] = L'\0';
     if (inputs->executable != NULL)
-        boundedCopy(executablePath, inputs->executable);
+        boundedCopy(paths->executablePath, inputs->executable);
     else
-        GetModuleFileNameW(GetModuleHandleW(NULL), executablePath, PATH_CAPACITY);
-    deriveInstallationPaths(inputs, result);
+        GetModuleFileNameW(GetModuleHandleW(NULL), paths->executablePath, PATH_CAPACITY);
+    deriveInstallationPaths(inputs, paths, result);
 }
 
 // The difference is taken as an unsigned size on purpose: a path shorter than
@@ -40,7 +29,7 @@ void cutInstallationPath(wchar_t *dest, const wchar_t *executable, size_t cut)
 
 // The first virtual machine library candidate comes from "VLJVMDLL" when that
 // is set, even to an empty value.
-static JvmLibrarySource applyJvmLibraryOverride(const wchar_t *value)
+static JvmLibrarySource applyJvmLibraryOverride(const wchar_t *value, wchar_t *jvmLibraryPath)
 {
     if (value == NULL)
         return JVM_LIBRARY_FROM_LAYOUT;
@@ -59,35 +48,36 @@ static JvmLibrarySource applyJvmLibraryOverride(const wchar_t *value)
     return JVM_LIBRARY_FROM_VARIABLE;
 }
 
-void deriveInstallationPaths(const LaunchInputs *inputs, PathsResult *result)
+void deriveInstallationPaths(const LaunchInputs *inputs, LaunchPaths *paths, PathsResult *result)
 {
+    wchar_t *executablePath = paths->executablePath, *basePath = paths->basePath, *ktrPath = paths->ktrPath;
     size_t length = wcsnlen(executablePath, PATH_CAPACITY - 1);
     executablePath[length] = L'\0';
 
-    ansiCopy(executablePath, executablePathAnsi);
+    ansiCopy(executablePath, paths->executablePathAnsi);
     logWrite(RECORD_EXECUTABLE);
-    logWrite(RECORD_PATH_LINE, executablePathAnsi);
+    logWrite(RECORD_PATH_LINE, paths->executablePathAnsi);
     logWrite(RECORD_NAME_SIZE, (int)length);
 
     cutInstallationPath(basePath, executablePath, EXECUTABLE_NAME_LENGTH);
-    ansiCopy(basePath, basePathAnsi);
-    logWrite(RECORD_BASE_PATH, basePathAnsi);
+    ansiCopy(basePath, paths->basePathAnsi);
+    logWrite(RECORD_BASE_PATH, paths->basePathAnsi);
 
     cutInstallationPath(ktrPath, executablePath, EXECUTABLE_DIR_AND_NAME_LENGTH);
-    ansiCopy(ktrPath, ktrPathAnsi);
-    logWrite(RECORD_KTR_PATH, ktrPathAnsi);
+    ansiCopy(ktrPath, paths->ktrPathAnsi);
+    logWrite(RECORD_KTR_PATH, paths->ktrPathAnsi);
 
     logWrite(RECORD_QUOTED_PATH_SUPPORT);
 
     // The KTR path has at most PATH_CAPACITY - 1 - 30 characters, so both
     // candidates always fit.
-    joinPath(jvmLibraryPath, ktrPath, JVM_LIBRARY_SUFFIX);
-    joinPath(runtimeLibraryPath, ktrPath, RUNTIME_LIBRARY_SUFFIX);
-    result->jvmLibrarySource = applyJvmLibraryOverride(inputs->jvmLibrary);
+    joinPath(paths->jvmLibraryPath, ktrPath, JVM_LIBRARY_SUFFIX);
+    joinPath(paths->runtimeLibraryPath, ktrPath, RUNTIME_LIBRARY_SUFFIX);
+    result->jvmLibrarySource = applyJvmLibraryOverride(inputs->jvmLibrary, paths->jvmLibraryPath);
     result->executablePath = executablePath;
     result->basePath = basePath;
     result->ktrPath = ktrPath;
 
-    ansiCopy(jvmLibraryPath, jvmLibraryPathAnsi);
-    ansiCopy(runtimeLibraryPath, runtimeLibraryPathAnsi);
+    ansiCopy(paths->jvmLibraryPath, paths->jvmLibraryPathAnsi);
+    ansiCopy(paths->runtimeLibraryPath, paths->runtimeLibraryPathAnsi);
 }

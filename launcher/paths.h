@@ -18,17 +18,23 @@
 #define JVM_LIBRARY_SUFFIX L"" JRE_FOLDER DEFAULT_VM_FOLDER JVM_FILE
 #define RUNTIME_LIBRARY_SUFFIX L"" JRE_FOLDER BIN_FOLDER "msvcr120.dll"
 
-// Path buffers of the launcher thread, each with an ANSI copy for the log.
-extern wchar_t executablePath[PATH_CAPACITY];
-extern char executablePathAnsi[ANSI_CAPACITY];
-extern wchar_t basePath[PATH_CAPACITY];
-extern char basePathAnsi[ANSI_CAPACITY];
-extern wchar_t ktrPath[PATH_CAPACITY];
-extern char ktrPathAnsi[ANSI_CAPACITY];
-extern wchar_t jvmLibraryPath[PATH_CAPACITY];
-extern char jvmLibraryPathAnsi[ANSI_CAPACITY];
-extern wchar_t runtimeLibraryPath[PATH_CAPACITY];
-extern char runtimeLibraryPathAnsi[ANSI_CAPACITY];
+// One launch's path buffers, each with an ANSI copy for the log.
+struct LaunchPaths {
+    wchar_t executablePath[PATH_CAPACITY];
+    char executablePathAnsi[ANSI_CAPACITY];
+    // The executable's folder.
+    wchar_t basePath[PATH_CAPACITY];
+    char basePathAnsi[ANSI_CAPACITY];
+    // The KTR path: the installation root, the base path's parent, which
+    // holds the Java runtime.
+    wchar_t ktrPath[PATH_CAPACITY];
+    char ktrPathAnsi[ANSI_CAPACITY];
+    // The first candidate of each library list, as this stage prepares it.
+    wchar_t jvmLibraryPath[PATH_CAPACITY];
+    char jvmLibraryPathAnsi[ANSI_CAPACITY];
+    wchar_t runtimeLibraryPath[PATH_CAPACITY];
+    char runtimeLibraryPathAnsi[ANSI_CAPACITY];
+};
 
 // Where the first virtual machine library candidate came from.
 enum JvmLibrarySource {
@@ -37,7 +43,7 @@ enum JvmLibrarySource {
     JVM_LIBRARY_VARIABLE_TOO_LONG,   // VLJVMDLL refused: too long; the layout's
 };
 
-// What the path stage found. The paths point into its buffers above.
+// What the path stage found. The paths point into its LaunchPaths.
 struct PathsResult {
     const wchar_t *executablePath;
     const wchar_t *basePath;
@@ -52,10 +58,10 @@ struct PathsResult {
 void cutInstallationPath(wchar_t *dest, const wchar_t *executable, size_t cut);
 
 // Writes the banner, reads the executable's path (inputs->executable, or the
-// process's own) and derives the rest.
-void findInstallationPaths(const LaunchInputs *inputs, PathsResult *result);
+// process's own) into paths and derives the rest.
+void findInstallationPaths(const LaunchInputs *inputs, LaunchPaths *paths, PathsResult *result);
 // Everything after reading the executable's path: fills the other buffers
-// from executablePath and logs them.
-void deriveInstallationPaths(const LaunchInputs *inputs, PathsResult *result);
+// from paths->executablePath and logs them.
+void deriveInstallationPaths(const LaunchInputs *inputs, LaunchPaths *paths, PathsResult *result);
 
 #endif

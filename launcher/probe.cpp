@@ -3,7 +3,6 @@
 // Java runtimes, and every attempt is logged.
 #include "launcher/probe.h"
 
-#include "launcher/paths.h"
 #include "launcher/records.h"
 #include "log/log.h"
 
@@ -42,7 +41,8 @@ static const LibraryCandidate jvmCandidates[JVM_CANDIDATE_COUNT] = {
 // of each list is the path the path stage prepared in `prepared`. Returns
 // false when the path does not fit (only for executable paths near the
 // system's limit).
-static bool formCandidate(const LibraryCandidate *candidate, const wchar_t *prepared, wchar_t *path)
+static bool formCandidate(const LaunchPaths *paths, const LibraryCandidate *candidate, const wchar_t *prepared,
+                          wchar_t *path)
 {
     if (candidate->base == PREPARED) {
         if (prepared == NULL)
@@ -51,7 +51,7 @@ static bool formCandidate(const LibraryCandidate *candidate, const wchar_t *prep
             boundedCopy(path, prepared);
         return true;
     }
-    return joinPath(path, candidate->base == FROM_KTR_PATH ? ktrPath : basePath, candidate->suffix);
+    return joinPath(path, candidate->base == FROM_KTR_PATH ? paths->ktrPath : paths->basePath, candidate->suffix);
 }
 
 // The libraries a candidate imports are looked for in its own folder and the
@@ -76,9 +76,10 @@ void limitLibrarySearch(void)
 }
 
 // One attempt: the trying line, the load, the success or failure line.
-static HMODULE tryCandidate(const LibraryCandidate *candidate, wchar_t *path, char *pathAnsi, LibraryAttempt *attempt)
+static HMODULE tryCandidate(const LaunchPaths *paths, const LibraryCandidate *candidate, wchar_t *path, char *pathAnsi,
+                            LibraryAttempt *attempt)
 {
-    bool whole = formCandidate(candidate, path, path);
+    bool whole = formCandidate(paths, candidate, path, path);
     ansiCopy(path, pathAnsi);
     if (attempt->path != NULL)
         boundedCopy(attempt->path, path);
@@ -105,45 +106,46 @@ static HMODULE tryCandidate(const LibraryCandidate *candidate, wchar_t *path, ch
 
 // The candidates after the one that loaded: their paths, for a caller that
 // keeps them, without trying them.
-static void noteUntried(const LibraryCandidate *candidates, LibraryAttempt *attempts, size_t from, size_t count)
+static void noteUntried(const LaunchPaths *paths, const LibraryCandidate *candidates, LibraryAttempt *attempts,
+                        size_t from, size_t count)
 {
     for (size_t index = from; index < count; index++) {
         attempts[index].outcome = LIBRARY_NOT_TRIED;
         attempts[index].error = ERROR_SUCCESS;
-        if (attempts[index].path != NULL && !formCandidate(&candidates[index], NULL, attempts[index].path))
+        if (attempts[index].path != NULL && !formCandidate(paths, &candidates[index], NULL, attempts[index].path))
             attempts[index].outcome = LIBRARY_PATH_CUT;
     }
 }
 
 // Tries the list's candidates in order until one loads; returns its index or -1.
-static int probeList(const LibraryCandidate *candidates, LibraryAttempt *attempts, size_t count, wchar_t *path,
-                     char *pathAnsi, HMODULE *module)
+static int probeList(const LaunchPaths *paths, const LibraryCandidate *candidates, LibraryAttempt *attempts,
+                     size_t count, wchar_t *path, char *pathAnsi, HMODULE *module)
 {
     for (size_t index = 0; index < count; index++) {
-        *module = tryCandidate(&candidates[index], path, pathAnsi, &attempts[index]);
+        *module = tryCandidate(paths, &candidates[index], path, pathAnsi, &attempts[index]);
         if (*module != NULL) {
-            noteUntried(candidates, attempts, index + 1, count);
+            noteUntried(paths, candidates, attempts, index + 1, count);
             return (int)index;
         }
     }
     return -1;
 }
 
-void probeRuntimeLibrary(ProbeResult *result)
+void probeRuntimeLibrary(LaunchPaths *paths, ProbeResult *result)
 {
     // The virtual machine library may still find its runtime elsewhere, so
     // running out of candidates here is not an error of its own.
     HMODULE module = NULL;
-    result->runtimeLoaded = probeList(runtimeCandidates, result->runtime, RUNTIME_CANDIDATE_COUNT, runtimeLibraryPath,
-                                      runtimeLibraryPathAnsi, &module);
+    result->runtimeLoaded = probeList(paths, runtimeCandidates, result->runtime, RUNTIME_CANDIDATE_COUNT,
+                                      paths->runtimeLibraryPath, paths->runtimeLibraryPathAnsi, &module);
 }
 
-HMODULE probeJvmLibrary(ProbeResult *result)
+HMODULE probeJvmLibrary(LaunchPaths *paths, ProbeResult *result)
 {
     HMODULE module = NULL;
-    result->jvmLoaded =
-        probeList(jvmCandidates, result->jvm, JVM_CANDIDATE_COUNT, jvmLibraryPath, jvmLibraryPathAnsi, &module);
+    result->jvmLoaded = probeList(paths, jvmCandidates, result->jvm, JVM_CANDIDATE_COUNT, paths->jvmLibraryPath,
+                                  paths->jvmLibraryPathAnsi, &module);
     if (module != NULL)
-        logWrite(RECORD_LOADED_JVM, jvmLibraryPathAnsi);
+        logWrite(RECORD_LOADED_JVM, paths->jvmLibraryPathAnsi);
     return module;
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "launcher/paths.h"
+
 #define RUNTIME_CANDIDATE_COUNT 6
 #define JVM_CANDIDATE_COUNT 5
 
@@ -38,10 +40,13 @@ struct ProbeResult {
 // the launcher thread, before anything is loaded.
 void limitLibrarySearch(void);
 
-// Tries the runtime library candidates in order; the outcome is only logged.
-void probeRuntimeLibrary(ProbeResult *result);
-// Tries the virtual machine library candidates in order. Returns the module
-// of the first that loads, or NULL after the last has failed.
-HMODULE probeJvmLibrary(ProbeResult *result);
+// Tries the runtime library candidates in order, each formed in
+// paths->runtimeLibraryPath from the installation's paths; the outcome is
+// only logged.
+void probeRuntimeLibrary(LaunchPaths *paths, ProbeResult *result);
+// Tries the virtual machine library candidates in order, each formed in
+// paths->jvmLibraryPath. Returns the module of the first that loads, or NULL
+// after the last has failed.
+HMODULE probeJvmLibrary(LaunchPaths *paths, ProbeResult *result);
 
 #endif

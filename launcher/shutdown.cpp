@@ -17,16 +17,17 @@ static DWORD detachAndEnd(JavaVM *vm, DWORD result)
 
 DWORD WINAPI shutdownThread(LPVOID parameter)
 {
+    LaunchContext *launch = (LaunchContext *)parameter;
     // Null until the launcher has created the virtual machine: a stop may
     // come before that, or while the creation is still under way.
-    JavaVM *vm = getJvmHandle();
+    JavaVM *vm = getJvmHandle(&launch->vm);
     if (vm == NULL) {
         logWrite(RECORD_NO_JVM_AT_STOP);
         return 0;
     }
     // The start has said why it found no class: looking again would only
     // repeat its records.
-    if (!failureLeavesShutdown((DWORD)(ULONG_PTR)parameter)) {
+    if (!failureLeavesShutdown(launch->stopFailure)) {
         logWrite(RECORD_NO_CLASS_AT_STOP);
         return 0;
     }
@@ -58,42 +59,43 @@ DWORD WINAPI shutdownThread(LPVOID parameter)
 // SHUTDOWN_WAIT_MS. The dump never lengthens the stop: what it has not
 // written when shutdown() returns or the wait ends is abandoned, with a
 // record saying so.
-static bool waitWithDump(HANDLE shutdown, ULONGLONG started)
+static bool waitWithDump(LaunchContext *launch, HANDLE shutdown, ULONGLONG started)
 {
     ULONGLONG elapsed = GetTickCount64() - started;
     DWORD remaining = elapsed < SHUTDOWN_WAIT_MS ? (DWORD)(SHUTDOWN_WAIT_MS - elapsed) : 0;
     // Without a virtual machine shutdown() was never called: nothing to dump.
-    if (getJvmHandle() == NULL)
+    if (getJvmHandle(&launch->vm) == NULL)
         return WaitForSingleObject(shutdown, remaining) == WAIT_OBJECT_0;
 
     // Set before the dump's thread exists, so no lock is needed yet. The
     // stop waits for shutdown() alone: once it returns, or the time is up,
     // whatever the dump has not written is cut off.
-    threadDumpState = DUMP_STARTED;
-    HANDLE dump = CreateThread(NULL, 0, threadDumpThread, NULL, 0, NULL);
+    InterlockedExchange(&launch->threadDumpState, DUMP_STARTED);
+    HANDLE dump = CreateThread(NULL, 0, threadDumpThread, launch, 0, NULL);
     bool ended = WaitForSingleObject(shutdown, remaining) == WAIT_OBJECT_0;
     if (dump != NULL)
         CloseHandle(dump);
-    abandonThreadDump();
+    abandonThreadDump(&launch->threadDumpState);
     return ended;
 }
 
-bool stopFailedStart(DWORD failure)
+bool stopLaunch(LaunchContext *launch, DWORD failure)
 {
     ULONGLONG started = GetTickCount64();
-    threadDumpState = DUMP_NONE;
-    HANDLE thread = CreateThread(NULL, 0, shutdownThread, (LPVOID)(ULONG_PTR)failure, 0, NULL);
+    InterlockedExchange(&launch->threadDumpState, DUMP_NONE);
+    launch->stopFailure = failure;
+    HANDLE thread = CreateThread(NULL, 0, shutdownThread, launch, 0, NULL);
     // None was started, so none is left running: the stop goes on at once.
     if (thread == NULL)
         return true;
     bool ended = WaitForSingleObject(thread, THREAD_DUMP_AFTER_MS) == WAIT_OBJECT_0;
     if (!ended)
-        ended = waitWithDump(thread, started);
+        ended = waitWithDump(launch, thread, started);
     CloseHandle(thread);
     return ended;
 }
 
-bool stopApplication(void)
+bool stopApplication(LaunchContext *launch)
 {
-    return stopFailedStart(LAUNCH_NOT_FAILED);
+    return stopLaunch(launch, LAUNCH_NOT_FAILED);
 }

@@ -6,7 +6,7 @@
 #include "launcher/thread_dump.h"
 
 #include "launcher/java_exception.h"
-#include "launcher/jvm.h"
+#include "launcher/launcher.h"
 #include "launcher/records.h"
 #include "launcher/strings.h"
 #include "launcher/thread_dump_state.h"
@@ -50,9 +50,13 @@ static const DumpMethodName dumpMethodNames[DUMP_METHOD_COUNT] = {
     {"java/lang/StackTraceElement", "getMethodName", "()Ljava/lang/String;"},
 };
 
+// The dump's lookups, and the launch it dumps: where the dump stands and who
+// is told of the frames of the thread in shutdown().
 struct DumpCalls {
     jclass threadClass;
     jmethodID methods[DUMP_METHOD_COUNT];
+    volatile LONG *state;
+    const LaunchObserver *observer;
 };
 
 static void deleteRef(JNIEnv *env, jobject object)
@@ -165,7 +169,7 @@ static bool findShutdownThread(JNIEnv *env, const DumpCalls *calls, jobjectArray
 {
     *at = -1;
     for (jsize index = 0; index < count && *at < 0; index++) {
-        if (threadDumpState == DUMP_ABANDONED)
+        if (*calls->state == DUMP_ABANDONED)
             return false;
         jobject thread;
         jobjectArray frames;
@@ -195,11 +199,9 @@ static bool writeThread(JNIEnv *env, const DumpCalls *calls, jobject thread, boo
     deleteRef(env, state);
     if (!read)
         return false;
-    return shutdown ? dumpRecord(RECORD_DUMP_SHUTDOWN_THREAD, name, stateName)
-                    : dumpRecord(RECORD_DUMP_THREAD, name, stateName);
+    return shutdown ? dumpRecord(calls->state, RECORD_DUMP_SHUTDOWN_THREAD, name, stateName)
+                    : dumpRecord(calls->state, RECORD_DUMP_THREAD, name, stateName);
 }
-
-ShutdownFrameNotice shutdownFrameNotice = NULL;
 
 static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames, bool shutdown)
 {
@@ -211,13 +213,13 @@ static bool writeFrames(JNIEnv *env, const DumpCalls *calls, jobjectArray frames
             return false;
         bool read = textOf(env, (jstring)env->CallObjectMethod(frame, calls->methods[FRAME_TEXT]), text);
         deleteRef(env, frame);
-        if (!read || !dumpRecord(RECORD_DUMP_FRAME, text))
+        if (!read || !dumpRecord(calls->state, RECORD_DUMP_FRAME, text))
             return false;
-        if (shutdown && shutdownFrameNotice != NULL)
-            shutdownFrameNotice(index, text);
+        if (shutdown && calls->observer->shutdownFrame != NULL)
+            calls->observer->shutdownFrame(index, text);
     }
     return count <= THREAD_DUMP_FRAME_LIMIT ||
-           dumpRecord(RECORD_DUMP_FRAMES_LEFT_OUT, (int)(count - THREAD_DUMP_FRAME_LIMIT));
+           dumpRecord(calls->state, RECORD_DUMP_FRAMES_LEFT_OUT, (int)(count - THREAD_DUMP_FRAME_LIMIT));
 }
 
 static bool writeEntry(JNIEnv *env, const DumpCalls *calls, jobjectArray entries, jsize index, bool shutdown)
@@ -237,7 +239,7 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
     jsize count = env->GetArrayLength(entries);
     jsize shutdownAt;
     if (!findShutdownThread(env, calls, entries, count, &shutdownAt) ||
-        !dumpRecord(RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count))
+        !dumpRecord(calls->state, RECORD_DUMP_BEGIN, THREAD_DUMP_AFTER_MS / 1000, (int)count))
         return false;
 
     // The thread in shutdown() first: it is the one the operator looks for.
@@ -254,28 +256,31 @@ static bool writeThreads(JNIEnv *env, const DumpCalls *calls, jobjectArray entri
             return false;
         written++;
     }
-    return count <= written || dumpRecord(RECORD_DUMP_THREADS_LEFT_OUT, (int)(count - written));
+    return count <= written || dumpRecord(calls->state, RECORD_DUMP_THREADS_LEFT_OUT, (int)(count - written));
 }
 
-bool dumpJavaThreads(JNIEnv *env)
+bool dumpJavaThreads(JNIEnv *env, LaunchContext *launch)
 {
     DumpCalls calls;
+    calls.state = &launch->threadDumpState;
+    calls.observer = &launch->observer;
     bool found = lookUpDumpCalls(env, &calls);
     jobjectArray entries = found ? takeStackTraces(env, &calls) : NULL;
     bool whole = entries != NULL && writeThreads(env, &calls, entries);
     deleteRef(env, entries);
     deleteRef(env, calls.threadClass);
-    return whole ? finishDump() : endDump(env);
+    return whole ? finishDump(calls.state) : endDump(calls.state, env);
 }
 
-DWORD WINAPI threadDumpThread(LPVOID)
+DWORD WINAPI threadDumpThread(LPVOID parameter)
 {
-    JavaVM *vm = getJvmHandle();
+    LaunchContext *launch = (LaunchContext *)parameter;
+    JavaVM *vm = getJvmHandle(&launch->vm);
     JNIEnv *env = NULL;
     JavaVMAttachArgs arguments = {JNI_VERSION_1_6, (char *)DUMP_THREAD_NAME, NULL};
     if (vm == NULL || vm->AttachCurrentThread((void **)&env, &arguments) < 0)
-        return endDump(NULL);
-    bool whole = dumpJavaThreads(env);
+        return endDump(&launch->threadDumpState, NULL);
+    bool whole = dumpJavaThreads(env, launch);
     vm->DetachCurrentThread();
     return whole;
 }

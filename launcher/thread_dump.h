@@ -20,8 +20,9 @@
 // The longest record, a thread's with its name and state, fits a log record.
 static_assert(2 * THREAD_DUMP_TEXT_CAPACITY + 64 < LOG_RECORD_CAPACITY, "a dump record must fit a log record");
 
-// Where the dump stands, changed by compare-and-exchange alone
-// (thread_dump_state.cpp): the stop may abandon the dump at any moment.
+// Where the dump stands (LaunchContext's threadDumpState), changed by
+// compare-and-exchange alone (thread_dump_state.cpp): the stop may abandon
+// the dump at any moment.
 enum ThreadDumpState {
     DUMP_NONE,      // no dump at this stop
     DUMP_STARTED,   // its thread runs, nothing written yet
@@ -29,26 +30,23 @@ enum ThreadDumpState {
     DUMP_ENDED,     // its thread has written everything it will
     DUMP_ABANDONED, // the stop went on without it: nothing more is written
 };
-extern volatile LONG threadDumpState;
+
+struct LaunchContext;
 
 // Writes the threads' stacks on a thread attached to the virtual machine: the
 // first record, then each thread (the one in shutdown() first), its frames,
-// what was left out. Stops at the first Java exception, with the record of a
+// what was left out, each frame of the thread in shutdown() told to the
+// launch's observer. Stops at the first Java exception, with the record of a
 // dump not taken or cut and the exception's. True when the dump is whole.
-bool dumpJavaThreads(JNIEnv *env);
+bool dumpJavaThreads(JNIEnv *env, LaunchContext *launch);
 
-// Told of each frame of the thread in shutdown() as the dump writes it
-// (index from the innermost); NULL: no one is told. The service keeps the top
-// ones for its event log.
-typedef void (*ShutdownFrameNotice)(int index, const char *frame);
-extern ShutdownFrameNotice shutdownFrameNotice;
-
-// Thread routine: attaches, dumps, detaches; the parameter is not used.
+// Thread routine: attaches to the launch's virtual machine, dumps, detaches;
+// the parameter is the LaunchContext.
 DWORD WINAPI threadDumpThread(LPVOID parameter);
 
-// Called when the stop waits no longer: a dump still under way gets its last
-// record (not taken, or cut off), and whatever its thread does after that is
-// not written.
-void abandonThreadDump(void);
+// Called when the stop waits no longer: a dump still under way (`state`)
+// gets its last record (not taken, or cut off), and whatever its thread does
+// after that is not written.
+void abandonThreadDump(volatile LONG *state);
 
 #endif

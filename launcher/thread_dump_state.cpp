@@ -11,8 +11,6 @@
 #include "launcher/java_exception.h"
 #include "launcher/records.h"
 
-volatile LONG threadDumpState = DUMP_NONE;
-
 static bool dumpWaitedFor(LONG state)
 {
     return state == DUMP_STARTED || state == DUMP_WRITING;
@@ -20,18 +18,20 @@ static bool dumpWaitedFor(LONG state)
 
 // From a state the stop still waits for to `next`; false when the stop went
 // on without the dump first.
-static bool moveDump(LONG next, LONG *was)
+static bool moveDump(volatile LONG *dump, LONG next, LONG *was)
 {
-    LONG state = threadDumpState;
+    LONG state = *dump;
     *was = state;
-    return dumpWaitedFor(state) && InterlockedCompareExchange(&threadDumpState, next, state) == state;
+    return dumpWaitedFor(state) && InterlockedCompareExchange(dump, next, state) == state;
 }
 
-bool dumpRecord(const char *format, ...)
+bool dumpRecord(volatile LONG *state, const char *format, ...)
 {
-    EnterCriticalSection(&logLock);
+    // Given up with the record, as any record that can't be written in time.
+    if (!logLockEnterWithin(LOG_RECORD_WAIT_MS))
+        return false;
     LONG was;
-    bool mayWrite = moveDump(DUMP_WRITING, &was);
+    bool mayWrite = moveDump(state, DUMP_WRITING, &was);
     if (mayWrite) {
         va_list args;
         va_start(args, format);
@@ -42,15 +42,15 @@ bool dumpRecord(const char *format, ...)
     return mayWrite;
 }
 
-bool finishDump(void)
+bool finishDump(volatile LONG *state)
 {
-    return InterlockedCompareExchange(&threadDumpState, DUMP_ENDED, DUMP_WRITING) == DUMP_WRITING;
+    return InterlockedCompareExchange(state, DUMP_ENDED, DUMP_WRITING) == DUMP_WRITING;
 }
 
-bool endDump(JNIEnv *env)
+bool endDump(volatile LONG *dump, JNIEnv *env)
 {
     LONG state;
-    if (!moveDump(DUMP_ENDED, &state)) {
+    if (!moveDump(dump, DUMP_ENDED, &state)) {
         // Abandoned: nothing more is written, but the thread detaches clean.
         jthrowable pending = env != NULL ? env->ExceptionOccurred() : NULL;
         if (pending != NULL) {
@@ -70,11 +70,11 @@ bool endDump(JNIEnv *env)
 // return (an oplock another account holds on the file) keeps the lock, and
 // must not hold up STOPPED. The dump is then abandoned all the same, and its
 // last record dropped, as any record that can't be written in time.
-void abandonThreadDump(void)
+void abandonThreadDump(volatile LONG *dump)
 {
     bool locked = logLockEnterWithin(LOG_STOP_WAIT_MS);
     LONG state;
-    if (moveDump(DUMP_ABANDONED, &state) && locked)
+    if (moveDump(dump, DUMP_ABANDONED, &state) && locked)
         logWrite("%s", state == DUMP_STARTED ? RECORD_DUMP_NOT_TAKEN : RECORD_DUMP_CUT);
     if (locked)
         LeaveCriticalSection(&logLock);

@@ -11,6 +11,12 @@
 #include "log/logfile.h"
 
 LogSink logSink = NULL;
+static LogRefusedNotice refusedNotice;
+
+void logNoticeRefusals(LogRefusedNotice notice)
+{
+    refusedNotice = notice;
+}
 // A record for the sink: the longest a launcher record gets (a class path
 // option of ANSI_CAPACITY bytes) with room to spare; longer ones are cut.
 static char sinkRecord[LOG_RECORD_CAPACITY];
@@ -37,9 +43,9 @@ void logFormatStamp(char *stamp)
 // One record into the file, formatted straight into it. A file that can't be
 // opened (no directory, no access, held open by another program, a link)
 // drops the record; the next call tries again.
-static void appendRecordV(const char *stamp, const char *format, va_list args)
+static void appendRecordV(LogRefusal *refusal, const char *stamp, const char *format, va_list args)
 {
-    FILE *file = logOpen();
+    FILE *file = logOpen(refusal);
     if (file == NULL)
         return;
     fputs(stamp, file);
@@ -51,7 +57,7 @@ static void appendRecord(const char *stamp, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    appendRecordV(stamp, format, args);
+    appendRecordV(NULL, stamp, format, args);
     va_end(args);
 }
 
@@ -63,6 +69,8 @@ void logAppend(const char *stamp, const char *text)
 void logWriteV(const char *format, va_list args)
 {
     char stamp[LOG_STAMP_CAPACITY];
+    LogRefusal refusal;
+    refusal.state = LOG_FILE_PLAIN;
 
     // A record that can't be written in time is dropped, as one that meets
     // the file held open is.
@@ -74,9 +82,13 @@ void logWriteV(const char *format, va_list args)
         logSink(stamp, sinkRecord);
     } else if (!logRetired) {
         logFormatStamp(stamp);
-        appendRecordV(stamp, format, args);
+        appendRecordV(&refusal, stamp, format, args);
     }
     LeaveCriticalSection(&logLock);
+    // Out of the lock: whoever is told may write records of its own.
+    LogRefusedNotice notice = refusedNotice;
+    if (refusal.state != LOG_FILE_PLAIN && notice != NULL)
+        notice(refusal.state, refusal.owner);
 }
 
 void logWrite(const char *format, ...)

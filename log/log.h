@@ -40,9 +40,9 @@ extern LogSink logSink;
 void logLockCreate(void);
 // Enters the log lock within `milliseconds`; false, not entered, after that.
 bool logLockEnterWithin(DWORD milliseconds);
-// Records that come after this are dropped. Waits for a record under way at
-// most LOG_RECORD_WAIT_MS.
-void logLockDelete(void);
+// Retires the log: records that come after this are dropped. Waits for a
+// record under way at most LOG_RECORD_WAIT_MS.
+void logRetire(void);
 void logWrite(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 // The same with the arguments in a va_list.
 void logWriteV(const char *format, va_list args) __attribute__((format(gnu_printf, 1, 0)));

@@ -137,9 +137,7 @@ static HANDLE openLogToRead(void)
                        FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
-LogRefusedNotice logRefusedNotice = NULL;
-
-FILE *logOpen(void)
+FILE *logOpen(LogRefusal *refusal)
 {
     HANDLE handle = logFileOpen(logFilePath, OPEN_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE)
@@ -149,8 +147,10 @@ FILE *logOpen(void)
     LogFileState state = judgeLogFile(handle, &size, owner);
     if (state != LOG_FILE_PLAIN) {
         CloseHandle(handle);
-        if (logRefusedNotice != NULL)
-            logRefusedNotice(state, owner);
+        if (refusal != NULL) {
+            refusal->state = state;
+            lstrcpynA(refusal->owner, owner, sizeof refusal->owner);
+        }
         return NULL;
     }
     int fd = _open_osfhandle((intptr_t)handle, _O_APPEND | _O_TEXT | _O_NOINHERIT);

@@ -26,11 +26,19 @@ struct LogFileCheck {
     char owner[OWNER_TEXT_CAPACITY]; // for a refused file: the owner's SID as text, when it can be read
 };
 
+// A log file the service refused to write to: its state (LOG_FILE_PLAIN:
+// none) and, for someone else's file, its owner's text.
+struct LogRefusal {
+    LogFileState state;
+    char owner[OWNER_TEXT_CAPACITY];
+};
+
 // Opens the log file for one record: appending, text mode, sharing reading
 // only, not inheritable. NULL when it can't be opened or is not a plain file
 // of its own (a link, a file with a second name, or one that someone else
-// owns). The caller closes it.
-FILE *logOpen(void);
+// owns: *refusal then says which, unless refusal is NULL). The caller closes
+// it.
+FILE *logOpen(LogRefusal *refusal);
 
 // How the log file is opened for a record: CreateFileA with the record's
 // access, sharing and flags, creating the file or not (`disposition`). The
@@ -39,10 +47,10 @@ FILE *logOpen(void);
 typedef HANDLE (*LogFileOpen)(const char *path, DWORD disposition);
 extern LogFileOpen logFileOpen;
 // Told of a log file the service refuses to write to (its owner's text for
-// someone else's file); NULL: no one is told. The service points it at its
-// event log, the one place that can then say why records are missing.
+// someone else's file), after the record has left the log's lock.
 typedef void (*LogRefusedNotice)(LogFileState state, const char *owner);
-extern LogRefusedNotice logRefusedNotice;
+// Who is told from now on; NULL: no one.
+void logNoticeRefusals(LogRefusedNotice notice);
 HANDLE openLogFile(const char *path, DWORD disposition);
 
 // Opens an existing log file for reading, sharing everything so the service

@@ -32,7 +32,7 @@ bool logLockEnterWithin(DWORD milliseconds)
 // nothing can then be half-written while the process is torn down. A record
 // whose open does not return keeps the lock; the log is retired all the same
 // and that record alone may still come.
-void logLockDelete(void)
+void logRetire(void)
 {
     bool entered = logLockEnterWithin(LOG_RECORD_WAIT_MS);
     InterlockedExchange(&logRetired, 1);

@@ -52,9 +52,6 @@ void eventsBegin(void)
     AcquireSRWLockExclusive(&framesLock);
     memset(shutdownFrames, 0, sizeof shutdownFrames);
     ReleaseSRWLockExclusive(&framesLock);
-    logRefusedNotice = reportLogRefused;
-    launchOutcomeNotice = reportStartFailure;
-    shutdownFrameNotice = keepShutdownFrame;
     InterlockedExchange(&eventsOn, 1);
 }
 
@@ -128,23 +125,24 @@ static void formatRecord(char *text, size_t capacity, const char *format, ...)
 
 // The record the start stopped at, as the log wrote it: the stage's own, or
 // for no jvm.dll the last candidate's.
-static const char *failureRecord(LaunchFailure failure, const LaunchResults *results, char *text, size_t capacity)
+static const char *failureRecord(LaunchFailure failure, const LaunchContext *launch, char *text, size_t capacity)
 {
     if (failure == FAILURE_NO_JVM_LIBRARY) {
-        formatRecord(text, capacity, RECORD_FAILED_JVM, jvmLibraryPathAnsi);
+        formatRecord(text, capacity, RECORD_FAILED_JVM, launch->paths.jvmLibraryPathAnsi);
         return RECORD_FAILED_JVM;
     }
-    const char *format = failureRecordOf(failure, results, text, capacity);
+    const char *format = failureRecordOf(failure, &launch->results, text, capacity);
     dropLineFeed(text, capacity);
     return format;
 }
 
-void reportStartFailure(const LaunchResults *results, LaunchFailure failure)
+void reportStartFailure(const LaunchContext *launch, LaunchFailure failure)
 {
     if (failure == LAUNCH_NOT_FAILED || failure > LAUNCH_FAILURE_LAST)
         return;
+    const LaunchResults *results = &launch->results;
     static char record[ANSI_CAPACITY + 64];
-    const char *format = failureRecord(failure, results, record, sizeof record);
+    const char *format = failureRecord(failure, launch, record, sizeof record);
     const char *exception = results->jvm.exception;
     const char *remedy = exception[0] != '\0' && isNewerJavaException(exception)
                              ? NEWER_JAVA_REMEDY

@@ -27,7 +27,8 @@ extern EventReportFunction eventReport;
 void writeEventLogEntry(WORD type, DWORD id, WORD count, const wchar_t **inserts);
 
 // Events are written once the service main routine has begun: the console's
-// run and check use the same stages and write none.
+// run and check use the same stages and write none. The launch's observer is
+// pointed at the reports below by the service main routine.
 void eventsBegin(void);
 
 // install and uninstall: the source under EVENT_SOURCE_KEY, its messages in
@@ -36,7 +37,7 @@ bool registerEventSource(const wchar_t *modulePath);
 bool removeEventSource(void);
 
 // The launcher's outcome: nothing for a good start (or a main that returned).
-void reportStartFailure(const LaunchResults *results, LaunchFailure failure);
+void reportStartFailure(const LaunchContext *launch, LaunchFailure failure);
 // The stop waited the whole bound; the frames kept from the dump, if any.
 void reportShutdownNotReturned(void);
 void reportStoppedOnFailure(DWORD exitCode);

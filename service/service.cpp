@@ -9,7 +9,6 @@
 #include <wchar.h>
 
 #include "launcher/launcher.h"
-#include "launcher/output_pump.h"
 #include "launcher/shutdown.h"
 #include "log/log.h"
 #include "service/eventlog.h"
@@ -28,6 +27,9 @@ volatile LONG stopRequested;
 static SRWLOCK statusLock = SRWLOCK_INIT;
 static bool stoppedReported;
 #define KEEP_CONTROLS 0xFFFFFFFFu
+// The launch the stop stops: the control handler is given no argument of
+// ours. Set before the first control can be accepted.
+static LaunchContext *serviceLaunch;
 
 static void report(DWORD state, DWORD controlsAccepted, DWORD exitCode, DWORD specificExitCode)
 {
@@ -69,7 +71,7 @@ static void reReport(void)
 static void stopForMissingEvent(DWORD error)
 {
     report(SERVICE_STOPPED, 0, error, 0);
-    logLockDelete();
+    logRetire();
 }
 
 static void stopSequence(DWORD failure);
@@ -129,16 +131,27 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
 
     reportState(SERVICE_START_PENDING);
 
-    stopEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
+    // The launch lives as long as the process: a shutdown thread that
+    // outlived the stop, or the launcher thread still in main, may use it
+    // until the process ends.
+    serviceLaunch = newLaunchContext();
+    stopEvent = serviceLaunch != NULL ? CreateEventW(NULL, FALSE, FALSE, NULL) : NULL;
     if (stopEvent == NULL) {
-        stopForMissingEvent(GetLastError());
+        stopForMissingEvent(serviceLaunch != NULL ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY);
         return;
     }
+    readLaunchInputs(&serviceLaunch->inputs);
+    // What the launch and the log meet that an operator must hear of goes to
+    // the event log.
+    serviceLaunch->observer.logRefused = reportLogRefused;
+    serviceLaunch->observer.launchOutcome = reportStartFailure;
+    serviceLaunch->observer.shutdownFrame = keepShutdownFrame;
+    logNoticeRefusals(serviceLaunch->observer.logRefused);
 
     // The event exists before any STOP or SHUTDOWN can be accepted.
     report(SERVICE_RUNNING, acceptedControls(), NO_ERROR, 0);
 
-    HANDLE launcher = CreateThread(NULL, 0, launcherThread, NULL, 0, NULL);
+    HANDLE launcher = CreateThread(NULL, 0, launcherThread, serviceLaunch, 0, NULL);
     DWORD failure = waitForStop(launcher);
     if (launcher != NULL)
         CloseHandle(launcher);
@@ -147,12 +160,12 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     CloseHandle(stopEvent);
     stopEvent = NULL;
     // What the application wrote before the stop is in the files at STOPPED.
-    finishJavaOutput(OUTPUT_DRAIN_MS);
+    finishJavaOutput(&serviceLaunch->output, OUTPUT_DRAIN_MS);
     // A failed start that stopped the service is a failure to Windows: its
     // recovery actions see it.
     report(SERVICE_STOPPED, 0, failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, failure);
 
-    logLockDelete();
+    logRetire();
 }
 
 // Runs on the dispatcher's thread (or, for a failed start, the service main
@@ -161,7 +174,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
 static void stopSequence(DWORD failure)
 {
     reportState(SERVICE_STOP_PENDING);
-    if (!stopFailedStart(failure))
+    if (!stopLaunch(serviceLaunch, failure))
         reportShutdownNotReturned();
 
     // The last use of the event: the service main routine closes it only

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "launcher/classpath.h"
+#include "launcher/paths.h"
 #include "launcher/strings.h"
 #include "log/log.h"
 
@@ -79,10 +80,15 @@ static inline void requireAnsiCopy(const std::wstring &source, const char *ansi,
         REQUIRE(ends[i + 1].first > capacity - 1 || IS_HIGH_SURROGATE(source[units]), "ANSI copy holds all that fits");
 }
 
+// The buffers the checks run the stages in, as one launch has them.
+static LaunchPaths checkPaths;
+static ClassPathBuffers checkClassPath;
+
 // The option: its prefix, what ansiCutLength keeps of the class path within
 // the room, and its line feed.
 static inline void requireOption(const std::string &classPath)
 {
+    const char *classPathOption = checkClassPath.classPathOption;
     REQUIRE(terminatedWithin(classPathOption, ANSI_CAPACITY), "option terminated");
     size_t keep = ansiCutLength(classPath.c_str(), CLASS_PATH_ROOM);
     REQUIRE(std::string(classPathOption) == CLASS_PATH_OPTION_PREFIX + classPath.substr(0, keep) + "\n", "option");

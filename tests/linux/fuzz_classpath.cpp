@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Input input = {data, size};
     unsigned mode = startTarget(&input);
     std::wstring base = takeText(&input, PATH_CAPACITY - 1);
-    boundedCopy(basePath, base.c_str());
+    boundedCopy(checkPaths.basePath, base.c_str());
 
     shimResetSearches();
     int lib = shimAddSearch((mode & 3) != 0);
@@ -79,24 +79,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (mode & 8)
         shimSetEnvironment(CLASS_PATH_VARIABLE, value.c_str(), value.size());
 
-    memset(classPathOption, 'o', sizeof classPathOption);
+    memset(checkClassPath.classPathOption, 'o', sizeof checkClassPath.classPathOption);
     LaunchInputs inputs;
     readLaunchInputs(&inputs);
     static FolderEntry entries[16];
     ClassPathResult result = {};
     result.entries = entries;
     result.entryCapacity = 16;
-    buildClassPath(&inputs, &result);
+    buildClassPath(&inputs, checkPaths.basePath, &checkClassPath, &result);
 
     REQUIRE(shimOpenSearches() == 0, "every enumeration closed");
-    REQUIRE(terminatedWithin(searchPattern, PATH_CAPACITY), "search pattern terminated");
-    REQUIRE(terminatedWithin(subdirectoryPattern, PATH_CAPACITY), "sub-directory pattern terminated");
-    REQUIRE(terminatedWithin(classPathText, PATH_CAPACITY), "class path terminated");
-    REQUIRE(terminatedWithin(entryNameAnsi, ANSI_CAPACITY), "entry name terminated");
-    REQUIRE(terminatedWithin(subdirectoryPatternAnsi, ANSI_CAPACITY), "ANSI sub-directory pattern terminated");
-    REQUIRE(terminatedWithin(classPathTextAnsi, ANSI_CAPACITY), "ANSI class path terminated");
-    REQUIRE(terminatedWithin(classPathOption, ANSI_CAPACITY), "option terminated");
-    REQUIRE(std::wstring(basePath) == base, "base path unchanged");
+    REQUIRE(terminatedWithin(checkClassPath.searchPattern, PATH_CAPACITY), "search pattern terminated");
+    REQUIRE(terminatedWithin(checkClassPath.subdirectoryPattern, PATH_CAPACITY), "sub-directory pattern terminated");
+    REQUIRE(terminatedWithin(checkClassPath.classPathText, PATH_CAPACITY), "class path terminated");
+    REQUIRE(terminatedWithin(checkClassPath.entryNameAnsi, ANSI_CAPACITY), "entry name terminated");
+    REQUIRE(terminatedWithin(checkClassPath.subdirectoryPatternAnsi, ANSI_CAPACITY), "ANSI sub-directory pattern terminated");
+    REQUIRE(terminatedWithin(checkClassPath.classPathTextAnsi, ANSI_CAPACITY), "ANSI class path terminated");
+    REQUIRE(terminatedWithin(checkClassPath.classPathOption, ANSI_CAPACITY), "option terminated");
+    REQUIRE(std::wstring(checkPaths.basePath) == base, "base path unchanged");
 
     bool libFound = (mode & 3) != 0 && !libNames.empty();
     bool pluginsFound = (mode & 4) != 0 && !pluginNames.empty();
@@ -109,9 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const std::wstring &name : libNames)
             if (ansiCopy(name.c_str(), nameAnsi), isJarName(name.c_str(), nameAnsi))
                 text = bounded(text, base, L"lib\\", name), text = bounded(text, L";");
-        REQUIRE(std::wstring(classPathText) == text, "class path against the bounded appends");
-        requireAnsiCopy(text, classPathTextAnsi, ANSI_CAPACITY);
-        classPathAnsi = classPathTextAnsi;
+        REQUIRE(std::wstring(checkClassPath.classPathText) == text, "class path against the bounded appends");
+        requireAnsiCopy(text, checkClassPath.classPathTextAnsi, ANSI_CAPACITY);
+        classPathAnsi = checkClassPath.classPathTextAnsi;
     } else {
         patterns.push_back(bounded(base, L"plugins\\*"));
         if (pluginsFound)

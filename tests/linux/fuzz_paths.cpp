@@ -25,14 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (mode & 1) {
         // Through the system call, which cuts and terminates what does not fit.
         shimSetModulePath(raw.c_str(), raw.size());
-        findInstallationPaths(&inputs, &result);
+        findInstallationPaths(&inputs, &checkPaths, &result);
     } else {
         // Straight into the buffer, which may then hold no terminator at all.
         size_t stored = raw.size() < PATH_CAPACITY ? raw.size() : PATH_CAPACITY;
-        memcpy(executablePath, raw.c_str(), stored * sizeof(wchar_t));
+        memcpy(checkPaths.executablePath, raw.c_str(), stored * sizeof(wchar_t));
         if (stored < PATH_CAPACITY)
-            executablePath[stored] = L'\0';
-        deriveInstallationPaths(&inputs, &result);
+            checkPaths.executablePath[stored] = L'\0';
+        deriveInstallationPaths(&inputs, &checkPaths, &result);
     }
 
     std::wstring path = raw.substr(0, PATH_CAPACITY - 1);
@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (override != NULL && wcslen(override) < PATH_CAPACITY)
         jvm = override;
 
-    const wchar_t *const wide[] = {executablePath, basePath, ktrPath, jvmLibraryPath, runtimeLibraryPath};
-    const char *const ansi[] = {executablePathAnsi, basePathAnsi, ktrPathAnsi, jvmLibraryPathAnsi,
-                                runtimeLibraryPathAnsi};
+    const wchar_t *const wide[] = {checkPaths.executablePath, checkPaths.basePath, checkPaths.ktrPath, checkPaths.jvmLibraryPath, checkPaths.runtimeLibraryPath};
+    const char *const ansi[] = {checkPaths.executablePathAnsi, checkPaths.basePathAnsi, checkPaths.ktrPathAnsi, checkPaths.jvmLibraryPathAnsi,
+                                checkPaths.runtimeLibraryPathAnsi};
     const std::wstring expected[] = {path, base, ktr, jvm, runtime};
     for (int i = 0; i < 5; i++) {
         REQUIRE(terminatedWithin(wide[i], PATH_CAPACITY), "path buffer terminated");

@@ -84,7 +84,7 @@ static void checkAnsi(const std::wstring &text, unsigned choice)
         i++;
     REQUIRE(i < ends.size() && ends[i].first == cut && cut <= limit, "ANSI cut after a whole character");
     REQUIRE(cut == length || ends[i + 1].first > limit, "ANSI cut keeps all that fits");
-    formatClassPathOption(ansi);
+    formatClassPathOption(checkClassPath.classPathOption, ansi);
     requireOption(ansi);
     free(ansi);
 

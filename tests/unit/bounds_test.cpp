@@ -432,10 +432,10 @@ TEST(BoundsStrings, JarTestOptionAndCutOnEdgeRows)
         size_t cut = doubleByte() ? row.dbcs : row.single;
         SCOPED_TRACE("class path length " + std::to_string(classPath.size()) + ", limit " + std::to_string(row.limit));
         ASSERT_EQ(ansiCutLength(classPath.c_str(), row.limit), cut);
-        formatClassPathOption(classPath.c_str());
-        ASSERT_TRUE(terminatedWithin(classPathOption, ANSI_CAPACITY));
+        formatClassPathOption(testStages->classPath.classPathOption, classPath.c_str());
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.classPathOption, ANSI_CAPACITY));
         if (row.limit == ROOM)
-            ASSERT_EQ(std::string(classPathOption), CLASS_PATH_OPTION_PREFIX + classPath.substr(0, cut) + "\n");
+            ASSERT_EQ(std::string(testStages->classPath.classPathOption), CLASS_PATH_OPTION_PREFIX + classPath.substr(0, cut) + "\n");
     }
 }
 
@@ -451,9 +451,9 @@ std::string ansiOf(const std::wstring &text, size_t capacity = ANSI_CAPACITY)
 
 void expectTerminatedPathBuffers(void)
 {
-    const wchar_t *const wide[] = {executablePath, basePath, ktrPath, jvmLibraryPath, runtimeLibraryPath};
-    const char *const ansi[] = {executablePathAnsi, basePathAnsi, ktrPathAnsi, jvmLibraryPathAnsi,
-                                runtimeLibraryPathAnsi};
+    const wchar_t *const wide[] = {testStages->paths.executablePath, testStages->paths.basePath, testStages->paths.ktrPath, testStages->paths.jvmLibraryPath, testStages->paths.runtimeLibraryPath};
+    const char *const ansi[] = {testStages->paths.executablePathAnsi, testStages->paths.basePathAnsi, testStages->paths.ktrPathAnsi, testStages->paths.jvmLibraryPathAnsi,
+                                testStages->paths.runtimeLibraryPathAnsi};
     for (const wchar_t *text : wide)
         EXPECT_TRUE(terminatedWithin(text, PATH_CAPACITY));
     for (const char *text : ansi)
@@ -480,9 +480,9 @@ TEST_F(BoundsPaths, DerivationFromRandomExecutablePaths)
         // The system cuts a path that does not fit; the routine must cope
         // even with a buffer that it left without a terminator.
         size_t stored = raw.size() < PATH_CAPACITY ? raw.size() : PATH_CAPACITY;
-        memcpy(executablePath, raw.c_str(), stored * sizeof(wchar_t));
+        memcpy(testStages->paths.executablePath, raw.c_str(), stored * sizeof(wchar_t));
         if (stored < PATH_CAPACITY)
-            executablePath[stored] = L'\0';
+            testStages->paths.executablePath[stored] = L'\0';
         std::wstring path = raw.substr(0, PATH_CAPACITY - 1);
 
         bool override = below(&random, 8) == 0;
@@ -500,7 +500,7 @@ TEST_F(BoundsPaths, DerivationFromRandomExecutablePaths)
             useTestLog();
         logRetired = logged ? 0 : 1;
 
-        deriveInstallationPaths(&inputs, &paths);
+        deriveInstallationPaths(&inputs, &testStages->paths, &paths);
 
         SCOPED_TRACE("executable path length " + std::to_string(path.size()));
         expectTerminatedPathBuffers();
@@ -509,22 +509,22 @@ TEST_F(BoundsPaths, DerivationFromRandomExecutablePaths)
         std::wstring jvm = ktr + JVM_LIBRARY_SUFFIX;
         if (override && value.size() < PATH_CAPACITY)
             jvm = value;
-        ASSERT_EQ(std::wstring(executablePath), path);
-        ASSERT_EQ(std::wstring(basePath), base);
-        ASSERT_EQ(std::wstring(ktrPath), ktr);
-        ASSERT_EQ(std::wstring(jvmLibraryPath), jvm);
-        ASSERT_EQ(std::wstring(runtimeLibraryPath), ktr + RUNTIME_LIBRARY_SUFFIX);
-        ASSERT_EQ(std::string(executablePathAnsi), ansiOf(path));
-        ASSERT_EQ(std::string(basePathAnsi), ansiOf(base));
-        ASSERT_EQ(std::string(ktrPathAnsi), ansiOf(ktr));
-        ASSERT_EQ(std::string(jvmLibraryPathAnsi), ansiOf(jvm));
-        ASSERT_EQ(std::string(runtimeLibraryPathAnsi), ansiOf(ktr + RUNTIME_LIBRARY_SUFFIX));
+        ASSERT_EQ(std::wstring(testStages->paths.executablePath), path);
+        ASSERT_EQ(std::wstring(testStages->paths.basePath), base);
+        ASSERT_EQ(std::wstring(testStages->paths.ktrPath), ktr);
+        ASSERT_EQ(std::wstring(testStages->paths.jvmLibraryPath), jvm);
+        ASSERT_EQ(std::wstring(testStages->paths.runtimeLibraryPath), ktr + RUNTIME_LIBRARY_SUFFIX);
+        ASSERT_EQ(std::string(testStages->paths.executablePathAnsi), ansiOf(path));
+        ASSERT_EQ(std::string(testStages->paths.basePathAnsi), ansiOf(base));
+        ASSERT_EQ(std::string(testStages->paths.ktrPathAnsi), ansiOf(ktr));
+        ASSERT_EQ(std::string(testStages->paths.jvmLibraryPathAnsi), ansiOf(jvm));
+        ASSERT_EQ(std::string(testStages->paths.runtimeLibraryPathAnsi), ansiOf(ktr + RUNTIME_LIBRARY_SUFFIX));
         if (logged) {
             std::vector<std::string> lines = testLogMessages();
             ASSERT_GE(lines.size(), 6u);
             EXPECT_EQ(lines[2], "Name size:  " + std::to_string(path.size()));
-            EXPECT_EQ(lines[3], "Base path '" + std::string(basePathAnsi) + "'");
-            EXPECT_EQ(lines[4], "KTR path '" + std::string(ktrPathAnsi) + "'");
+            EXPECT_EQ(lines[3], "Base path '" + std::string(testStages->paths.basePathAnsi) + "'");
+            EXPECT_EQ(lines[4], "KTR path '" + std::string(testStages->paths.ktrPathAnsi) + "'");
         }
     }
 }
@@ -680,7 +680,7 @@ TEST_F(BoundsClassPath, RandomListingsAndOverrides)
     for (int iteration = 0; iteration < 500; iteration++) {
         SCOPED_TRACE(trace("BoundsClassPath", iteration));
         std::wstring base = randomText(&random, randomLength(&random, PATH_CAPACITY - 1));
-        boundedCopy(basePath, base.c_str());
+        boundedCopy(testStages->paths.basePath, base.c_str());
 
         // Search 1 is lib\, search 2 plugins\, the rest plug-in sub-directories.
         scriptedSearches.clear();
@@ -713,21 +713,21 @@ TEST_F(BoundsClassPath, RandomListingsAndOverrides)
             useTestLog();
         logRetired = logged ? 0 : 1;
 
-        memset(classPathOption, 'o', sizeof classPathOption);
+        memset(testStages->classPath.classPathOption, 'o', sizeof testStages->classPath.classPathOption);
         scripting = true;
-        buildClassPath(&inputs, &result);
+        buildClassPath(&inputs, testStages->paths.basePath, &testStages->classPath, &result);
         scripting = false;
 
         SCOPED_TRACE("base path length " + std::to_string(base.size()) + ", shape " + std::to_string(shape));
         EXPECT_TRUE(openSearches.empty()) << "every enumeration is closed";
-        ASSERT_TRUE(terminatedWithin(searchPattern, PATH_CAPACITY));
-        ASSERT_TRUE(terminatedWithin(subdirectoryPattern, PATH_CAPACITY));
-        ASSERT_TRUE(terminatedWithin(classPathText, PATH_CAPACITY));
-        ASSERT_TRUE(terminatedWithin(entryNameAnsi, ANSI_CAPACITY));
-        ASSERT_TRUE(terminatedWithin(subdirectoryPatternAnsi, ANSI_CAPACITY));
-        ASSERT_TRUE(terminatedWithin(classPathTextAnsi, ANSI_CAPACITY));
-        ASSERT_TRUE(terminatedWithin(classPathOption, ANSI_CAPACITY));
-        ASSERT_EQ(std::wstring(basePath), base) << "the base path is read, never written";
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.searchPattern, PATH_CAPACITY));
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.subdirectoryPattern, PATH_CAPACITY));
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.classPathText, PATH_CAPACITY));
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.entryNameAnsi, ANSI_CAPACITY));
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.subdirectoryPatternAnsi, ANSI_CAPACITY));
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.classPathTextAnsi, ANSI_CAPACITY));
+        ASSERT_TRUE(terminatedWithin(testStages->classPath.classPathOption, ANSI_CAPACITY));
+        ASSERT_EQ(std::wstring(testStages->paths.basePath), base) << "the base path is read, never written";
 
         // A search that succeeds returns at least one entry.
         bool libFound = lib.found && !lib.names.empty();
@@ -740,22 +740,22 @@ TEST_F(BoundsClassPath, RandomListingsAndOverrides)
             for (const std::wstring &name : lib.names)
                 if (isJarName(name.c_str(), ansiOf(name).c_str()))
                     text = bounded(text, base, L"lib\\", name), text = bounded(text, L";");
-            ASSERT_EQ(std::wstring(classPathText), text);
+            ASSERT_EQ(std::wstring(testStages->classPath.classPathText), text);
             classPathAnsi = ansiOf(text);
-            ASSERT_EQ(std::string(classPathTextAnsi), classPathAnsi);
+            ASSERT_EQ(std::string(testStages->classPath.classPathTextAnsi), classPathAnsi);
         } else {
             patterns.push_back(bounded(base, L"plugins\\*"));
             if (pluginsFound) {
                 for (const std::wstring &name : plugins.names)
                     patterns.push_back(bounded(base, L"plugins\\", name, L"\\*"));
-                ASSERT_STREQ(classPathText, L"");
+                ASSERT_STREQ(testStages->classPath.classPathText, L"");
             }
         }
         ASSERT_EQ(searchedPatterns, patterns);
 
-        std::string built = classPathOption;
-        formatClassPathOption(override ? ansiOf(value, value.size() * 2 + 1).c_str() : classPathAnsi.c_str());
-        std::string option = classPathOption;
+        std::string built = testStages->classPath.classPathOption;
+        formatClassPathOption(testStages->classPath.classPathOption, override ? ansiOf(value, value.size() * 2 + 1).c_str() : classPathAnsi.c_str());
+        std::string option = testStages->classPath.classPathOption;
         ASSERT_EQ(built, option);
         if (logged) {
             std::vector<std::string> lines = testLogMessages();

@@ -47,7 +47,7 @@ protected:
         LaunchInputs inputs = {NULL, NULL, classPath, NULL, LAUNCH_TO_MAIN};
         result.entries = entries;
         result.entryCapacity = 256;
-        buildClassPath(&inputs, &result);
+        buildClassPath(&inputs, testStages->paths.basePath, &testStages->classPath, &result);
     }
 
     void SetUp() override
@@ -55,7 +55,7 @@ protected:
         useTestLog();
         base = makeTempDir("base") + "\\";
         std::wstring wide(base.begin(), base.end());
-        boundedCopy(basePath, wide.c_str());
+        boundedCopy(testStages->paths.basePath, wide.c_str());
     }
     void TearDown() override
     {
@@ -110,7 +110,7 @@ TEST_F(ClassPathTest, EveryLibEntryIsLoggedAndJarsJoinInTheirOrder)
     EXPECT_EQ(lines[at + 1], "-Djdk.nativeDigest=false");
     EXPECT_EQ(lines[at + 2], "-Djava.class.path=" + expectedClassPath);
     EXPECT_EQ(lines[at + 3], "");
-    EXPECT_EQ(std::string(classPathOption), "-Djava.class.path=" + expectedClassPath + "\n");
+    EXPECT_EQ(std::string(testStages->classPath.classPathOption), "-Djava.class.path=" + expectedClassPath + "\n");
 }
 
 TEST_F(ClassPathTest, NeitherDirectoryGivesAnEmptyClassPath)
@@ -126,7 +126,7 @@ TEST_F(ClassPathTest, NeitherDirectoryGivesAnEmptyClassPath)
                                      "-Djava.class.path=",
                                      "",
                                  }));
-    EXPECT_STREQ(classPathOption, "-Djava.class.path=\n");
+    EXPECT_STREQ(testStages->classPath.classPathOption, "-Djava.class.path=\n");
 }
 
 TEST_F(ClassPathTest, OverrideReplacesTheSearchedClassPath)
@@ -138,7 +138,7 @@ TEST_F(ClassPathTest, OverrideReplacesTheSearchedClassPath)
     EXPECT_EQ(result.optionLength, strlen("-Djava.class.path=D:\\app\\x.jar;D:\\app\\y.jar"));
     std::vector<std::string> lines = testLogMessages();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "File:  a.jar"), lines.end());
-    EXPECT_STREQ(classPathOption, "-Djava.class.path=D:\\app\\x.jar;D:\\app\\y.jar\n");
+    EXPECT_STREQ(testStages->classPath.classPathOption, "-Djava.class.path=D:\\app\\x.jar;D:\\app\\y.jar\n");
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "-Djava.class.path=D:\\app\\x.jar;D:\\app\\y.jar");
 }
@@ -155,20 +155,20 @@ TEST_F(ClassPathTest, ClassPathPastItsCapacityIsCut)
         makeFile(file);
     }
     build();
-    EXPECT_EQ(wcslen(classPathText), 32766u);
+    EXPECT_EQ(wcslen(testStages->classPath.classPathText), 32766u);
     // A jar is on the class path exactly when its whole path and ";" are in the option.
     for (size_t i = 0; i < result.entryCount; i++) {
         if (this->entries[i].verdict == ENTRY_NOT_A_JAR)
             continue;
         std::string path = base + "lib\\" + std::string(this->entries[i].name, this->entries[i].name + 207) + ";";
-        EXPECT_EQ(this->entries[i].verdict == ENTRY_ON_CLASS_PATH, strstr(classPathOption, path.c_str()) != NULL) << i;
+        EXPECT_EQ(this->entries[i].verdict == ENTRY_ON_CLASS_PATH, strstr(testStages->classPath.classPathOption, path.c_str()) != NULL) << i;
     }
     EXPECT_EQ(result.jarCount, (32747 - 0) / (base.size() + 4 + 208));
     EXPECT_NE(result.firstCutJar[0], L'\0');
-    EXPECT_EQ(strlen(classPathTextAnsi), 32766u);
-    size_t optionLength = strlen(classPathOption);
+    EXPECT_EQ(strlen(testStages->classPath.classPathTextAnsi), 32766u);
+    size_t optionLength = strlen(testStages->classPath.classPathOption);
     EXPECT_EQ(optionLength, (size_t)ANSI_CAPACITY - 1);
-    EXPECT_EQ(classPathOption[optionLength - 1], '\n');
+    EXPECT_EQ(testStages->classPath.classPathOption[optionLength - 1], '\n');
 }
 
 TEST_F(ClassPathTest, OverrideLongerThanTheOptionIsCut)
@@ -178,10 +178,10 @@ TEST_F(ClassPathTest, OverrideLongerThanTheOptionIsCut)
     std::wstring value(32740, L'v');
     value += L"-tail-that-does-not-fit";
     build(value.c_str());
-    size_t optionLength = strlen(classPathOption);
+    size_t optionLength = strlen(testStages->classPath.classPathOption);
     EXPECT_EQ(optionLength, (size_t)ANSI_CAPACITY - 1);
     std::string expected(value.begin(), value.begin() + (ANSI_CAPACITY - 1 - 18 - 1));
-    EXPECT_EQ(std::string(classPathOption), "-Djava.class.path=" + expected + "\n");
+    EXPECT_EQ(std::string(testStages->classPath.classPathOption), "-Djava.class.path=" + expected + "\n");
 }
 
 // In a double-byte code page a jar whose name has double-byte characters is
@@ -191,13 +191,13 @@ TEST_F(ClassPathTest, DoubleByteJarNamesKeepTheirExtension)
     if (GetACP() != 932)
         GTEST_SKIP() << "needs code page 932, this is " << GetACP();
     makeDir("lib");
-    HANDLE file = CreateFileW((std::wstring(basePath) + L"lib\\\x65E5\x672C\x8A9E.jar").c_str(), GENERIC_WRITE, 0, NULL,
+    HANDLE file = CreateFileW((std::wstring(testStages->paths.basePath) + L"lib\\\x65E5\x672C\x8A9E.jar").c_str(), GENERIC_WRITE, 0, NULL,
                               CREATE_ALWAYS, 0, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
     build();
-    std::wstring expected = std::wstring(basePath) + L"lib\\\x65E5\x672C\x8A9E.jar;";
-    EXPECT_EQ(std::wstring(classPathText), expected);
+    std::wstring expected = std::wstring(testStages->paths.basePath) + L"lib\\\x65E5\x672C\x8A9E.jar;";
+    EXPECT_EQ(std::wstring(testStages->classPath.classPathText), expected);
     std::vector<std::string> lines = testLogMessages();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Ext:  '.jar'"), lines.end());
 }

@@ -341,7 +341,7 @@ std::vector<std::string> printedBy(void (*section)(const Snapshot *), const Snap
 
 void addEntry(Snapshot *snapshot, const wchar_t *name, EntryVerdict verdict)
 {
-    ClassPathResult *result = &snapshot->launch.classPath;
+    ClassPathResult *result = &snapshot->stages->results.classPath;
     lstrcpynW(snapshot->entries[result->entryCount].name, name, MAX_PATH);
     snapshot->entries[result->entryCount++].verdict = verdict;
 }
@@ -372,14 +372,14 @@ TEST(CheckSections, ReportWhatTheStagesFound)
     const SectionCase cases[] = {
         {"jars, one left out for its case, the first cut off", checkClassPath,
          [](Snapshot *s) {
-             s->launch.classPath.folder = CLASS_PATH_FROM_LIB;
+             s->stages->results.classPath.folder = CLASS_PATH_FROM_LIB;
              addEntry(s, L"a.jar", ENTRY_ON_CLASS_PATH);
              addEntry(s, L"B.JAR", ENTRY_NOT_A_JAR);
              addEntry(s, L"c.jar", ENTRY_CUT_OFF);
              addEntry(s, L"d.jar", ENTRY_CUT_OFF);
-             lstrcpynW(s->launch.classPath.firstCutJar, L"c.jar", MAX_PATH);
-             s->launch.classPath.jarCount = 1;
-             s->launch.classPath.optionLength = 32765;
+             lstrcpynW(s->stages->results.classPath.firstCutJar, L"c.jar", MAX_PATH);
+             s->stages->results.classPath.jarCount = 1;
+             s->stages->results.classPath.optionLength = 32765;
          },
          {"  ok       lib\\ found: C:\\Apps\\Velmorane\\lib\\", "  ok       jar a.jar",
           "  warning  B.JAR is left out: only names ending in \".jar\", lower case, count",
@@ -389,12 +389,12 @@ TEST(CheckSections, ReportWhatTheStagesFound)
           "  ok       class path option: 32765 bytes; the service's buffer holds 32766"}},
         {"a class path VLCLASSPATH replaces is never called cut", checkClassPath,
          [](Snapshot *s) {
-             s->launch.classPath.folder = CLASS_PATH_FROM_LIB;
+             s->stages->results.classPath.folder = CLASS_PATH_FROM_LIB;
              addEntry(s, L"c.jar", ENTRY_CUT_OFF);
-             lstrcpynW(s->launch.classPath.firstCutJar, L"c.jar", MAX_PATH);
-             s->launch.classPath.overridden = true;
+             lstrcpynW(s->stages->results.classPath.firstCutJar, L"c.jar", MAX_PATH);
+             s->stages->results.classPath.overridden = true;
              s->inputs.classPath = L"D:\\x.jar";
-             s->launch.classPath.optionLength = 26;
+             s->stages->results.classPath.optionLength = 26;
          },
          {"  ok       lib\\ found: C:\\Apps\\Velmorane\\lib\\",
           "  warning  VLCLASSPATH is set and replaces the class path from lib\\: D:\\x.jar",
@@ -403,9 +403,9 @@ TEST(CheckSections, ReportWhatTheStagesFound)
         {"the runtime's class file version is too old", checkApplication,
          [](Snapshot *s) {
              s->withJvm = true;
-             s->launch.probe.jvmLoaded = 2;
-             s->launch.jvm = {.optionsAssembled = true, .exportFound = true, .createCalled = true, .created = true};
-             lstrcpynA(s->launch.jvm.exception, "java.lang.UnsupportedClassVersionError: X", EXCEPTION_TEXT_CAPACITY);
+             s->stages->results.probe.jvmLoaded = 2;
+             s->stages->results.jvm = {.optionsAssembled = true, .exportFound = true, .createCalled = true, .created = true};
+             lstrcpynA(s->stages->results.jvm.exception, "java.lang.UnsupportedClassVersionError: X", EXCEPTION_TEXT_CAPACITY);
          },
          {"  ok       JVM created with the service's options",
           "  problem  Can't find class com/orvenda/calistren/test/lt/nextgen/Velmorane",
@@ -414,18 +414,20 @@ TEST(CheckSections, ReportWhatTheStagesFound)
         {"the virtual machine refused its version", checkApplication,
          [](Snapshot *s) {
              s->withJvm = true;
-             s->launch.probe.jvmLoaded = 0;
-             s->launch.jvm = {.optionsAssembled = true, .exportFound = true, .createCalled = true, .createResult = -3};
+             s->stages->results.probe.jvmLoaded = 0;
+             s->stages->results.jvm = {.optionsAssembled = true, .exportFound = true, .createCalled = true, .createResult = -3};
          },
          {"  problem  Can't create Java VM.  Return code -3",
           "           -> The runtime does not offer JNI version 1.6: use Java 8 or later."}},
     };
     for (const SectionCase &c : cases) {
         Snapshot *snapshot = (Snapshot *)calloc(1, sizeof(Snapshot));
+        snapshot->stages = testStages;
+        clearLaunchResults(&testStages->results);
         ASSERT_NE(snapshot, nullptr);
-        snapshot->launch.paths.basePath = base;
-        snapshot->launch.classPath.entries = snapshot->entries;
-        snapshot->launch.classPath.entryCapacity = SNAPSHOT_ENTRY_LIMIT;
+        snapshot->stages->results.paths.basePath = base;
+        snapshot->stages->results.classPath.entries = snapshot->entries;
+        snapshot->stages->results.classPath.entryCapacity = SNAPSHOT_ENTRY_LIMIT;
         c.fill(snapshot);
         std::vector<std::string> lines = printedBy(c.section, snapshot);
         ASSERT_GE(lines.size(), 2u) << c.name;
@@ -581,11 +583,13 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
             same != nullptr ? (void)(tree[same - tree.data()] = change) : tree.push_back(change);
         }
         Snapshot *snapshot = (Snapshot *)calloc(1, sizeof(Snapshot));
+        snapshot->stages = testStages;
+        clearLaunchResults(&testStages->results);
         ASSERT_NE(snapshot, nullptr);
-        snapshot->launch.paths = {L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"C:\\Apps\\Velmorane\\", L"C:\\Apps\\"};
+        snapshot->stages->results.paths = {L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"C:\\Apps\\Velmorane\\", L"C:\\Apps\\"};
         lstrcpyW(snapshot->jvmPaths[2], L"C:\\Apps\\jdk\\jre\\bin\\server\\jvm.dll");
-        snapshot->launch.probe.runtimeLoaded = -1;
-        snapshot->launch.probe.jvmLoaded = 2;
+        snapshot->stages->results.probe.runtimeLoaded = -1;
+        snapshot->stages->results.probe.jvmLoaded = 2;
         if (c.fill != nullptr)
             c.fill(snapshot);
         std::vector<std::string> lines = printedBy([](const Snapshot *s) { judgePermissions(s, true); }, snapshot);

@@ -28,11 +28,11 @@ TEST(EventLog, StartFailuresCarryTheRecordTheExceptionAndTheRemedy)
     };
     for (const auto &c : cases) {
         captureEvents();
-        LaunchResults results;
-        clearLaunchResults(&results);
-        results.jvm.createResult = -4;
-        lstrcpyA(results.jvm.exception, c.exception);
-        reportStartFailure(&results, c.failure);
+        LaunchResults *results = &testStages->results;
+        clearLaunchResults(results);
+        results->jvm.createResult = -4;
+        lstrcpyA(results->jvm.exception, c.exception);
+        reportStartFailure(testStages, c.failure);
         std::vector<CapturedEvent> events = capturedEvents();
         ASSERT_EQ(events.size(), c.id != 0 ? 1u : 0u) << c.failure;
         if (c.id != 0)

@@ -27,9 +27,9 @@ protected:
     {
         SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
         SetStdHandle(STD_ERROR_HANDLE, savedError);
-        if (javaOutputFile != INVALID_HANDLE_VALUE)
-            CloseHandle(javaOutputFile);
-        javaOutputFile = INVALID_HANDLE_VALUE;
+        if (testStages->output.javaOutputFile != INVALID_HANDLE_VALUE)
+            CloseHandle(testStages->output.javaOutputFile);
+        testStages->output.javaOutputFile = INVALID_HANDLE_VALUE;
         javaOutputOwnerCheck = hasTrustedOwner;
     }
 };
@@ -50,15 +50,15 @@ TEST_F(JavaOutput, ValuesThatChangeNothing)
         {std::wstring(missing.begin(), missing.end()), {"Can't open " + missing + " for the Java output, error 3"}},
         {std::wstring(dir.begin(), dir.end()), {"Can't open " + dir + " for the Java output, error 5"}},
     };
-    redirectJavaOutputTo(NULL);
+    redirectJavaOutputTo(NULL, &testStages->output);
     EXPECT_EQ(testLogText(), "");
     for (const auto &c : cases) {
         useTestLog();
-        redirectJavaOutputTo(c.value.c_str());
+        redirectJavaOutputTo(c.value.c_str(), &testStages->output);
         EXPECT_EQ(testLogMessages(), c.records);
         EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), savedOutput);
         EXPECT_EQ(GetStdHandle(STD_ERROR_HANDLE), savedError);
-        EXPECT_EQ(javaOutputFile, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(testStages->output.javaOutputFile, INVALID_HANDLE_VALUE);
     }
     removeTree(dir);
 }
@@ -80,8 +80,8 @@ TEST_F(JavaOutput, StandardOutputAndErrorAppendToTheFile)
     std::string path = makeTempDir("javaout") + "\\java output.txt";
     writeFile(path, "earlier run\n");
 
-    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
-    HANDLE file = javaOutputFile;
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
+    HANDLE file = testStages->output.javaOutputFile;
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD flags = HANDLE_FLAG_INHERIT, written = 0;
     GetHandleInformation(file, &flags);
@@ -121,10 +121,10 @@ TEST_F(JavaOutput, FileWithASecondNameIsRefused)
     std::string path = dir + "\\out.txt", elsewhere = dir + "\\elsewhere.txt";
     writeFile(elsewhere, "kept\n");
     ASSERT_TRUE(CreateHardLinkA(path.c_str(), elsewhere.c_str(), NULL));
-    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't open " + path +
                                                            " for the Java output, refused: a file with a second name"}));
-    EXPECT_EQ(javaOutputFile, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(testStages->output.javaOutputFile, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), savedOutput);
     std::string text;
     readFile(elsewhere, &text);
@@ -161,9 +161,9 @@ TEST_F(JavaOutput, RefusedPathsLeaveNoFileBehind)
         if (c.kept.empty())
             DeleteFileA(c.target.c_str());
         javaOutputOwnerCheck = c.ownerCheck;
-        redirectJavaOutputTo(std::wstring(c.path.begin(), c.path.end()).c_str());
+        redirectJavaOutputTo(std::wstring(c.path.begin(), c.path.end()).c_str(), &testStages->output);
         EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't open " + c.path + c.record}));
-        EXPECT_EQ(javaOutputFile, INVALID_HANDLE_VALUE) << c.path;
+        EXPECT_EQ(testStages->output.javaOutputFile, INVALID_HANDLE_VALUE) << c.path;
         std::string text;
         EXPECT_EQ(readFile(c.target, &text), !c.kept.empty()) << c.target;
         EXPECT_EQ(text, c.kept) << c.target;
@@ -190,10 +190,10 @@ TEST_F(JavaOutput, VirtualMachineMessagesFollowTheApplicationsOutput)
     struct { const wchar_t *size; int hooks; } cases[] = {{NULL, 1}, {L"1M", 2}};
     for (const auto &c : cases) {
         std::string dir = makeTempDir("javaout"), path = dir + "\\out.txt";
-        setOutputRotation(c.size, NULL);
-        redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+        setOutputRotation(c.size, NULL, &testStages->output.pump.rotation);
+        redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
         JavaVMOption options[JAVA_OUTPUT_HOOK_OPTIONS] = {};
-        ASSERT_EQ(addJavaOutputHooks(options), c.hooks);
+        ASSERT_EQ(addJavaOutputHooks(&testStages->output, options), c.hooks);
         EXPECT_STREQ(options[0].optionString, "vfprintf");
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "app\n", 4, &written, NULL);
@@ -202,12 +202,12 @@ TEST_F(JavaOutput, VirtualMachineMessagesFollowTheApplicationsOutput)
         if (c.hooks == 2) {
             EXPECT_STREQ(options[1].optionString, "exit");
             ((void(JNICALL *)(jint))options[1].extraInfo)(3);
-            stopOutputPump();
-            CloseHandle(outputPumpFile);
-            outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+            stopOutputPump(&testStages->output.pump);
+            CloseHandle(testStages->output.pump.file);
+            clearJavaOutput(&testStages->output);
         }
         TearDown();
-        setOutputRotation(NULL, NULL);
+        setOutputRotation(NULL, NULL, &testStages->output.pump.rotation);
         std::string text;
         readFile(path, &text);
         EXPECT_EQ(text, "app\nPicked up X: 7\n" + std::string(4095, 'v')) << c.hooks;

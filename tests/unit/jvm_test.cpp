@@ -28,12 +28,12 @@ protected:
     {
         useTestLog();
         resetFakeJvm();
-        jvmHandle = NULL;
-        boundedCopy(basePath, L"C:\\Apps\\Velmorane\\");
-        formatClassPathOption("C:\\Apps\\Velmorane\\lib\\a.jar;");
-        ASSERT_TRUE(assembleVmOptions());
+        testStages->vm.jvmHandle = NULL;
+        boundedCopy(testStages->paths.basePath, L"C:\\Apps\\Velmorane\\");
+        formatClassPathOption(testStages->classPath.classPathOption, "C:\\Apps\\Velmorane\\lib\\a.jar;");
+        ASSERT_TRUE(assembleVmOptions(testStages->classPath.classPathOption, &testStages->output, &testStages->vm));
     }
-    void TearDown() override { jvmHandle = NULL; }
+    void TearDown() override { testStages->vm.jvmHandle = NULL; }
 };
 
 const std::vector<std::string> CREATION_LINES = {
@@ -97,7 +97,8 @@ TEST_F(JvmTest, StartLogsEachStepAndEndsAtTheFirstFailure)
         fakeScript = c.script;
         JvmResult result;
         clearJvmResult(&result);
-        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), c.result) << c.name;
+        startJvmAndRunMain(GetModuleHandleW(NULL), testStages->paths.basePath, &testStages->vm, &result);
+        EXPECT_EQ(result.mainInvoked ? 1u : 0u, c.result) << c.name;
         EXPECT_EQ(testLogMessages(), c.lines) << c.name;
         // The result tells what the records tell.
         const std::vector<std::string> &lines = c.lines;
@@ -112,7 +113,7 @@ TEST_F(JvmTest, StartLogsEachStepAndEndsAtTheFirstFailure)
         EXPECT_EQ("Java exception: " + std::string(result.exception), logged(FAKE_DETAIL) ? FAKE_DETAIL : "Java exception: ")
             << c.name;
         // The handle is published only for a virtual machine that exists.
-        EXPECT_EQ(getJvmHandle(), c.script.createResult < 0 ? nullptr : &fakeVm) << c.name;
+        EXPECT_EQ(getJvmHandle(&testStages->vm), c.script.createResult < 0 ? nullptr : &fakeVm) << c.name;
         // The launcher thread ends detached from a virtual machine it created.
         EXPECT_EQ(fakeCalls.back(), c.script.createResult < 0 ? "create" : "detach") << c.name;
         expectCleanJniUse(c.name);
@@ -152,7 +153,8 @@ TEST_F(JvmTest, ExceptionDetailIsOneLineInTheAnsiCodePageCutToItsBuffer)
         fakeScript = c.script;
         JvmResult result;
         clearJvmResult(&result);
-        EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), 1u) << c.name;
+        startJvmAndRunMain(GetModuleHandleW(NULL), testStages->paths.basePath, &testStages->vm, &result);
+        EXPECT_TRUE(result.mainInvoked) << c.name;
         EXPECT_EQ(result.exception, c.detail) << c.name;
         std::vector<std::string> lines = testLogMessages();
         ASSERT_GE(lines.size(), 2u) << c.name;
@@ -165,7 +167,8 @@ TEST_F(JvmTest, ExceptionDetailIsOneLineInTheAnsiCodePageCutToItsBuffer)
 TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
 {
     JvmResult result;
-    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), 1u);
+    startJvmAndRunMain(GetModuleHandleW(NULL), testStages->paths.basePath, &testStages->vm, &result);
+    ASSERT_TRUE(result.mainInvoked);
     EXPECT_EQ(fakeCalls, (std::vector<std::string>{
                              "create",
                              "FindClass " + CLASS,
@@ -181,14 +184,15 @@ TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
     // The logged option's line feed is not handed on.
     EXPECT_EQ(fakeOptions, (std::vector<std::string>{"-Djdk.nativeDigest=false",
                                                      "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;"}));
-    EXPECT_STREQ(classPathOption, "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;\n");
+    EXPECT_STREQ(testStages->classPath.classPathOption, "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;\n");
 }
 
 TEST_F(JvmTest, MainArgumentIsModifiedUtf8OfTheWidePath)
 {
-    boundedCopy(basePath, L"C:\\\x00C0pps\\\x65E5\\Velmorane\\");
+    boundedCopy(testStages->paths.basePath, L"C:\\\x00C0pps\\\x65E5\\Velmorane\\");
     JvmResult result;
-    ASSERT_EQ(startJvmAndRunMain(GetModuleHandleW(NULL), &result), 1u);
+    startJvmAndRunMain(GetModuleHandleW(NULL), testStages->paths.basePath, &testStages->vm, &result);
+    ASSERT_TRUE(result.mainInvoked);
     EXPECT_EQ(fakeCalls.end()[-2], "main installbase=C:\\\xC3\x80pps\\\xE6\x97\xA5\\Velmorane\\\n");
 }
 
@@ -196,12 +200,13 @@ TEST_F(JvmTest, LibraryWithoutTheExportIsNeverCalled)
 {
     JvmResult result;
     clearJvmResult(&result);
-    EXPECT_EQ(startJvmAndRunMain(GetModuleHandleW(L"kernel32.dll"), &result), 0u);
+    startJvmAndRunMain(GetModuleHandleW(L"kernel32.dll"), testStages->paths.basePath, &testStages->vm, &result);
+    EXPECT_FALSE(result.mainInvoked);
     EXPECT_FALSE(result.exportFound);
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"GetProcAddress for JNI_CreateJavaVM",
                                                            "Can't find JNI_CreateJavaVM in jvm.dll"}));
     EXPECT_TRUE(fakeCalls.empty());
-    EXPECT_EQ(getJvmHandle(), nullptr);
+    EXPECT_EQ(getJvmHandle(&testStages->vm), nullptr);
 }
 
 // The operator's check: the lookups of main and shutdown(), nothing called.
@@ -209,7 +214,7 @@ TEST_F(JvmTest, LookUpApplicationCallsNothing)
 {
     JvmResult result;
     clearJvmResult(&result);
-    EXPECT_EQ(lookUpApplication(GetModuleHandleW(NULL), &result), 1u);
+    EXPECT_TRUE(lookUpApplication(GetModuleHandleW(NULL), &testStages->vm, &result));
     EXPECT_TRUE(result.created && result.mainFound && result.shutdownFound && !result.mainInvoked);
     EXPECT_EQ(fakeCalls, (std::vector<std::string>{"create", "FindClass " + CLASS,
                                                    "GetStaticMethodID main ([Ljava/lang/String;)V",
@@ -218,7 +223,8 @@ TEST_F(JvmTest, LookUpApplicationCallsNothing)
 
 DWORD runShutdownThread(DWORD failure = LAUNCH_NOT_FAILED)
 {
-    HANDLE thread = CreateThread(NULL, 0, shutdownThread, (LPVOID)(ULONG_PTR)failure, 0, NULL);
+    testStages->stopFailure = failure;
+    HANDLE thread = CreateThread(NULL, 0, shutdownThread, testStages, 0, NULL);
     WaitForSingleObject(thread, INFINITE);
     DWORD result = 99;
     GetExitCodeThread(thread, &result);
@@ -265,7 +271,7 @@ TEST_F(JvmTest, ShutdownAttachesCallsAndDetaches)
     for (const ShutdownCase &c : cases) {
         SetUp();
         fakeScript = c.script;
-        jvmHandle = c.vmExists ? &fakeVm : NULL;
+        testStages->vm.jvmHandle = c.vmExists ? &fakeVm : NULL;
         EXPECT_EQ(runShutdownThread(), c.result) << c.name;
         EXPECT_EQ(testLogMessages(), c.lines) << c.name;
         EXPECT_EQ(fakeCalls, c.calls) << c.name;
@@ -284,7 +290,7 @@ TEST_F(JvmTest, StopAfterAFailedStartLooksUpOnlyWhatTheStartFound)
     };
     for (const auto &c : cases) {
         SetUp();
-        jvmHandle = &fakeVm;
+        testStages->vm.jvmHandle = &fakeVm;
         runShutdownThread(c.failure);
         EXPECT_EQ(testLogMessages(), c.lines) << c.failure;
         EXPECT_EQ(fakeCalls.size(), c.calls) << c.failure;
@@ -292,8 +298,8 @@ TEST_F(JvmTest, StopAfterAFailedStartLooksUpOnlyWhatTheStartFound)
 }
 
 // Under VLSTOPONFAILURE the launcher thread's result carries the failure's
-// kind, the service's exit code (1 to 7); a main that returns changes
-// nothing. The test program is the jvm.dll: it exports the fake's
+// kind, the service's exit code (1 to 7); a main that returns ends it with
+// none. The test program is the jvm.dll: it exports the fake's
 // JNI_CreateJavaVM. The launcher thread first limits the library search: a
 // library that only the current folder holds no longer loads by name.
 TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
@@ -302,7 +308,7 @@ TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
     GetModuleFileNameW(NULL, self, MAX_PATH);
     const std::wstring noExport = fixturePath(L"standins\\jvm-noexport\\jvm.dll");
     const struct { std::wstring jvm; FakeJvmScript script; DWORD result; } cases[] = {
-        {self, {}, 1},
+        {self, {}, LAUNCH_NOT_FAILED},
         {L"C:\\none\\jvm.dll", {}, STOP_ON_FAILURE_RESULT + 1},
         {noExport, {}, STOP_ON_FAILURE_RESULT + 2},
         {self, {.createResult = JNI_ERR}, STOP_ON_FAILURE_RESULT + 3},
@@ -321,9 +327,11 @@ TEST_F(JvmTest, LauncherThreadEndsWithTheCodeOfTheFailuresKind)
         SetUp();
         fakeScript = c.script;
         _wputenv_s(L"VLJVMDLL", c.jvm.c_str());
-        EXPECT_EQ(launcherThread(NULL), c.result);
+        readLaunchInputs(&testStages->inputs);
+        clearLaunchResults(&testStages->results);
+        EXPECT_EQ(launcherThread(testStages), c.result);
         const std::string stop = "The start failed and VLSTOPONFAILURE is set: the service stops with exit code ";
-        EXPECT_EQ(testLogMessages().back(), c.result == 1 ? "Invoking main()" : stop + std::to_string(c.result & 0xff));
+        EXPECT_EQ(testLogMessages().back(), c.result == 0 ? "Invoking main()" : stop + std::to_string(c.result & 0xff));
     }
     _wputenv_s(L"VLJVMDLL", L"");
     _wputenv_s(L"VLSTOPONFAILURE", L"");

@@ -99,12 +99,12 @@ TEST_F(LogTest, FileHeldOpenByAnotherOpenerDropsRecords)
 TEST_F(LogTest, StopAbandonsTheDumpWithoutWaitingForAStuckRecord)
 {
     HANDLE writer = startStuckRecord();
-    threadDumpState = DUMP_WRITING;
+    testStages->threadDumpState = DUMP_WRITING;
     ULONGLONG start = GetTickCount64();
-    abandonThreadDump();
+    abandonThreadDump(&testStages->threadDumpState);
     EXPECT_LT(GetTickCount64() - start, (ULONGLONG)LOG_STOP_WAIT_MS + 1000);
-    EXPECT_EQ(threadDumpState, DUMP_ABANDONED);
-    threadDumpState = DUMP_NONE;
+    EXPECT_EQ(testStages->threadDumpState, DUMP_ABANDONED);
+    testStages->threadDumpState = DUMP_NONE;
     releaseStuckRecord(writer);
 }
 
@@ -119,7 +119,7 @@ TEST_F(LogTest, ChildProcessCreatedWhileARecordIsWrittenDoesNotHoldTheLog)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    FILE *file = logOpen();
+    FILE *file = logOpen(NULL);
     ASSERT_NE(file, nullptr);
     ASSERT_TRUE(CreateProcessA(self, NULL, NULL, NULL, TRUE, CREATE_SUSPENDED, NULL, NULL, &startup, &child));
     fclose(file);
@@ -179,7 +179,7 @@ TEST_F(LogTest, MissingDirectoryDropsRecordsSilently)
 TEST_F(LogTest, LateCallsAfterTheLockIsRetiredAreDropped)
 {
     logWrite("last\n");
-    logLockDelete();
+    logRetire();
     logWrite("late\n");
     logWrite("later %d\n", 2);
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"last"}));

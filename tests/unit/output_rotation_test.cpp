@@ -39,9 +39,9 @@ TEST(OutputRotation, SizeAndKeepValues)
         EXPECT_EQ(keep, c.keep) << c.text;
     }
     useTestLog();
-    setOutputRotation(L"1X", L"100");
-    EXPECT_EQ(outputRotationSize, 0u);
-    EXPECT_EQ(outputRotationKeep, 5);
+    setOutputRotation(L"1X", L"100", &testStages->output.pump.rotation);
+    EXPECT_EQ(testStages->output.pump.rotation.size, 0u);
+    EXPECT_EQ(testStages->output.pump.rotation.keep, 5);
     EXPECT_EQ(testLogMessages(),
               (std::vector<std::string>{
                   "VLJAVAOUTPUTSIZE environment variable is not a size, the Java output is not rotated",
@@ -94,9 +94,9 @@ TEST(OutputRotation, PumpCutsAtLineEndsAndCountsWhatItDrops)
     std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
     writeFile(path, "earlier run over the size\n");
     HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
-    setOutputRotation(L"8", L"9");
-    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
-    HANDLE pipe = javaOutputFile;
+    setOutputRotation(L"8", L"9", &testStages->output.pump.rotation);
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
+    HANDLE pipe = testStages->output.javaOutputFile;
     std::string longLine(OUTPUT_LONGEST_LINE + 3, 'x');
     std::string written = "a\nbb\nccccccccc\nd" + longLine + "\ne\n";
     DWORD count = 0;
@@ -108,18 +108,18 @@ TEST(OutputRotation, PumpCutsAtLineEndsAndCountsWhatItDrops)
             break;
         Sleep(10);
     }
-    HANDLE current = outputPumpFile;
-    outputPumpFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE current = testStages->output.pump.file;
+    testStages->output.pump.file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  NULL, OPEN_EXISTING, 0, NULL);
     WriteFile(pipe, "lost\n", 5, &count, NULL);
-    finishJavaOutput(OUTPUT_DRAIN_MS);
-    stopOutputPump();
-    CloseHandle(outputPumpFile);
+    finishJavaOutput(&testStages->output, OUTPUT_DRAIN_MS);
+    stopOutputPump(&testStages->output.pump);
+    CloseHandle(testStages->output.pump.file);
     CloseHandle(current);
-    outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+    clearJavaOutput(&testStages->output);
     SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
     SetStdHandle(STD_ERROR_HANDLE, savedError);
-    setOutputRotation(NULL, NULL);
+    setOutputRotation(NULL, NULL, &testStages->output.pump.rotation);
     EXPECT_EQ(contents(path, 4), (std::vector<std::string>{"xxxx\ne\n", "d" + longLine.substr(4),
                                                            "a\nbb\nccccccccc\n", "earlier run over the size\n", "-"}));
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Java output goes to " + path,
@@ -136,19 +136,19 @@ TEST(OutputRotation, NothingIsWrittenAfterTheOutputIsFinished)
     useTestLog();
     std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
     HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
-    setOutputRotation(L"1M", NULL);
-    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+    setOutputRotation(L"1M", NULL, &testStages->output.pump.rotation);
+    redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
     std::string after(2 * 1024 * 1024, 'x'); // more than the pipe holds
     DWORD count = 0;
-    WriteFile(javaOutputFile, "before\n", 7, &count, NULL);
-    finishJavaOutput(OUTPUT_DRAIN_MS);
-    EXPECT_TRUE(WriteFile(javaOutputFile, after.data(), (DWORD)after.size(), &count, NULL));
-    stopOutputPump();
-    CloseHandle(outputPumpFile);
-    outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+    WriteFile(testStages->output.javaOutputFile, "before\n", 7, &count, NULL);
+    finishJavaOutput(&testStages->output, OUTPUT_DRAIN_MS);
+    EXPECT_TRUE(WriteFile(testStages->output.javaOutputFile, after.data(), (DWORD)after.size(), &count, NULL));
+    stopOutputPump(&testStages->output.pump);
+    CloseHandle(testStages->output.pump.file);
+    clearJavaOutput(&testStages->output);
     SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
     SetStdHandle(STD_ERROR_HANDLE, savedError);
-    setOutputRotation(NULL, NULL);
+    setOutputRotation(NULL, NULL, &testStages->output.pump.rotation);
     EXPECT_EQ(contents(path, 1), (std::vector<std::string>{"before\n", "-"}));
     removeTree(dir);
 }
@@ -165,7 +165,7 @@ bool blockedOwnerCheck(HANDLE file, char *ownerText)
 // not returned within waitMs.
 bool finishesWithin(DWORD waitMs)
 {
-    HANDLE finish = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return finishJavaOutput(500), 0; }, NULL, 0, NULL);
+    HANDLE finish = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return finishJavaOutput(&testStages->output, 500), 0; }, NULL, 0, NULL);
     bool returned = WaitForSingleObject(finish, waitMs) == WAIT_OBJECT_0;
     CloseHandle(finish);
     return returned;
@@ -178,7 +178,7 @@ DWORD WINAPI writePieces(LPVOID)
     for (const std::string &piece : finishPieces) {
         Sleep(20);
         DWORD count = 0;
-        WriteFile(javaOutputFile, piece.data(), (DWORD)piece.size(), &count, NULL);
+        WriteFile(testStages->output.javaOutputFile, piece.data(), (DWORD)piece.size(), &count, NULL);
     }
     return 0;
 }
@@ -209,12 +209,12 @@ TEST(OutputRotation, TheFinishKeepsItsBoundAndEndsTheFileAtALineEnd)
         std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
         HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
         openRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
-        setOutputRotation(c.size, NULL);
-        redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str());
+        setOutputRotation(c.size, NULL, &testStages->output.pump.rotation);
+        redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
         if (c.blocked)
             javaOutputOwnerCheck = blockedOwnerCheck;
         DWORD count = 0;
-        WriteFile(javaOutputFile, c.first.data(), (DWORD)c.first.size(), &count, NULL);
+        WriteFile(testStages->output.javaOutputFile, c.first.data(), (DWORD)c.first.size(), &count, NULL);
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         for (int wait = 0; wait < 200 && !(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
                                            data.nFileSizeLow == c.first.size());
@@ -231,13 +231,13 @@ TEST(OutputRotation, TheFinishKeepsItsBoundAndEndsTheFileAtALineEnd)
         CloseHandle(writer);
         SetEvent(openRelease);
         javaOutputOwnerCheck = hasTrustedOwner;
-        stopOutputPump();
-        CloseHandle(outputPumpFile);
+        stopOutputPump(&testStages->output.pump);
+        CloseHandle(testStages->output.pump.file);
         CloseHandle(openRelease);
-        outputPumpFile = javaOutputFile = INVALID_HANDLE_VALUE;
+        clearJavaOutput(&testStages->output);
         SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
         SetStdHandle(STD_ERROR_HANDLE, savedError);
-        setOutputRotation(NULL, NULL);
+        setOutputRotation(NULL, NULL, &testStages->output.pump.rotation);
         std::vector<std::string> files = contents(path, 1);
         if (c.blocked)
             EXPECT_EQ(files, (std::vector<std::string>{"", c.first}));

@@ -24,10 +24,10 @@ std::string narrow(const wchar_t *text)
 PathsResult derive(const std::wstring &path, const wchar_t *jvmLibrary = NULL)
 {
     useTestLog();
-    boundedCopy(executablePath, path.c_str());
+    boundedCopy(testStages->paths.executablePath, path.c_str());
     LaunchInputs inputs = {NULL, jvmLibrary, NULL, NULL, LAUNCH_TO_MAIN};
     PathsResult result;
-    deriveInstallationPaths(&inputs, &result);
+    deriveInstallationPaths(&inputs, &testStages->paths, &result);
     return result;
 }
 
@@ -58,12 +58,12 @@ TEST(DeriveInstallationPaths, CutsTwentyAndThirtyCharactersByCount)
     };
     for (const PathCase &c : cases) {
         derive(c.executable);
-        EXPECT_EQ(std::wstring(basePath), c.base) << c.name;
-        EXPECT_EQ(std::wstring(ktrPath), c.ktr) << c.name;
-        EXPECT_EQ(std::wstring(jvmLibraryPath), c.ktr + L"jdk\\jre\\bin\\default\\jvm.dll") << c.name;
-        EXPECT_EQ(std::wstring(runtimeLibraryPath), c.ktr + L"jdk\\jre\\bin\\msvcr120.dll") << c.name;
-        EXPECT_EQ(std::string(jvmLibraryPathAnsi), narrow(jvmLibraryPath)) << c.name;
-        EXPECT_EQ(std::string(runtimeLibraryPathAnsi), narrow(runtimeLibraryPath)) << c.name;
+        EXPECT_EQ(std::wstring(testStages->paths.basePath), c.base) << c.name;
+        EXPECT_EQ(std::wstring(testStages->paths.ktrPath), c.ktr) << c.name;
+        EXPECT_EQ(std::wstring(testStages->paths.jvmLibraryPath), c.ktr + L"jdk\\jre\\bin\\default\\jvm.dll") << c.name;
+        EXPECT_EQ(std::wstring(testStages->paths.runtimeLibraryPath), c.ktr + L"jdk\\jre\\bin\\msvcr120.dll") << c.name;
+        EXPECT_EQ(std::string(testStages->paths.jvmLibraryPathAnsi), narrow(testStages->paths.jvmLibraryPath)) << c.name;
+        EXPECT_EQ(std::string(testStages->paths.runtimeLibraryPathAnsi), narrow(testStages->paths.runtimeLibraryPath)) << c.name;
     }
 }
 
@@ -85,11 +85,11 @@ TEST(DeriveInstallationPaths, LongestPathFitsEveryBuffer)
     std::wstring longest = L"C:\\" + std::wstring(32763 - 30, L'p') + L"\\Velmorane\\VelmoraneService.exe";
     longest = longest.substr(0, 32766);
     derive(longest);
-    EXPECT_EQ(wcslen(basePath), 32746u);
-    EXPECT_EQ(wcslen(ktrPath), 32736u);
-    EXPECT_EQ(wcslen(jvmLibraryPath), 32736u + 27u);
-    EXPECT_EQ(wcslen(runtimeLibraryPath), 32736u + 24u);
-    EXPECT_EQ(strlen(basePathAnsi), 32746u);
+    EXPECT_EQ(wcslen(testStages->paths.basePath), 32746u);
+    EXPECT_EQ(wcslen(testStages->paths.ktrPath), 32736u);
+    EXPECT_EQ(wcslen(testStages->paths.jvmLibraryPath), 32736u + 27u);
+    EXPECT_EQ(wcslen(testStages->paths.runtimeLibraryPath), 32736u + 24u);
+    EXPECT_EQ(strlen(testStages->paths.basePathAnsi), 32746u);
     std::vector<std::string> lines = testLogMessages();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[2], "Name size:  32766");
@@ -100,9 +100,9 @@ TEST(JvmLibraryOverride, ReplacesTheFirstVirtualMachineCandidateOnly)
     PathsResult result = derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"D:\\Java\\bin\\server\\jvm.dll");
     EXPECT_EQ(result.jvmLibrarySource, JVM_LIBRARY_FROM_VARIABLE);
     EXPECT_STREQ(result.basePath, L"C:\\Apps\\Velmorane\\");
-    EXPECT_STREQ(jvmLibraryPath, L"D:\\Java\\bin\\server\\jvm.dll");
-    EXPECT_STREQ(jvmLibraryPathAnsi, "D:\\Java\\bin\\server\\jvm.dll");
-    EXPECT_STREQ(runtimeLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll");
+    EXPECT_STREQ(testStages->paths.jvmLibraryPath, L"D:\\Java\\bin\\server\\jvm.dll");
+    EXPECT_STREQ(testStages->paths.jvmLibraryPathAnsi, "D:\\Java\\bin\\server\\jvm.dll");
+    EXPECT_STREQ(testStages->paths.runtimeLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\msvcr120.dll");
     std::vector<std::string> lines = testLogMessages();
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[5], "Includes support for quoted service path (TP-85987)");
@@ -113,7 +113,7 @@ TEST(JvmLibraryOverride, ReplacesTheFirstVirtualMachineCandidateOnly)
 TEST(JvmLibraryOverride, RelativeValueIsNamedInTheLog)
 {
     derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", L"jdk\\bin\\server\\jvm.dll");
-    EXPECT_STREQ(jvmLibraryPath, L"jdk\\bin\\server\\jvm.dll");
+    EXPECT_STREQ(testStages->paths.jvmLibraryPath, L"jdk\\bin\\server\\jvm.dll");
     std::vector<std::string> lines = testLogMessages();
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[7], "VLJVMDLL environment variable is not a full path, no jvm.dll is loaded from it");
@@ -123,7 +123,7 @@ TEST(JvmLibraryOverride, LongestValueIsTakenWhole)
 {
     std::wstring value = L"D:\\" + std::wstring(32766 - 3, L'v');
     derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", value.c_str());
-    EXPECT_EQ(std::wstring(jvmLibraryPath), value);
+    EXPECT_EQ(std::wstring(testStages->paths.jvmLibraryPath), value);
 }
 
 TEST(JvmLibraryOverride, ValueLongerThanAPathIsIgnored)
@@ -131,7 +131,7 @@ TEST(JvmLibraryOverride, ValueLongerThanAPathIsIgnored)
     std::wstring value(40000, L'v');
     PathsResult result = derive(L"C:\\Apps\\Velmorane\\VelmoraneService.exe", value.c_str());
     EXPECT_EQ(result.jvmLibrarySource, JVM_LIBRARY_VARIABLE_TOO_LONG);
-    EXPECT_STREQ(jvmLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll");
+    EXPECT_STREQ(testStages->paths.jvmLibraryPath, L"C:\\Apps\\jdk\\jre\\bin\\default\\jvm.dll");
     std::vector<std::string> lines = testLogMessages();
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[6], "VLJVMDLL environment variable is longer than 32766 characters and is ignored");
@@ -149,12 +149,12 @@ TEST(JvmLibraryOverrideChild, DeriveWithInheritedEnvironment)
     path = log;
     useTestLog();
     logFilePath = path.c_str();
-    boundedCopy(executablePath, L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
+    boundedCopy(testStages->paths.executablePath, L"C:\\Apps\\Velmorane\\VelmoraneService.exe");
     LaunchInputs inputs;
     readLaunchInputs(&inputs);
     PathsResult result;
-    deriveInstallationPaths(&inputs, &result);
-    logWrite("jvm library path '%s'\n", jvmLibraryPathAnsi);
+    deriveInstallationPaths(&inputs, &testStages->paths, &result);
+    logWrite("jvm library path '%s'\n", testStages->paths.jvmLibraryPathAnsi);
 }
 
 TEST(JvmLibraryOverrideEmpty, EmptyValueCountsAsSet)

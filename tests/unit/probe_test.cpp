@@ -122,10 +122,10 @@ TEST_F(LibraryProbe, CandidateThatDoesNotFitIsAFailedAttemptWithoutALoad)
         std::wstring ktr = L"C:\\" + std::wstring(ktrLength - 4, L'k') + L"\\";
         std::wstring base = ktr + L"Velmorane\\";
         useTestLog();
-        boundedCopy(executablePath, (base + L"VelmoraneService.exe").c_str());
+        boundedCopy(testStages->paths.executablePath, (base + L"VelmoraneService.exe").c_str());
         LaunchInputs inputs = {NULL, NULL, NULL, NULL, LAUNCH_TO_MAIN};
         PathsResult paths;
-        deriveInstallationPaths(&inputs, &paths);
+        deriveInstallationPaths(&inputs, &testStages->paths, &paths);
         useTestLog();
 
         std::vector<std::string> lines;
@@ -147,8 +147,8 @@ TEST_F(LibraryProbe, CandidateThatDoesNotFitIsAFailedAttemptWithoutALoad)
 
         scriptingLoads = true;
         ProbeResult result = {};
-        probeRuntimeLibrary(&result);
-        EXPECT_EQ(probeJvmLibrary(&result), (HMODULE)NULL) << ktrLength;
+        probeRuntimeLibrary(&testStages->paths, &result);
+        EXPECT_EQ(probeJvmLibrary(&testStages->paths, &result), (HMODULE)NULL) << ktrLength;
         // Every candidate in the result: the cut ones as such, the rest failed.
         size_t cutInResult = 0;
         for (const LibraryAttempt &attempt : result.runtime)
@@ -203,11 +203,11 @@ TEST_F(LibraryProbe, ImportsAreNotTakenFromTheCurrentFolderOrPath)
         if (c.besideIt)
             ASSERT_TRUE(CopyFileW(dependency.c_str(), (wide + L"\\jvm\\velmoranedep.dll").c_str(), FALSE));
         useTestLog();
-        boundedCopy(jvmLibraryPath, jvm.c_str());
-        boundedCopy(basePath, (wide + L"\\none\\").c_str());
-        boundedCopy(ktrPath, (wide + L"\\none\\").c_str());
+        boundedCopy(testStages->paths.jvmLibraryPath, jvm.c_str());
+        boundedCopy(testStages->paths.basePath, (wide + L"\\none\\").c_str());
+        boundedCopy(testStages->paths.ktrPath, (wide + L"\\none\\").c_str());
         ProbeResult result = {};
-        HMODULE module = probeJvmLibrary(&result);
+        HMODULE module = probeJvmLibrary(&testStages->paths, &result);
         EXPECT_EQ(result.jvm[0].outcome, c.outcome) << c.name;
         EXPECT_EQ(module != NULL, c.outcome == LIBRARY_LOADED) << c.name;
         if (module != NULL)
@@ -223,13 +223,13 @@ TEST_F(LibraryProbe, RelativeVariableIsNeverLoaded)
 {
     const std::wstring relative = L"jdk\\bin\\server\\jvm.dll", none = L"C:\\none\\";
     useTestLog();
-    boundedCopy(jvmLibraryPath, relative.c_str());
-    boundedCopy(basePath, none.c_str());
-    boundedCopy(ktrPath, none.c_str());
+    boundedCopy(testStages->paths.jvmLibraryPath, relative.c_str());
+    boundedCopy(testStages->paths.basePath, none.c_str());
+    boundedCopy(testStages->paths.ktrPath, none.c_str());
     loadableLibraries.push_back(relative);
     scriptingLoads = true;
     ProbeResult result = {};
-    EXPECT_EQ(probeJvmLibrary(&result), (HMODULE)NULL);
+    EXPECT_EQ(probeJvmLibrary(&testStages->paths, &result), (HMODULE)NULL);
     scriptingLoads = false;
     EXPECT_EQ(result.jvm[0].outcome, LIBRARY_RELATIVE_PATH);
     EXPECT_EQ(requestedLibraries.size(), (size_t)JVM_CANDIDATE_COUNT - 1);

@@ -141,7 +141,7 @@ protected:
         launcherResult = 0;
         shutdownStandIn = NULL;
         slowReporter = 0;
-        jvmHandle = NULL;
+        testStages->vm.jvmHandle = NULL;
     }
 
     void TearDown() override
@@ -449,14 +449,14 @@ TEST_F(ServiceTest, StopEndsWhenShutdownReturnsDuringTheDump)
     HANDLE hold = CreateEventW(NULL, TRUE, FALSE, NULL);
     fakeScript.dumpHoldIn = "getAllStackTraces";
     fakeScript.dumpHold = hold;
-    jvmHandle = &fakeVm;
+    testStages->vm.jvmHandle = &fakeVm;
     shutdownStandIn = heldShutdown;
     ULONGLONG start = GetTickCount64();
-    EXPECT_TRUE(stopApplication());
+    EXPECT_TRUE(stopApplication(testStages));
     EXPECT_LT(GetTickCount64() - start, (ULONGLONG)THREAD_DUMP_AFTER_MS + 2500);
     SetEvent(hold);
     Sleep(500); // the dump's thread gives up and detaches
-    jvmHandle = NULL;
+    testStages->vm.jvmHandle = NULL;
     CloseHandle(hold);
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"The Java threads could not be dumped"}));
 }

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+LaunchContext *const testStages = newLaunchContext();
+
 #include <stdio.h>
 
 #include "log/log.h"
@@ -157,6 +159,9 @@ void captureEvents(void)
 {
     eventReport = captureEvent;
     eventsBegin();
+    // Wired as the service main routine wires its launch.
+    testStages->observer = {reportLogRefused, reportStartFailure, keepShutdownFrame};
+    logNoticeRefusals(reportLogRefused);
     captured.clear();
 }
 

@@ -7,6 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "launcher/launcher.h"
+
+// The launch the stage tests drive: one for the test program, as the service
+// has one for its process.
+extern LaunchContext *const testStages;
+
 // A fresh directory under the temporary directory, unique per call.
 std::string makeTempDir(const char *tag);
 void removeTree(const std::string &path);
@@ -28,7 +34,8 @@ std::vector<std::string> testLogMessages(void);
 HANDLE startStuckRecord(void);
 void releaseStuckRecord(HANDLE writer);
 // What the service would have written to the event log, captured instead:
-// captureEvents() clears the list and turns the service's events on.
+// captureEvents() clears the list, turns the service's events on and points
+// the test launch's observer and the log's refusals at them.
 struct CapturedEvent {
     WORD type;
     DWORD id;

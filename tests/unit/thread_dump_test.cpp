@@ -39,19 +39,19 @@ DWORD runDump(FakeJvmScript script, HANDLE hold = NULL)
     resetFakeJvm();
     fakeScript = script;
     fakeScript.dumpHold = hold;
-    jvmHandle = &fakeVm;
-    threadDumpState = DUMP_STARTED;
-    HANDLE thread = CreateThread(NULL, 0, threadDumpThread, NULL, 0, NULL);
+    testStages->vm.jvmHandle = &fakeVm;
+    testStages->threadDumpState = DUMP_STARTED;
+    HANDLE thread = CreateThread(NULL, 0, threadDumpThread, testStages, 0, NULL);
     if (hold != NULL && WaitForSingleObject(thread, 300) == WAIT_TIMEOUT) {
-        abandonThreadDump();
-        abandonThreadDump();
+        abandonThreadDump(&testStages->threadDumpState);
+        abandonThreadDump(&testStages->threadDumpState);
         SetEvent(hold);
     }
     DWORD whole = 99;
     WaitForSingleObject(thread, 10000);
     GetExitCodeThread(thread, &whole);
     CloseHandle(thread);
-    jvmHandle = NULL;
+    testStages->vm.jvmHandle = NULL;
     // Attached for the dump alone, and every reference given back.
     EXPECT_TRUE(fakeCalls.front() == "attach as VelmoraneService thread dump" && fakeCalls.back() == "detach");
     EXPECT_EQ(fakeLiveReferences, 0);
