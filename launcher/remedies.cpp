@@ -6,6 +6,7 @@
 
 #include "launcher/records.h"
 #include "launcher/runtime_layout.h"
+#include "log/service_name.h"
 
 struct FailureRemedy {
     const char *record;
@@ -17,7 +18,7 @@ static const FailureRemedy failureRemedies[] = {
     {RECORD_LIB_NOT_FOUND, ANY_CODE,
      "There is no Velmorane\\lib\\: create it and put the application's jar files in it."},
     {RECORD_NO_LIB_OR_PLUGINS, ANY_CODE,
-     "Neither lib\\ nor plugins\\ is below the base path, often because the executable or its folder was renamed: restore Velmorane\\VelmoraneService.exe with the jars in lib\\."},
+     "Neither lib\\ nor plugins\\ is below the base path, often because the executable or its folder was renamed: restore Velmorane\\" EXECUTABLE_NAME " with the jars in lib\\."},
     {RECORD_CLASS_PATH_UNCONVERTED, ANY_CODE,
      "The value of VLCLASSPATH could not be converted: shorten it; the class path from lib\\ is used meanwhile."},
     {RECORD_JVM_VARIABLE_TOO_LONG, ANY_CODE, "VLJVMDLL is far too long: set it to the full path of jvm.dll."},

@@ -5,9 +5,10 @@
 #include <windows.h>
 
 #include "launcher/jvm.h"
+#include "log/service_name.h"
 
 // The name the shutdown thread carries among the Java threads (a dump shows it).
-#define SHUTDOWN_THREAD_NAME "VelmoraneService shutdown"
+#define SHUTDOWN_THREAD_NAME VELMORANE_SERVICE_NAME " shutdown"
 
 // Thread routine; the parameter is the kind of a failed start that stops the
 // service (a LaunchFailure), LAUNCH_NOT_FAILED for any other stop. 1 when

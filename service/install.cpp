@@ -3,23 +3,9 @@
 
 #include <windows.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "service/eventlog.h"
 #include "service/service.h"
-
-// The service name in the ANSI code page, for the console. Without memory for
-// it the lines are printed without the name.
-static const char *narrowServiceName(void)
-{
-    const int size = (int)(sizeof SERVICE_NAME / sizeof(wchar_t));
-    char *name = (char *)malloc(size);
-    if (name == NULL)
-        return "";
-    if (WideCharToMultiByte(CP_ACP, 0, SERVICE_NAME, -1, name, size, NULL, NULL) == 0)
-        name[0] = '\0';
-    return name;
-}
 
 // The registered command line is the path between quotes, so that it stays
 // one path when a directory name has blanks in it.
@@ -42,7 +28,7 @@ void installService(void)
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
     if (manager == NULL)
         return;
-    const char *name = narrowServiceName();
+    const char *name = VELMORANE_SERVICE_NAME;
 
     if (GetModuleFileNameW(NULL, modulePath, MODULE_PATH_CAPACITY) == 0) {
         CloseServiceHandle(manager);
@@ -91,7 +77,7 @@ void uninstallService(void)
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL)
         return;
-    const char *name = narrowServiceName();
+    const char *name = VELMORANE_SERVICE_NAME;
 
     SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, DELETE | SERVICE_QUERY_STATUS);
     if (service == NULL) {
