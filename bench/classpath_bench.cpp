@@ -14,6 +14,7 @@
 #include "launcher/classpath.h"
 #include "launcher/paths.h"
 #include "log/log.h"
+#include "log/logfile.h"
 
 #define BENCH_PATH_CAPACITY 1024
 #define NAME_LENGTH 220

@@ -10,6 +10,8 @@
 
 #include "launcher/java_exception.h"
 #include "launcher/records.h"
+#include "log/log.h"
+#include "log/logfile.h"
 
 volatile LONG threadDumpState = DUMP_NONE;
 
