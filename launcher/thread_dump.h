@@ -20,17 +20,6 @@
 // The longest record, a thread's with its name and state, fits a log record.
 static_assert(2 * THREAD_DUMP_TEXT_CAPACITY + 64 < LOG_RECORD_CAPACITY, "a dump record must fit a log record");
 
-// Where the dump stands, changed by compare-and-exchange alone
-// (thread_dump_state.cpp): the stop may abandon the dump at any moment.
-enum ThreadDumpState {
-    DUMP_NONE,      // no dump at this stop
-    DUMP_STARTED,   // its thread runs, nothing written yet
-    DUMP_WRITING,   // its first record written
-    DUMP_ENDED,     // its thread has written everything it will
-    DUMP_ABANDONED, // the stop went on without it: nothing more is written
-};
-extern volatile LONG threadDumpState;
-
 // Writes the threads' stacks on a thread attached to the virtual machine: the
 // first record, then each thread (the one in shutdown() first), its frames,
 // what was left out. Stops at the first Java exception, with the record of a
@@ -45,10 +34,5 @@ extern ShutdownFrameNotice shutdownFrameNotice;
 
 // Thread routine: attaches, dumps, detaches; the parameter is not used.
 DWORD WINAPI threadDumpThread(LPVOID parameter);
-
-// Called when the stop waits no longer: a dump still under way gets its last
-// record (not taken, or cut off), and whatever its thread does after that is
-// not written.
-void abandonThreadDump(void);
 
 #endif
