@@ -28,8 +28,10 @@ JavaVM *getJvmHandle(void);
 
 void clearJvmResult(JvmResult *result);
 
-// Builds the two virtual machine options from the class path option.
-// Returns false (after a log line) when they can't be allocated.
+// Builds the virtual machine's options: the native digest's and the class
+// path's, then the Java output's hooks when it goes to a file (vfprintf, and
+// exit when the output is rotated), up to four in all. Returns false (after
+// a log line) when they can't be allocated.
 bool assembleVmOptions(void);
 // Fills mainArgument: "installbase=", the base path and a line feed.
 void formatMainArgument(void);

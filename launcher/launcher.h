@@ -59,9 +59,10 @@ const char *launchFailureText(DWORD failure);
 void clearLaunchResults(LaunchResults *results);
 
 // Runs the stages once, in order, with no retries, as far as inputs->depth.
-// Returns 1 after main has returned (LAUNCH_TO_MAIN) or once the main class,
-// main and shutdown() were all found (LAUNCH_TO_LOOKUPS); 0 on any failure,
-// and always 0 for LAUNCH_TO_PROBE.
+// Returns 1 once main was called and has returned, or thrown (LAUNCH_TO_MAIN:
+// a main that threw is FAILURE_MAIN_THREW all the same), or once the main
+// class, main and shutdown() were all found (LAUNCH_TO_LOOKUPS); 0 on any
+// other failure, and always 0 for LAUNCH_TO_PROBE.
 DWORD launch(const LaunchInputs *inputs, LaunchResults *results);
 
 // Told of every launch of launcherThread, with its failure's kind

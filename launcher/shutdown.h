@@ -22,8 +22,10 @@ DWORD WINAPI shutdownThread(LPVOID parameter);
 // was left running so; true when it ended within the wait, or could not be
 // started at all.
 bool stopApplication(void);
-// The same for a start that failed (VLSTOPONFAILURE), failure its kind: where
-// the start left no shutdown() to call, the stop says so once.
+// The same, and the service's stop for every STOP, SHUTDOWN and PRESHUTDOWN:
+// failure is LAUNCH_NOT_FAILED then, or the kind of a failed start that
+// stops the service (VLSTOPONFAILURE); where the start left no shutdown() to
+// call, the stop says so once.
 bool stopFailedStart(DWORD failure);
 
 #endif
