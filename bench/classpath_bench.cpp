@@ -13,6 +13,7 @@
 
 #include "launcher/launcher.h"
 #include "log/log.h"
+#include "log/logfile.h"
 
 #define BENCH_PATH_CAPACITY 1024
 #define NAME_LENGTH 220

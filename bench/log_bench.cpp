@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include "log/log.h"
+#include "log/logfile.h"
 
 #define BARE_STDIO_PATH "c:\\windows\\temp\\velmorane-bench-stdio.log"
 #define BARE_WIN32_PATH L"c:\\windows\\temp\\velmorane-bench-win32.log"

@@ -31,6 +31,7 @@
 
 #include "launcher/records.h"
 #include "log/log.h"
+#include "log/logfile.h"
 
 namespace {
 

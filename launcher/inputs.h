@@ -6,21 +6,33 @@
 
 #include <wchar.h>
 
+// Each variable's name is a narrow text (..._NAME), so that records and
+// remedies can quote it, and wide as the environment is read.
 // The launcher's own variables.
-#define JVM_LIBRARY_VARIABLE L"VLJVMDLL"
-#define CLASS_PATH_VARIABLE L"VLCLASSPATH"
-#define JAVA_OUTPUT_VARIABLE L"VLJAVAOUTPUT"
+#define JVM_LIBRARY_VARIABLE_NAME "VLJVMDLL"
+#define CLASS_PATH_VARIABLE_NAME "VLCLASSPATH"
+#define JAVA_OUTPUT_VARIABLE_NAME "VLJAVAOUTPUT"
 // The output file's size at which it is rotated, and how many older ones are kept.
-#define JAVA_OUTPUT_SIZE_VARIABLE L"VLJAVAOUTPUTSIZE"
-#define JAVA_OUTPUT_KEEP_VARIABLE L"VLJAVAOUTPUTKEEP"
+#define JAVA_OUTPUT_SIZE_VARIABLE_NAME "VLJAVAOUTPUTSIZE"
+#define JAVA_OUTPUT_KEEP_VARIABLE_NAME "VLJAVAOUTPUTKEEP"
 // "1": a start that fails stops the service with an exit code of its own.
-#define STOP_ON_FAILURE_VARIABLE L"VLSTOPONFAILURE"
+#define STOP_ON_FAILURE_VARIABLE_NAME "VLSTOPONFAILURE"
 // "1": the service accepts PRESHUTDOWN too and stops on it (read by the
 // service main routine, not the launcher).
-#define PRESHUTDOWN_VARIABLE L"VLPRESHUTDOWN"
+#define PRESHUTDOWN_VARIABLE_NAME "VLPRESHUTDOWN"
 // Read by the virtual machine itself, not by the launcher.
-#define JAVA_TOOL_OPTIONS_VARIABLE L"JAVA_TOOL_OPTIONS"
-#define JAVA_OPTIONS_VARIABLE L"_JAVA_OPTIONS"
+#define JAVA_TOOL_OPTIONS_VARIABLE_NAME "JAVA_TOOL_OPTIONS"
+#define JAVA_OPTIONS_VARIABLE_NAME "_JAVA_OPTIONS"
+
+#define JVM_LIBRARY_VARIABLE L"" JVM_LIBRARY_VARIABLE_NAME
+#define CLASS_PATH_VARIABLE L"" CLASS_PATH_VARIABLE_NAME
+#define JAVA_OUTPUT_VARIABLE L"" JAVA_OUTPUT_VARIABLE_NAME
+#define JAVA_OUTPUT_SIZE_VARIABLE L"" JAVA_OUTPUT_SIZE_VARIABLE_NAME
+#define JAVA_OUTPUT_KEEP_VARIABLE L"" JAVA_OUTPUT_KEEP_VARIABLE_NAME
+#define STOP_ON_FAILURE_VARIABLE L"" STOP_ON_FAILURE_VARIABLE_NAME
+#define PRESHUTDOWN_VARIABLE L"" PRESHUTDOWN_VARIABLE_NAME
+#define JAVA_TOOL_OPTIONS_VARIABLE L"" JAVA_TOOL_OPTIONS_VARIABLE_NAME
+#define JAVA_OPTIONS_VARIABLE L"" JAVA_OPTIONS_VARIABLE_NAME
 
 // How far a launch goes: the service's goes to main; the operator's check
 // stops before it.

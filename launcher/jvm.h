@@ -34,9 +34,11 @@ JavaVM *getJvmHandle(LaunchVm *vm);
 
 void clearJvmResult(JvmResult *result);
 
-// Builds the virtual machine options (the two of the class path stage and
-// the Java output's hooks) from the logged class path option. Returns false
-// (after a log line) when they can't be allocated.
+// Builds the virtual machine's options: the native digest's and the class
+// path's (from the logged class path option), then the Java output's hooks
+// when it goes to a file (vfprintf, and exit when the output is rotated), up
+// to four in all. Returns false (after a log line) when they can't be
+// allocated.
 bool assembleVmOptions(const char *classPathOption, JavaOutput *output, LaunchVm *vm);
 // Fills vm->mainArgument: "installbase=", the base path and a line feed.
 void formatMainArgument(const wchar_t *basePath, LaunchVm *vm);

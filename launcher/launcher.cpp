@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "launcher/failure_texts.h"
 #include "launcher/output_rotation.h"
 #include "launcher/records.h"
 #include "log/log.h"
@@ -84,18 +85,13 @@ bool failureLeavesShutdown(DWORD failure)
     return failure == LAUNCH_NOT_FAILED || failure == FAILURE_NO_MAIN || failure == FAILURE_MAIN_THREW;
 }
 
+// The texts are the event log's (service/messages.mc), made into a header by
+// the build (cmake/failure_texts.py).
+static_assert(LAUNCH_FAILURE_TEXT_COUNT == LAUNCH_FAILURE_LAST, "every start failure needs its event message");
+
 const char *launchFailureText(DWORD failure)
 {
-    static const char *const texts[LAUNCH_FAILURE_LAST + 1] = {
-        NULL,
-        "no jvm.dll loads",
-        "the jvm.dll that loaded has no JNI_CreateJavaVM",
-        "the JVM could not be created",
-        "the main class is not on the class path",
-        "the main class has no main(String[])",
-        "main ended by throwing an exception",
-        "no memory for the JVM's options",
-    };
+    static const char *const texts[LAUNCH_FAILURE_LAST + 1] = {NULL, LAUNCH_FAILURE_TEXTS};
     return failure <= LAUNCH_FAILURE_LAST ? texts[failure] : NULL;
 }
 

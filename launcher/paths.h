@@ -6,9 +6,10 @@
 #include "launcher/inputs.h"
 #include "launcher/runtime_layout.h"
 #include "launcher/strings.h"
+#include "log/service_name.h"
 
-// The executable's name and its folder's, which the paths are cut by.
-#define EXECUTABLE_NAME "VelmoraneService.exe"
+// The executable's name (EXECUTABLE_NAME) and its folder's, which the paths
+// are cut by.
 #define INSTALLATION_FOLDER_NAME "Velmorane"
 #define EXECUTABLE_NAME_LENGTH (sizeof EXECUTABLE_NAME - 1)
 #define INSTALLATION_FOLDER_NAME_LENGTH (sizeof INSTALLATION_FOLDER_NAME - 1)

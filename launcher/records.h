@@ -7,6 +7,8 @@
 #ifndef VELMORANE_RECORDS_H
 #define VELMORANE_RECORDS_H
 
+#include "launcher/inputs.h"
+
 // Installation paths.
 #define RECORD_BANNER "***** Velmorane Windows service starting *****\n"
 #define RECORD_EXECUTABLE "Executable file name:\n"
@@ -15,9 +17,9 @@
 #define RECORD_BASE_PATH "Base path '%s'\n"
 #define RECORD_KTR_PATH "KTR path '%s'\n"
 #define RECORD_QUOTED_PATH_SUPPORT "Includes support for quoted service path (TP-85987)\n"
-#define RECORD_JVM_VARIABLE_TOO_LONG "VLJVMDLL environment variable is longer than %d characters and is ignored\n"
-#define RECORD_JVM_VARIABLE "Will load jvm based on VLJVMDLL environment variable\n"
-#define RECORD_JVM_VARIABLE_RELATIVE "VLJVMDLL environment variable is not a full path, no jvm.dll is loaded from it\n"
+#define RECORD_JVM_VARIABLE_TOO_LONG JVM_LIBRARY_VARIABLE_NAME " environment variable is longer than %d characters and is ignored\n"
+#define RECORD_JVM_VARIABLE "Will load jvm based on " JVM_LIBRARY_VARIABLE_NAME " environment variable\n"
+#define RECORD_JVM_VARIABLE_RELATIVE JVM_LIBRARY_VARIABLE_NAME " environment variable is not a full path, no jvm.dll is loaded from it\n"
 
 // Class path.
 #define RECORD_LOOKING_FOR_JARS "Looking for needed jar files in the lib directory\n"
@@ -29,18 +31,18 @@
 #define RECORD_NOW_SEARCHING "Now searching %s\n"
 #define RECORD_SUB_FILE "Sub file:  %s\n"
 #define RECORD_PLUGIN_JAR "*** Jar file:  %s\n"
-#define RECORD_CLASS_PATH_UNCONVERTED "Can't convert the VLCLASSPATH environment variable, it is ignored\n"
+#define RECORD_CLASS_PATH_UNCONVERTED "Can't convert the " CLASS_PATH_VARIABLE_NAME " environment variable, it is ignored\n"
 #define RECORD_JVM_OPTIONS "JVM options:\n"
 #define RECORD_OPTION "%s\n"
 
 // The Java output file.
-#define RECORD_OUTPUT_VARIABLE_TOO_LONG "VLJAVAOUTPUT environment variable is longer than %d characters and is ignored\n"
+#define RECORD_OUTPUT_VARIABLE_TOO_LONG JAVA_OUTPUT_VARIABLE_NAME " environment variable is longer than %d characters and is ignored\n"
 #define RECORD_OUTPUT_UNOPENED "Can't open %s for the Java output, error %lu\n"
 #define RECORD_OUTPUT_REFUSED "Can't open %s for the Java output, refused: %s\n"
 #define RECORD_OUTPUT_REDIRECTED "Java output goes to %s\n"
 // Rotation (VLJAVAOUTPUTSIZE, VLJAVAOUTPUTKEEP) and the pump that writes the file.
-#define RECORD_OUTPUT_SIZE_INVALID "VLJAVAOUTPUTSIZE environment variable is not a size, the Java output is not rotated\n"
-#define RECORD_OUTPUT_KEEP_INVALID "VLJAVAOUTPUTKEEP environment variable is not a number from 0 to %d, %d older files are kept\n"
+#define RECORD_OUTPUT_SIZE_INVALID JAVA_OUTPUT_SIZE_VARIABLE_NAME " environment variable is not a size, the Java output is not rotated\n"
+#define RECORD_OUTPUT_KEEP_INVALID JAVA_OUTPUT_KEEP_VARIABLE_NAME " environment variable is not a number from 0 to %d, %d older files are kept\n"
 #define RECORD_OUTPUT_NOT_ROTATED "Can't rotate %s, error %lu; the Java output goes on into it\n"
 #define RECORD_OUTPUT_NOT_WRITTEN "%llu bytes of the Java output could not be written to %s, error %lu\n"
 
@@ -92,7 +94,7 @@
 #define RECORD_DETACHED "Detached thread\n"
 
 // The launcher, when a failed start stops the service (VLSTOPONFAILURE).
-#define RECORD_STOP_ON_FAILURE "The start failed and VLSTOPONFAILURE is set: the service stops with exit code %d\n"
+#define RECORD_STOP_ON_FAILURE "The start failed and " STOP_ON_FAILURE_VARIABLE_NAME " is set: the service stops with exit code %d\n"
 
 // The Java threads' stacks, when shutdown() is still running some seconds
 // after the stop (a thread of its own writes them; the stop itself writes the

@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "launcher/inputs.h"
 #include "launcher/records.h"
 #include "launcher/runtime_layout.h"
+#include "log/service_name.h"
 
 struct FailureRemedy {
     const char *record;
@@ -17,23 +19,23 @@ static const FailureRemedy failureRemedies[] = {
     {RECORD_LIB_NOT_FOUND, ANY_CODE,
      "There is no Velmorane\\lib\\: create it and put the application's jar files in it."},
     {RECORD_NO_LIB_OR_PLUGINS, ANY_CODE,
-     "Neither lib\\ nor plugins\\ is below the base path, often because the executable or its folder was renamed: restore Velmorane\\VelmoraneService.exe with the jars in lib\\."},
+     "Neither lib\\ nor plugins\\ is below the base path, often because the executable or its folder was renamed: restore Velmorane\\" EXECUTABLE_NAME " with the jars in lib\\."},
     {RECORD_CLASS_PATH_UNCONVERTED, ANY_CODE,
-     "The value of VLCLASSPATH could not be converted: shorten it; the class path from lib\\ is used meanwhile."},
-    {RECORD_JVM_VARIABLE_TOO_LONG, ANY_CODE, "VLJVMDLL is far too long: set it to the full path of jvm.dll."},
+     "The value of " CLASS_PATH_VARIABLE_NAME " could not be converted: shorten it; the class path from lib\\ is used meanwhile."},
+    {RECORD_JVM_VARIABLE_TOO_LONG, ANY_CODE, JVM_LIBRARY_VARIABLE_NAME " is far too long: set it to the full path of jvm.dll."},
     {RECORD_JVM_VARIABLE_RELATIVE, ANY_CODE,
-     "VLJVMDLL names no full path, and the service loads jvm.dll from full paths only: set it to the full path of jvm.dll."},
+     JVM_LIBRARY_VARIABLE_NAME " names no full path, and the service loads jvm.dll from full paths only: set it to the full path of jvm.dll."},
     {RECORD_FAILED_JVM, ANY_CODE,
-     "No jvm.dll loaded at any place (none there, a 32-bit runtime, its C runtime library not loaded, or a Java 9+ runtime in " JDK_FOLDER SERVER_VM_FOLDER "): lay a 64-bit runtime out as " JRE_FOLDER " or set VLJVMDLL; VelmoraneConsole check shows which."},
+     "No jvm.dll loaded at any place (none there, a 32-bit runtime, its C runtime library not loaded, or a Java 9+ runtime in " JDK_FOLDER SERVER_VM_FOLDER "): lay a 64-bit runtime out as " JRE_FOLDER " or set " JVM_LIBRARY_VARIABLE_NAME "; VelmoraneConsole check shows which."},
     {RECORD_NO_CREATE_EXPORT, ANY_CODE,
-     "The file that loaded is not a JVM: point VLJVMDLL (or the places) at the runtime's real jvm.dll."},
+     "The file that loaded is not a JVM: point " JVM_LIBRARY_VARIABLE_NAME " (or the places) at the runtime's real jvm.dll."},
     {RECORD_NO_OPTIONS, ANY_CODE, "The service ran out of memory at start: free memory and restart the service."},
     {RECORD_CREATE_FAILED, -1,
-     "The JVM could not start (an option in JAVA_TOOL_OPTIONS or _JAVA_OPTIONS it does not know, an incomplete or damaged runtime, or not enough memory for its heap): check the variables, the runtime (" JRE_FOLDER BIN_FOLDER "java -version) and the machine's memory."},
+     "The JVM could not start (an option in " JAVA_TOOL_OPTIONS_VARIABLE_NAME " or " JAVA_OPTIONS_VARIABLE_NAME " it does not know, an incomplete or damaged runtime, or not enough memory for its heap): check the variables, the runtime (" JRE_FOLDER BIN_FOLDER "java -version) and the machine's memory."},
     {RECORD_CREATE_FAILED, -3, "The runtime does not offer JNI version 1.6: use Java 8 or later."},
     {RECORD_CREATE_FAILED, -4, "The JVM ran out of memory while starting: free memory, or use a smaller -Xmx."},
     {RECORD_CREATE_FAILED, -6,
-     "The JVM rejected an option, a bad value in JAVA_TOOL_OPTIONS or _JAVA_OPTIONS or an unusual runtime: correct the variable, or use a standard Java runtime."},
+     "The JVM rejected an option, a bad value in " JAVA_TOOL_OPTIONS_VARIABLE_NAME " or " JAVA_OPTIONS_VARIABLE_NAME " or an unusual runtime: correct the variable, or use a standard Java runtime."},
     {RECORD_CREATE_FAILED, ANY_CODE, "The JVM could not start: check the runtime with " JDK_FOLDER BIN_FOLDER "java -version."},
     {RECORD_NO_CLASS, ANY_CODE,
      "The main class is in no jar of the class path (no jar in lib\\, jars named .JAR, or classes compiled for a newer Java): put the application jar in lib\\ and compile for the runtime's version (javac --release N) or use a newer runtime."},

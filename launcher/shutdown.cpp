@@ -7,6 +7,7 @@
 #include "launcher/lookup.h"
 #include "launcher/records.h"
 #include "launcher/thread_dump.h"
+#include "launcher/thread_dump_state.h"
 #include "log/log.h"
 
 static DWORD detachAndEnd(JavaVM *vm, DWORD result)

@@ -5,9 +5,10 @@
 #include <windows.h>
 
 #include "launcher/jvm.h"
+#include "log/service_name.h"
 
 // The name the shutdown thread carries among the Java threads (a dump shows it).
-#define SHUTDOWN_THREAD_NAME "VelmoraneService shutdown"
+#define SHUTDOWN_THREAD_NAME VELMORANE_SERVICE_NAME " shutdown"
 
 struct LaunchContext;
 

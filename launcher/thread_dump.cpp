@@ -10,9 +10,10 @@
 #include "launcher/records.h"
 #include "launcher/strings.h"
 #include "launcher/thread_dump_state.h"
+#include "log/service_name.h"
 
 // The name the dump's thread carries among the Java threads it lists.
-#define DUMP_THREAD_NAME "VelmoraneService thread dump"
+#define DUMP_THREAD_NAME VELMORANE_SERVICE_NAME " thread dump"
 
 enum DumpMethod {
     ALL_STACK_TRACES, // static

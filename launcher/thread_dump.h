@@ -7,6 +7,7 @@
 
 #include "launcher/java_contract.h"
 #include "launcher/java_exception.h"
+#include "launcher/thread_dump_state.h"
 #include "log/log.h"
 
 // How long after the stop the threads are dumped when shutdown() still runs.
@@ -20,17 +21,6 @@
 // The longest record, a thread's with its name and state, fits a log record.
 static_assert(2 * THREAD_DUMP_TEXT_CAPACITY + 64 < LOG_RECORD_CAPACITY, "a dump record must fit a log record");
 
-// Where the dump stands (LaunchContext's threadDumpState), changed by
-// compare-and-exchange alone (thread_dump_state.cpp): the stop may abandon
-// the dump at any moment.
-enum ThreadDumpState {
-    DUMP_NONE,      // no dump at this stop
-    DUMP_STARTED,   // its thread runs, nothing written yet
-    DUMP_WRITING,   // its first record written
-    DUMP_ENDED,     // its thread has written everything it will
-    DUMP_ABANDONED, // the stop went on without it: nothing more is written
-};
-
 struct LaunchContext;
 
 // Writes the threads' stacks on a thread attached to the virtual machine: the
@@ -43,10 +33,5 @@ bool dumpJavaThreads(JNIEnv *env, LaunchContext *launch);
 // Thread routine: attaches to the launch's virtual machine, dumps, detaches;
 // the parameter is the LaunchContext.
 DWORD WINAPI threadDumpThread(LPVOID parameter);
-
-// Called when the stop waits no longer: a dump still under way (`state`)
-// gets its last record (not taken, or cut off), and whatever its thread does
-// after that is not written.
-void abandonThreadDump(volatile LONG *state);
 
 #endif

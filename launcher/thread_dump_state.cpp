@@ -1,6 +1,6 @@
-// Where the dump stands. The state is its own: every change is a
-// compare-and-exchange, so the stop can abandon the dump at any moment
-// without waiting for anyone. The log lock is used only as the log uses it,
+// Where the dump stands. The state is its own: once the dump's thread runs,
+// every change is a compare-and-exchange, so the stop can abandon the dump at
+// any moment without waiting for anyone. The log lock is used only as the log uses it,
 // to order records: a dump record is checked and written while holding it,
 // and the stop writes the dump's last record while holding it, so that
 // record is always the last.
@@ -10,6 +10,8 @@
 
 #include "launcher/java_exception.h"
 #include "launcher/records.h"
+#include "log/log.h"
+#include "log/logfile.h"
 
 static bool dumpWaitedFor(LONG state)
 {

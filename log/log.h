@@ -7,17 +7,12 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
 #define LOG_STAMP_CAPACITY 80
 // The time stamp's length: "%x %X " in the "C" locale, MM/DD/YY HH:MM:SS and a blank.
 #define LOG_STAMP_LENGTH 18
 // The longest record text a sink receives, terminator included; longer ones are cut.
 #define LOG_RECORD_CAPACITY 0x10000
 
-// The one process-wide lock; every record is written while holding it.
-extern CRITICAL_SECTION logLock;
-// Where records go. Always LOG_FILE_PATH in the service; tests point it elsewhere.
-extern const char *logFilePath;
 // Set once the log lock has been retired; later records are dropped.
 extern volatile LONG logRetired;
 

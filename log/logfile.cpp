@@ -9,7 +9,6 @@
 #include <string.h>
 #include <winternl.h>
 
-#include "log/log.h"
 #include "log/logowner.h"
 
 const char *logFilePath = LOG_FILE_PATH;

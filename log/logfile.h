@@ -9,6 +9,13 @@
 
 #include "log/logowner.h"
 
+#define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
+// Where records go. Always LOG_FILE_PATH in the service; tests point it elsewhere.
+extern const char *logFilePath;
+// The one process-wide lock (loglock.cpp); every record is written, and the
+// file's identity judged, while holding it.
+extern CRITICAL_SECTION logLock;
+
 enum LogFileState {
     LOG_FILE_PLAIN,       // the plain file at the log's path: records go there
     LOG_FILE_ABSENT,      // no file yet: the first record creates it

@@ -1,6 +1,7 @@
 // The log's one lock: every record is written while holding it, so one
 // record is one indivisible step; and its retirement at the process's end.
 #include "log/log.h"
+#include "log/logfile.h"
 
 CRITICAL_SECTION logLock;
 volatile LONG logRetired = 0;

@@ -14,8 +14,8 @@
 #include "launcher/shutdown.h"
 #include "launcher/thread_dump.h"
 #include "log/log.h"
-#include "service/install.h"
 #include "service/messages.h"
+#include "service/module_path.h"
 
 EventReportFunction eventReport = writeEventLogEntry;
 

@@ -10,8 +10,10 @@
 
 #include "launcher/launcher.h"
 #include "log/logfile.h"
+#include "log/service_name.h"
 
-#define EVENT_SOURCE_NAME L"VelmoraneService"
+// The source is named after the service.
+#define EVENT_SOURCE_NAME L"" VELMORANE_SERVICE_NAME
 #define EVENT_SOURCE_KEY L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" EVENT_SOURCE_NAME
 // Wide characters of one insert, terminator included; longer ones are cut.
 #define EVENT_INSERT_CAPACITY 2048

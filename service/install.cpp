@@ -3,23 +3,9 @@
 
 #include <windows.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "service/eventlog.h"
 #include "service/service.h"
-
-// The service name in the ANSI code page, for the console. Without memory for
-// it the lines are printed without the name.
-static const char *narrowServiceName(void)
-{
-    const int size = (int)(sizeof SERVICE_NAME / sizeof(wchar_t));
-    char *name = (char *)malloc(size);
-    if (name == NULL)
-        return "";
-    if (WideCharToMultiByte(CP_ACP, 0, SERVICE_NAME, -1, name, size, NULL, NULL) == 0)
-        name[0] = '\0';
-    return name;
-}
 
 // The registered command line is the path between quotes, so that it stays
 // one path when a directory name has blanks in it.
@@ -32,54 +18,57 @@ void quoteModulePath(const wchar_t *modulePath, wchar_t *quotedPath)
     quotedPath[length + 2] = L'\0';
 }
 
+// The one way out of both commands: whichever handles they opened.
+static void closeCommandHandles(SC_HANDLE service, SC_HANDLE manager)
+{
+    if (service != NULL)
+        CloseServiceHandle(service);
+    if (manager != NULL)
+        CloseServiceHandle(manager);
+}
+
 void installService(void)
 {
     // On the stack: only this command needs them, and the running service's
     // memory stays free of them.
     wchar_t modulePath[MODULE_PATH_CAPACITY];
     wchar_t quotedPath[QUOTED_PATH_CAPACITY];
+    SC_HANDLE service = NULL;
 
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
-    if (manager == NULL)
-        return;
-    const char *name = narrowServiceName();
-
-    if (GetModuleFileNameW(NULL, modulePath, MODULE_PATH_CAPACITY) == 0) {
-        CloseServiceHandle(manager);
-        return;
-    }
+    if (manager == NULL || GetModuleFileNameW(NULL, modulePath, MODULE_PATH_CAPACITY) == 0)
+        goto done;
     quoteModulePath(modulePath, quotedPath);
 
-    SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
-                                       quotedPath, NULL, NULL, NULL, NULL, NULL);
-    if (service != NULL) {
-        CloseServiceHandle(service);
-        // The line is the same whether or not the source could be registered:
-        // without it the service runs as before, its events unreadable.
-        registerEventSource(modulePath);
-        printf("%s installed successfully\n", name);
-    } else {
+    service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, quotedPath, NULL, NULL, NULL, NULL, NULL);
+    if (service == NULL) {
         DWORD error = GetLastError();
         if (error == ERROR_SERVICE_EXISTS)
-            printf("%s already exists.\n", name);
+            printf(VELMORANE_SERVICE_NAME " already exists.\n");
         else
-            printf("%s was not installed successfully. Error Code %d\n", name, (int)error);
+            printf(VELMORANE_SERVICE_NAME " was not installed successfully. Error Code %d\n", (int)error);
+        goto done;
     }
-    CloseServiceHandle(manager);
+    // The line is the same whether or not the source could be registered:
+    // without it the service runs as before, its events unreadable.
+    registerEventSource(modulePath);
+    printf(VELMORANE_SERVICE_NAME " installed successfully\n");
+done:
+    closeCommandHandles(service, manager);
 }
 
-static void reportDeleteFailure(DWORD error, const char *name)
+static void reportDeleteFailure(DWORD error)
 {
     switch (error) {
     case ERROR_ACCESS_DENIED:
-        printf("Access denied while trying to remove %s \n", name);
+        printf("Access denied while trying to remove " VELMORANE_SERVICE_NAME " \n");
         break;
     case ERROR_INVALID_HANDLE:
-        printf("Handle invalid while trying to remove %s \n", name);
+        printf("Handle invalid while trying to remove " VELMORANE_SERVICE_NAME " \n");
         break;
     case ERROR_SERVICE_MARKED_FOR_DELETE:
-        printf("%s already marked for deletion\n", name);
+        printf(VELMORANE_SERVICE_NAME " already marked for deletion\n");
         break;
     default:
         break;
@@ -88,32 +77,28 @@ static void reportDeleteFailure(DWORD error, const char *name)
 
 void uninstallService(void)
 {
+    SERVICE_STATUS status;
+    SC_HANDLE service = NULL;
+
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL)
-        return;
-    const char *name = narrowServiceName();
+        goto done;
+    service = OpenServiceW(manager, SERVICE_NAME, DELETE | SERVICE_QUERY_STATUS);
+    if (service == NULL || !QueryServiceStatus(service, &status))
+        goto done;
 
-    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, DELETE | SERVICE_QUERY_STATUS);
-    if (service == NULL) {
-        CloseServiceHandle(manager);
-        return;
+    // The command never stops the service itself: pending and paused
+    // states count as running.
+    if (status.dwCurrentState != SERVICE_STOPPED)
+        printf(VELMORANE_SERVICE_NAME " is still running.\n");
+    else if (!DeleteService(service))
+        reportDeleteFailure(GetLastError());
+    else {
+        // The event source goes with the service; the line is the same
+        // whether or not its key could be removed.
+        removeEventSource();
+        printf(VELMORANE_SERVICE_NAME " removed successfully\n");
     }
-
-    SERVICE_STATUS status;
-    if (QueryServiceStatus(service, &status)) {
-        // The command never stops the service itself: pending and paused
-        // states count as running.
-        if (status.dwCurrentState != SERVICE_STOPPED)
-            printf("%s is still running.\n", name);
-        else if (!DeleteService(service))
-            reportDeleteFailure(GetLastError(), name);
-        else {
-            // The event source goes with the service; the line is the same
-            // whether or not its key could be removed.
-            removeEventSource();
-            printf("%s removed successfully\n", name);
-        }
-    }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+done:
+    closeCommandHandles(service, manager);
 }

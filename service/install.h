@@ -2,7 +2,8 @@
 #ifndef VELMORANE_INSTALL_H
 #define VELMORANE_INSTALL_H
 
-#define MODULE_PATH_CAPACITY 0x8000
+#include "service/module_path.h"
+
 // A quote, the longest path the module path buffer returns, a quote, the terminator.
 #define QUOTED_PATH_CAPACITY (MODULE_PATH_CAPACITY + 2)
 

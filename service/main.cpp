@@ -36,11 +36,11 @@ int wmain(int argc, wchar_t **argv)
     // which ends those threads wherever they are and then flushes every open
     // stream: a record cut off inside its fclose would be written a second
     // time. Holding the log lock from here on lets a record in progress
-    // finish first; later ones wait until the process ends and are lost
-    // whole, never doubled or torn. A record whose open does not return (an
-    // oplock another account holds on the file) keeps the lock: the process
-    // then ends at once, without the C runtime's exit, which could wait for
-    // that record's stream too.
+    // finish first; later ones wait for the lock at most LOG_RECORD_WAIT_MS (or
+    // until the process ends) and are dropped whole, never doubled or torn.
+    // A record whose open does not return (an oplock another account holds
+    // on the file) keeps the lock: the process then ends at once, without
+    // the C runtime's exit, which could wait for that record's stream too.
     if (!logLockEnterWithin(LOG_RECORD_WAIT_MS))
         TerminateProcess(GetCurrentProcess(), 0);
     return 0;

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
-#define SERVICE_NAME L"VelmoraneService"
+#include "log/service_name.h"
+
+#define SERVICE_NAME L"" VELMORANE_SERVICE_NAME
 // Own-process and shared-process bits together, as every report carries them.
 #define SERVICE_REPORTED_TYPE SERVICE_WIN32
 

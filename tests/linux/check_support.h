@@ -17,6 +17,7 @@
 #include "launcher/paths.h"
 #include "launcher/strings.h"
 #include "log/log.h"
+#include "log/logfile.h"
 
 // A failed check stops the run at once: the fuzzer keeps the input.
 #define REQUIRE(condition, what)                                                                        \

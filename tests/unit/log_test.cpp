@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/thread_dump.h"
+#include "launcher/thread_dump_state.h"
 #include "log/log.h"
 #include "log/logfile.h"
 #include "log/logowner.h"

@@ -9,6 +9,7 @@
 
 #include "launcher/paths.h"
 #include "log/log.h"
+#include "log/logfile.h"
 #include "test_support.h"
 
 namespace {

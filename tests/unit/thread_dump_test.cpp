@@ -8,6 +8,7 @@
 #include "fake_jni.h"
 #include "launcher/jvm.h"
 #include "launcher/thread_dump.h"
+#include "launcher/thread_dump_state.h"
 #include "service/eventlog.h"
 #include "test_support.h"
 
