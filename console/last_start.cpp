@@ -213,10 +213,3 @@ int lastStartExitCode(const LastStart *start, DWORD state)
     // No record of a failure and none of main: still starting, or ended otherwise.
     return state == SERVICE_RUNNING ? EXIT_PROBLEMS : EXIT_WARNINGS;
 }
-
-void blankControls(char *text)
-{
-    for (unsigned char *p = (unsigned char *)text; *p != 0; p++)
-        if ((*p < 0x20 && *p != '\r' && *p != '\n') || *p == 0x7F)
-            *p = ' ';
-}

@@ -48,7 +48,4 @@ void readLastStart(char *logText, LastStart *start);
 // did not throw; problems for a start that failed, main's exception included.
 int lastStartExitCode(const LastStart *start, DWORD state);
 
-// Turns every control byte of log text but the line ends into a blank.
-void blankControls(char *text);
-
 #endif

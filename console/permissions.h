@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include "console/check.h"
+#include "console/snapshot.h"
 
 // The folders the stages look in (four of their own, each candidate's
 // nearest existing folder, the folders VLCLASSPATH and VLJAVAOUTPUT name, and
