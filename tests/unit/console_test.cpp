@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "console/account_access.h"
-#include "console/check.h"
-#include "console/json_text.h"
-#include "console/last_start.h"
+#include "console/access/account_access.h"
+#include "console/check/check.h"
+#include "console/status/json_text.h"
+#include "console/status/last_start.h"
 #include "launcher/remedies.h"
 #include "console/report.h"
 #include "console/service_view.h"
-#include "console/stamp_time.h"
-#include "console/status.h"
-#include "console/write_access.h"
+#include "console/status/stamp_time.h"
+#include "console/status/status.h"
+#include "console/access/write_access.h"
 #include "test_support.h"
 
 namespace {
@@ -439,7 +439,7 @@ TEST(CheckSections, ReportWhatTheStagesFound)
 
 // ---------------------------------------------------------------- permissions over made-up trees
 
-#include "console/permissions.h"
+#include "console/access/permissions.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The log is in the ANSI code page: each text is turned into UTF-16 by the
 // system's own conversion and from there into UTF-8 here, one character at
 // a time, so that what is escaped and what is not is decided per character.
-#include "console/json_text.h"
+#include "console/status/json_text.h"
 
 #include <windows.h>
 #include <stdio.h>

@@ -6,7 +6,7 @@
 
 #include "console/report.h"
 #include "console/service_view.h"
-#include "console/status.h"
+#include "console/status/status.h"
 
 void printJavaOutputStatus(void)
 {

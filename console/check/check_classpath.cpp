@@ -1,6 +1,6 @@
 // Class path: what the class path stage found in lib\, what it left out, and
 // whether its buffer held every jar.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include "console/report.h"
 

@@ -2,15 +2,15 @@
 // texts both write (RECORD_NO_CLASS) are told apart by order: the launcher's
 // comes before main was invoked and is the first of its kind. A failed Java
 // call's record is followed by a RECORD_JAVA_EXCEPTION.
-#include "console/last_start.h"
+#include "console/status/last_start.h"
 
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "console/console.h"
-#include "launcher/remedies.h"
 #include "launcher/records.h"
+#include "launcher/remedies.h"
 #include "log/log.h"
 
 static bool isRecord(const char *text, const char *format)

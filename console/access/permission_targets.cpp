@@ -1,7 +1,7 @@
 // What the service runs and trusts beyond the folders its stages look in,
 // each judged as the folders are: whoever may change one of them can make
 // the service run code of their own.
-#include "console/permissions.h"
+#include "console/access/permissions.h"
 
 #include <string.h>
 

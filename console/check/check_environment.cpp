@@ -1,6 +1,6 @@
 // Environment: the variables the service and its JVM read, as the service
 // gets them.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include "console/report.h"
 

@@ -2,7 +2,7 @@
 // the probe found, in words. A jvm.dll elsewhere in the installation root (a
 // runtime one level off, a Java 9 or later runtime) is named with where it
 // should be.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include <stdlib.h>
 #include <string.h>

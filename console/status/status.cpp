@@ -1,5 +1,5 @@
 // "status": the facts read once, then printed in the form asked for.
-#include "console/status.h"
+#include "console/status/status.h"
 
 #include <stdlib.h>
 

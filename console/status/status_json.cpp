@@ -4,9 +4,9 @@
 // never change their form within a schema number.
 #include <stdio.h>
 
-#include "console/json_text.h"
-#include "console/stamp_time.h"
-#include "console/status.h"
+#include "console/status/json_text.h"
+#include "console/status/stamp_time.h"
+#include "console/status/status.h"
 #include "launcher/java_contract.h"
 #include "service/service.h"
 

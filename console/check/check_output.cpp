@@ -2,7 +2,7 @@
 // output, how it would rotate it, the room there and whether it could make
 // and rename files there. The service's own routines are asked, with the
 // service's values; their records become the findings.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include <stdlib.h>
 #include <wchar.h>

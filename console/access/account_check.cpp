@@ -4,15 +4,15 @@
 // write the Java output. Under Wine every file grants SYSTEM and the Unix
 // user everything and no virtual account exists, so only LocalSystem is
 // seen there; the judgement is tested on made-up descriptors.
-#include "console/permissions.h"
+#include "console/access/permissions.h"
 
 #include <sddl.h>
 #include <stdlib.h>
 
-#include "console/account_access.h"
+#include "console/access/account_access.h"
+#include "console/access/write_access.h"
 #include "console/log_view.h"
 #include "console/report.h"
-#include "console/write_access.h"
 #include "log/log.h"
 #include "log/logowner.h"
 

@@ -1,5 +1,5 @@
 // Registration: the service as the SCM has it, against this installation.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include <stdlib.h>
 

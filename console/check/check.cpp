@@ -1,6 +1,6 @@
 // "check": the report an operator reads before the first start. Nothing is
 // changed and nothing is written to the service's log.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include <stdio.h>
 

@@ -1,6 +1,6 @@
 // Log: the service writes its records to a fixed file; a missing folder, a
 // file held open, or one the service refuses loses them silently.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include <string.h>
 

@@ -1,7 +1,7 @@
 // The status as text: the service's state, then how its last start went.
 #include <stdio.h>
 
-#include "console/status.h"
+#include "console/status/status.h"
 #include "launcher/java_contract.h"
 #include "launcher/thread_dump.h"
 #include "service/service.h"

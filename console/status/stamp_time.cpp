@@ -2,7 +2,7 @@
 // offset is tried, and when the system's own conversion from UTC gives back
 // the same local time it held; otherwise the standard one. The system knows
 // its rules, this year's and earlier years' alike.
-#include "console/stamp_time.h"
+#include "console/status/stamp_time.h"
 
 #include <stdio.h>
 

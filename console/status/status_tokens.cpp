@@ -1,7 +1,7 @@
 // The tokens of status --json: a fixed set per field, so that a monitoring
 // agent compares words, not sentences. Each is listed in the operator's
 // guide; a change of a set is a change of STATUS_JSON_SCHEMA (status.h).
-#include "console/status.h"
+#include "console/status/status.h"
 
 #include <string.h>
 

@@ -4,10 +4,11 @@
 // access list set on a file: every folder reads back as SYSTEM and the Unix
 // user with full control, so under Wine this section finds nothing. The
 // decision itself is tested on descriptors from SDDL strings.
-#include "console/permissions.h"
+#include "console/check/check.h"
 
 #include <stdlib.h>
 
+#include "console/access/permissions.h"
 #include "console/log_view.h"
 #include "console/report.h"
 

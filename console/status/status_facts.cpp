@@ -1,13 +1,13 @@
 // The status's facts: the service's state from the SCM, and its last start
 // from the log, read as the service judges the log.
-#include "console/status.h"
+#include "console/status/status.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include "console/console.h"
-#include "launcher/remedies.h"
 #include "launcher/launcher.h"
+#include "launcher/remedies.h"
 
 // The log's last part is enough: a start writes a few hundred records.
 #define LOG_TAIL_CAPACITY (8 * 1024 * 1024)

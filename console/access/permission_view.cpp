@@ -1,6 +1,6 @@
 // How the permission section sees files and the key: Windows' own calls,
 // unless a test has put a made-up tree in their place.
-#include "console/permissions.h"
+#include "console/access/permissions.h"
 
 #include <stdlib.h>
 

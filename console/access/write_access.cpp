@@ -1,6 +1,6 @@
 // The decision works on the descriptor alone, so it is tested on descriptors
 // built from SDDL strings.
-#include "console/write_access.h"
+#include "console/access/write_access.h"
 
 #include <sddl.h>
 #include <string.h>

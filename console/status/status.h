@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "console/last_start.h"
 #include "console/log_view.h"
+#include "console/status/last_start.h"
 #include "log/log.h"
 #include "log/logfile.h"
 

@@ -1,6 +1,6 @@
 // Layout: the service executable beside this program under exactly its name,
 // and the folders the service derives from its path by counting characters.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -1,7 +1,7 @@
 // The judgement works on the descriptor and a set of SIDs alone, so it is
 // tested on descriptors built from SDDL strings: Wine keeps no access lists
 // and knows no virtual accounts.
-#include "console/account_access.h"
+#include "console/access/account_access.h"
 
 #include <string.h>
 

@@ -1,13 +1,13 @@
 // Application: the virtual machine created as the service creates it, the
 // main class, main(String[]) and shutdown() looked up; main is never called.
-#include "console/check.h"
+#include "console/check/check.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "launcher/remedies.h"
 #include "console/report.h"
 #include "launcher/records.h"
+#include "launcher/remedies.h"
 
 // The record the virtual machine stage stopped at (the launcher's own
 // verdict on the results), with the Java exception that came with it and

@@ -1,13 +1,13 @@
 // The permission section's judgement of one folder, file or key, and the
 // list of folders it judges, for the section (check_permissions.cpp) and
 // what the service runs (permission_targets.cpp) alike.
-#include "console/permissions.h"
+#include "console/access/permissions.h"
 
 #include <sddl.h>
 #include <stdlib.h>
 
+#include "console/access/write_access.h"
 #include "console/report.h"
-#include "console/write_access.h"
 #include "log/logowner.h"
 
 #define WRITER_LIMIT 16
