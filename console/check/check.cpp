@@ -9,11 +9,11 @@
 
 int checkCommand(const Installation *installation, bool withJvm)
 {
-    printf("VelmoraneConsole check: the installation of %s\n", installation->serviceExecutableAnsi);
+    printf(CONSOLE_NAME " check: the installation of %s\n", installation->serviceExecutableAnsi);
     fflush(stdout);
     Snapshot *snapshot = takeSnapshot(installation, withJvm);
     if (snapshot == NULL) {
-        printf("VelmoraneConsole: out of memory\n");
+        printf(CONSOLE_NAME ": out of memory\n");
         return EXIT_PROBLEMS;
     }
 

@@ -14,7 +14,7 @@ static void reportRenamedExecutable(const Snapshot *snapshot)
     const wchar_t *consoleFolder = snapshot->installation->folder;
     if (snapshot->otherExecutable[0] == L'\0') {
         reportFinding(FINDING_PROBLEM, EXECUTABLE_NAME " is not in %s", reportPath(consoleFolder));
-        reportRemedy("put " EXECUTABLE_NAME " beside VelmoraneConsole.exe");
+        reportRemedy("put " EXECUTABLE_NAME " beside " CONSOLE_NAME ".exe");
         return;
     }
     wchar_t *paths = (wchar_t *)malloc(3 * PATH_CAPACITY * sizeof(wchar_t));
