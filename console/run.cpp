@@ -72,7 +72,7 @@ static RunLaunch *prepareLaunch(const Installation *installation)
     readServiceEnvironment(environment);
     serviceLaunchInputs(environment, installation->serviceExecutable, &run->inputs);
     if (run->inputs.javaOutput != NULL) {
-        printf(CONSOLE_NAME ": the application's output stays here, not in VLJAVAOUTPUT's %s\n",
+        printf(CONSOLE_NAME ": the application's output stays here, not in " JAVA_OUTPUT_NAME "'s %s\n",
                reportPath(run->inputs.javaOutput));
         run->inputs.javaOutput = NULL;
     }

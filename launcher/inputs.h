@@ -6,21 +6,33 @@
 
 #include <wchar.h>
 
+// Each variable's name, once: as the texts that name it spell it (NAME), and
+// as the environment is read by it (VARIABLE, the same name made wide).
 // The launcher's own variables.
-#define JVM_LIBRARY_VARIABLE L"VLJVMDLL"
-#define CLASS_PATH_VARIABLE L"VLCLASSPATH"
-#define JAVA_OUTPUT_VARIABLE L"VLJAVAOUTPUT"
+#define JVM_LIBRARY_NAME "VLJVMDLL"
+#define CLASS_PATH_NAME "VLCLASSPATH"
+#define JAVA_OUTPUT_NAME "VLJAVAOUTPUT"
 // The output file's size at which it is rotated, and how many older ones are kept.
-#define JAVA_OUTPUT_SIZE_VARIABLE L"VLJAVAOUTPUTSIZE"
-#define JAVA_OUTPUT_KEEP_VARIABLE L"VLJAVAOUTPUTKEEP"
+#define JAVA_OUTPUT_SIZE_NAME "VLJAVAOUTPUTSIZE"
+#define JAVA_OUTPUT_KEEP_NAME "VLJAVAOUTPUTKEEP"
 // "1": a start that fails stops the service with an exit code of its own.
-#define STOP_ON_FAILURE_VARIABLE L"VLSTOPONFAILURE"
+#define STOP_ON_FAILURE_NAME "VLSTOPONFAILURE"
 // "1": the service accepts PRESHUTDOWN too and stops on it (read by the
 // service main routine, not the launcher).
-#define PRESHUTDOWN_VARIABLE L"VLPRESHUTDOWN"
+#define PRESHUTDOWN_NAME "VLPRESHUTDOWN"
 // Read by the virtual machine itself, not by the launcher.
-#define JAVA_TOOL_OPTIONS_VARIABLE L"JAVA_TOOL_OPTIONS"
-#define JAVA_OPTIONS_VARIABLE L"_JAVA_OPTIONS"
+#define JAVA_TOOL_OPTIONS_NAME "JAVA_TOOL_OPTIONS"
+#define JAVA_OPTIONS_NAME "_JAVA_OPTIONS"
+
+#define JVM_LIBRARY_VARIABLE L"" JVM_LIBRARY_NAME
+#define CLASS_PATH_VARIABLE L"" CLASS_PATH_NAME
+#define JAVA_OUTPUT_VARIABLE L"" JAVA_OUTPUT_NAME
+#define JAVA_OUTPUT_SIZE_VARIABLE L"" JAVA_OUTPUT_SIZE_NAME
+#define JAVA_OUTPUT_KEEP_VARIABLE L"" JAVA_OUTPUT_KEEP_NAME
+#define STOP_ON_FAILURE_VARIABLE L"" STOP_ON_FAILURE_NAME
+#define PRESHUTDOWN_VARIABLE L"" PRESHUTDOWN_NAME
+#define JAVA_TOOL_OPTIONS_VARIABLE L"" JAVA_TOOL_OPTIONS_NAME
+#define JAVA_OPTIONS_VARIABLE L"" JAVA_OPTIONS_NAME
 
 // How far a launch goes: the service's goes to main; the operator's check
 // stops before it.

@@ -129,7 +129,7 @@ static void judgeNamedJars(FolderList *list, const wchar_t *classPath)
     list->sound = 0;
     forEachClassPathEntry(list, classPath, list->walk, judgeNamedJar);
     if (list->judged > 0 && list->sound == list->judged)
-        reportFinding(FINDING_OK, "the %d %s VLCLASSPATH names: only administrators, SYSTEM and the installer may write",
+        reportFinding(FINDING_OK, "the %d %s " CLASS_PATH_NAME " names: only administrators, SYSTEM and the installer may write",
                       list->judged, countWords(list->judged, "jar", "jars"));
 }
 

@@ -67,9 +67,9 @@ void checkClassPath(const Snapshot *snapshot)
     reportEntries(snapshot);
     const ClassPathResult *result = &snapshot->launch.classPath;
     if (snapshot->inputs.classPath != NULL) {
-        reportFinding(FINDING_WARNING, "VLCLASSPATH is set and replaces the class path from lib\\: %s",
+        reportFinding(FINDING_WARNING, CLASS_PATH_NAME " is set and replaces the class path from lib\\: %s",
                       reportPath(snapshot->inputs.classPath));
-        reportRemedy("remove VLCLASSPATH unless the application needs exactly that class path");
+        reportRemedy("remove " CLASS_PATH_NAME " unless the application needs exactly that class path");
     } else if (result->jarCount == 0) {
         reportFinding(FINDING_PROBLEM, "no jar on the class path: the JVM would not find the main class");
         reportRemedy("put the application's jar files in %slib\\", reportPath(snapshot->launch.paths.basePath));

@@ -55,10 +55,10 @@ static bool tryFileBeside(const wchar_t *path)
 
 void checkJavaOutput(const Snapshot *snapshot)
 {
-    reportSection("Java output (VLJAVAOUTPUT)");
+    reportSection("Java output (" JAVA_OUTPUT_NAME ")");
     const LaunchInputs *inputs = &snapshot->inputs;
     if (inputs->javaOutput == NULL || inputs->javaOutput[0] == L'\0') {
-        reportFinding(FINDING_OK, "VLJAVAOUTPUT is not set: the application's console output is not kept");
+        reportFinding(FINDING_OK, JAVA_OUTPUT_NAME " is not set: the application's console output is not kept");
         return;
     }
     LogSink saved = logSink;

@@ -83,7 +83,7 @@ static void reportAttempt(const LibraryAttempt *attempt, int number, const char 
     // Only VLJVMDLL can make one, and the service loads from full paths only.
     if (!isFullPath(attempt->path)) {
         reportFinding(FINDING_PROBLEM, "%s %d %s: a relative path, which the service never loads", kind, number, path);
-        reportRemedy("set VLJVMDLL to the full path of jvm.dll");
+        reportRemedy("set " JVM_LIBRARY_NAME " to the full path of jvm.dll");
     } else if (attempt->outcome == LIBRARY_ABSENT) {
         reportFinding(FINDING_OK, "%s %d %s: not there", kind, number, path);
     } else {
@@ -113,15 +113,15 @@ static void reportStrayJvm(JvmSearch *search)
                       reportPath(path));
         // In its place already: VLJVMDLL took the first place's path.
         if (lstrcmpiW(foundHome, wantedHome) == 0)
-            reportRemedy("remove VLJVMDLL, or set VLJVMDLL=%s", reportPath(path));
+            reportRemedy("remove " JVM_LIBRARY_NAME ", or set " JVM_LIBRARY_NAME "=%s", reportPath(path));
         else
-            reportRemedy("move the runtime's folder %s to %s, or set VLJVMDLL=%s", reportPath(foundHome),
+            reportRemedy("move the runtime's folder %s to %s, or set " JVM_LIBRARY_NAME "=%s", reportPath(foundHome),
                          reportPath(wantedHome), reportPath(path));
         return;
     }
     reportFinding(anyLoaded ? FINDING_WARNING : FINDING_PROBLEM, "a jvm.dll the service does not look for: %s",
                   reportPath(path));
-    reportRemedy("set VLJVMDLL=%s", reportPath(path));
+    reportRemedy("set " JVM_LIBRARY_NAME "=%s", reportPath(path));
 }
 
 // Depth-first through search->path (a folder with its closing backslash).
@@ -164,11 +164,11 @@ void checkRuntime(const Snapshot *snapshot)
         reportAttempt(&probe->jvm[index], index + 1, "jvm.dll");
     if (probe->jvmLoaded < 0) {
         if (snapshot->inputs.stopOnFailure)
-            reportFinding(FINDING_PROBLEM, "no jvm.dll loads: the service would stop after the last candidate, with exit code %d (VLSTOPONFAILURE)",
+            reportFinding(FINDING_PROBLEM, "no jvm.dll loads: the service would stop after the last candidate, with exit code %d (" STOP_ON_FAILURE_NAME ")",
                           FAILURE_NO_JVM_LIBRARY);
         else
             reportFinding(FINDING_PROBLEM, "no jvm.dll loads: the service would stay running after the last candidate, with no application");
-        reportRemedy("put a 64-bit Java runtime at one of the places above or set VLJVMDLL to its jvm.dll");
+        reportRemedy("put a 64-bit Java runtime at one of the places above or set " JVM_LIBRARY_NAME " to its jvm.dll");
     }
     if (!snapshot->layoutSound)
         return;

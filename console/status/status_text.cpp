@@ -2,6 +2,7 @@
 #include <stdio.h>
 
 #include "console/status/status.h"
+#include "launcher/inputs.h"
 #include "launcher/java_contract.h"
 #include "launcher/thread_dump.h"
 #include "service/service.h"
@@ -87,7 +88,7 @@ void printStatusText(const StatusFacts *facts)
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }
     if (start->stopOnFailureCode != 0)
-        printf("  the service stopped itself (VLSTOPONFAILURE): exit code %d, %s\n", start->stopOnFailureCode,
+        printf("  the service stopped itself (" STOP_ON_FAILURE_NAME "): exit code %d, %s\n", start->stopOnFailureCode,
                exitCodeMeaning((DWORD)start->stopOnFailureCode));
     printStop(start, state);
 }
