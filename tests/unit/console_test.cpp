@@ -419,6 +419,11 @@ TEST(CheckSections, ReportWhatTheStagesFound)
          },
          {"  problem  Can't create Java VM.  Return code -3",
           "           -> The runtime does not offer JNI version 1.6: use Java 8 or later."}},
+        {"every variable the service or its virtual machine reads is listed", checkEnvironment, [](Snapshot *) {},
+         {"  ok       VLJVMDLL is not set", "  ok       VLCLASSPATH is not set", "  ok       JAVA_TOOL_OPTIONS is not set",
+          "  ok       _JAVA_OPTIONS is not set", "  ok       VLJAVAOUTPUT is not set", "  ok       VLJAVAOUTPUTSIZE is not set",
+          "  ok       VLJAVAOUTPUTKEEP is not set", "  ok       VLSTOPONFAILURE is not set",
+          "  ok       VLPRESHUTDOWN is not set"}},
     };
     for (const SectionCase &c : cases) {
         Snapshot *snapshot = (Snapshot *)calloc(1, sizeof(Snapshot));
