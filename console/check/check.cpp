@@ -28,7 +28,7 @@ int checkCommand(const Installation *installation, bool withJvm)
     checkLog(snapshot);
 
     int code = reportExitCode();
-    printf("\n%d problem(s), %d warning(s)\n", problemCount, warningCount);
+    printf("\n%d problem(s), %d warning(s)\n", reportCount(FINDING_PROBLEM), reportCount(FINDING_WARNING));
     fflush(stdout);
     // A virtual machine, once created, is never destroyed: end the process
     // here rather than let its threads hold it.
