@@ -9,10 +9,10 @@ void checkEnvironment(const Snapshot *snapshot)
     reportSection("Environment (as the service gets it)");
     const ServiceEnvironment *environment = &snapshot->environment;
     for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
-        const char *name = reportPath(serviceVariableNames[index]);
+        const char *name = reportPath(serviceVariableName((ServiceVariable)index));
         const wchar_t *value = environment->values[index];
-        const char *origin = environment->origins[index];
-        if (origin == NULL) {
+        const char *origin = variableOriginText(environment->origins[index]);
+        if (environment->origins[index] == ORIGIN_NONE) {
             reportFinding(FINDING_OK, "%s is not set", name);
         } else if (index == VARIABLE_JVM_LIBRARY && !isFullPath(value)) {
             reportFinding(FINDING_WARNING, "%s=%s (%s) is not an absolute path", name, reportPath(value), origin);
@@ -29,7 +29,7 @@ void checkEnvironment(const Snapshot *snapshot)
         } else if (index == VARIABLE_JAVA_OUTPUT) {
             reportFinding(FINDING_OK, "%s=%s (%s): the application's console output goes to that file", name,
                           reportPath(value), origin);
-        } else if (index == VARIABLE_JAVA_TOOL_OPTIONS && environment->origins[index] == SERVICE_ENVIRONMENT_ORIGIN) {
+        } else if (index == VARIABLE_JAVA_TOOL_OPTIONS && environment->origins[index] == ORIGIN_SERVICE_ENVIRONMENT) {
             // How the guide and the package pass options to this service alone.
             reportFinding(FINDING_OK, "%s=%s (%s): the JVM takes these options", name, reportPath(value), origin);
         } else if (index == VARIABLE_JAVA_TOOL_OPTIONS || index == VARIABLE_JAVA_OPTIONS) {

@@ -551,7 +551,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
              s->inputs.classPath = L"D:\\x.jar";
              lstrcpyW(s->environment.values[VARIABLE_JAVA_TOOL_OPTIONS],
                       L" -Xmx1g -javaagent:\"D:\\a b\\agent.jar\"=x=1  -Xbootclasspath/a:D:\\boot\\b.jar;rel.jar");
-             s->environment.origins[VARIABLE_JAVA_TOOL_OPTIONS] = SERVICE_ENVIRONMENT_ORIGIN;
+             s->environment.origins[VARIABLE_JAVA_TOOL_OPTIONS] = ORIGIN_SERVICE_ENVIRONMENT;
          },
          {"  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\x.jar",
           "           -> icacls \"D:\\x.jar\" /inheritance:d /remove:g *S-1-5-32-545",
