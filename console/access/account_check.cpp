@@ -21,7 +21,7 @@ static char accountSidText[OWNER_TEXT_CAPACITY];
 static BYTE account[SECURITY_MAX_SID_SIZE];
 static AccountSids accountSids;
 
-bool knowServiceAccount(const ServiceManager *manager)
+PSID knowServiceAccount(const ServiceManager *manager)
 {
     serviceAccountName(manager, accountName, sizeof accountName / sizeof accountName[0]);
     wchar_t *sidText = NULL;
@@ -30,13 +30,12 @@ bool knowServiceAccount(const ServiceManager *manager)
         reportFinding(FINDING_WARNING, "the service's account %s can't be found here (error %lu): what it may read and write is not judged",
                       reportPath(accountName), GetLastError());
         reportRemedy("sc config %ls obj= LocalSystem, or create the account", SERVICE_NAME);
-        return false;
+        return NULL;
     }
     lstrcpynA(accountSidText, reportPath(sidText), sizeof accountSidText);
     LocalFree(sidText);
-    permissionServiceAccount = (PSID)account;
     reportFinding(FINDING_OK, "the service's account: %s (%s)", reportPath(accountName), accountSidText);
-    return true;
+    return (PSID)account;
 }
 
 enum AccountUse { USE_READ, USE_LOAD, USE_CREATE, USE_WRITE };
@@ -51,7 +50,7 @@ static bool judgeUse(FolderList *list, const wchar_t *object, ACCESS_MASK needed
                      bool quiet)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    DWORD error = permissionDescriptor(object, SE_FILE_OBJECT, &descriptor);
+    DWORD error = list->source->descriptor(object, SE_FILE_OBJECT, &descriptor);
     const char *who = reportPath(accountName);
     if (error != ERROR_SUCCESS) {
         reportFinding(FINDING_WARNING, "whether %s may %s %s can't be read (error %lu)", who, useVerbs[use],
@@ -63,7 +62,7 @@ static bool judgeUse(FolderList *list, const wchar_t *object, ACCESS_MASK needed
     if (may && !quiet)
         reportFinding(FINDING_OK, "%s may %s %s", who, useVerbs[use], reportPath(named));
     if (!may) {
-        bool folder = (permissionAttributes(object) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        bool folder = (list->source->attributes(object) & FILE_ATTRIBUTE_DIRECTORY) != 0;
         reportFinding(FINDING_PROBLEM, "%s may not %s %s", who, useVerbs[use], reportPath(named));
         reportRemedy("icacls %s /grant *%s:%s%s", icaclsPath(list, object), accountSidText,
                      folder && use == USE_READ ? "(OI)(CI)" : "", useGrants[use]);
@@ -75,7 +74,7 @@ static bool judgeUse(FolderList *list, const wchar_t *object, ACCESS_MASK needed
 // where it is created; the service makes no folders.
 static void judgeWritten(FolderList *list, const wchar_t *file, ACCESS_MASK needed)
 {
-    if (permissionAttributes(file) != INVALID_FILE_ATTRIBUTES) {
+    if (list->source->attributes(file) != INVALID_FILE_ATTRIBUTES) {
         judgeUse(list, file, needed, USE_WRITE, file, false);
         return;
     }
@@ -85,7 +84,7 @@ static void judgeWritten(FolderList *list, const wchar_t *file, ACCESS_MASK need
     if (slash == NULL)
         return;
     slash[1] = L'\0';
-    if (permissionAttributes(folder) != INVALID_FILE_ATTRIBUTES) {
+    if (list->source->attributes(folder) != INVALID_FILE_ATTRIBUTES) {
         judgeUse(list, folder, CREATE_RIGHTS, USE_CREATE, file, false);
         return;
     }
@@ -113,20 +112,22 @@ static void judgeJars(FolderList *list, const Snapshot *snapshot)
                       countWords(jars, "jar", "jars"));
 }
 
-void judgeAccountAccess(const Snapshot *snapshot)
+void judgeAccountAccess(const Snapshot *snapshot, const PermissionSource *source)
 {
     FolderList *list = (FolderList *)malloc(sizeof *list);
     if (list == NULL)
         return;
+    list->source = source;
+    list->serviceAccount = NULL;
     list->ownersKept = true;
     list->count = 0;
     list->loadedFiles[0] = NULL;
     list->loadedFiles[1] = NULL;
     const wchar_t *base = snapshot->launch.paths.basePath;
-    if (permissionAttributes(base) != INVALID_FILE_ATTRIBUTES)
+    if (list->source->attributes(base) != INVALID_FILE_ATTRIBUTES)
         judgeUse(list, base, READ_FOLDER_RIGHTS, USE_READ, base, false);
     joinPath(list->path, base, L"lib\\");
-    if (permissionAttributes(list->path) != INVALID_FILE_ATTRIBUTES)
+    if (list->source->attributes(list->path) != INVALID_FILE_ATTRIBUTES)
         judgeUse(list, list->path, READ_FOLDER_RIGHTS, USE_READ, list->path, false);
     judgeJars(list, snapshot);
     const ProbeResult *probe = &snapshot->launch.probe;

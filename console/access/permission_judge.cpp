@@ -14,7 +14,7 @@
 
 bool addFolder(FolderList *list, const wchar_t *folder)
 {
-    if (folder[0] == L'\0' || list->count == FOLDER_LIMIT || permissionAttributes(folder) == INVALID_FILE_ATTRIBUTES)
+    if (folder[0] == L'\0' || list->count == FOLDER_LIMIT || list->source->attributes(folder) == INVALID_FILE_ATTRIBUTES)
         return false;
     if (judgedAlready(list, folder))
         return false;
@@ -44,7 +44,7 @@ bool addNearestParent(FolderList *list, const wchar_t *path)
         if (slash == NULL)
             return false;
         slash[1] = L'\0';
-        if (permissionAttributes(nearest) != INVALID_FILE_ATTRIBUTES)
+        if (list->source->attributes(nearest) != INVALID_FILE_ATTRIBUTES)
             return addFolder(list, nearest);
         slash[0] = L'\0';
     }
@@ -57,7 +57,7 @@ void forEachClassPathEntry(FolderList *list, const wchar_t *classPath, wchar_t *
         size_t length = end != NULL ? (size_t)(end - entry) : wcslen(entry);
         if (length > 0 && length < PATH_CAPACITY) {
             boundedPrefixCopy(path, entry, length);
-            visit(list, path, permissionAttributes(path));
+            visit(list, path, list->source->attributes(path));
         }
         entry = end != NULL ? end + 1 : NULL;
     }
@@ -130,7 +130,7 @@ static void reportWriter(FolderList *list, const wchar_t *path, JudgedObject wha
 // lies behind it is not judged here.
 static bool isLink(FolderList *list, const wchar_t *path)
 {
-    DWORD attributes = permissionAttributes(path);
+    DWORD attributes = list->source->attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
     reportFinding(FINDING_WARNING, "%s is a link (a junction or a symbolic link): the service follows it, this check does not",
@@ -147,7 +147,7 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
     if (what != JUDGE_KEY && isLink(list, path))
         return false;
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    DWORD error = permissionDescriptor(path, what == JUDGE_KEY ? SE_REGISTRY_KEY : SE_FILE_OBJECT, &descriptor);
+    DWORD error = list->source->descriptor(path, what == JUDGE_KEY ? SE_REGISTRY_KEY : SE_FILE_OBJECT, &descriptor);
     // Not installed: the registration's section says so.
     if (what == JUDGE_KEY && error == ERROR_FILE_NOT_FOUND)
         return true;
@@ -160,8 +160,8 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
     PSID writers[WRITER_LIMIT];
     UnjudgedEntries unjudged;
     // What the folder above the root holds is judged on its own: the root.
-    int count = findPrincipalsWith(descriptor, list->ownersKept, judgedRights[what], what != JUDGE_ROOT_PARENT,
-                                   writers, WRITER_LIMIT, &unjudged);
+    int count = findPrincipalsWith(descriptor, list->ownersKept, list->serviceAccount, judgedRights[what],
+                                   what != JUDGE_ROOT_PARENT, writers, WRITER_LIMIT, &unjudged);
     PSID owner = NULL;
     BOOL defaulted = FALSE;
     GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);

@@ -34,7 +34,7 @@ static void visitTree(FolderList *list, const wchar_t *name, DWORD attributes)
         judgeObject(list, list->walk, JUDGE_PLACE, true);
     if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && list->depth > 0) {
         list->depth--;
-        permissionListing(list->walk, visitTree, list);
+        list->source->listing(list->walk, visitTree, list);
         list->depth++;
     }
     list->walk[length] = L'\0';
@@ -53,14 +53,14 @@ static void walkRuntimeFolder(FolderList *list, const wchar_t *tail, EntryVisito
 {
     if (!joinPath(list->walk, list->path, tail))
         return;
-    DWORD attributes = permissionAttributes(list->walk);
+    DWORD attributes = list->source->attributes(list->walk);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     list->depth = WALK_DEPTH;
     if (!judgedAlready(list, list->walk))
         judgeObject(list, list->walk, JUDGE_PLACE, true);
     if (visit != NULL && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        permissionListing(list->walk, visit, list);
+        list->source->listing(list->walk, visit, list);
 }
 
 // Cuts a folder (with its closing backslash) to its parent; false at the top.
@@ -143,7 +143,7 @@ static void judgeLoadedPath(FolderList *list, const wchar_t *path, size_t length
     // A relative one is resolved against the service's current folder, not this one's.
     if (!isFullPath(list->walk))
         return;
-    if (permissionAttributes(list->walk) != INVALID_FILE_ATTRIBUTES)
+    if (list->source->attributes(list->walk) != INVALID_FILE_ATTRIBUTES)
         judgeObject(list, list->walk, JUDGE_PLACE, false);
     else if (addNearestParent(list, list->walk))
         judgeObject(list, list->folders[list->count - 1], JUDGE_PLACE, false);
@@ -216,7 +216,7 @@ static void judgeOptions(FolderList *list, const Snapshot *snapshot)
 void judgeWhatItRuns(FolderList *list, const Snapshot *snapshot)
 {
     const PathsResult *paths = &snapshot->launch.paths;
-    if (paths->executablePath != NULL && permissionAttributes(paths->executablePath) != INVALID_FILE_ATTRIBUTES)
+    if (paths->executablePath != NULL && list->source->attributes(paths->executablePath) != INVALID_FILE_ATTRIBUTES)
         judgeObject(list, paths->executablePath, JUDGE_PLACE, false);
     // Whoever may rename the installation root away may put another there.
     if (paths->ktrPath != NULL) {

@@ -34,7 +34,8 @@ static DWORD attributesOf(const wchar_t *path)
     return GetFileAttributesW(path);
 }
 
-DWORD (*permissionAttributes)(const wchar_t *path) = attributesOf;
-DWORD (*permissionDescriptor)(const wchar_t *path, SE_OBJECT_TYPE type, PSECURITY_DESCRIPTOR *descriptor) =
-    readDescriptor;
-void (*permissionListing)(const wchar_t *folder, EntryVisitor visit, FolderList *list) = listFolder;
+const PermissionSource *windowsPermissionSource(void)
+{
+    static const PermissionSource windows = {attributesOf, readDescriptor, listFolder};
+    return &windows;
+}

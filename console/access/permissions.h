@@ -17,9 +17,25 @@
 // runs; the folder above the installation root; the service's registry key.
 enum JudgedObject { JUDGE_PLACE, JUDGE_ROOT_PARENT, JUDGE_KEY };
 
+struct FolderList;
+// How the section reads the file system and the registry: Windows' own
+// calls (windowsPermissionSource), or a made-up tree in the tests. The
+// listing calls `visit` for each entry of the folder but "." and "..".
+typedef void (*EntryVisitor)(FolderList *list, const wchar_t *name, DWORD attributes);
+struct PermissionSource {
+    DWORD (*attributes)(const wchar_t *path);
+    DWORD (*descriptor)(const wchar_t *path, SE_OBJECT_TYPE type, PSECURITY_DESCRIPTOR *descriptor);
+    void (*listing)(const wchar_t *folder, EntryVisitor visit, FolderList *list);
+};
+// GetFileAttributesW, GetNamedSecurityInfoW for the owner and the access
+// list, FindFirstFileW.
+const PermissionSource *windowsPermissionSource(void);
+
 // The folders judged so far, each once, quiet judgements counted, and room
-// for paths; on the heap.
+// for paths; on the heap. Every judgement reads through `source`.
 struct FolderList {
+    const PermissionSource *source;
+    PSID serviceAccount; // whose own grants are no one else's; NULL: LocalSystem, trusted anyway
     bool ownersKept;
     int count;
     int judged, sound; // quiet judgements: how many, how many found well
@@ -32,15 +48,6 @@ struct FolderList {
     wchar_t walk[PATH_CAPACITY];
     wchar_t option[PATH_CAPACITY];
 };
-
-// How the section reads the file system and the registry: Windows' own
-// calls (GetFileAttributesW, GetNamedSecurityInfoW for the owner and the
-// access list, FindFirstFileW); the tests put a made-up tree here. The
-// listing calls `visit` for each entry of the folder but "." and "..".
-typedef void (*EntryVisitor)(FolderList *list, const wchar_t *name, DWORD attributes);
-extern DWORD (*permissionAttributes)(const wchar_t *path);
-extern DWORD (*permissionDescriptor)(const wchar_t *path, SE_OBJECT_TYPE type, PSECURITY_DESCRIPTOR *descriptor);
-extern void (*permissionListing)(const wchar_t *folder, EntryVisitor visit, FolderList *list);
 
 // Adds a folder that exists and is not listed yet; true when it did.
 bool addFolder(FolderList *list, const wchar_t *folder);
@@ -61,17 +68,18 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
 // The path as icacls takes it, quoted in list->quoted; it lasts as reportPath's do.
 const char *icaclsPath(FolderList *list, const wchar_t *path);
 
-// The service's account from its registration, named in the section, made
-// the account that the judgement of who else may write passes over; false,
-// with a warning, when this machine can't find it.
-bool knowServiceAccount(const ServiceManager *manager);
+// The service's account from its registration, named in the section: its
+// SID, kept until the next call, for the judgement of who else may write to
+// pass over; NULL, with a warning, when this machine can't find it.
+PSID knowServiceAccount(const ServiceManager *manager);
 // Whether that account may read the installation's folders and jars, load
 // the runtime library and jvm.dll, write or create the log and the Java
 // output file.
-void judgeAccountAccess(const Snapshot *snapshot);
+void judgeAccountAccess(const Snapshot *snapshot, const PermissionSource *source);
 
-// The section after its title, with owners judged or not.
-void judgePermissions(const Snapshot *snapshot, bool ownersKept);
+// The section after its title, with owners judged or not, the grants of
+// the service's account (NULL: none found) passed over.
+void judgePermissions(const Snapshot *snapshot, const PermissionSource *source, bool ownersKept, PSID serviceAccount);
 // What the service runs and trusts beyond the folders the stages look in:
 // its executable, the runtime, VLCLASSPATH's jars, the agents its options
 // name, the folder above the installation root, its registry key.

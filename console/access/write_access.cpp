@@ -7,12 +7,10 @@
 
 #include "log/logowner.h"
 
-PSID permissionServiceAccount = NULL;
-
 // The system's own principals and the service's account.
-static bool isTrusted(PSID sid)
+static bool isTrusted(PSID sid, PSID serviceAccount)
 {
-    return isTrustedPrincipal(sid) || (permissionServiceAccount != NULL && EqualSid(sid, permissionServiceAccount));
+    return isTrustedPrincipal(sid) || (serviceAccount != NULL && EqualSid(sid, serviceAccount));
 }
 
 static SID_IDENTIFIER_AUTHORITY worldAuthority = {SECURITY_WORLD_SID_AUTHORITY};
@@ -48,16 +46,18 @@ static bool grantsByCondition(BYTE type)
     }
 }
 
-int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged)
+int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID serviceAccount, PSID *writers, int capacity,
+                     int *unjudged)
 {
     UnjudgedEntries entries;
-    int count = findPrincipalsWith(descriptor, judgeOwner, WRITE_ACCESS_MASK, true, writers, capacity, &entries);
+    int count =
+        findPrincipalsWith(descriptor, judgeOwner, serviceAccount, WRITE_ACCESS_MASK, true, writers, capacity, &entries);
     *unjudged = entries.conditional + entries.crowded;
     return count;
 }
 
-int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK wanted, bool withInherited,
-                       PSID *writers, int capacity, UnjudgedEntries *unjudged)
+int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID serviceAccount, ACCESS_MASK wanted,
+                       bool withInherited, PSID *writers, int capacity, UnjudgedEntries *unjudged)
 {
     unjudged->conditional = 0;
     unjudged->crowded = 0;
@@ -74,7 +74,7 @@ int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_
         return 0;
     GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted);
     // The owner may rewrite the access list whatever it says.
-    if (judgeOwner && owner != NULL && !isTrusted(owner)) {
+    if (judgeOwner && owner != NULL && !isTrusted(owner, serviceAccount)) {
         principals[count] = owner;
         allowed[count] = WRITE_DAC;
         denied[count] = 0;
@@ -113,7 +113,7 @@ int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_
         ACCESS_MASK rights = ace->Mask & wanted;
         // Where owners are not told apart, the owner is everybody's account.
         bool ownersAccount = !judgeOwner && owner != NULL && EqualSid(sid, owner);
-        if (rights == 0 || isTrusted(sid) || isOwnerPlaceholder(sid) || ownersAccount)
+        if (rights == 0 || isTrusted(sid, serviceAccount) || isOwnerPlaceholder(sid) || ownersAccount)
             continue;
         int at = 0;
         while (at < count && !EqualSid(principals[at], sid))

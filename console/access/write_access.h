@@ -17,10 +17,6 @@
 #define KEY_CHANGE_ACCESS_MASK                                                                                         \
     (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_WRITE        \
      | GENERIC_ALL)
-// The account the service runs as, when the check has found it: its own
-// writes are no one else's. NULL: LocalSystem, which is trusted anyway.
-extern PSID permissionServiceAccount;
-
 // The principals the decision tells apart in one access list.
 #define PRINCIPAL_LIMIT 64
 
@@ -46,11 +42,15 @@ struct UnjudgedEntries {
 // object types, which this decision does not weigh. The SIDs point into the
 // descriptor or to a static Everyone SID. Returns the count (at most capacity).
 // *unjudged counts the entries of both kinds of UnjudgedEntries.
-int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID *writers, int capacity, int *unjudged);
+// `serviceAccount` is the account the service runs as, when the check has
+// found it: its own writes are no one else's. NULL: LocalSystem, which is
+// trusted anyway.
+int findOtherWriters(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID serviceAccount, PSID *writers, int capacity,
+                     int *unjudged);
 // The same decision for the rights in `rights`, the unweighed entries by
 // kind; inherit-only entries count only `withInherited` (for what the
 // folder holds, not for the folder alone).
-int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, ACCESS_MASK rights, bool withInherited,
-                       PSID *writers, int capacity, UnjudgedEntries *unjudged);
+int findPrincipalsWith(PSECURITY_DESCRIPTOR descriptor, bool judgeOwner, PSID serviceAccount, ACCESS_MASK rights,
+                       bool withInherited, PSID *writers, int capacity, UnjudgedEntries *unjudged);
 
 #endif

@@ -65,17 +65,19 @@ void checkPermissions(const Snapshot *snapshot)
         return;
     bool kept = ownersKept(system);
     free(system);
-    bool known = knowServiceAccount(&snapshot->installation->manager);
-    judgePermissions(snapshot, kept);
-    if (known)
-        judgeAccountAccess(snapshot);
+    PSID account = knowServiceAccount(&snapshot->installation->manager);
+    judgePermissions(snapshot, windowsPermissionSource(), kept, account);
+    if (account != NULL)
+        judgeAccountAccess(snapshot, windowsPermissionSource());
 }
 
-void judgePermissions(const Snapshot *snapshot, bool kept)
+void judgePermissions(const Snapshot *snapshot, const PermissionSource *source, bool kept, PSID serviceAccount)
 {
     FolderList *list = (FolderList *)malloc(sizeof *list);
     if (list == NULL)
         return;
+    list->source = source;
+    list->serviceAccount = serviceAccount;
     list->ownersKept = kept;
     list->count = 0;
     list->judged = 0;

@@ -26,10 +26,11 @@
 namespace {
 
 // The string SIDs of the principals the decision finds.
-std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudged, bool judgeOwner = true)
+std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudged, bool judgeOwner = true,
+                                   PSID account = NULL)
 {
     PSID writers[8];
-    int count = findOtherWriters(descriptor, judgeOwner, writers, 8, unjudged);
+    int count = findOtherWriters(descriptor, judgeOwner, account, writers, 8, unjudged);
     std::vector<std::string> result;
     for (int i = 0; i < count; i++) {
         char *text = NULL;
@@ -41,12 +42,12 @@ std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudge
 }
 
 // The string SIDs of the principals the decision finds.
-std::vector<std::string> writersOf(const wchar_t *sddl, bool judgeOwner = true)
+std::vector<std::string> writersOf(const wchar_t *sddl, bool judgeOwner = true, PSID account = NULL)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
     EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL));
     int unjudged = -1;
-    std::vector<std::string> result = writersIn(descriptor, &unjudged, judgeOwner);
+    std::vector<std::string> result = writersIn(descriptor, &unjudged, judgeOwner, account);
     EXPECT_EQ(unjudged, 0);
     LocalFree(descriptor);
     return result;
@@ -120,7 +121,7 @@ TEST(WriteAccess, NoAccessListLetsEveryoneWrite)
     ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, NULL, FALSE));
     PSID writers[2];
     int unjudged = 0;
-    ASSERT_EQ(findOtherWriters(&descriptor, true, writers, 2, &unjudged), 1);
+    ASSERT_EQ(findOtherWriters(&descriptor, true, NULL, writers, 2, &unjudged), 1);
     char *text = NULL;
     ConvertSidToStringSidA(writers[0], &text);
     EXPECT_STREQ(text, "S-1-1-0");
@@ -497,6 +498,8 @@ void treeListing(const wchar_t *folder, EntryVisitor visit, FolderList *list)
     }
 }
 
+const PermissionSource treeSource = {treeAttributes, treeDescriptor, treeListing};
+
 // 64 principals denied, then a 65th granted.
 std::wstring crowded()
 {
@@ -573,12 +576,6 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
          {"  warning  C:\\Apps\\jdk\\: 1 access entry names more principals than the 64 this check tells apart",
           "           -> review them: icacls \"C:\\Apps\\jdk\""}},
     };
-    auto attributes = permissionAttributes;
-    auto descriptor = permissionDescriptor;
-    auto listing = permissionListing;
-    permissionAttributes = treeAttributes;
-    permissionDescriptor = treeDescriptor;
-    permissionListing = treeListing;
     for (const TreeCase &c : cases) {
         tree = installation;
         for (const TreeEntry &change : c.changes) {
@@ -593,7 +590,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
         snapshot->launch.probe.jvmLoaded = 2;
         if (c.fill != nullptr)
             c.fill(snapshot);
-        std::vector<std::string> lines = printedBy([](const Snapshot *s) { judgePermissions(s, true); }, snapshot);
+        std::vector<std::string> lines = printedBy([](const Snapshot *s) { judgePermissions(s, &treeSource, true, NULL); }, snapshot);
         std::vector<std::string> found;
         for (const std::string &line : lines)
             if (!line.empty() && line.compare(0, 4, "  ok") != 0)
@@ -609,9 +606,6 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
                 << c.name;
         free(snapshot);
     }
-    permissionAttributes = attributes;
-    permissionDescriptor = descriptor;
-    permissionListing = listing;
 }
 
 // status --json: quotes and backslashes of a record (a Windows path, a Java
@@ -811,9 +805,7 @@ TEST(WriteAccess, TheServicesAccountIsNoOtherWriter)
     EXPECT_EQ(writersOf(sddl), std::vector<std::string>{"S-1-5-80-1-2-3-4-5"});
     PSID account = NULL;
     ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-80-1-2-3-4-5", &account));
-    permissionServiceAccount = account;
-    EXPECT_EQ(writersOf(sddl), std::vector<std::string>{});
-    permissionServiceAccount = NULL;
+    EXPECT_EQ(writersOf(sddl, true, account), std::vector<std::string>{});
     LocalFree(account);
 }
 
