@@ -114,15 +114,9 @@ static void judgeJars(FolderList *list, const Snapshot *snapshot)
 
 void judgeAccountAccess(const Snapshot *snapshot, const PermissionSource *source)
 {
-    FolderList *list = (FolderList *)malloc(sizeof *list);
+    FolderList *list = newFolderList(source, true, NULL);
     if (list == NULL)
         return;
-    list->source = source;
-    list->serviceAccount = NULL;
-    list->ownersKept = true;
-    list->count = 0;
-    list->loadedFiles[0] = NULL;
-    list->loadedFiles[1] = NULL;
     const wchar_t *base = snapshot->launch.paths.basePath;
     if (list->source->attributes(base) != INVALID_FILE_ATTRIBUTES)
         judgeUse(list, base, READ_FOLDER_RIGHTS, USE_READ, base, false);

@@ -12,6 +12,22 @@
 
 #define WRITER_LIMIT 16
 
+FolderList *newFolderList(const PermissionSource *source, bool ownersKept, PSID serviceAccount)
+{
+    FolderList *list = (FolderList *)malloc(sizeof *list);
+    if (list == NULL)
+        return NULL;
+    list->source = source;
+    list->serviceAccount = serviceAccount;
+    list->ownersKept = ownersKept;
+    list->count = 0;
+    list->judged = 0;
+    list->sound = 0;
+    list->loadedFiles[0] = NULL;
+    list->loadedFiles[1] = NULL;
+    return list;
+}
+
 bool addFolder(FolderList *list, const wchar_t *folder)
 {
     if (folder[0] == L'\0' || list->count == FOLDER_LIMIT || list->source->attributes(folder) == INVALID_FILE_ATTRIBUTES)

@@ -49,6 +49,10 @@ struct FolderList {
     wchar_t option[PATH_CAPACITY];
 };
 
+// An empty list on the heap that reads through `source`, owners judged or
+// not, the grants of the service's account (NULL: none found) passed over;
+// NULL when out of memory. The caller frees it.
+FolderList *newFolderList(const PermissionSource *source, bool ownersKept, PSID serviceAccount);
 // Adds a folder that exists and is not listed yet; true when it did.
 bool addFolder(FolderList *list, const wchar_t *folder);
 // The nearest existing folder above a path, when it is not listed yet: true

@@ -73,17 +73,9 @@ void checkPermissions(const Snapshot *snapshot)
 
 void judgePermissions(const Snapshot *snapshot, const PermissionSource *source, bool kept, PSID serviceAccount)
 {
-    FolderList *list = (FolderList *)malloc(sizeof *list);
+    FolderList *list = newFolderList(source, kept, serviceAccount);
     if (list == NULL)
         return;
-    list->source = source;
-    list->serviceAccount = serviceAccount;
-    list->ownersKept = kept;
-    list->count = 0;
-    list->judged = 0;
-    list->sound = 0;
-    list->loadedFiles[0] = NULL;
-    list->loadedFiles[1] = NULL;
     const PathsResult *paths = &snapshot->launch.paths;
     addFolder(list, paths->ktrPath);
     addFolder(list, paths->basePath);
