@@ -5,11 +5,11 @@
 
 #include <windows.h>
 
+#include "console/console_name.h"
 #include "console/service_view.h"
 #include "launcher/paths.h"
 #include "launcher/strings.h"
 
-#define CONSOLE_EXECUTABLE_NAME L"VelmoraneConsole.exe"
 #define SERVICE_EXECUTABLE_NAME L"" EXECUTABLE_NAME
 
 // Exit codes of every command.

@@ -113,3 +113,10 @@ void ownerAccountName(const char *ownerSid, char *name, DWORD capacity)
     }
     LocalFree(owner);
 }
+
+void blankControls(char *text)
+{
+    for (unsigned char *p = (unsigned char *)text; *p != 0; p++)
+        if ((*p < 0x20 && *p != '\r' && *p != '\n') || *p == 0x7F)
+            *p = ' ';
+}

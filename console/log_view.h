@@ -38,5 +38,9 @@ bool logRefused(const LogFileCheck *check);
 void refusedLogLine(const LogFileCheck *check, const char *ownerName, char *line, size_t capacity);
 // The account of the owner's SID text as DOMAIN\name ("" when unknown).
 void ownerAccountName(const char *ownerSid, char *name, DWORD capacity);
+// Turns every control byte of text read from outside (the log, what the
+// virtual machine printed) but the line ends into a blank, so that it prints
+// as the lines it holds.
+void blankControls(char *text);
 
 #endif

@@ -8,9 +8,9 @@
 
 static int usage(void)
 {
-    printf("Usage: VelmoraneConsole check [--no-jvm]   check the installation before a start\n"
-           "       VelmoraneConsole status [--json]    the service's state and how its last start went\n"
-           "       VelmoraneConsole run                run the application here, records on the console\n"
+    printf("Usage: " CONSOLE_NAME " check [--no-jvm]   check the installation before a start\n"
+           "       " CONSOLE_NAME " status [--json]    the service's state and how its last start went\n"
+           "       " CONSOLE_NAME " run                run the application here, records on the console\n"
            "Exit codes: 0 all well, 1 warnings only, 2 problems, 3 usage.\n");
     return EXIT_USAGE;
 }
@@ -54,7 +54,7 @@ int wmain(int argc, wchar_t **argv)
     logLockCreate();
     Installation *installation = (Installation *)calloc(1, sizeof *installation);
     if (installation == NULL) {
-        printf("VelmoraneConsole: out of memory\n");
+        printf(CONSOLE_NAME ": out of memory\n");
         return EXIT_PROBLEMS;
     }
     locateInstallation(installation);

@@ -10,13 +10,13 @@
 #include "console/console.h"
 #include "log/log.h"
 
-int warningCount = 0;
-int problemCount = 0;
-
 // The longest failure record a finding repeats: a Java exception's text with its lead-in.
 #define RECORD_LINE_CAPACITY 2048
 
 static const char *const markTexts[] = {"ok       ", "warning  ", "problem  "};
+// The findings of each mark so far: a process prints one report, to its one
+// standard output, so its counts are the process's like the lines are.
+static int markCounts[] = {0, 0, 0};
 
 // The paths a section names, each on the heap in its own length until the
 // next section begins: a finding may name any number of them, and a path
@@ -53,17 +53,9 @@ static void printLine(const char *leadIn, const char *format, va_list args)
     fflush(stdout);
 }
 
-static void countFinding(FindingMark mark)
-{
-    if (mark == FINDING_WARNING)
-        warningCount++;
-    else if (mark == FINDING_PROBLEM)
-        problemCount++;
-}
-
 void reportFinding(FindingMark mark, const char *format, ...)
 {
-    countFinding(mark);
+    markCounts[mark]++;
     va_list args;
     va_start(args, format);
     printLine(markTexts[mark], format, args);
@@ -111,7 +103,14 @@ const char *reportPath(const wchar_t *path)
 
 int reportExitCode(void)
 {
-    return problemCount > 0 ? EXIT_PROBLEMS : warningCount > 0 ? EXIT_WARNINGS : EXIT_ALL_WELL;
+    return markCounts[FINDING_PROBLEM] > 0   ? EXIT_PROBLEMS
+           : markCounts[FINDING_WARNING] > 0 ? EXIT_WARNINGS
+                                             : EXIT_ALL_WELL;
+}
+
+int reportCount(FindingMark mark)
+{
+    return markCounts[mark];
 }
 
 const char *countWords(long long count, const char *one, const char *many)

@@ -7,9 +7,6 @@
 
 enum FindingMark { FINDING_OK, FINDING_WARNING, FINDING_PROBLEM };
 
-extern int warningCount;
-extern int problemCount;
-
 void reportSection(const char *title);
 void reportFinding(FindingMark mark, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 // A finding that is one of the service's records, as the service would write
@@ -22,6 +19,8 @@ const char *reportPath(const wchar_t *path);
 // The words after a count, so that a count of one reads right: `one` for
 // 1, `many` for any other count.
 const char *countWords(long long count, const char *one, const char *many);
+// How many findings of that mark have been made so far.
+int reportCount(FindingMark mark);
 // EXIT_ALL_WELL, EXIT_WARNINGS or EXIT_PROBLEMS after the findings so far.
 int reportExitCode(void);
 

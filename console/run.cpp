@@ -30,7 +30,7 @@ static BOOL WINAPI consoleEvent(DWORD)
 {
     if (InterlockedCompareExchange(&stopStarted, 1, 0) != 0)
         return TRUE;
-    printf("VelmoraneConsole: stopping, shutdown() is given at most %d seconds\n", SHUTDOWN_WAIT_MS / 1000);
+    printf(CONSOLE_NAME ": stopping, shutdown() is given at most %d seconds\n", SHUTDOWN_WAIT_MS / 1000);
     fflush(stdout);
     stopApplication(runLaunch);
     logRetire();
@@ -69,7 +69,7 @@ static LaunchContext *prepareLaunch(const Installation *installation)
     readServiceEnvironment(environment);
     serviceLaunchInputs(environment, installation->serviceExecutable, &run->inputs);
     if (run->inputs.javaOutput != NULL) {
-        printf("VelmoraneConsole: the application's output stays here, not in VLJAVAOUTPUT's %s\n",
+        printf(CONSOLE_NAME ": the application's output stays here, not in " JAVA_OUTPUT_VARIABLE_NAME "'s %s\n",
                reportPath(run->inputs.javaOutput));
         run->inputs.javaOutput = NULL;
     }
@@ -82,17 +82,17 @@ int runCommand(const Installation *installation)
 {
     DWORD state = 0, error = 0;
     if (!queryServiceState(&installation->manager, &state, &error)) {
-        printf("VelmoraneConsole: the Service Control Manager can't be asked (error %lu); not started\n", error);
+        printf(CONSOLE_NAME ": the Service Control Manager can't be asked (error %lu); not started\n", error);
         return EXIT_PROBLEMS;
     }
     if (state != SERVICE_STOPPED && state != SERVICE_NOT_INSTALLED) {
-        printf("VelmoraneConsole: %ls is %s; stop it first (sc stop %ls)\n", SERVICE_NAME, serviceStateText(state),
+        printf(CONSOLE_NAME ": %ls is %s; stop it first (sc stop %ls)\n", SERVICE_NAME, serviceStateText(state),
                SERVICE_NAME);
         return EXIT_PROBLEMS;
     }
     runLaunch = prepareLaunch(installation);
     if (runLaunch == NULL) {
-        printf("VelmoraneConsole: out of memory; not started\n");
+        printf(CONSOLE_NAME ": out of memory; not started\n");
         return EXIT_PROBLEMS;
     }
     logSink = printRecord;
@@ -100,14 +100,14 @@ int runCommand(const Installation *installation)
     // the operator can stop the application however the console came.
     SetConsoleCtrlHandler(NULL, FALSE);
     if (!SetConsoleCtrlHandler(consoleEvent, TRUE)) {
-        printf("VelmoraneConsole: can't take console events (error %lu); not started\n", GetLastError());
+        printf(CONSOLE_NAME ": can't take console events (error %lu); not started\n", GetLastError());
         return EXIT_PROBLEMS;
     }
 
     bool handlerRenewed = false;
     HANDLE launcher = CreateThread(NULL, 0, launchThread, runLaunch, 0, NULL);
     if (launcher == NULL) {
-        printf("VelmoraneConsole: can't start the launcher thread (error %lu)\n", GetLastError());
+        printf(CONSOLE_NAME ": can't start the launcher thread (error %lu)\n", GetLastError());
         return EXIT_PROBLEMS;
     }
     while (WaitForSingleObject(launcher, 50) == WAIT_TIMEOUT)
@@ -117,7 +117,7 @@ int runCommand(const Installation *installation)
     // main was called and has returned (or thrown): the application may run on.
     bool started = runLaunch->results.jvm.mainInvoked;
     if (!started && InterlockedCompareExchange(&stopStarted, 0, 0) == 0) {
-        printf("VelmoraneConsole: the start failed (see the records above)\n");
+        printf(CONSOLE_NAME ": the start failed (see the records above)\n");
         fflush(stdout);
         ExitProcess(EXIT_PROBLEMS);
     }

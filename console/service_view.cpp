@@ -11,13 +11,12 @@
 
 #define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
-const char MACHINE_ENVIRONMENT_ORIGIN[] = "machine environment";
-const char SERVICE_ENVIRONMENT_ORIGIN[] = "service's Environment value";
+static const char *const originTexts[] = {NULL, "machine environment", "service's Environment value"};
 
-const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {
+static const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {
     JVM_LIBRARY_VARIABLE,  CLASS_PATH_VARIABLE,  JAVA_TOOL_OPTIONS_VARIABLE,
     JAVA_OPTIONS_VARIABLE, JAVA_OUTPUT_VARIABLE, JAVA_OUTPUT_SIZE_VARIABLE,
-    JAVA_OUTPUT_KEEP_VARIABLE, STOP_ON_FAILURE_VARIABLE};
+    JAVA_OUTPUT_KEEP_VARIABLE, STOP_ON_FAILURE_VARIABLE, PRESHUTDOWN_VARIABLE};
 
 static void readMachineVariable(HKEY key, int index, ServiceEnvironment *environment)
 {
@@ -35,7 +34,7 @@ static void readMachineVariable(HKEY key, int index, ServiceEnvironment *environ
     } else {
         lstrcpynW(environment->values[index], registryText, ENVIRONMENT_VALUE_CAPACITY);
     }
-    environment->origins[index] = MACHINE_ENVIRONMENT_ORIGIN;
+    environment->origins[index] = ORIGIN_MACHINE_ENVIRONMENT;
 }
 
 // "NAME=value" strings, one after the other, an empty one at the end.
@@ -62,7 +61,7 @@ static void readServiceEnvironmentValue(ServiceEnvironment *environment)
             size_t nameLength = wcslen(serviceVariableNames[index]);
             if ((size_t)(equals - entry) == nameLength && _wcsnicmp(entry, serviceVariableNames[index], nameLength) == 0) {
                 lstrcpynW(environment->values[index], equals + 1, ENVIRONMENT_VALUE_CAPACITY);
-                environment->origins[index] = SERVICE_ENVIRONMENT_ORIGIN;
+                environment->origins[index] = ORIGIN_SERVICE_ENVIRONMENT;
             }
         }
     }
@@ -72,7 +71,7 @@ void readServiceEnvironment(ServiceEnvironment *environment)
 {
     for (int index = 0; index < SERVICE_VARIABLE_COUNT; index++) {
         environment->values[index][0] = L'\0';
-        environment->origins[index] = NULL;
+        environment->origins[index] = ORIGIN_NONE;
     }
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MACHINE_ENVIRONMENT_KEY, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
@@ -86,7 +85,17 @@ void readServiceEnvironment(ServiceEnvironment *environment)
 const wchar_t *serviceVariable(const ServiceEnvironment *environment, ServiceVariable variable)
 {
     const wchar_t *value = environment->values[variable];
-    return environment->origins[variable] != NULL && value[0] != L'\0' ? value : NULL;
+    return environment->origins[variable] != ORIGIN_NONE && value[0] != L'\0' ? value : NULL;
+}
+
+const wchar_t *serviceVariableName(ServiceVariable variable)
+{
+    return serviceVariableNames[variable];
+}
+
+const char *variableOriginText(VariableOrigin origin)
+{
+    return originTexts[origin];
 }
 
 // The launcher asks by name; the variables are kept by index.

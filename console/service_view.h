@@ -21,6 +21,7 @@ enum ServiceVariable {
     VARIABLE_JAVA_OUTPUT_SIZE,
     VARIABLE_JAVA_OUTPUT_KEEP,
     VARIABLE_STOP_ON_FAILURE,
+    VARIABLE_PRESHUTDOWN,
     SERVICE_VARIABLE_COUNT
 };
 #define ENVIRONMENT_VALUE_CAPACITY 32767
@@ -29,17 +30,18 @@ enum ServiceVariable {
 #define CONFIGURATION_CAPACITY (8192 + 2 * PATH_CAPACITY * sizeof(wchar_t))
 #define SERVICE_NOT_INSTALLED 0
 
-extern const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT];
+// The variable's name (launcher/inputs.h), as the environment is read by it.
+const wchar_t *serviceVariableName(ServiceVariable variable);
 
-// Where a variable's value comes from.
-extern const char MACHINE_ENVIRONMENT_ORIGIN[];
-extern const char SERVICE_ENVIRONMENT_ORIGIN[];
+// Where a variable's value comes from; ORIGIN_NONE: it is not set.
+enum VariableOrigin { ORIGIN_NONE, ORIGIN_MACHINE_ENVIRONMENT, ORIGIN_SERVICE_ENVIRONMENT };
+// The origin in words ("machine environment"); NULL for ORIGIN_NONE.
+const char *variableOriginText(VariableOrigin origin);
 
-// Each variable's value as the service gets it, and where it comes from:
-// NULL (not set), MACHINE_ENVIRONMENT_ORIGIN or SERVICE_ENVIRONMENT_ORIGIN.
+// Each variable's value as the service gets it, and where it comes from.
 struct ServiceEnvironment {
     wchar_t values[SERVICE_VARIABLE_COUNT][ENVIRONMENT_VALUE_CAPACITY];
-    const char *origins[SERVICE_VARIABLE_COUNT];
+    VariableOrigin origins[SERVICE_VARIABLE_COUNT];
     wchar_t registryText[ENVIRONMENT_VALUE_CAPACITY];
     wchar_t serviceBlock[0x8000];
 };

@@ -1,12 +1,12 @@
 // The snapshot: the service's own stages, run once on the installation beside
 // this program with the service's environment, and what they found.
-#include "console/check.h"
+#include "console/snapshot.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include "console/console.h"
-#include "console/last_start.h"
+#include "console/log_view.h"
 #include "log/log.h"
 
 // The stages' records are not the check's output, and the service's log is

@@ -11,25 +11,26 @@
 #include <string>
 #include <vector>
 
-#include "console/account_access.h"
-#include "console/check.h"
-#include "console/json_text.h"
-#include "console/last_start.h"
+#include "console/access/account_access.h"
+#include "console/check/check.h"
+#include "console/status/json_text.h"
+#include "console/status/last_start.h"
 #include "launcher/remedies.h"
 #include "console/report.h"
 #include "console/service_view.h"
-#include "console/stamp_time.h"
-#include "console/status.h"
-#include "console/write_access.h"
+#include "console/status/stamp_time.h"
+#include "console/status/status.h"
+#include "console/access/write_access.h"
 #include "test_support.h"
 
 namespace {
 
 // The string SIDs of the principals the decision finds.
-std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudged, bool judgeOwner = true)
+std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudged, bool judgeOwner = true,
+                                   PSID account = NULL)
 {
     PSID writers[8];
-    int count = findOtherWriters(descriptor, judgeOwner, writers, 8, unjudged);
+    int count = findOtherWriters(descriptor, judgeOwner, account, writers, 8, unjudged);
     std::vector<std::string> result;
     for (int i = 0; i < count; i++) {
         char *text = NULL;
@@ -41,12 +42,12 @@ std::vector<std::string> writersIn(PSECURITY_DESCRIPTOR descriptor, int *unjudge
 }
 
 // The string SIDs of the principals the decision finds.
-std::vector<std::string> writersOf(const wchar_t *sddl, bool judgeOwner = true)
+std::vector<std::string> writersOf(const wchar_t *sddl, bool judgeOwner = true, PSID account = NULL)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
     EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL));
     int unjudged = -1;
-    std::vector<std::string> result = writersIn(descriptor, &unjudged, judgeOwner);
+    std::vector<std::string> result = writersIn(descriptor, &unjudged, judgeOwner, account);
     EXPECT_EQ(unjudged, 0);
     LocalFree(descriptor);
     return result;
@@ -120,7 +121,7 @@ TEST(WriteAccess, NoAccessListLetsEveryoneWrite)
     ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, NULL, FALSE));
     PSID writers[2];
     int unjudged = 0;
-    ASSERT_EQ(findOtherWriters(&descriptor, true, writers, 2, &unjudged), 1);
+    ASSERT_EQ(findOtherWriters(&descriptor, true, NULL, writers, 2, &unjudged), 1);
     char *text = NULL;
     ConvertSidToStringSidA(writers[0], &text);
     EXPECT_STREQ(text, "S-1-1-0");
@@ -419,6 +420,11 @@ TEST(CheckSections, ReportWhatTheStagesFound)
          },
          {"  problem  Can't create Java VM.  Return code -3",
           "           -> The runtime does not offer JNI version 1.6: use Java 8 or later."}},
+        {"every variable the service or its virtual machine reads is listed", checkEnvironment, [](Snapshot *) {},
+         {"  ok       VLJVMDLL is not set", "  ok       VLCLASSPATH is not set", "  ok       JAVA_TOOL_OPTIONS is not set",
+          "  ok       _JAVA_OPTIONS is not set", "  ok       VLJAVAOUTPUT is not set", "  ok       VLJAVAOUTPUTSIZE is not set",
+          "  ok       VLJAVAOUTPUTKEEP is not set", "  ok       VLSTOPONFAILURE is not set",
+          "  ok       VLPRESHUTDOWN is not set"}},
     };
     for (const SectionCase &c : cases) {
         Snapshot *snapshot = (Snapshot *)calloc(1, sizeof(Snapshot));
@@ -441,7 +447,7 @@ TEST(CheckSections, ReportWhatTheStagesFound)
 
 // ---------------------------------------------------------------- permissions over made-up trees
 
-#include "console/permissions.h"
+#include "console/access/permissions.h"
 
 namespace {
 
@@ -493,6 +499,8 @@ void treeListing(const wchar_t *folder, EntryVisitor visit, FolderList *list)
             visit(list, name.c_str(), entry.attributes);
     }
 }
+
+const PermissionSource treeSource = {treeAttributes, treeDescriptor, treeListing};
 
 // 64 principals denied, then a 65th granted.
 std::wstring crowded()
@@ -548,7 +556,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
              s->inputs.classPath = L"D:\\x.jar";
              lstrcpyW(s->environment.values[VARIABLE_JAVA_TOOL_OPTIONS],
                       L" -Xmx1g -javaagent:\"D:\\a b\\agent.jar\"=x=1  -Xbootclasspath/a:D:\\boot\\b.jar;rel.jar");
-             s->environment.origins[VARIABLE_JAVA_TOOL_OPTIONS] = SERVICE_ENVIRONMENT_ORIGIN;
+             s->environment.origins[VARIABLE_JAVA_TOOL_OPTIONS] = ORIGIN_SERVICE_ENVIRONMENT;
          },
          {"  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\x.jar",
           "           -> icacls \"D:\\x.jar\" /inheritance:d /remove:g *S-1-5-32-545",
@@ -570,12 +578,6 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
          {"  warning  C:\\Apps\\jdk\\: 1 access entry names more principals than the 64 this check tells apart",
           "           -> review them: icacls \"C:\\Apps\\jdk\""}},
     };
-    auto attributes = permissionAttributes;
-    auto descriptor = permissionDescriptor;
-    auto listing = permissionListing;
-    permissionAttributes = treeAttributes;
-    permissionDescriptor = treeDescriptor;
-    permissionListing = treeListing;
     for (const TreeCase &c : cases) {
         tree = installation;
         for (const TreeEntry &change : c.changes) {
@@ -592,7 +594,7 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
         snapshot->stages->results.probe.jvmLoaded = 2;
         if (c.fill != nullptr)
             c.fill(snapshot);
-        std::vector<std::string> lines = printedBy([](const Snapshot *s) { judgePermissions(s, true); }, snapshot);
+        std::vector<std::string> lines = printedBy([](const Snapshot *s) { judgePermissions(s, &treeSource, true, NULL); }, snapshot);
         std::vector<std::string> found;
         for (const std::string &line : lines)
             if (!line.empty() && line.compare(0, 4, "  ok") != 0)
@@ -608,9 +610,6 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
                 << c.name;
         free(snapshot);
     }
-    permissionAttributes = attributes;
-    permissionDescriptor = descriptor;
-    permissionListing = listing;
 }
 
 // status --json: quotes and backslashes of a record (a Windows path, a Java
@@ -810,9 +809,7 @@ TEST(WriteAccess, TheServicesAccountIsNoOtherWriter)
     EXPECT_EQ(writersOf(sddl), std::vector<std::string>{"S-1-5-80-1-2-3-4-5"});
     PSID account = NULL;
     ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-80-1-2-3-4-5", &account));
-    permissionServiceAccount = account;
-    EXPECT_EQ(writersOf(sddl), std::vector<std::string>{});
-    permissionServiceAccount = NULL;
+    EXPECT_EQ(writersOf(sddl, true, account), std::vector<std::string>{});
     LocalFree(account);
 }
 
