@@ -8,6 +8,8 @@
 
 // Whether the file's owner may own it: the log's rule (hasTrustedOwner),
 // which tests replace, since under Wine every file is the one account's.
+// Process-wide as that rule is: the same for every output file the process
+// opens, the rotation's included.
 extern bool (*javaOutputOwnerCheck)(HANDLE file, char *ownerText);
 
 // Each refusal with its record; a refused file the walk made is removed.

@@ -14,6 +14,8 @@
 #define LOG_RECORD_CAPACITY 0x10000
 
 // Set once the log lock has been retired; later records are dropped.
+// Process-wide as the log is: one file and one lock for every thread that
+// writes; the tests revive it.
 extern volatile LONG logRetired;
 
 // Where records go instead of the file, when set: the stamp and the formatted
@@ -21,6 +23,7 @@ extern volatile LONG logRetired;
 // it; the operator's console sends the records to its console ("run") or
 // nowhere ("check"), and the benchmark build times them on their way.
 typedef void (*LogSink)(const char *stamp, const char *text);
+// Process-wide as the log is: every thread's records go through it.
 extern LogSink logSink;
 
 // How long a record waits for the log lock before it is dropped; after

@@ -10,10 +10,12 @@
 #include "log/logowner.h"
 
 #define LOG_FILE_PATH "c:\\windows\\temp\\velmoraneservice.log"
-// Where records go. Always LOG_FILE_PATH in the service; tests point it elsewhere.
+// Where records go. Always LOG_FILE_PATH in the service; tests point it
+// elsewhere. Process-wide as the file is.
 extern const char *logFilePath;
 // The one process-wide lock (loglock.cpp); every record is written, and the
-// file's identity judged, while holding it.
+// file's identity judged, while holding it. Every thread that writes a
+// record takes it, whatever launch it belongs to.
 extern CRITICAL_SECTION logLock;
 
 enum LogFileState {
@@ -52,6 +54,7 @@ FILE *logOpen(LogRefusal *refusal);
 // tests put an open that does not return in its place, as an oplock that
 // another account holds on the file makes it on Windows.
 typedef HANDLE (*LogFileOpen)(const char *path, DWORD disposition);
+// Process-wide as the log is: every record opens the one file through it.
 extern LogFileOpen logFileOpen;
 // Told of a log file the service refuses to write to (its owner's text for
 // someone else's file), after the record has left the log's lock.

@@ -23,13 +23,14 @@ bool isTrustedLogOwner(PSECURITY_DESCRIPTOR descriptor, PSID self);
 // default; the tests give made-up owners, since under Wine every file has
 // the one owner.
 typedef DWORD (*FileOwnerQuery)(HANDLE file, PSECURITY_DESCRIPTOR *descriptor);
+// Process-wide as the log's owner rule is: every record's open judges by it.
 extern FileOwnerQuery fileOwnerQuery;
 DWORD queryFileOwner(HANDLE file, PSECURITY_DESCRIPTOR *descriptor);
 
 // The account whose files the log may be besides the trusted principals:
 // NULL for the account this process runs as (the service's own). The
 // console, which judges the log for the service, names the service's
-// account from its registration.
+// account from its registration. Process-wide as the owner rule is.
 extern PSID logOwnerAccount;
 
 // The decision for an opened file (opened with READ_CONTROL). False, with

@@ -25,6 +25,7 @@
 // Writes one entry: its type, its number (as the message table has it) and
 // its inserts. The service's writes to the event log; tests put their own.
 typedef void (*EventReportFunction)(WORD type, DWORD id, WORD count, const wchar_t **inserts);
+// Process-wide as the event source is: one for the process, whoever reports.
 extern EventReportFunction eventReport;
 void writeEventLogEntry(WORD type, DWORD id, WORD count, const wchar_t **inserts);
 

@@ -13,10 +13,12 @@
 #include "log/log.h"
 #include "service/eventlog.h"
 
-SERVICE_STATUS serviceStatus;
-SERVICE_STATUS_HANDLE serviceStatusHandle;
+// The control handler's state: the manager calls it with no argument of ours.
+static SERVICE_STATUS serviceStatus;
+static SERVICE_STATUS_HANDLE serviceStatusHandle;
 HANDLE stopEvent;
-volatile LONG stopRequested;
+// Set by the first STOP or SHUTDOWN; later ones only re-report.
+static volatile LONG stopRequested;
 
 // Two threads report: the dispatcher's (the control handler's re-report, and
 // the stop) and, when a failed start stops the service, the service main

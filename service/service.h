@@ -10,11 +10,9 @@
 // Own-process and shared-process bits together, as every report carries them.
 #define SERVICE_REPORTED_TYPE SERVICE_WIN32
 
-extern SERVICE_STATUS serviceStatus;
-extern SERVICE_STATUS_HANDLE serviceStatusHandle;
+// Process-wide because the control handler is the manager's callback and is
+// given no argument of ours; the stop closes it, as the tests see.
 extern HANDLE stopEvent;
-// Set by the first STOP or SHUTDOWN; later ones only re-report.
-extern volatile LONG stopRequested;
 
 void WINAPI serviceMain(DWORD argc, LPWSTR *argv);
 void WINAPI controlHandler(DWORD control);
