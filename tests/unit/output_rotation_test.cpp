@@ -161,90 +161,68 @@ bool blockedOwnerCheck(HANDLE file, char *ownerText)
     return hasTrustedOwner(file, ownerText);
 }
 
-// The finish on a thread of its own, as the stop runs it: false when it has
-// not returned within waitMs.
-bool finishesWithin(DWORD waitMs)
-{
-    HANDLE finish = CreateThread(NULL, 0, [](LPVOID) -> DWORD { return finishJavaOutput(&testStages->output, 500), 0; }, NULL, 0, NULL);
-    bool returned = WaitForSingleObject(finish, waitMs) == WAIT_OBJECT_0;
-    CloseHandle(finish);
-    return returned;
-}
-
 // What a writer gives the pipe while the finish runs, a piece every 20 ms.
 std::vector<std::string> finishPieces;
 DWORD WINAPI writePieces(LPVOID)
 {
     for (const std::string &piece : finishPieces) {
-        Sleep(20);
         DWORD count = 0;
+        Sleep(20);
         WriteFile(testStages->output.javaOutputFile, piece.data(), (DWORD)piece.size(), &count, NULL);
     }
     return 0;
 }
 
-// The finish waits for the pump's thread, never for its file work: a
-// rotation whose open blocks leaves the stop its bound, and what that thread
-// holds when the open returns is not written after the finish. The file
-// ends at a line's end: a line under way is waited for, and one the writer
-// is still inside when the time is up is dropped, even when every piece
-// ends inside a line.
+// The finish, on a thread of its own as the stop runs it, waits for the
+// pump's thread, never for its file work: a rotation whose open blocks
+// leaves it its bound, and what that thread holds when the open returns is
+// not written. The file ends at a line's end: a line under way is waited
+// for, and one the writer is still inside at the deadline is dropped, even
+// when every piece ends inside a line.
 TEST(OutputRotation, TheFinishKeepsItsBoundAndEndsTheFileAtALineEnd)
 {
-    std::string lines = "1\n", straddling = "1\n2";
-    std::vector<std::string> pieces;
+    std::string lines = "1\n";
+    std::vector<std::string> straddling;
     for (int n = 2; n < 80; n++) {
-        pieces.push_back(std::to_string(n) + "\n" + std::to_string(n + 1));
+        straddling.push_back(std::to_string(n) + "\n" + std::to_string(n + 1));
         lines += std::to_string(n) + std::to_string(n) + "\n";
     }
     struct { const wchar_t *size; std::string first; std::vector<std::string> pieces; bool blocked; std::string file; } cases[] = {
         {L"1M", "one\ntw", {"o\n"}, false, "one\ntwo\n"},
-        // Still writing after the finish: the file is some of these lines.
-        {L"1M", straddling, pieces, false, lines},
-        // Its rotation is under way when the open returns; "lost" is not written.
-        {L"8", "0123456789\n", {"lost\n"}, true, ""},
+        {L"1M", "1\n2", straddling, false, lines}, // the file: some of these lines
+        {L"8", "0123456789\n", {"lost\n"}, true, "0123456789\n"}, // rotated, when the open returns
     };
     for (const auto &c : cases) {
-        useTestLog();
         std::string dir = makeTempDir("rotation"), path = dir + "\\out.txt";
         HANDLE savedOutput = GetStdHandle(STD_OUTPUT_HANDLE), savedError = GetStdHandle(STD_ERROR_HANDLE);
         openRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
         setOutputRotation(c.size, NULL, &testStages->output.pump.rotation);
         redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
-        if (c.blocked)
-            javaOutputOwnerCheck = blockedOwnerCheck;
-        DWORD count = 0;
-        WriteFile(testStages->output.javaOutputFile, c.first.data(), (DWORD)c.first.size(), &count, NULL);
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        for (int wait = 0; wait < 200 && !(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-                                           data.nFileSizeLow == c.first.size());
-             wait++)
-            Sleep(10);
-        // The blocked rotation is under way before the finish; the rest comes while it runs.
+        javaOutputOwnerCheck = c.blocked ? blockedOwnerCheck : hasTrustedOwner;
+        finishPieces = {c.first};
+        writePieces(NULL);
+        Sleep(200);
         finishPieces = c.pieces;
         HANDLE writer = CreateThread(NULL, 0, writePieces, NULL, 0, NULL);
-        if (c.blocked)
+        if (c.blocked) // its rotation is under way before the finish
             WaitForSingleObject(writer, INFINITE);
-        EXPECT_TRUE(finishesWithin(3000)) << c.first;
-        EXPECT_TRUE(finishesWithin(3000)) << c.first;
+        HANDLE finish = CreateThread(
+            NULL, 0, [](LPVOID) -> DWORD { return finishJavaOutput(&testStages->output, 500), 0; }, NULL, 0, NULL);
+        EXPECT_EQ(WaitForSingleObject(finish, 3000), WAIT_OBJECT_0) << c.first;
         WaitForSingleObject(writer, INFINITE);
-        CloseHandle(writer);
         SetEvent(openRelease);
         javaOutputOwnerCheck = hasTrustedOwner;
         stopOutputPump(&testStages->output.pump);
         CloseHandle(testStages->output.pump.file);
-        CloseHandle(openRelease);
+        for (HANDLE handle : {finish, writer, openRelease})
+            CloseHandle(handle);
         clearJavaOutput(&testStages->output);
         SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
         SetStdHandle(STD_ERROR_HANDLE, savedError);
-        setOutputRotation(NULL, NULL, &testStages->output.pump.rotation);
-        std::vector<std::string> files = contents(path, 1);
-        if (c.blocked)
-            EXPECT_EQ(files, (std::vector<std::string>{"", c.first}));
-        else
-            EXPECT_TRUE(files[1] == "-" && !files[0].empty() && files[0].back() == '\n' &&
-                        c.file.compare(0, files[0].size(), files[0]) == 0)
-                << files[0];
+        std::string file, rest;
+        readFile(c.blocked ? path + ".1" : path, &file);
+        EXPECT_TRUE(!file.empty() && file.back() == '\n' && c.file.compare(0, file.size(), file) == 0) << file;
+        EXPECT_TRUE(!c.blocked || (readFile(path, &rest) && rest.empty())) << rest;
         removeTree(dir);
     }
 }
