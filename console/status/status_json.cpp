@@ -125,6 +125,11 @@ static void printJsonLastStart(const StatusFacts *facts, DWORD state)
     else
         printJsonFailure("failure", start->startFailure, start->startException);
     printJsonExitCode("stoppedItself", start->stopOnFailureCode != 0, (DWORD)start->stopOnFailureCode);
+    if (start->jvmExit != NULL)
+        printf("\"jvmExitCode\":%d,", start->jvmExitCode);
+    else
+        printf("\"jvmExitCode\":null,");
+    printJsonField("jvmExitText", start->jvmExit);
     printJsonStop(start, state);
     printf("},");
 }

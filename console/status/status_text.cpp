@@ -87,6 +87,8 @@ void printStatusText(const StatusFacts *facts)
     } else {
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }
+    if (start->jvmExit != NULL)
+        printf("  the application ended the process (System.exit or Runtime.halt): exit code %d\n", start->jvmExitCode);
     if (start->stopOnFailureCode != 0)
         printf("  the service stopped itself (" STOP_ON_FAILURE_VARIABLE_NAME "): exit code %d, %s\n", start->stopOnFailureCode,
                exitCodeMeaning((DWORD)start->stopOnFailureCode));
