@@ -183,10 +183,6 @@ jint callVfprintfHook(void *hook, const char *format, ...)
 }
 
 int observedExit = -1;
-void observeExit(const LaunchContext *, int code)
-{
-    observedExit = code;
-}
 
 // The virtual machine's own messages land behind what the application wrote,
 // in text mode (CR LF), one longer than the hook's buffer cut to it; with
@@ -207,7 +203,7 @@ TEST_F(JavaOutput, VirtualMachineMessagesFollowTheApplicationsOutput)
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "app\n", 4, &written, NULL);
         EXPECT_EQ(callVfprintfHook(options[0].extraInfo, "Picked up %s: %d\n", "X", 7), 15);
         EXPECT_EQ(callVfprintfHook(options[0].extraInfo, "%s", std::string(5000, '\n').c_str()), 4095);
-        testStages->observer.jvmExit = observeExit;
+        testStages->observer.jvmExit = [](const LaunchContext *, int code) { observedExit = code; };
         ((void(JNICALL *)(jint))options[1].extraInfo)(3);
         testStages->observer.jvmExit = NULL;
         EXPECT_EQ(observedExit, 3);
