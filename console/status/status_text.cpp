@@ -53,7 +53,7 @@ void printStatusText(const StatusFacts *facts)
         printf("%ls: the Service Control Manager can't be asked (error %lu)\n", SERVICE_NAME, facts->error);
     else if (state == SERVICE_STOPPED && facts->status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
         printf("%ls: stopped, exit code %lu: %s\n", SERVICE_NAME, facts->status.dwServiceSpecificExitCode,
-               exitCodeMeaning(facts->status.dwServiceSpecificExitCode));
+               serviceExitCodeMeaning(facts));
     else
         printf("%ls: %s\n", SERVICE_NAME, serviceStateText(state));
 

@@ -546,8 +546,10 @@ def test_system_exit_leaves_every_line_in_the_files(jvm_host):
 
 # System.exit(3) without VLJAVAOUTPUT (the trace stays the session's): record, event, status; the
 # manager's STOPPED with 1066 and 3 only under VLSTOPONFAILURE=1.
-@pytest.mark.parametrize("env,states,codes", [({}, [2, 4], (0, 0)), ({"VLSTOPONFAILURE": "1"}, [2, 4, 1], (1066, 3))])
-def test_system_exit_is_told(jvm_host, env, states, codes):
+@pytest.mark.parametrize("env,states,codes,state", [
+    ({}, [2, 4], (0, 0), "running"),
+    ({"VLSTOPONFAILURE": "1"}, [2, 4, 1], (1066, 3), "stopped, exit code 3: the application's System.exit or Runtime.halt")])
+def test_system_exit_is_told(jvm_host, env, states, codes, state):
     wr.set_service_env(jvm_host, env)
     inst = lay_out(jvm_host, console="exit")
     shutil.copy2(BIN / "VelmoraneConsole.exe", wr.unix_path(jvm_host, inst.base + "VelmoraneConsole.exe"))
@@ -556,8 +558,9 @@ def test_system_exit_is_told(jvm_host, env, states, codes):
     assert test_eventlog.events(jvm_host, mark)[1] == [(1, 0xC0000406, ["3"])]
     reports = [r for _, r in wr.status_reports(jvm_host, mark)]
     assert [r[1] for r in reports] == states and reports[-1][3:5] == codes
-    assert b"  the application ended the process (System.exit or Runtime.halt): exit code 3\r\n" in wr.command(
-        jvm_host, inst.base + "VelmoraneConsole.exe", "status")[1]
+    lines = wr.command(jvm_host, inst.base + "VelmoraneConsole.exe", "status")[1].decode("cp1252").splitlines()
+    assert lines[0] == "VelmoraneService: " + state
+    assert "  the application ended the process (System.exit or Runtime.halt): exit code 3" in lines
 
 
 # Lines printed whole, or each in two halves 20 ms apart: the stop then nearly always comes
