@@ -13,6 +13,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "launcher/launcher.h"
 #include "launcher/output_open.h"
 #include "launcher/output_pump.h"
 #include "launcher/output_rotation.h"
@@ -21,9 +22,10 @@
 
 #define VM_MESSAGE_CAPACITY 4096
 
-// The virtual machine calls its hooks with no argument of ours: the output
-// they write to is the one its options were made for.
-static JavaOutput *hookedOutput;
+// The virtual machine calls its hooks with no argument of ours: the launch
+// they write to and tell of is the one its options were made for (there is
+// one virtual machine a process).
+static LaunchContext *hookedLaunch;
 
 // The C runtimes a Java runtime's jvm.dll is linked with. Only one already in
 // the process needs its descriptors set; nothing is loaded here.
@@ -167,34 +169,52 @@ void finishJavaOutput(JavaOutput *output, DWORD timeoutMs)
         finishOutputPump(&output->pump, timeoutMs);
 }
 
-static void JNICALL exitHook(jint)
+// System.exit or Runtime.halt: the process ends as soon as this returns, on
+// the virtual machine's thread (a thread of the bridge's under Wine). What
+// the application wrote is written out (within the pump's bound), the log
+// is told the exit code, then whoever observes the launch.
+static void JNICALL exitHook(jint code)
 {
-    finishJavaOutput(hookedOutput, OUTPUT_DRAIN_MS);
+    finishJavaOutput(&hookedLaunch->output, OUTPUT_DRAIN_MS);
+    logWrite(RECORD_JVM_EXIT, (int)code);
+    if (hookedLaunch->observer.jvmExit != NULL)
+        hookedLaunch->observer.jvmExit(hookedLaunch, (int)code);
 }
 
-// Where the standard handles lead: behind what the application wrote.
+// Where the standard handles lead: behind what the application wrote. The
+// bytes are those the virtual machine's C runtime writes in text mode: each
+// line feed becomes CR LF, so the text is at most twice the message. What is
+// returned is the message's length, as vfprintf counts it.
 static jint JNICALL vfprintfHook(FILE *, const char *format, va_list arguments)
 {
     char message[VM_MESSAGE_CAPACITY];
     int length = vsnprintf(message, sizeof message, format, arguments);
     if (length < 0)
         return length;
-    DWORD count = (DWORD)length < sizeof message ? (DWORD)length : (DWORD)sizeof message - 1, written = 0;
-    if (!WriteFile(hookedOutput->javaOutputFile, message, count, &written, NULL))
+    size_t count = (size_t)length < sizeof message ? (size_t)length : sizeof message - 1;
+    char text[2 * VM_MESSAGE_CAPACITY];
+    size_t textLength = 0;
+    for (size_t at = 0; at < count; at++) {
+        if (message[at] == '\n')
+            text[textLength++] = '\r';
+        text[textLength++] = message[at];
+    }
+    DWORD written = 0;
+    if (!WriteFile(hookedLaunch->output.javaOutputFile, text, (DWORD)textLength, &written, NULL) ||
+        written != textLength)
         return -1;
-    return (jint)written;
+    return (jint)count;
 }
 
-int addJavaOutputHooks(JavaOutput *output, JavaVMOption *options)
+int addJavaVmHooks(LaunchContext *launch, JavaVMOption *options)
 {
-    if (output->javaOutputFile == INVALID_HANDLE_VALUE)
-        return 0;
-    hookedOutput = output;
-    options[0].optionString = (char *)"vfprintf";
-    options[0].extraInfo = (void *)vfprintfHook;
-    if (!output->pumped)
-        return 1;
-    options[1].optionString = (char *)"exit";
-    options[1].extraInfo = (void *)exitHook;
-    return 2;
+    hookedLaunch = launch;
+    int count = 0;
+    if (launch->output.javaOutputFile != INVALID_HANDLE_VALUE) {
+        options[count].optionString = (char *)"vfprintf";
+        options[count++].extraInfo = (void *)vfprintfHook;
+    }
+    options[count].optionString = (char *)"exit";
+    options[count++].extraInfo = (void *)exitHook;
+    return count;
 }

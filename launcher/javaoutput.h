@@ -8,7 +8,7 @@
 #include "launcher/output_pump.h"
 #include "launcher/strings.h"
 
-// The hook options addJavaOutputHooks adds at most.
+// The hook options addJavaVmHooks adds at most.
 #define JAVA_OUTPUT_HOOK_OPTIONS 2
 
 // The Java output of one launch, kept for the life of the process.
@@ -34,12 +34,16 @@ void clearJavaOutput(JavaOutput *output);
 // Must run before any runtime library is loaded.
 void redirectJavaOutputTo(const wchar_t *value, JavaOutput *output);
 
-// The invocation interface's "vfprintf" hook (the virtual machine's own
-// messages, into the output in order with the application's) when the
-// output is redirected, and with rotation its "exit" hook (the pump's pipe
-// written out before System.exit ends the process); how many. The hooks
-// reach this output from then on: there is one virtual machine a process.
-int addJavaOutputHooks(JavaOutput *output, JavaVMOption *options);
+struct LaunchContext;
+
+// The invocation interface's hooks, into options; how many. The "vfprintf"
+// hook (the virtual machine's own messages, into the output in order with the
+// application's) when the output is redirected; always the "exit" hook, which
+// on System.exit or Runtime.halt finishes the output (finishJavaOutput),
+// writes RECORD_JVM_EXIT and tells the launch's observer (jvmExit) before the
+// process ends. The hooks reach this launch from then on: there is one
+// virtual machine a process.
+int addJavaVmHooks(LaunchContext *launch, JavaVMOption *options);
 
 // The process is about to end: with rotation, the pump's finish
 // (finishOutputPump); nothing to do otherwise.

@@ -7,6 +7,7 @@
 
 #include "launcher/classpath.h"
 #include "launcher/javaoutput.h"
+#include "launcher/launcher.h"
 #include "launcher/lookup.h"
 #include "launcher/records.h"
 #include "log/log.h"
@@ -23,8 +24,9 @@ JavaVM *getJvmHandle(LaunchVm *vm)
     return (JavaVM *)InterlockedCompareExchangePointer((PVOID volatile *)&vm->jvmHandle, NULL, NULL);
 }
 
-bool assembleVmOptions(const char *classPathOption, JavaOutput *output, LaunchVm *vm)
+bool assembleVmOptions(const char *classPathOption, LaunchContext *launch)
 {
+    LaunchVm *vm = &launch->vm;
     char *vmClassPathOption = vm->vmClassPathOption;
     // The logged option ends with a line feed; handed to the virtual machine
     // that way, it would stick to the last class path entry and name a file
@@ -46,7 +48,7 @@ bool assembleVmOptions(const char *classPathOption, JavaOutput *output, LaunchVm
 
     vm->vmInitArgs.version = JNI_VERSION_1_6;
     vm->vmInitArgs.nOptions = 2;
-    vm->vmInitArgs.nOptions += addJavaOutputHooks(output, options + 2);
+    vm->vmInitArgs.nOptions += addJavaVmHooks(launch, options + 2);
     vm->vmInitArgs.options = options;
     vm->vmInitArgs.ignoreUnrecognized = JNI_FALSE;
     return true;

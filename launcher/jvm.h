@@ -34,12 +34,14 @@ JavaVM *getJvmHandle(LaunchVm *vm);
 
 void clearJvmResult(JvmResult *result);
 
-// Builds the virtual machine's options: the native digest's and the class
-// path's (from the logged class path option), then the Java output's hooks
-// when it goes to a file (vfprintf, and exit when the output is rotated), up
+struct LaunchContext;
+
+// Builds the launch's virtual machine options: the native digest's and the
+// class path's (from the logged class path option), then its hooks
+// (addJavaVmHooks: vfprintf when the output goes to a file, exit always), up
 // to four in all. Returns false (after a log line) when they can't be
 // allocated.
-bool assembleVmOptions(const char *classPathOption, JavaOutput *output, LaunchVm *vm);
+bool assembleVmOptions(const char *classPathOption, LaunchContext *launch);
 // Fills vm->mainArgument: "installbase=", the base path and a line feed.
 void formatMainArgument(const wchar_t *basePath, LaunchVm *vm);
 // Creates the virtual machine from the loaded library, this thread attached

@@ -39,7 +39,7 @@ LaunchFailure launch(LaunchContext *context)
     if (inputs->javaOutput != NULL && inputs->javaOutput[0] != L'\0')
         setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep, &context->output.pump.rotation);
     redirectJavaOutputTo(inputs->javaOutput, &context->output);
-    if (!assembleVmOptions(context->classPath.classPathOption, &context->output, &context->vm))
+    if (!assembleVmOptions(context->classPath.classPathOption, context))
         return FAILURE_NO_OPTIONS;
 
     results->jvm.optionsAssembled = true;

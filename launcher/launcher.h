@@ -74,6 +74,10 @@ struct LaunchObserver {
     // Each frame of the thread in shutdown() as the stop's dump writes it
     // (index from the innermost).
     void (*shutdownFrame)(int index, const char *frame);
+    // System.exit or Runtime.halt, with its exit code, from the virtual
+    // machine's "exit" hook after RECORD_JVM_EXIT: the process ends as soon
+    // as this returns, so it must not wait without a bound.
+    void (*jvmExit)(const LaunchContext *launch, int code);
 };
 
 // One launch: what it is given, the buffers its stages work in, what they

@@ -83,6 +83,10 @@
 #define RECORD_INVOKING_MAIN "Invoking main()\n"
 #define RECORD_MAIN_THREW "Call to main() resulted in exception\n"
 
+// The virtual machine's "exit" hook: System.exit or Runtime.halt ends the
+// process with this exit code once the hook returns.
+#define RECORD_JVM_EXIT "The JVM is ending the process (System.exit or Runtime.halt) with exit code %d\n"
+
 // The shutdown thread (it writes RECORD_NO_CLASS too).
 #define RECORD_NO_JVM_AT_STOP "No Java VM was created, shutdown() not called\n"
 // After a start that stopped the service because it found no main class.

@@ -87,8 +87,8 @@ static void insertText(const char *text, wchar_t *insert)
     makePrintable(wide, length > 0 ? (size_t)length : 0, insert, EVENT_INSERT_CAPACITY);
 }
 
-// Writes event `id` with up to EVENT_INSERT_LIMIT ANSI texts as its inserts.
-static void reportTexts(DWORD id, WORD count, const char *const *texts)
+// Writes event `id` as `type` with up to EVENT_INSERT_LIMIT ANSI texts as its inserts.
+static void reportTextsAs(WORD type, DWORD id, WORD count, const char *const *texts)
 {
     if (eventsOn == 0 || count > EVENT_INSERT_LIMIT)
         return;
@@ -100,8 +100,14 @@ static void reportTexts(DWORD id, WORD count, const char *const *texts)
         insertText(texts[index], inserts[index]);
         pointers[index] = inserts[index];
     }
-    eventReport(eventType(id), id, count, pointers);
+    eventReport(type, id, count, pointers);
     ReleaseSRWLockExclusive(&insertsLock);
+}
+
+// The same as the type its message table entry gives it.
+static void reportTexts(DWORD id, WORD count, const char *const *texts)
+{
+    reportTextsAs(eventType(id), id, count, texts);
 }
 
 static void dropLineFeed(char *text, size_t capacity)
@@ -190,6 +196,14 @@ void reportStoppedOnFailure(DWORD exitCode)
     snprintf(code, sizeof code, "%lu", (unsigned long)exitCode);
     const char *texts[] = {code};
     reportTexts(EVENT_STOPPED_ON_FAILURE, 1, texts);
+}
+
+void reportJvmExit(int code)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%d", code);
+    const char *texts[] = {text};
+    reportTextsAs(code != 0 ? EVENTLOG_ERROR_TYPE : EVENTLOG_WARNING_TYPE, EVENT_JVM_EXIT, 1, texts);
 }
 
 void reportLogRefused(LogFileState state, const char *owner)

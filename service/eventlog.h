@@ -44,6 +44,9 @@ void reportStartFailure(const LaunchContext *launch, LaunchFailure failure);
 // The stop waited the whole bound; the frames kept from the dump, if any.
 void reportShutdownNotReturned(void);
 void reportStoppedOnFailure(DWORD exitCode);
+// System.exit or Runtime.halt ends the process with this code: an error, a
+// warning for 0.
+void reportJvmExit(int code);
 // The log file refused (link, second name, unknown, owner): once per start.
 void reportLogRefused(LogFileState state, const char *owner);
 

@@ -77,6 +77,7 @@ static void stopForMissingEvent(DWORD error)
 }
 
 static void stopSequence(DWORD failure);
+static void tellJvmExit(const LaunchContext *launch, int code);
 
 // Waits for the stop event. A launcher thread that ends asking the service to
 // stop (its start failed and VLSTOPONFAILURE is set) stops it as a STOP
@@ -148,6 +149,7 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     serviceLaunch->observer.logRefused = reportLogRefused;
     serviceLaunch->observer.launchOutcome = reportStartFailure;
     serviceLaunch->observer.shutdownFrame = keepShutdownFrame;
+    serviceLaunch->observer.jvmExit = tellJvmExit;
     logNoticeRefusals(serviceLaunch->observer.logRefused);
 
     // The event exists before any STOP or SHUTDOWN can be accepted.
@@ -168,6 +170,19 @@ void WINAPI serviceMain(DWORD, LPWSTR *)
     report(SERVICE_STOPPED, 0, failure != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, failure);
 
     logRetire();
+}
+
+// System.exit or Runtime.halt, on the virtual machine's thread, just before
+// the process ends: the event, and under VLSTOPONFAILURE the manager told
+// the service stopped, with the code (a non-zero one as a failure, which its
+// recovery actions see). No stop runs after it: a STOP now only re-reports.
+static void tellJvmExit(const LaunchContext *launch, int code)
+{
+    reportJvmExit(code);
+    if (!launch->inputs.stopOnFailure)
+        return;
+    InterlockedExchange(&stopRequested, 1);
+    report(SERVICE_STOPPED, 0, code != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, (DWORD)code);
 }
 
 // Runs on the dispatcher's thread (or, for a failed start, the service main

@@ -131,6 +131,7 @@ static void readRecord(LastStart *start, const char *text, bool *classFailureSee
     exceptionSlot = NULL;
     const char *loaded = recordRest(text, RECORD_LOADED_JVM);
     const char *stopCode = recordRest(text, RECORD_STOP_ON_FAILURE);
+    const char *jvmExitCode = recordRest(text, RECORD_JVM_EXIT);
     if (isRecord(text, RECORD_JAVA_EXCEPTION)) {
         if (slot != NULL && *slot == NULL)
             *slot = text;
@@ -138,7 +139,10 @@ static void readRecord(LastStart *start, const char *text, bool *classFailureSee
     }
     if (readDumpRecord(start, text))
         return;
-    if (stopCode != NULL) {
+    if (jvmExitCode != NULL) {
+        start->jvmExit = text;
+        start->jvmExitCode = atoi(jvmExitCode);
+    } else if (stopCode != NULL) {
         start->stopOnFailureCode = atoi(stopCode);
     } else if (loaded != NULL) {
         start->jvmLoaded = loaded;

@@ -22,6 +22,8 @@ struct LastStart {
     const char *startNotes[NOTE_LIMIT]; // earlier records with a remedy (no lib\ ...)
     int startNoteCount;
     int stopOnFailureCode;          // the exit code of RECORD_STOP_ON_FAILURE; 0: none
+    const char *jvmExit;            // RECORD_JVM_EXIT: System.exit or Runtime.halt ended the process
+    int jvmExitCode;                // its exit code
     bool stopLogged;                // any record of the stop thread
     bool shutdownCalled;
     const char *shutdownThrew;      // RECORD_SHUTDOWN_THREW

@@ -36,6 +36,9 @@ void readStatusFacts(const ServiceManager *manager, StatusFacts *facts);
 const char *statusRemedy(const char *record, const char *exception);
 // What a service-specific exit code means.
 const char *exitCodeMeaning(DWORD code);
+// The same for the code the manager has: the application's own after a last
+// start that System.exit or Runtime.halt ended with it (under VLSTOPONFAILURE).
+const char *serviceExitCodeMeaning(const StatusFacts *facts);
 // Whether the service stopped after main was invoked without any record of
 // shutdown(): it outlived its wait, or the process ended otherwise.
 bool stoppedWithoutShutdownRecord(const LastStart *start, DWORD state);

@@ -71,6 +71,14 @@ const char *exitCodeMeaning(DWORD code)
     return text != NULL ? text : "not one of this service's codes";
 }
 
+const char *serviceExitCodeMeaning(const StatusFacts *facts)
+{
+    DWORD code = facts->status.dwServiceSpecificExitCode;
+    if (facts->start.jvmExit != NULL && facts->start.stopOnFailureCode == 0 && (DWORD)facts->start.jvmExitCode == code)
+        return "the application's System.exit or Runtime.halt";
+    return exitCodeMeaning(code);
+}
+
 bool stoppedWithoutShutdownRecord(const LastStart *start, DWORD state)
 {
     return !start->shutdownCalled && start->shutdownThrew == NULL && start->stopFailure == NULL && start->mainInvoked &&

@@ -68,7 +68,7 @@ static void printJsonStop(const LastStart *start, DWORD state)
     printf("\"waitSeconds\":%d}", SHUTDOWN_WAIT_MS / 1000);
 }
 
-static void printJsonExitCode(const char *name, bool present, DWORD code)
+static void printJsonExitCode(const char *name, bool present, DWORD code, const char *meaning)
 {
     printf("\"%s\":", name);
     if (!present) {
@@ -76,7 +76,7 @@ static void printJsonExitCode(const char *name, bool present, DWORD code)
         return;
     }
     printf("{\"code\":%lu,", code);
-    printJsonField("meaning", exitCodeMeaning(code), true);
+    printJsonField("meaning", meaning, true);
     printf("},");
 }
 
@@ -124,7 +124,13 @@ static void printJsonLastStart(const StatusFacts *facts, DWORD state)
         printJsonFailure("failure", start->mainFailure, start->mainException);
     else
         printJsonFailure("failure", start->startFailure, start->startException);
-    printJsonExitCode("stoppedItself", start->stopOnFailureCode != 0, (DWORD)start->stopOnFailureCode);
+    printJsonExitCode("stoppedItself", start->stopOnFailureCode != 0, (DWORD)start->stopOnFailureCode,
+                      exitCodeMeaning((DWORD)start->stopOnFailureCode));
+    if (start->jvmExit != NULL)
+        printf("\"jvmExitCode\":%d,", start->jvmExitCode);
+    else
+        printf("\"jvmExitCode\":null,");
+    printJsonField("jvmExitText", start->jvmExit);
     printJsonStop(start, state);
     printf("},");
 }
@@ -140,7 +146,7 @@ void printStatusJson(const StatusFacts *facts)
     printf("\"scmError\":%lu,", answered ? 0ul : facts->error);
     printf("\"win32ExitCode\":%lu,", status->dwWin32ExitCode);
     printJsonExitCode("serviceExitCode", status->dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR,
-                      status->dwServiceSpecificExitCode);
+                      status->dwServiceSpecificExitCode, serviceExitCodeMeaning(facts));
     printJsonField("log", LOG_FILE_PATH);
     printf("\"logFound\":%s,", facts->logText != NULL ? "true" : "false");
     printJsonRefusal(&facts->log, facts->ownerName);

@@ -53,7 +53,7 @@ void printStatusText(const StatusFacts *facts)
         printf("%ls: the Service Control Manager can't be asked (error %lu)\n", SERVICE_NAME, facts->error);
     else if (state == SERVICE_STOPPED && facts->status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
         printf("%ls: stopped, exit code %lu: %s\n", SERVICE_NAME, facts->status.dwServiceSpecificExitCode,
-               exitCodeMeaning(facts->status.dwServiceSpecificExitCode));
+               serviceExitCodeMeaning(facts));
     else
         printf("%ls: %s\n", SERVICE_NAME, serviceStateText(state));
 
@@ -87,6 +87,8 @@ void printStatusText(const StatusFacts *facts)
     } else {
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }
+    if (start->jvmExit != NULL)
+        printf("  the application ended the process (System.exit or Runtime.halt): exit code %d\n", start->jvmExitCode);
     if (start->stopOnFailureCode != 0)
         printf("  the service stopped itself (" STOP_ON_FAILURE_VARIABLE_NAME "): exit code %d, %s\n", start->stopOnFailureCode,
                exitCodeMeaning((DWORD)start->stopOnFailureCode));

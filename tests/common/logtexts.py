@@ -92,6 +92,8 @@ JAVA_OUTPUT_KEEP_INVALID = _launcher(
     "VLJAVAOUTPUTKEEP environment variable is not a number from 0 to %d, %d older files are kept")
 JAVA_OUTPUT_NOT_ROTATED = _pump("Can't rotate %s, error %d; the Java output goes on into it")
 JAVA_OUTPUT_NOT_WRITTEN = _pump("%d bytes of the Java output could not be written to %s, error %d")
+# System.exit or Runtime.halt, from the virtual machine's exit hook (a thread of the VM's)
+JVM_EXIT = _pump("The JVM is ending the process (System.exit or Runtime.halt) with exit code %d")
 # A failed start that stops the service (VLSTOPONFAILURE=1), after the failure's records
 STOP_ON_FAILURE = _launcher("The start failed and VLSTOPONFAILURE is set: the service stops with exit code %d")
 

@@ -544,6 +544,25 @@ def test_system_exit_leaves_every_line_in_the_files(jvm_host):
     assert rotated_numbers(jvm_host, 5) == list(range(1, 10001))
 
 
+# System.exit(3) without VLJAVAOUTPUT (the trace stays the session's): record, event, status; the
+# manager's STOPPED with 1066 and 3 only under VLSTOPONFAILURE=1.
+@pytest.mark.parametrize("env,states,codes,state", [
+    ({}, [2, 4], (0, 0), "running"),
+    ({"VLSTOPONFAILURE": "1"}, [2, 4, 1], (1066, 3), "stopped, exit code 3: the application's System.exit or Runtime.halt")])
+def test_system_exit_is_told(jvm_host, env, states, codes, state):
+    wr.set_service_env(jvm_host, env)
+    inst = lay_out(jvm_host, console="exit")
+    shutil.copy2(BIN / "VelmoraneConsole.exe", wr.unix_path(jvm_host, inst.base + "VelmoraneConsole.exe"))
+    mark, pid = start(jvm_host, inst, lt.INVOKING_MAIN)
+    assert wr.process_exited(jvm_host, pid, 60000) and wr.texts(wr.log_bytes(jvm_host))[-1] == lt.JVM_EXIT % 3
+    assert test_eventlog.events(jvm_host, mark)[1] == [(1, 0xC0000406, ["3"])]
+    reports = [r for _, r in wr.status_reports(jvm_host, mark)]
+    assert [r[1] for r in reports] == states and reports[-1][3:5] == codes
+    lines = wr.command(jvm_host, inst.base + "VelmoraneConsole.exe", "status")[1].decode("cp1252").splitlines()
+    assert lines[0] == "VelmoraneService: " + state
+    assert "  the application ended the process (System.exit or Runtime.halt): exit code 3" in lines
+
+
 # Lines printed whole, or each in two halves 20 ms apart: the stop then nearly always comes
 # inside a line, whose end the file must still have. There Wine's trace is off: its line
 # between the halves would end the line for the service.

@@ -644,7 +644,10 @@ TEST(StatusJson, OutcomesAndStatesAreTokens)
     const OutcomeCase cases[] = {
         {{main}, SERVICE_RUNNING,
          {R"j("state":"running","stateText":"running")j", R"j("outcome":"main_invoked","outcomeText":"main invoked")j",
-          R"j("stop":{"outcome":null,"outcomeText":null)j", R"j("shutdownThread":null)j"}},
+          R"j("jvmExitCode":null,"jvmExitText":null)j", R"j("stop":{"outcome":null,"outcomeText":null)j",
+          R"j("shutdownThread":null)j"}},
+        {{main, "The JVM is ending the process (System.exit or Runtime.halt) with exit code -2"}, SERVICE_STOPPED,
+         {R"j("jvmExitCode":-2,"jvmExitText":"The JVM is ending the process (System.exit or Runtime.halt) with exit code -2")j"}},
         {{main, "Call to main() resulted in exception"}, SERVICE_START_PENDING,
          {R"j("state":"start_pending","stateText":"starting")j", R"j("outcome":"main_threw")j"}},
         {{"Can't find main()"}, SERVICE_NOT_INSTALLED, {R"j("state":"not_installed")j", R"j("outcome":"start_failed")j"}},

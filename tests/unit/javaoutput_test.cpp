@@ -182,35 +182,44 @@ jint callVfprintfHook(void *hook, const char *format, ...)
     return written;
 }
 
+int observedExit = -1;
+
 // The virtual machine's own messages land behind what the application wrote,
-// one longer than the hook's buffer cut to it; with rotation through the
-// pump's pipe, whose exit hook writes it out.
+// in text mode (CR LF), one longer than the hook's buffer cut to it; with
+// rotation through the pump's pipe. The exit hook, there with either, writes
+// the pipe out, records the code and tells the observer.
 TEST_F(JavaOutput, VirtualMachineMessagesFollowTheApplicationsOutput)
 {
-    struct { const wchar_t *size; int hooks; } cases[] = {{NULL, 1}, {L"1M", 2}};
-    for (const auto &c : cases) {
+    const wchar_t *sizes[] = {NULL, L"1M"};
+    for (const wchar_t *size : sizes) {
         std::string dir = makeTempDir("javaout"), path = dir + "\\out.txt";
-        setOutputRotation(c.size, NULL, &testStages->output.pump.rotation);
+        setOutputRotation(size, NULL, &testStages->output.pump.rotation);
         redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
         JavaVMOption options[JAVA_OUTPUT_HOOK_OPTIONS] = {};
-        ASSERT_EQ(addJavaOutputHooks(&testStages->output, options), c.hooks);
+        ASSERT_EQ(addJavaVmHooks(testStages, options), 2);
         EXPECT_STREQ(options[0].optionString, "vfprintf");
+        EXPECT_STREQ(options[1].optionString, "exit");
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "app\n", 4, &written, NULL);
         EXPECT_EQ(callVfprintfHook(options[0].extraInfo, "Picked up %s: %d\n", "X", 7), 15);
-        EXPECT_EQ(callVfprintfHook(options[0].extraInfo, "%s", std::string(5000, 'v').c_str()), 4095);
-        if (c.hooks == 2) {
-            EXPECT_STREQ(options[1].optionString, "exit");
-            ((void(JNICALL *)(jint))options[1].extraInfo)(3);
+        EXPECT_EQ(callVfprintfHook(options[0].extraInfo, "%s", std::string(5000, '\n').c_str()), 4095);
+        testStages->observer.jvmExit = [](const LaunchContext *, int code) { observedExit = code; };
+        ((void(JNICALL *)(jint))options[1].extraInfo)(3);
+        testStages->observer.jvmExit = NULL;
+        EXPECT_EQ(observedExit, 3);
+        EXPECT_EQ(testLogMessages().back(), "The JVM is ending the process (System.exit or Runtime.halt) with exit code 3");
+        if (size != NULL) {
             stopOutputPump(&testStages->output.pump);
             CloseHandle(testStages->output.pump.file);
             clearJavaOutput(&testStages->output);
         }
         TearDown();
         setOutputRotation(NULL, NULL, &testStages->output.pump.rotation);
-        std::string text;
+        std::string text, lines;
         readFile(path, &text);
-        EXPECT_EQ(text, "app\nPicked up X: 7\n" + std::string(4095, 'v')) << c.hooks;
+        for (int line = 0; line < 4095; line++)
+            lines += "\r\n";
+        EXPECT_EQ(text, "app\nPicked up X: 7\r\n" + lines) << (size != NULL);
         removeTree(dir);
     }
 }

@@ -31,7 +31,7 @@ protected:
         testStages->vm.jvmHandle = NULL;
         boundedCopy(testStages->paths.basePath, L"C:\\Apps\\Velmorane\\");
         formatClassPathOption(testStages->classPath.classPathOption, "C:\\Apps\\Velmorane\\lib\\a.jar;");
-        ASSERT_TRUE(assembleVmOptions(testStages->classPath.classPathOption, &testStages->output, &testStages->vm));
+        ASSERT_TRUE(assembleVmOptions(testStages->classPath.classPathOption, testStages));
     }
     void TearDown() override { testStages->vm.jvmHandle = NULL; }
 };
@@ -183,7 +183,7 @@ TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
     EXPECT_EQ(fakeIgnoreUnrecognized, JNI_FALSE);
     // The logged option's line feed is not handed on.
     EXPECT_EQ(fakeOptions, (std::vector<std::string>{"-Djdk.nativeDigest=false",
-                                                     "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;"}));
+                                                     "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;", "exit"}));
     EXPECT_STREQ(testStages->classPath.classPathOption, "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;\n");
 }
 

@@ -47,8 +47,18 @@ FARPROC realKernel32(const char *name)
 // What the stand-in launcher ends with.
 DWORD launcherResult;
 
-DWORD WINAPI idleLauncher(LPVOID)
+// Not -1: the stand-in tells of a System.exit with this code (VLSTOPONFAILURE: exitStops).
+int exitToTell;
+bool exitStops;
+
+DWORD WINAPI idleLauncher(LPVOID parameter)
 {
+    LaunchContext *launch = (LaunchContext *)parameter;
+    if (exitToTell != -1) {
+        launch->inputs.stopOnFailure = exitStops;
+        launch->observer.jvmExit(launch, exitToTell);
+        SetEvent(stopEvent); // as the process's end ends the wait
+    }
     return launcherResult;
 }
 
@@ -139,6 +149,7 @@ protected:
         failRegister = failCreateEvent = failLauncherThread = failShutdownThread = false;
         launcherStarts = 0;
         launcherResult = 0;
+        exitToTell = -1;
         shutdownStandIn = NULL;
         slowReporter = 0;
         testStages->vm.jvmHandle = NULL;
@@ -343,6 +354,21 @@ TEST_F(ServiceTest, LauncherAskingToStopStopsTheServiceWithItsExitCode)
         CloseHandle(serviceThread);
         serviceThread = NULL;
     }
+}
+
+// System.exit(0) under VLSTOPONFAILURE: a warning (1030) and a clean STOPPED
+// (a non-zero code, and no variable: the end-to-end case).
+TEST_F(ServiceTest, JvmExitWithZeroUnderStopOnFailureIsACleanStop)
+{
+    captureEvents();
+    exitToTell = 0, exitStops = true;
+    startService();
+    ASSERT_TRUE(serviceEnded(10000));
+    SERVICE_STATUS third = snapshot().at(2);
+    EXPECT_TRUE(third.dwCurrentState == SERVICE_STOPPED && third.dwWin32ExitCode == 0 && third.dwServiceSpecificExitCode == 0);
+    std::vector<CapturedEvent> events = capturedEvents();
+    EXPECT_TRUE(events.size() == 1 && events[0].type == EVENTLOG_WARNING_TYPE && events[0].id == 0xC0000406 &&
+                events[0].inserts == std::vector<std::wstring>{L"0"});
 }
 
 DWORD WINAPI slowShutdown(LPVOID)
