@@ -745,6 +745,8 @@ TEST(StatusJson, TextsAreEscapedOrUtf8)
         {"\x01\x1f\x7f\t\x81", -1, R"j("\u0001\u001f\u007f\u0009\u0081")j"},
         {"C:\\\xc0pps \x80", -1, "\"C:\\\\\xc3\x80pps \xe2\x82\xac\""},
         {"name\" RUNNABLE", 4, R"j("name")j"},
+        // A format character (soft hyphen, all 1252 holds) is blanked.
+        {"a\xad" "b", -1, R"j("a b")j"},
         {nullptr, -1, "null"},
     };
     for (const auto &c : cases) {
