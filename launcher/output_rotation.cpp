@@ -72,6 +72,12 @@ void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText, OutputR
     }
 }
 
+ULONGLONG rotatedFilesMost(const OutputRotation *rotation)
+{
+    ULONGLONG files = (ULONGLONG)rotation->keep + 1;
+    return rotation->size > ~0ULL / files ? ~0ULL : rotation->size * files;
+}
+
 // "<path>.<number>" (number 0: the path itself), wide and ANSI.
 static bool rotatedName(const wchar_t *path, int number, wchar_t *name, char *nameAnsi)
 {

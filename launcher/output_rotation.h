@@ -20,6 +20,9 @@ struct OutputRotation {
 bool parseOutputSize(const wchar_t *text, ULONGLONG *size);
 // Digits, 0 to OUTPUT_KEEP_MOST.
 bool parseOutputKeep(const wchar_t *text, int *keep);
+// The most the rotated files can take in all: size × (keep + 1) bytes, or
+// the largest ULONGLONG when that is more.
+ULONGLONG rotatedFilesMost(const OutputRotation *rotation);
 // Reads both variables' values (NULL: not set) into rotation, with a record
 // for a value that is not one.
 void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText, OutputRotation *rotation);

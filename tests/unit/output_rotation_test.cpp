@@ -38,6 +38,14 @@ TEST(OutputRotation, SizeAndKeepValues)
         EXPECT_EQ(parseOutputKeep(c.text, &keep), c.valid) << c.text;
         EXPECT_EQ(keep, c.keep) << c.text;
     }
+    // What the rotated files can take in all, at most the largest number.
+    struct { ULONGLONG size; int keep; ULONGLONG most; } products[] = {
+        {10, 2, 30}, {0x3333333333333333ULL, 4, ~0ULL}, {1ULL << 62, 3, ~0ULL}, {0x7fffffffffffffffULL, 99, ~0ULL},
+    };
+    for (const auto &c : products) {
+        OutputRotation rotation = {c.size, c.keep};
+        EXPECT_EQ(rotatedFilesMost(&rotation), c.most) << c.size;
+    }
     useTestLog();
     setOutputRotation(L"1X", L"100", &testStages->output.pump.rotation);
     EXPECT_EQ(testStages->output.pump.rotation.size, 0u);
