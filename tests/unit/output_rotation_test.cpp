@@ -67,9 +67,9 @@ std::vector<std::string> contents(const std::string &path, int last)
     return texts;
 }
 
-// Older files move up, the oldest at the count goes, a gap is no failure;
-// a file another program holds without sharing deletion stops the rotation
-// with one record and leaves the names as they were.
+// Older files move up, the oldest at the count and any past it go, a gap is
+// no failure; a file another program holds without sharing deletion stops
+// the rotation with one record and leaves the names as they were.
 TEST(OutputRotation, RenamesOverAFolder)
 {
     useTestLog();
@@ -85,9 +85,17 @@ TEST(OutputRotation, RenamesOverAFolder)
     CloseHandle(held);
     EXPECT_EQ(contents(path, 2), (std::vector<std::string>{"newer", "new", "-"}));
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    // What a larger count left goes with the next rotation.
+    writeFile(path + ".5", "five");
+    writeFile(path + ".99", "last");
     writeFile(path, "x");
+    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    EXPECT_EQ(contents(path, 5), (std::vector<std::string>{"-", "x", "newer", "-", "-", "-"}));
+    std::string last;
+    EXPECT_FALSE(readFile(path + ".99", &last));
+    writeFile(path, "y");
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 0, false));
-    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "newer", "new", "-"}));
+    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "-", "-", "-"}));
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't rotate " + path +
                                                            ", error 32; the Java output goes on into it"}));
     removeTree(path.substr(0, path.size() - 8));
