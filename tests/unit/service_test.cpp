@@ -15,6 +15,7 @@
 #include "launcher/shutdown.h"
 #include "launcher/thread_dump.h"
 #include "log/log.h"
+#include "service/install.h"
 #include "service/service.h"
 #include "test_support.h"
 
@@ -112,6 +113,27 @@ HANDLE WINAPI fakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
     return ((CreateThreadFunction)(void *)realKernel32("CreateThread"))(security, stack, routine, parameter, flags, id);
 }
 
+// The manager's and the service's opens refuse with this error when it is not 0.
+DWORD managerRefusal, serviceRefusal;
+
+SC_HANDLE WINAPI fakeOpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access)
+{
+    if (managerRefusal != 0)
+        return SetLastError(managerRefusal), (SC_HANDLE)NULL;
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+    return ((decltype(&OpenSCManagerW))(void *)GetProcAddress(advapi, "OpenSCManagerW"))(machine, database, access);
+}
+
+SC_HANDLE WINAPI fakeOpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access)
+{
+    if (serviceRefusal != 0)
+        return SetLastError(serviceRefusal), (SC_HANDLE)NULL;
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+    return ((decltype(&OpenServiceW))(void *)GetProcAddress(advapi, "OpenServiceW"))(manager, name, access);
+}
+
+void *__imp_OpenSCManagerW = (void *)fakeOpenSCManagerW;
+void *__imp_OpenServiceW = (void *)fakeOpenServiceW;
 void *__imp_RegisterServiceCtrlHandlerW = (void *)fakeRegisterServiceCtrlHandlerW;
 void *__imp_SetServiceStatus = (void *)fakeSetServiceStatus;
 void *__imp_CreateEventW = (void *)fakeCreateEventW;
@@ -475,6 +497,30 @@ TEST_F(ServiceTest, RecordStuckInTheLogsOpenHoldsUpNeitherTheStopNorStopped)
     releaseStuckRecord(writer);
     EXPECT_TRUE(ended);
     expectReports(snapshot(), FULL_LIFE);
+}
+
+// install and uninstall refused by the manager or the service (error 5:
+// no elevation) print their failure line with the code; a service that is
+// not there prints nothing.
+TEST(InstallCommands, RefusedOpensPrintTheFailureLine)
+{
+    const struct {
+        void (*command)(void);
+        DWORD manager, service;
+        std::string printed;
+    } cases[] = {
+        {installService, ERROR_ACCESS_DENIED, 0, "VelmoraneService was not installed successfully. Error Code 5\r\n"},
+        {uninstallService, ERROR_ACCESS_DENIED, 0, "Access denied while trying to remove VelmoraneService \r\n"},
+        {uninstallService, RPC_S_SERVER_UNAVAILABLE, 0, "Error Code 1722 while trying to remove VelmoraneService \r\n"},
+        {uninstallService, 0, ERROR_ACCESS_DENIED, "Access denied while trying to remove VelmoraneService \r\n"},
+        {uninstallService, 0, ERROR_SERVICE_DOES_NOT_EXIST, ""},
+    };
+    for (const auto &c : cases) {
+        managerRefusal = c.manager;
+        serviceRefusal = c.service;
+        EXPECT_EQ(printedText(c.command), c.printed);
+    }
+    managerRefusal = serviceRefusal = 0;
 }
 
 } // namespace
