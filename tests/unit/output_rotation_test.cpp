@@ -84,11 +84,11 @@ TEST(OutputRotation, RenamesOverAFolder)
     EXPECT_EQ(contents(path, 2), (std::vector<std::string>{"newer", "new", "-"}));
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
     // What a larger count left goes with the next rotation.
-    writeFile(path + ".5", "five");
+    writeFile(path + ".3", "three");
     writeFile(path + ".99", "last");
     writeFile(path, "x");
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
-    EXPECT_EQ(contents(path, 5), (std::vector<std::string>{"-", "x", "newer", "-", "-", "-"}));
+    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "x", "newer", "-"}));
     EXPECT_EQ(GetFileAttributesA((path + ".99").c_str()), INVALID_FILE_ATTRIBUTES);
     writeFile(path, "y");
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 0, false));
