@@ -171,7 +171,8 @@ static const unsigned FORMAT_CHARACTERS[][2] = {
 
 size_t formatCharacterLength(const wchar_t *text, size_t length)
 {
-    if (length == 0)
+    // Below the first of them: ASCII, the common case, at once.
+    if (length == 0 || text[0] < 0x00AD)
         return 0;
     unsigned code = text[0];
     size_t units = 1;

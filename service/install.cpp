@@ -82,7 +82,8 @@ void uninstallService(void)
     SC_HANDLE service = NULL;
 
     // Without elevation Windows lets the manager be opened but refuses the
-    // service, with error 5; other accounts are refused by the manager.
+    // service, with error 5; the manager refuses only where even connecting
+    // is not allowed, or fails when it can't be reached.
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL) {
         DWORD error = GetLastError();
