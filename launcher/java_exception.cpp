@@ -58,18 +58,24 @@ static bool isControl(wchar_t unit)
     return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x2028 || unit == 0x2029;
 }
 
-// One record, one line, nothing that acts: every control character becomes
-// a blank, and a NUL (which Java strings may hold) the visible mark "^@",
-// so the text after it is kept. Stops when shown (capacity code units) is full.
+// One record, one line, nothing that acts: every control character and
+// every format character (which would reorder or hide what a reader sees)
+// becomes a blank, and a NUL (which Java strings may hold) the visible mark
+// "^@", so the text after it is kept. Stops when shown (capacity code units)
+// is full.
 void makePrintable(const wchar_t *wide, size_t length, wchar_t *shown, size_t capacity)
 {
     size_t used = 0;
     for (size_t at = 0; at < length && used + 1 < capacity; at++) {
+        size_t format = formatCharacterLength(wide + at, length - at);
         if (wide[at] == L'\0') {
             if (used + 2 >= capacity)
                 break;
             shown[used++] = L'^';
             shown[used++] = L'@';
+        } else if (format > 0) {
+            shown[used++] = L' ';
+            at += format - 1;
         } else {
             shown[used++] = isControl(wide[at]) ? L' ' : wide[at];
         }

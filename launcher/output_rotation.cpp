@@ -72,6 +72,12 @@ void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText, OutputR
     }
 }
 
+ULONGLONG rotatedFilesMost(const OutputRotation *rotation)
+{
+    ULONGLONG files = (ULONGLONG)rotation->keep + 1;
+    return rotation->size > ~0ULL / files ? ~0ULL : rotation->size * files;
+}
+
 // "<path>.<number>" (number 0: the path itself), wide and ANSI.
 static bool rotatedName(const wchar_t *path, int number, wchar_t *name, char *nameAnsi)
 {
@@ -131,14 +137,20 @@ bool rotateOutputFiles(const wchar_t *path, int keep, bool quiet)
     wchar_t *to = from + PATH_CAPACITY;
     DWORD error = ERROR_SUCCESS;
     bool done = true;
-    for (int number = keep; number >= 0 && done; number--) {
+    // From the highest number a count can leave down: past the count (what a
+    // larger count left) and at it, removed; below it, moved up by one.
+    for (int number = OUTPUT_KEEP_MOST; number >= 0 && done; number--) {
+        bool past = number > keep;
         // The source's ANSI name last: its records name it.
-        if (!rotatedName(path, number + 1, to, fromAnsi) || !rotatedName(path, number, from, fromAnsi)) {
+        if ((!past && !rotatedName(path, number + 1, to, fromAnsi)) || !rotatedName(path, number, from, fromAnsi)) {
+            // A name too long to make was never one of the rotation's files.
+            if (past)
+                continue;
             error = ERROR_FILENAME_EXCED_RANGE;
             done = false;
             break;
         }
-        done = moveOne(from, fromAnsi, number == keep ? NULL : to, &error);
+        done = moveOne(from, fromAnsi, number >= keep ? NULL : to, &error);
     }
     if (!done && !quiet && error != ERROR_SUCCESS) {
         ansiCopy(path, fromAnsi);

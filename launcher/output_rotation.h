@@ -1,5 +1,5 @@
 // The Java output file rotated by size: "<file>" becomes "<file>.1", the
-// older ones move up by one, the oldest beyond the count is removed.
+// older ones move up by one, the ones beyond the count are removed.
 #ifndef VELMORANE_OUTPUT_ROTATION_H
 #define VELMORANE_OUTPUT_ROTATION_H
 
@@ -20,12 +20,16 @@ struct OutputRotation {
 bool parseOutputSize(const wchar_t *text, ULONGLONG *size);
 // Digits, 0 to OUTPUT_KEEP_MOST.
 bool parseOutputKeep(const wchar_t *text, int *keep);
+// The most the rotated files can take in all: size × (keep + 1) bytes, or
+// the largest ULONGLONG when that is more.
+ULONGLONG rotatedFilesMost(const OutputRotation *rotation);
 // Reads both variables' values (NULL: not set) into rotation, with a record
 // for a value that is not one.
 void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText, OutputRotation *rotation);
 
-// Moves "<path>.<n>" to "<path>.<n+1>" down from keep-1, removes
-// "<path>.<keep>", then moves "<path>" to "<path>.1" (keep 0: removes it).
+// Removes "<path>.<n>" from OUTPUT_KEEP_MOST down to keep (the ones past
+// keep were left by a larger count), moves "<path>.<n>" to "<path>.<n+1>"
+// down from keep-1, then moves "<path>" to "<path>.1" (keep 0: removes it).
 // Each file is opened with the output file's refusals and renamed through its
 // handle, never onto an existing name. False when a step failed: the record
 // says which (a refusal's, or RECORD_OUTPUT_NOT_ROTATED when `quiet` is

@@ -158,3 +158,30 @@ bool isFullPath(const wchar_t *path)
                  path[2] == L'\\';
     return drive || (path[0] == L'\\' && path[1] == L'\\');
 }
+
+// Unicode's format characters (general category Cf, as of Unicode 15), by
+// code point: first and last of each run.
+static const unsigned FORMAT_CHARACTERS[][2] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x202A, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+size_t formatCharacterLength(const wchar_t *text, size_t length)
+{
+    // Below the first of them: ASCII, the common case, at once.
+    if (length == 0 || text[0] < 0x00AD)
+        return 0;
+    unsigned code = text[0];
+    size_t units = 1;
+    if (code >= 0xD800 && code < 0xDC00 && length > 1 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+        code = 0x10000 + ((code - 0xD800) << 10) + ((unsigned)text[1] - 0xDC00);
+        units = 2;
+    }
+    for (const unsigned *run : FORMAT_CHARACTERS)
+        if (code >= run[0] && code <= run[1])
+            return units;
+    return 0;
+}

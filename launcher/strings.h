@@ -55,4 +55,11 @@ size_t modifiedUtf8ToWide(const char *src, wchar_t *dest, size_t capacity);
 // UNC path.
 bool isFullPath(const wchar_t *path);
 
+// Code units (1, or 2 for a surrogate pair) of the Unicode format character
+// (general category Cf: bidirectional overrides and isolates, direction
+// marks, zero-width characters, tags) that text, of length code units,
+// starts with; 0 when it starts with none. Unseen, each can change how the
+// text around it shows.
+size_t formatCharacterLength(const wchar_t *text, size_t length);
+
 #endif

@@ -77,7 +77,11 @@ bool removeEventSource(void)
 }
 
 // ANSI text (a record's, a path's, a Java text's) as an insert: one line,
-// control characters blanked as in the log, cut to EVENT_INSERT_CAPACITY.
+// control and format characters blanked as in the log, cut to
+// EVENT_INSERT_CAPACITY. The Event Viewer expands "%n" and "%%n" even inside
+// an insert and knows no escape for them there (a doubled '%' is none), so
+// each '%' becomes U+FF05 FULLWIDTH PERCENT SIGN: it reads as a percent sign,
+// expands to nothing, and takes the one code unit the '%' took.
 static void insertText(const char *text, wchar_t *insert)
 {
     wchar_t wide[EVENT_INSERT_CAPACITY];
@@ -85,6 +89,9 @@ static void insertText(const char *text, wchar_t *insert)
     int bytes = (int)ansiCutLength(text, EVENT_INSERT_CAPACITY - 1);
     int length = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, text, bytes, wide, EVENT_INSERT_CAPACITY - 1) : 0;
     makePrintable(wide, length > 0 ? (size_t)length : 0, insert, EVENT_INSERT_CAPACITY);
+    for (wchar_t *at = insert; *at != L'\0'; at++)
+        if (*at == L'%')
+            *at = L'\xFF05';
 }
 
 // Writes event `id` as `type` with up to EVENT_INSERT_LIMIT ANSI texts as its inserts.

@@ -35,13 +35,14 @@ void installService(void)
     wchar_t quotedPath[QUOTED_PATH_CAPACITY];
     SC_HANDLE service = NULL;
 
+    // Without the right to create services (no elevation) the manager itself
+    // refuses, with error 5.
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
-    if (manager == NULL || GetModuleFileNameW(NULL, modulePath, MODULE_PATH_CAPACITY) == 0)
-        goto done;
-    quoteModulePath(modulePath, quotedPath);
-
-    service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                             SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, quotedPath, NULL, NULL, NULL, NULL, NULL);
+    if (manager != NULL && GetModuleFileNameW(NULL, modulePath, MODULE_PATH_CAPACITY) != 0) {
+        quoteModulePath(modulePath, quotedPath);
+        service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                 SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, quotedPath, NULL, NULL, NULL, NULL, NULL);
+    }
     if (service == NULL) {
         DWORD error = GetLastError();
         if (error == ERROR_SERVICE_EXISTS)
@@ -80,10 +81,21 @@ void uninstallService(void)
     SERVICE_STATUS status;
     SC_HANDLE service = NULL;
 
+    // Without elevation Windows lets the manager be opened but refuses the
+    // service, with error 5; the manager refuses only where even connecting
+    // is not allowed, or fails when it can't be reached.
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-    if (manager == NULL)
+    if (manager == NULL) {
+        DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED)
+            reportDeleteFailure(error);
+        else
+            printf("Error Code %d while trying to remove " VELMORANE_SERVICE_NAME " \n", (int)error);
         goto done;
+    }
     service = OpenServiceW(manager, SERVICE_NAME, DELETE | SERVICE_QUERY_STATUS);
+    if (service == NULL && GetLastError() == ERROR_ACCESS_DENIED)
+        reportDeleteFailure(ERROR_ACCESS_DENIED);
     if (service == NULL || !QueryServiceStatus(service, &status))
         goto done;
 

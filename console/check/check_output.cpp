@@ -66,7 +66,7 @@ void checkJavaOutput(const Snapshot *snapshot)
     recordMark = FINDING_WARNING;
     OutputRotation rotation;
     setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep, &rotation);
-    ULONGLONG most = rotation.size * (ULONGLONG)(rotation.keep + 1);
+    ULONGLONG most = rotatedFilesMost(&rotation);
     if (rotation.size == 0)
         reportFinding(FINDING_OK, "not rotated: %s grows with every start", reportPath(inputs->javaOutput));
     else

@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "launcher/strings.h"
+
 // One UTF-16 character (a pair of surrogates counts as one) as UTF-8 or an
 // escape; returns how many wide characters it took.
 static int printCharacter(const wchar_t *p)
@@ -24,6 +26,14 @@ static int printCharacter(const wchar_t *p)
     if (code < 0x80) {
         putchar((int)code);
         return 1;
+    }
+    // A format character (a bidirectional override, a zero-width one) would
+    // reorder or hide what a reader sees of the text around it: a blank, as
+    // the service's own records have it. An escape would only bring it back.
+    size_t format = formatCharacterLength(p, wcsnlen(p, 2));
+    if (format > 0) {
+        putchar(' ');
+        return (int)format;
     }
     int taken = 1;
     if (code >= 0xD800 && code < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {

@@ -347,6 +347,8 @@ def test_what_only_windows_applies_is_read_back_from_the_tables(packages):
         ("LeastPrivileges", "6", "SeChangeNotifyPrivilege[~]SeCreateGlobalPrivilege", "VirtualAccount"),
         ("PreshutdownTimeout", "7", "30000", "Preshutdown"), ("PreshutdownTimeoutDefault", "7", "", "NoPreshutdown"),
         ("ServiceSidNone", "5", "0", "SystemAccount"), ("ServiceSidUnrestricted", "5", "1", "VirtualAccount")]
+    assert [row for row in msi_table(packages["plain"], "Property") if row[0] == "MsiHiddenProperties"] == [
+        ("MsiHiddenProperties", "JAVA_OPTIONS;VL_JAVA_OPTIONS_BEFORE;VL_JAVA_OPTIONS_DEFAULT")]
     assert msi_table(packages["plain"], "MsiLockPermissionsEx") == [
         ("VirtualAccountReads", "InstallRoot", "CreateFolder", f"D:(A;OICI;0x1200a9;;;{sid})", ""),
         ("VirtualAccountWritesOutput", "OutputDir", "CreateFolder", f"D:(A;OICI;0x1301bf;;;{sid})", "")]

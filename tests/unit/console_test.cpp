@@ -4,7 +4,6 @@
 
 #include <windows.h>
 #include <sddl.h>
-#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -315,18 +314,7 @@ namespace {
 // What a section prints, line by line, standard output caught in a file.
 std::vector<std::string> printedBy(void (*section)(const Snapshot *), const Snapshot *snapshot)
 {
-    std::string path = makeTempDir("report") + "\\out.txt";
-    fflush(stdout);
-    int saved = _dup(1);
-    FILE *file = fopen(path.c_str(), "w");
-    _dup2(_fileno(file), 1);
-    section(snapshot);
-    fflush(stdout);
-    _dup2(saved, 1);
-    _close(saved);
-    fclose(file);
-    std::string text;
-    readFile(path, &text);
+    std::string text = printedText([&] { section(snapshot); });
     std::vector<std::string> lines;
     for (size_t at = 0, end; at < text.size(); at = end + 1) {
         end = text.find('\n', at);
@@ -748,6 +736,8 @@ TEST(StatusJson, TextsAreEscapedOrUtf8)
         {"\x01\x1f\x7f\t\x81", -1, R"j("\u0001\u001f\u007f\u0009\u0081")j"},
         {"C:\\\xc0pps \x80", -1, "\"C:\\\\\xc3\x80pps \xe2\x82\xac\""},
         {"name\" RUNNABLE", 4, R"j("name")j"},
+        // A format character (soft hyphen, all 1252 holds) is blanked.
+        {"a\xad" "b", -1, R"j("a b")j"},
         {nullptr, -1, "null"},
     };
     for (const auto &c : cases) {

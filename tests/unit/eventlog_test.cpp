@@ -22,7 +22,8 @@ TEST(EventLog, StartFailuresCarryTheRecordTheExceptionAndTheRemedy)
         {FAILURE_NO_MAIN_CLASS, "java.lang.UnsupportedClassVersionError: a\r\nb\x1b", 0xC00003EC,
          {L"Can't find class com/orvenda/calistren/test/lt/nextgen/Velmorane",
           L"Java exception: java.lang.UnsupportedClassVersionError: a  b ", newer}},
-        {FAILURE_MAIN_THREW, "E: no\tdatabase", 0xC00003EE, {L"E: no database",
+        // No insert is expanded by the viewer; the soft hyphen is a format character.
+        {FAILURE_MAIN_THREW, "E: no\tdatabase %%1234 %n\xad.", 0xC00003EE, {L"E: no database \xFF05\xFF05" L"1234 \xFF05n .",
           L"main ended by throwing the exception on the next line: fix the application, then stop and start the service."}},
         {LAUNCH_NOT_FAILED, "", 0, {}},
     };

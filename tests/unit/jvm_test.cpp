@@ -140,6 +140,8 @@ TEST_F(JvmTest, ExceptionDetailIsOneLineInTheAnsiCodePageCutToItsBuffer)
         // Escape, bell, backspace, Ctrl-Z, DEL, NEL, the line and paragraph separators.
         {"control characters", throwingMain("E: \x1b[2Ja\x07\x08\x1a\x7f\xC2\x85\xE2\x80\xA8\xE2\x80\xA9z"),
          "E:  [2Ja" + std::string(7, ' ') + "z"},
+        // Right-to-left override, left-to-right isolate, mark, byte order mark, soft hyphen, a tag.
+        {"format characters", throwingMain("E: a\xE2\x80\xAE" "b\xE2\x81\xA6" "c\xE2\x80\x8E" "d\xEF\xBB\xBF" "e\xC2\xAD" "f\xED\xAD\x80\xED\xB0\xA1" "g"), "E: a b c d e f g"},
         {"NUL inside the text", throwingMain("E: a\xC0\x80" "b"), "E: a^@b"},
         {"modified UTF-8", throwingMain("E: \xC3\x80\xC5\x92"), "E: " + inAnsi(L"\x00C0\x0152")},
         {"surrogate pair", throwingMain("E: \xED\xA0\xBD\xED\xB8\x80"), "E: " + inAnsi(L"\xD83D\xDE00")},

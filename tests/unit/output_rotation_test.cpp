@@ -38,6 +38,12 @@ TEST(OutputRotation, SizeAndKeepValues)
         EXPECT_EQ(parseOutputKeep(c.text, &keep), c.valid) << c.text;
         EXPECT_EQ(keep, c.keep) << c.text;
     }
+    // What the rotated files can take in all, at most the largest number.
+    struct { ULONGLONG size; int keep; ULONGLONG most; } products[] = {{10, 2, 30}, {1ULL << 62, 3, ~0ULL}};
+    for (const auto &c : products) {
+        OutputRotation rotation = {c.size, c.keep};
+        EXPECT_EQ(rotatedFilesMost(&rotation), c.most) << c.size;
+    }
     useTestLog();
     setOutputRotation(L"1X", L"100", &testStages->output.pump.rotation);
     EXPECT_EQ(testStages->output.pump.rotation.size, 0u);
@@ -59,9 +65,9 @@ std::vector<std::string> contents(const std::string &path, int last)
     return texts;
 }
 
-// Older files move up, the oldest at the count goes, a gap is no failure;
-// a file another program holds without sharing deletion stops the rotation
-// with one record and leaves the names as they were.
+// Older files move up, the oldest at the count and any past it go, a gap is
+// no failure; a file another program holds without sharing deletion stops
+// the rotation with one record and leaves the names as they were.
 TEST(OutputRotation, RenamesOverAFolder)
 {
     useTestLog();
@@ -77,9 +83,16 @@ TEST(OutputRotation, RenamesOverAFolder)
     CloseHandle(held);
     EXPECT_EQ(contents(path, 2), (std::vector<std::string>{"newer", "new", "-"}));
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    // What a larger count left goes with the next rotation.
+    writeFile(path + ".3", "three");
+    writeFile(path + ".99", "last");
     writeFile(path, "x");
+    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "x", "newer", "-"}));
+    EXPECT_EQ(GetFileAttributesA((path + ".99").c_str()), INVALID_FILE_ATTRIBUTES);
+    writeFile(path, "y");
     EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 0, false));
-    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "newer", "new", "-"}));
+    EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "-", "-", "-"}));
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't rotate " + path +
                                                            ", error 32; the Java output goes on into it"}));
     removeTree(path.substr(0, path.size() - 8));

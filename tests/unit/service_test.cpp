@@ -15,6 +15,7 @@
 #include "launcher/shutdown.h"
 #include "launcher/thread_dump.h"
 #include "log/log.h"
+#include "service/install.h"
 #include "service/service.h"
 #include "test_support.h"
 
@@ -122,6 +123,27 @@ HANDLE WINAPI fakeCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPT
     return ((CreateThreadFunction)(void *)realKernel32("CreateThread"))(security, stack, routine, parameter, flags, id);
 }
 
+// The service manager's side of install and uninstall: the manager opens
+// unless refused, the service is refused, with these errors.
+DWORD managerRefusal, serviceRefusal;
+
+SC_HANDLE WINAPI fakeOpenSCManagerW(LPCWSTR, LPCWSTR, DWORD)
+{
+    SetLastError(managerRefusal);
+    return managerRefusal != 0 ? NULL : (SC_HANDLE)FAKE_STATUS_HANDLE;
+}
+
+SC_HANDLE WINAPI fakeOpenServiceW(SC_HANDLE, LPCWSTR, DWORD)
+{
+    SetLastError(serviceRefusal);
+    return NULL;
+}
+
+BOOL WINAPI fakeCloseServiceHandle(SC_HANDLE) { return TRUE; }
+
+void *__imp_OpenSCManagerW = (void *)fakeOpenSCManagerW;
+void *__imp_OpenServiceW = (void *)fakeOpenServiceW;
+void *__imp_CloseServiceHandle = (void *)fakeCloseServiceHandle;
 void *__imp_RegisterServiceCtrlHandlerW = (void *)fakeRegisterServiceCtrlHandlerW;
 void *__imp_SetServiceStatus = (void *)fakeSetServiceStatus;
 void *__imp_CreateEventW = (void *)fakeCreateEventW;
@@ -501,6 +523,23 @@ TEST_F(ServiceTest, RecordStuckInTheLogsOpenHoldsUpNeitherTheStopNorStopped)
     releaseStuckRecord(writer);
     EXPECT_TRUE(ended);
     expectReports(snapshot(), FULL_LIFE);
+}
+
+// install and uninstall refused for want of rights (error 5: no elevation)
+// or by a manager out of reach print their failure line with the code.
+TEST(InstallCommands, RefusedOpensPrintTheFailureLine)
+{
+    const struct { void (*command)(void); DWORD manager, service; std::string printed; } cases[] = {
+        {installService, ERROR_ACCESS_DENIED, 0, "VelmoraneService was not installed successfully. Error Code 5\r\n"},
+        {uninstallService, ERROR_ACCESS_DENIED, 0, "Access denied while trying to remove VelmoraneService \r\n"},
+        {uninstallService, RPC_S_SERVER_UNAVAILABLE, 0, "Error Code 1722 while trying to remove VelmoraneService \r\n"},
+        {uninstallService, 0, ERROR_ACCESS_DENIED, "Access denied while trying to remove VelmoraneService \r\n"},
+    };
+    for (const auto &c : cases) {
+        managerRefusal = c.manager;
+        serviceRefusal = c.service;
+        EXPECT_EQ(printedText(c.command), c.printed);
+    }
 }
 
 } // namespace

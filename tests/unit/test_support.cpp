@@ -2,6 +2,7 @@
 
 LaunchContext *const testStages = newLaunchContext();
 
+#include <io.h>
 #include <stdio.h>
 
 #include "log/log.h"
@@ -21,6 +22,23 @@ std::string makeTempDir(const char *tag)
     removeTree(path);
     CreateDirectoryA(path, NULL);
     return path;
+}
+
+std::string printedText(const std::function<void()> &routine)
+{
+    std::string path = makeTempDir("printed") + "\\out.txt";
+    fflush(stdout);
+    int saved = _dup(1);
+    FILE *file = fopen(path.c_str(), "w");
+    _dup2(_fileno(file), 1);
+    routine();
+    fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    fclose(file);
+    std::string text;
+    readFile(path, &text);
+    return text;
 }
 
 void removeTree(const std::string &path)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ std::string makeTempDir(const char *tag);
 void removeTree(const std::string &path);
 void writeFile(const std::string &path, const std::string &text);
 bool readFile(const std::string &path, std::string *text);
+// What routine printed on the standard output, as a console gets it.
+std::string printedText(const std::function<void()> &routine);
 
 // A path below the build's fixtures folder, beside the test program's bin\.
 std::wstring fixturePath(const wchar_t *relative);
