@@ -64,12 +64,15 @@ static void writeOut(OutputPump *pump, const char *data, size_t length)
 
 static void rotateNow(OutputPump *pump)
 {
-    if (!rotateOutputFiles(pump->path, pump->rotation.keep, pump->rotationFailed)) {
+    // The first rotation of the process also removes what a larger count
+    // left; after it there is nothing past the count to look for.
+    if (!rotateOutputFiles(pump->path, pump->rotation.keep, pump->rotationFailed, !pump->swept)) {
         pump->rotationFailed = true;
         pump->nextRotation = pump->currentSize + pump->rotation.size;
         return;
     }
     pump->rotationFailed = false;
+    pump->swept = true;
     DWORD error;
     HANDLE fresh = openOutputFile(pump->path, pump->pathAnsi, &error);
     if (fresh == INVALID_HANDLE_VALUE && error != ERROR_SUCCESS)
@@ -234,7 +237,7 @@ HANDLE startOutputPump(OutputPump *pump, const wchar_t *path, const char *pathAn
     pump->currentSize = (ULONGLONG)size.QuadPart;
     pump->lineLength = 0;
     pump->nextRotation = pump->rotation.size;
-    pump->rotationFailed = false;
+    pump->rotationFailed = pump->swept = false;
     pump->notWritten = pump->droppedSinceReopen = 0;
     pump->finishAsked = pump->ended = pump->stopping = 0;
     pump->pipeRead = pump->pipeWrite = INVALID_HANDLE_VALUE;

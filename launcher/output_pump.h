@@ -44,6 +44,7 @@ struct OutputPump {
     ULONGLONG lineLength;      // bytes since the last line end
     ULONGLONG nextRotation;    // the size at which the next rotation is due
     bool rotationFailed;       // its record is written; the next one is quiet
+    bool swept;                // a rotation removed what a larger count left
     ULONGLONG notWritten;      // bytes dropped since the last write that worked
     DWORD notWrittenError;
     ULONGLONG droppedSinceReopen;

@@ -122,7 +122,7 @@ static bool moveOne(const wchar_t *from, const char *fromAnsi, const wchar_t *to
     return done;
 }
 
-bool rotateOutputFiles(const wchar_t *path, int keep, bool quiet)
+bool rotateOutputFiles(const wchar_t *path, int keep, bool quiet, bool sweep)
 {
     // Two names on the heap: a path buffer each is too much for a stack.
     wchar_t *from = (wchar_t *)HeapAlloc(GetProcessHeap(), 0, 2 * PATH_CAPACITY * sizeof(wchar_t));
@@ -139,7 +139,7 @@ bool rotateOutputFiles(const wchar_t *path, int keep, bool quiet)
     bool done = true;
     // From the highest number a count can leave down: past the count (what a
     // larger count left) and at it, removed; below it, moved up by one.
-    for (int number = OUTPUT_KEEP_MOST; number >= 0 && done; number--) {
+    for (int number = sweep ? OUTPUT_KEEP_MOST : keep; number >= 0 && done; number--) {
         bool past = number > keep;
         // The source's ANSI name last: its records name it.
         if ((!past && !rotatedName(path, number + 1, to, fromAnsi)) || !rotatedName(path, number, from, fromAnsi)) {

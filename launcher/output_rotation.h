@@ -27,13 +27,15 @@ ULONGLONG rotatedFilesMost(const OutputRotation *rotation);
 // for a value that is not one.
 void setOutputRotation(const wchar_t *sizeText, const wchar_t *keepText, OutputRotation *rotation);
 
-// Removes "<path>.<n>" from OUTPUT_KEEP_MOST down to keep (the ones past
-// keep were left by a larger count), moves "<path>.<n>" to "<path>.<n+1>"
-// down from keep-1, then moves "<path>" to "<path>.1" (keep 0: removes it).
+// Removes "<path>.<keep>" (with `sweep`, every "<path>.<n>" from
+// OUTPUT_KEEP_MOST down to keep: the ones past keep were left by a larger
+// count, so one sweep a process is enough), moves "<path>.<n>" to
+// "<path>.<n+1>" down from keep-1, then moves "<path>" to "<path>.1" (keep 0:
+// removes it).
 // Each file is opened with the output file's refusals and renamed through its
 // handle, never onto an existing name. False when a step failed: the record
 // says which (a refusal's, or RECORD_OUTPUT_NOT_ROTATED when `quiet` is
 // false), and "<path>" is where it was.
-bool rotateOutputFiles(const wchar_t *path, int keep, bool quiet);
+bool rotateOutputFiles(const wchar_t *path, int keep, bool quiet, bool sweep);
 
 #endif

@@ -42,8 +42,8 @@ static bool tryFileBeside(const wchar_t *path)
         done = file != INVALID_HANDLE_VALUE;
         if (done) {
             CloseHandle(file);
-            done = rotateOutputFiles(trial, 1, false);
-            rotateOutputFiles(done ? trial + PATH_CAPACITY : trial, 0, true);
+            done = rotateOutputFiles(trial, 1, false, false);
+            rotateOutputFiles(done ? trial + PATH_CAPACITY : trial, 0, true, false);
         } else if (error != ERROR_SUCCESS) {
             reportRecord(FINDING_PROBLEM, RECORD_OUTPUT_UNOPENED, trialAnsi, (unsigned long)error);
         }

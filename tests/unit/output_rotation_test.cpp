@@ -75,23 +75,23 @@ TEST(OutputRotation, RenamesOverAFolder)
     std::wstring wide(path.begin(), path.end());
     writeFile(path, "new");
     writeFile(path + ".2", "two");
-    ASSERT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    ASSERT_TRUE(rotateOutputFiles(wide.c_str(), 2, false, false));
     EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "new", "-", "-"}));
     writeFile(path, "newer");
     HANDLE held = CreateFileA((path + ".1").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    EXPECT_FALSE(rotateOutputFiles(wide.c_str(), 2, false));
+    EXPECT_FALSE(rotateOutputFiles(wide.c_str(), 2, false, false));
     CloseHandle(held);
     EXPECT_EQ(contents(path, 2), (std::vector<std::string>{"newer", "new", "-"}));
-    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false, false));
     // What a larger count left goes with the next rotation.
     writeFile(path + ".3", "three");
     writeFile(path + ".99", "last");
     writeFile(path, "x");
-    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false));
+    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 2, false, true));
     EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "x", "newer", "-"}));
     EXPECT_EQ(GetFileAttributesA((path + ".99").c_str()), INVALID_FILE_ATTRIBUTES);
     writeFile(path, "y");
-    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 0, false));
+    EXPECT_TRUE(rotateOutputFiles(wide.c_str(), 0, false, true));
     EXPECT_EQ(contents(path, 3), (std::vector<std::string>{"-", "-", "-", "-"}));
     EXPECT_EQ(testLogMessages(), (std::vector<std::string>{"Can't rotate " + path +
                                                            ", error 32; the Java output goes on into it"}));
