@@ -210,11 +210,15 @@ int addJavaVmHooks(LaunchContext *launch, JavaVMOption *options)
 {
     hookedLaunch = launch;
     int count = 0;
-    if (launch->output.javaOutputFile != INVALID_HANDLE_VALUE) {
+    bool redirected = launch->output.javaOutputFile != INVALID_HANDLE_VALUE;
+    if (redirected) {
         options[count].optionString = (char *)"vfprintf";
         options[count++].extraInfo = (void *)vfprintfHook;
     }
-    options[count].optionString = (char *)"exit";
-    options[count++].extraInfo = (void *)exitHook;
+    // Asked for: without either variable the options stay the two they are.
+    if (redirected || launch->inputs.stopOnFailure) {
+        options[count].optionString = (char *)"exit";
+        options[count++].extraInfo = (void *)exitHook;
+    }
     return count;
 }

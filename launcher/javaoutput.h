@@ -38,11 +38,13 @@ struct LaunchContext;
 
 // The invocation interface's hooks, into options; how many. The "vfprintf"
 // hook (the virtual machine's own messages, into the output in order with the
-// application's) when the output is redirected; always the "exit" hook, which
-// on System.exit or Runtime.halt finishes the output (finishJavaOutput),
-// writes RECORD_JVM_EXIT and tells the launch's observer (jvmExit) before the
-// process ends. The hooks reach this launch from then on: there is one
-// virtual machine a process.
+// application's) when the output is redirected; the "exit" hook when the
+// output is redirected or VLSTOPONFAILURE is "1", which on System.exit or
+// Runtime.halt finishes the output (finishJavaOutput), writes RECORD_JVM_EXIT
+// and tells the launch's observer (jvmExit) before the process ends. Without
+// either variable the virtual machine gets its two options alone, as ever.
+// The hooks reach this launch from then on: there is one virtual machine a
+// process.
 int addJavaVmHooks(LaunchContext *launch, JavaVMOption *options);
 
 // The process is about to end: with rotation, the pump's finish

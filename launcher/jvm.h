@@ -38,8 +38,8 @@ struct LaunchContext;
 
 // Builds the launch's virtual machine options: the native digest's and the
 // class path's (from the logged class path option), then its hooks
-// (addJavaVmHooks: vfprintf when the output goes to a file, exit always), up
-// to four in all. Returns false (after a log line) when they can't be
+// (addJavaVmHooks: vfprintf when the output goes to a file, exit then or
+// under VLSTOPONFAILURE), up to four in all. Returns false (after a log line) when they can't be
 // allocated.
 bool assembleVmOptions(const char *classPathOption, LaunchContext *launch);
 // Fills vm->mainArgument: "installbase=", the base path and a line feed.

@@ -544,10 +544,10 @@ def test_system_exit_leaves_every_line_in_the_files(jvm_host):
     assert rotated_numbers(jvm_host, 5) == list(range(1, 10001))
 
 
-# System.exit(3) without VLJAVAOUTPUT (the trace stays the session's): record, event, status; the
-# manager's STOPPED with 1066 and 3 only under VLSTOPONFAILURE=1.
+# System.exit(3) under VLSTOPONFAILURE=1, without VLJAVAOUTPUT (the trace stays the session's):
+# record, event, status, and the manager's STOPPED with 1066 and 3. Without either variable
+# the JVM gets its two options alone (test_main_receives_the_installation_base_and_the_options).
 @pytest.mark.parametrize("env,states,codes,state", [
-    ({}, [2, 4], (0, 0), "running"),
     ({"VLSTOPONFAILURE": "1"}, [2, 4, 1], (1066, 3), "stopped, exit code 3: the application's System.exit or Runtime.halt")])
 def test_system_exit_is_told(jvm_host, env, states, codes, state):
     wr.set_service_env(jvm_host, env)

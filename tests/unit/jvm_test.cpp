@@ -185,7 +185,7 @@ TEST_F(JvmTest, MainGetsTheInstallationBaseAndTheVirtualMachineItsOptions)
     EXPECT_EQ(fakeIgnoreUnrecognized, JNI_FALSE);
     // The logged option's line feed is not handed on.
     EXPECT_EQ(fakeOptions, (std::vector<std::string>{"-Djdk.nativeDigest=false",
-                                                     "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;", "exit"}));
+                                                     "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;"}));
     EXPECT_STREQ(testStages->classPath.classPathOption, "-Djava.class.path=C:\\Apps\\Velmorane\\lib\\a.jar;\n");
 }
 
