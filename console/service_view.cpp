@@ -135,7 +135,7 @@ void closeServiceManager(ServiceManager *manager)
     manager->handle = NULL;
 }
 
-bool queryServiceStatus(const ServiceManager *manager, SERVICE_STATUS *status, DWORD *error)
+bool queryServiceStatus(const ServiceManager *manager, SERVICE_STATUS_PROCESS *status, DWORD *error)
 {
     memset(status, 0, sizeof *status);
     status->dwCurrentState = SERVICE_NOT_INSTALLED;
@@ -147,7 +147,8 @@ bool queryServiceStatus(const ServiceManager *manager, SERVICE_STATUS *status, D
     SC_HANDLE service = OpenServiceW(manager->handle, SERVICE_NAME, SERVICE_QUERY_STATUS);
     bool answered = true;
     if (service != NULL) {
-        if (!QueryServiceStatus(service, status)) {
+        DWORD needed = 0;
+        if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)status, sizeof *status, &needed)) {
             *error = GetLastError();
             answered = false;
         }
@@ -161,7 +162,7 @@ bool queryServiceStatus(const ServiceManager *manager, SERVICE_STATUS *status, D
 
 bool queryServiceState(const ServiceManager *manager, DWORD *state, DWORD *error)
 {
-    SERVICE_STATUS status;
+    SERVICE_STATUS_PROCESS status;
     bool answered = queryServiceStatus(manager, &status, error);
     *state = status.dwCurrentState;
     return answered;

@@ -70,9 +70,9 @@ void closeServiceManager(ServiceManager *manager);
 // The service's current state (SERVICE_STOPPED ...), or SERVICE_NOT_INSTALLED.
 // False, with the Windows error, when the SCM could not be asked.
 bool queryServiceState(const ServiceManager *manager, DWORD *state, DWORD *error);
-// The same with the whole status record (exit codes included); a service
-// not installed reads as dwCurrentState SERVICE_NOT_INSTALLED.
-bool queryServiceStatus(const ServiceManager *manager, SERVICE_STATUS *status, DWORD *error);
+// The same with the whole status record (exit codes and the process id
+// included); a service not installed reads as dwCurrentState SERVICE_NOT_INSTALLED.
+bool queryServiceStatus(const ServiceManager *manager, SERVICE_STATUS_PROCESS *status, DWORD *error);
 const char *serviceStateText(DWORD state);
 
 #endif

@@ -69,6 +69,7 @@ static void readStopRecord(LastStart *start, const char *text)
         start->detached = true;
     } else if (start->stopFailure == NULL) {
         start->stopFailure = text;
+        start->attachFailed = isRecord(text, RECORD_ATTACH_FAILED);
         exceptionSlot = &start->stopException;
     }
 }
@@ -111,6 +112,7 @@ static bool readDumpRecord(LastStart *start, const char *text)
         start->dumpCut = isRecord(text, RECORD_DUMP_CUT);
     } else if (isRecord(text, RECORD_DUMP_BEGIN) || isRecord(text, RECORD_DUMP_THREAD) ||
                isRecord(text, RECORD_DUMP_FRAMES_LEFT_OUT) || isRecord(text, RECORD_DUMP_THREADS_LEFT_OUT)) {
+        start->dumpBegun = start->dumpBegun || isRecord(text, RECORD_DUMP_BEGIN);
         shutdownFramesFollow = false;
     } else {
         return false;

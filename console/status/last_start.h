@@ -29,7 +29,9 @@ struct LastStart {
     const char *shutdownThrew;      // RECORD_SHUTDOWN_THREW
     bool detached;
     const char *stopFailure;        // the stop thread's failure record
+    bool attachFailed;              // stopFailure is RECORD_ATTACH_FAILED
     const char *stopException;      // the Java exception after it or after shutdown()'s
+    bool dumpBegun;                 // RECORD_DUMP_BEGIN: shutdown() had not returned after THREAD_DUMP_AFTER_MS
     const char *shutdownStack;      // RECORD_DUMP_SHUTDOWN_THREAD: shutdown() had not returned
     const char *shutdownThreadName; // its name, shutdownThreadNameLength bytes (it may hold quotes)
     int shutdownThreadNameLength;

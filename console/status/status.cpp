@@ -13,7 +13,7 @@ int statusCommand(const Installation *installation, bool json)
         printStatusJson(&facts);
     else {
         printStatusText(&facts);
-        printJavaOutputStatus();
+        printJavaOutputStatus(&facts);
     }
     free(facts.logText);
     return facts.exitCode;

@@ -41,9 +41,33 @@ static char *readLogTail(const ServiceManager *manager, LogFileCheck *check)
     return text;
 }
 
+// The SCM's process for the service: none while it is stopped; one that
+// can't be opened for want of rights still runs.
+static ProcessLife serviceProcessLife(bool answered, const SERVICE_STATUS_PROCESS *status)
+{
+    if (!answered)
+        return PROCESS_UNKNOWN;
+    if (status->dwCurrentState == SERVICE_STOPPED || status->dwCurrentState == SERVICE_NOT_INSTALLED)
+        return PROCESS_GONE;
+    if (status->dwProcessId == 0)
+        return PROCESS_UNKNOWN;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status->dwProcessId);
+    if (process == NULL) {
+        DWORD error = GetLastError();
+        if (error == ERROR_INVALID_PARAMETER)
+            return PROCESS_GONE;
+        return error == ERROR_ACCESS_DENIED ? PROCESS_ALIVE : PROCESS_UNKNOWN;
+    }
+    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended ? PROCESS_GONE : PROCESS_ALIVE;
+}
+
 void readStatusFacts(const ServiceManager *manager, StatusFacts *facts)
 {
     facts->answered = queryServiceStatus(manager, &facts->status, &facts->error);
+    facts->process = serviceProcessLife(facts->answered, &facts->status);
+    readJavaOutputFacts(facts);
     facts->logText = readLogTail(manager, &facts->log);
     facts->ownerName[0] = '\0';
     if (logRefused(&facts->log))
@@ -56,7 +80,7 @@ void readStatusFacts(const ServiceManager *manager, StatusFacts *facts)
         lstrcpynA(facts->startTime, facts->start.bannerStamp, sizeof facts->startTime);
     facts->exitCode = facts->logText == NULL || facts->start.bannerStamp == NULL
                           ? EXIT_PROBLEMS
-                          : lastStartExitCode(&facts->start, facts->status.dwCurrentState);
+                          : statusExitCode(&facts->start, facts->status.dwCurrentState, facts->process);
 }
 
 const char *statusRemedy(const char *record, const char *exception)
@@ -101,4 +125,27 @@ StopOutcome stopOutcome(const LastStart *start, DWORD state)
     if (start->stopFailure != NULL)
         return STOP_FAILED;
     return stoppedWithoutShutdownRecord(start, state) ? STOP_NO_SHUTDOWN_RECORD : STOP_NONE;
+}
+
+// A stopped service whose log has the thread dump of a shutdown() that had
+// not returned, and no record of its end, went on without it past its bound.
+// A process gone with no stop in the log after main ended otherwise.
+UncleanStop uncleanStop(const LastStart *start, DWORD state, ProcessLife process)
+{
+    if (start->shutdownThrew != NULL)
+        return UNCLEAN_SHUTDOWN_THREW;
+    if (start->attachFailed)
+        return UNCLEAN_ATTACH_FAILED;
+    bool dumped = start->dumpBegun || start->shutdownStack != NULL || start->dumpEnd != NULL;
+    if (stoppedWithoutShutdownRecord(start, state) && dumped)
+        return UNCLEAN_SHUTDOWN_NOT_RETURNED;
+    bool stopTold = start->stopLogged || dumped || start->jvmExit != NULL;
+    if (start->mainInvoked && !stopTold && process == PROCESS_GONE)
+        return UNCLEAN_PROCESS_ENDED;
+    return UNCLEAN_NONE;
+}
+
+int statusExitCode(const LastStart *start, DWORD state, ProcessLife process)
+{
+    return uncleanStop(start, state, process) != UNCLEAN_NONE ? EXIT_PROBLEMS : lastStartExitCode(start, state);
 }

@@ -53,12 +53,13 @@ static void printJsonShutdownThread(const LastStart *start)
 }
 
 // How the stop went: its outcome as a token and as text, and its failure record.
-static void printJsonStop(const LastStart *start, DWORD state)
+static void printJsonStop(const LastStart *start, DWORD state, ProcessLife process)
 {
     StopOutcome outcome = stopOutcome(start, state);
     printf("\"stop\":{");
     printJsonField("outcome", stopOutcomeToken(outcome));
     printJsonField("outcomeText", stopOutcomeText(outcome));
+    printJsonField("unclean", uncleanStopToken(uncleanStop(start, state, process)));
     printf("\"detached\":%s,", start->detached ? "true" : "false");
     printJsonFailure("failure", start->shutdownThrew != NULL ? start->shutdownThrew : start->stopFailure,
                      start->stopException);
@@ -78,6 +79,23 @@ static void printJsonExitCode(const char *name, bool present, DWORD code, const 
     printf("{\"code\":%lu,", code);
     printJsonField("meaning", meaning, true);
     printf("},");
+}
+
+// The Java output file and its size; null without VLJAVAOUTPUT.
+static void printJsonJavaOutput(const StatusFacts *facts)
+{
+    printf("\"javaOutput\":");
+    if (facts->javaOutput[0] == '\0') {
+        printf("null,");
+        return;
+    }
+    putchar('{');
+    printJsonField("path", facts->javaOutput);
+    if (facts->javaOutputError != 0)
+        printf("\"size\":null,");
+    else
+        printf("\"size\":%llu,", facts->javaOutputSize);
+    printf("\"error\":%lu},", facts->javaOutputError);
 }
 
 // A log file the service refuses: why, and whose it is; null otherwise.
@@ -131,19 +149,23 @@ static void printJsonLastStart(const StatusFacts *facts, DWORD state)
     else
         printf("\"jvmExitCode\":null,");
     printJsonField("jvmExitText", start->jvmExit);
-    printJsonStop(start, state);
+    printJsonStop(start, state, facts->process);
     printf("},");
 }
 
 void printStatusJson(const StatusFacts *facts)
 {
-    const SERVICE_STATUS *status = &facts->status;
+    const SERVICE_STATUS_PROCESS *status = &facts->status;
     bool answered = facts->answered;
     DWORD state = status->dwCurrentState;
     printf("{\"schema\":%d,\"service\":\"%ls\",", STATUS_JSON_SCHEMA, SERVICE_NAME);
     printJsonField("state", answered ? serviceStateToken(state) : NULL);
     printJsonField("stateText", answered ? serviceStateText(state) : NULL);
     printf("\"scmError\":%lu,", answered ? 0ul : facts->error);
+    if (facts->process == PROCESS_UNKNOWN)
+        printf("\"processAlive\":null,");
+    else
+        printf("\"processAlive\":%s,", facts->process == PROCESS_ALIVE ? "true" : "false");
     printf("\"win32ExitCode\":%lu,", status->dwWin32ExitCode);
     printJsonExitCode("serviceExitCode", status->dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR,
                       status->dwServiceSpecificExitCode, serviceExitCodeMeaning(facts));
@@ -155,6 +177,7 @@ void printStatusJson(const StatusFacts *facts)
         printf("null,");
     else
         printJsonLastStart(facts, state);
+    printJsonJavaOutput(facts);
     printf("\"exitCode\":%d}\n", facts->exitCode);
     fflush(stdout);
 }

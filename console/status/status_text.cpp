@@ -7,10 +7,10 @@
 #include "launcher/thread_dump.h"
 #include "service/service.h"
 
-// A failure line, the Java exception that followed it, and the remedy.
-static void printWithRemedy(const char *record, const char *exception)
+// A failure line after `lead`, the Java exception that followed it, and the remedy.
+static void printWithRemedy(const char *lead, const char *record, const char *exception)
 {
-    printf("    %s\n", record);
+    printf("%s%s\n", lead, record);
     if (exception != NULL)
         printf("    %s\n", exception);
     const char *remedy = statusRemedy(record, exception);
@@ -31,15 +31,21 @@ static void printShutdownStack(const LastStart *start)
         printf("  stop: %s\n", start->dumpEnd);
 }
 
-static void printStop(const LastStart *start, DWORD state)
+static void printStop(const LastStart *start, DWORD state, ProcessLife process)
 {
+    UncleanStop unclean = uncleanStop(start, state, process);
     if (start->shutdownCalled)
         printf("  stop: shutdown() was called and %s%s\n", start->shutdownThrew ? "threw an exception" : "returned",
                start->detached ? "; its thread detached" : "");
     if (start->shutdownThrew)
-        printWithRemedy(start->shutdownThrew, start->stopException);
+        printWithRemedy("    ", start->shutdownThrew, start->stopException);
     else if (start->stopFailure != NULL)
-        printWithRemedy(start->stopFailure, start->stopException);
+        printWithRemedy("  stop: ", start->stopFailure, start->stopException);
+    else if (unclean == UNCLEAN_SHUTDOWN_NOT_RETURNED)
+        printf("  stop: shutdown() had not returned after %d seconds; the service stopped without it\n",
+               SHUTDOWN_WAIT_MS / 1000);
+    else if (unclean == UNCLEAN_PROCESS_ENDED)
+        printf("  stop: none in the log, yet the service's process is gone: it ended without a stop\n");
     else if (stoppedWithoutShutdownRecord(start, state))
         printf("  stop: no record of shutdown(): it took longer than %d seconds, or the process ended otherwise\n",
                SHUTDOWN_WAIT_MS / 1000);
@@ -74,16 +80,16 @@ void printStatusText(const StatusFacts *facts)
     }
     printf("Last start, %s (%s):\n", facts->startTime, LOG_FILE_PATH);
     for (int index = 0; index < start->startNoteCount; index++)
-        printWithRemedy(start->startNotes[index], NULL);
+        printWithRemedy("    ", start->startNotes[index], NULL);
     if (start->jvmLoaded != NULL)
         printf("  JVM loaded: %s\n", start->jvmLoaded);
     if (start->mainInvoked) {
         printf("  main invoked\n");
         if (start->mainFailure != NULL)
-            printWithRemedy(start->mainFailure, start->mainException);
+            printWithRemedy("    ", start->mainFailure, start->mainException);
     } else if (start->startFailure != NULL) {
         printf("  main not invoked: the start stopped at\n");
-        printWithRemedy(start->startFailure, start->startException);
+        printWithRemedy("    ", start->startFailure, start->startException);
     } else {
         printf("  main not invoked (yet): the start is still under way or ended without a record\n");
     }
@@ -92,5 +98,5 @@ void printStatusText(const StatusFacts *facts)
     if (start->stopOnFailureCode != 0)
         printf("  the service stopped itself (" STOP_ON_FAILURE_VARIABLE_NAME "): exit code %d, %s\n", start->stopOnFailureCode,
                exitCodeMeaning((DWORD)start->stopOnFailureCode));
-    printStop(start, state);
+    printStop(start, state, facts->process);
 }

@@ -11,8 +11,8 @@ static const char UNKNOWN_TOKEN[] = "unknown";
 
 // Token or text (column 0 or 1) of a value that indexes its table; a value
 // beyond the table (a newer outcome than the table knows) is "unknown".
-template <size_t count>
-static const char *tableEntry(const char *const (&table)[count][2], int value, int column)
+template <size_t count, size_t columns>
+static const char *tableEntry(const char *const (&table)[count][columns], int value, int column)
 {
     return value >= 0 && (size_t)value < count ? table[value][column] : UNKNOWN_TOKEN;
 }
@@ -70,6 +70,16 @@ const char *stopOutcomeToken(StopOutcome outcome)
 const char *stopOutcomeText(StopOutcome outcome)
 {
     return tableEntry(stopTokens, (int)outcome, 1);
+}
+
+// By UncleanStop.
+static const char *const uncleanTokens[][1] = {
+    {NULL}, {"shutdown_not_returned"}, {"attach_failed"}, {"shutdown_threw"}, {"process_ended"},
+};
+
+const char *uncleanStopToken(UncleanStop kind)
+{
+    return tableEntry(uncleanTokens, (int)kind, 0);
 }
 
 // The states of java.lang.Thread.State, as the dump writes their names.

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -225,11 +226,13 @@ TEST(LastStart, JavaExceptionsGoWithTheirFailureLines)
 // that failed, main's exception included, is a problem whatever the state.
 TEST(LastStart, ExitCodeOfTheStatus)
 {
+    const std::string kDumpBegin = "shutdown() has not returned after 15 s, Java threads: 2";
     struct CodeCase {
         const char *name;
         std::vector<std::string> records; // after the banner
         DWORD state;
         int code;
+        ProcessLife process = PROCESS_UNKNOWN;
     } cases[] = {
         {"running", {kLoaded, "Invoking main()"}, SERVICE_RUNNING, 0},
         {"main threw, running", {kLoaded, "Invoking main()", "Call to main() resulted in exception"}, SERVICE_RUNNING, 2},
@@ -238,6 +241,13 @@ TEST(LastStart, ExitCodeOfTheStatus)
         {"no jvm", {"Failed to load jvm.dll at C:\\a"}, SERVICE_RUNNING, 2},
         {"under way", {kLoaded}, SERVICE_RUNNING, 2},
         {"ended without a record", {kLoaded}, SERVICE_STOPPED, 1},
+        // A stop that did not end cleanly, and a process that ended with no stop in the log.
+        {"shutdown() past its bound", {"Invoking main()", kDumpBegin}, SERVICE_STOPPED, 2},
+        {"still within it", {"Invoking main()", kDumpBegin}, SERVICE_STOP_PENDING, 1},
+        {"attach failed", {"Invoking main()", "AttachCurrentThread failed"}, SERVICE_STOPPED, 2},
+        {"shutdown() threw", {"Invoking main()", "Call to shutdown() resulted in exception"}, SERVICE_STOPPED, 2},
+        {"ended, no stop", {"Invoking main()"}, SERVICE_STOPPED, 2, PROCESS_GONE},
+        {"running, process gone", {"Invoking main()"}, SERVICE_RUNNING, 2, PROCESS_GONE},
     };
     for (const CodeCase &c : cases) {
         std::vector<std::string> texts = {kBanner};
@@ -245,7 +255,7 @@ TEST(LastStart, ExitCodeOfTheStatus)
         std::string text = logOf(texts);
         LastStart start;
         readLastStart(&text[0], &start);
-        EXPECT_EQ(lastStartExitCode(&start, c.state), c.code) << c.name;
+        EXPECT_EQ(statusExitCode(&start, c.state, c.process), c.code) << c.name;
     }
 }
 
@@ -619,11 +629,15 @@ TEST(StatusJson, EscapesQuotesBackslashesAndControlBytes)
 }
 
 // Each outcome of the start and of the stop, read from made-up records, as
-// its token and text; the shutdown thread as name, state and frames.
+// its token and text; the shutdown thread as name, state and frames; the
+// process and the Java output file; the text's lines for the same facts.
 struct OutcomeCase {
     std::vector<std::string> records; // after the banner
     DWORD state;
     std::vector<std::string> fields;  // found in the object, in this order
+    std::vector<std::string> text = {}; // lines of the text, in this order
+    ProcessLife process = PROCESS_UNKNOWN;
+    long long output = -2;            // the Java output's size; -1 unreadable, -2 none
 };
 
 TEST(StatusJson, OutcomesAndStatesAreTokens)
@@ -631,11 +645,21 @@ TEST(StatusJson, OutcomesAndStatesAreTokens)
     const std::string main = "Invoking main()";
     const OutcomeCase cases[] = {
         {{main}, SERVICE_RUNNING,
-         {R"j("state":"running","stateText":"running")j", R"j("outcome":"main_invoked","outcomeText":"main invoked")j",
-          R"j("jvmExitCode":null,"jvmExitText":null)j", R"j("stop":{"outcome":null,"outcomeText":null)j",
-          R"j("shutdownThread":null)j"}},
+         {R"j("state":"running","stateText":"running")j", R"j("processAlive":true)j",
+          R"j("outcome":"main_invoked","outcomeText":"main invoked")j", R"j("jvmExitCode":null,"jvmExitText":null)j",
+          R"j("stop":{"outcome":null,"outcomeText":null,"unclean":null)j", R"j("shutdownThread":null)j",
+          R"j("javaOutput":{"path":"C:\\Apps\\java.out","size":52114,"error":0})j"},
+         {"  main invoked", "Java output: C:\\Apps\\java.out, 52114 bytes"}, PROCESS_ALIVE, 52114},
         {{main, "The JVM is ending the process (System.exit or Runtime.halt) with exit code -2"}, SERVICE_STOPPED,
-         {R"j("jvmExitCode":-2,"jvmExitText":"The JVM is ending the process (System.exit or Runtime.halt) with exit code -2")j"}},
+         {R"j("processAlive":false)j",
+          R"j("jvmExitCode":-2,"jvmExitText":"The JVM is ending the process (System.exit or Runtime.halt) with exit code -2")j",
+          R"j("unclean":null)j", R"j("javaOutput":{"path":"C:\\Apps\\java.out","size":null,"error":2})j"},
+         {"Java output: C:\\Apps\\java.out can't be read (error 2)"}, PROCESS_GONE, -1},
+        {{main}, SERVICE_RUNNING,
+         {R"j("processAlive":false)j", R"j("stop":{"outcome":null,"outcomeText":null,"unclean":"process_ended")j",
+          R"j("javaOutput":null)j"},
+         {"  main invoked", "  stop: none in the log, yet the service's process is gone: it ended without a stop"},
+         PROCESS_GONE},
         {{main, "Call to main() resulted in exception"}, SERVICE_START_PENDING,
          {R"j("state":"start_pending","stateText":"starting")j", R"j("outcome":"main_threw")j"}},
         {{"Can't find main()"}, SERVICE_NOT_INSTALLED, {R"j("state":"not_installed")j", R"j("outcome":"start_failed")j"}},
@@ -643,17 +667,22 @@ TEST(StatusJson, OutcomesAndStatesAreTokens)
         {{main, "Shutdown method called on class X"}, SERVICE_STOP_PENDING,
          {R"j("state":"stop_pending")j", R"j("outcome":"shutdown_returned","outcomeText":"shutdown returned")j"}},
         {{main, "Call to shutdown() resulted in exception"}, SERVICE_STOPPED,
-         {R"j("outcome":"shutdown_threw","outcomeText":"shutdown threw")j"}},
-        {{main, "AttachCurrentThread failed"}, SERVICE_STOPPED, {R"j("outcome":"stop_failed","outcomeText":"failed")j"}},
+         {R"j("outcome":"shutdown_threw","outcomeText":"shutdown threw","unclean":"shutdown_threw")j"}},
+        {{main, "AttachCurrentThread failed"}, SERVICE_STOPPED,
+         {R"j("outcome":"stop_failed","outcomeText":"failed","unclean":"attach_failed")j"},
+         {"  main invoked", "  stop: AttachCurrentThread failed",
+          "      -> The JVM could not take the stop thread: the service stops all the same; check the application's own log."}},
         {{main, "shutdown() has not returned after 15 s, Java threads: 2",
           R"j(Shutdown thread "a "quoted" name" TIMED_WAITING)j", "    at x.Y.shutdown(Y.java:3)", "    at x.Y.run(Y.java:1)",
           "Java thread \"main\" RUNNABLE", "    at z", "The Java threads could not be dumped"},
          SERVICE_STOPPED,
-         {R"j("outcome":"no_shutdown_record","outcomeText":"no record of shutdown")j",
+         {R"j("outcome":"no_shutdown_record","outcomeText":"no record of shutdown","unclean":"shutdown_not_returned")j",
           R"j("shutdownThread":{"name":"a \"quoted\" name","state":"timed_waiting","frames":["x.Y.shutdown(Y.java:3)","x.Y.run(Y.java:1)"]})j",
           R"j("shutdownThreadText":"Shutdown thread \"a \"quoted\" name\" TIMED_WAITING")j",
           R"j("shutdownFrames":["    at x.Y.shutdown(Y.java:3)","    at x.Y.run(Y.java:1)"])j",
-          R"j("dumpEnd":"not_taken","dumpEndText":"The Java threads could not be dumped")j"}},
+          R"j("dumpEnd":"not_taken","dumpEndText":"The Java threads could not be dumped")j"},
+         {"  stop: shutdown() had not returned after 20 seconds; the service stopped without it",
+          "  stop: shutdown() had not returned after 15 seconds; its thread stood at"}},
         {{main, R"j(Shutdown thread "t" BUSY)j", "The dump of the Java threads was cut off"}, 0x99,
          {R"j("state":"unknown","stateText":"in an unknown state")j", R"j("name":"t","state":"unknown","frames":[])j",
           R"j("dumpEnd":"cut")j"}},
@@ -666,8 +695,20 @@ TEST(StatusJson, OutcomesAndStatesAreTokens)
         facts = StatusFacts{};
         facts.answered = true;
         facts.status.dwCurrentState = c.state;
+        facts.process = c.process;
+        lstrcpyA(facts.javaOutput, c.output == -2 ? "" : "C:\\Apps\\java.out");
+        facts.javaOutputError = c.output == -1 ? ERROR_FILE_NOT_FOUND : 0;
+        facts.javaOutputSize = c.output < 0 ? 0 : (ULONGLONG)c.output;
         readLastStart(&log[0], &facts.start);
+        facts.logText = &log[0];
         lstrcpynA(facts.startTime, facts.start.bannerStamp, sizeof facts.startTime);
+        std::vector<std::string> text = printedBy(
+            [](const Snapshot *) { printStatusText(&facts), printJavaOutputStatus(&facts); }, nullptr);
+        auto line = text.begin();
+        for (const std::string &expected : c.text) {
+            line = std::find(line, text.end(), expected);
+            EXPECT_NE(line, text.end()) << expected;
+        }
         std::vector<std::string> lines = printedBy([](const Snapshot *) { printStatusJson(&facts); }, nullptr);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind(R"j({"schema":1,"service":"VelmoraneService",)j", 0), 0u) << lines[0];
