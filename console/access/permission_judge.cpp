@@ -25,6 +25,7 @@ FolderList *newFolderList(const PermissionSource *source, bool ownersKept, PSID 
     list->sound = 0;
     list->loadedFiles[0] = NULL;
     list->loadedFiles[1] = NULL;
+    list->inOptionsFile = false;
     return list;
 }
 

@@ -34,8 +34,25 @@ static DWORD attributesOf(const wchar_t *path)
     return GetFileAttributesW(path);
 }
 
+static DWORD readStart(const wchar_t *path, char *buffer, DWORD capacity, DWORD *length)
+{
+    *length = 0;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || !ReadFile(file, buffer, capacity, length, NULL))
+        error = GetLastError();
+    else if (size.QuadPart > (LONGLONG)capacity)
+        error = ERROR_MORE_DATA;
+    CloseHandle(file);
+    return error;
+}
+
 const PermissionSource *windowsPermissionSource(void)
 {
-    static const PermissionSource windows = {attributesOf, readDescriptor, listFolder};
+    static const PermissionSource windows = {attributesOf, readDescriptor, listFolder, readStart};
     return &windows;
 }
