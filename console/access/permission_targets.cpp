@@ -363,4 +363,9 @@ void judgeWhatItRuns(FolderList *list, const Snapshot *snapshot)
     judgeOptions(list, snapshot);
     boundedCopy(list->path, L"MACHINE\\" SERVICE_KEY);
     judgeObject(list, list->path, JUDGE_KEY, false);
+    // Its variables reach the service's process, JAVA_TOOL_OPTIONS among them.
+    boundedCopy(list->path, L"MACHINE\\" MACHINE_ENVIRONMENT_KEY);
+    judgeObject(list, list->path, JUDGE_ENVIRONMENT_KEY, false);
+    boundedCopy(list->path, SERVICE_NAME);
+    judgeObject(list, list->path, JUDGE_SERVICE, false);
 }

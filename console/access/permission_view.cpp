@@ -4,8 +4,37 @@
 
 #include <stdlib.h>
 
+// A service's owner and access list, as the service manager keeps them.
+static DWORD readServiceDescriptor(const wchar_t *name, PSECURITY_DESCRIPTOR *descriptor)
+{
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        return GetLastError();
+    SC_HANDLE service = OpenServiceW(manager, name, READ_CONTROL);
+    DWORD error = ERROR_SUCCESS, size = 0;
+    if (service == NULL) {
+        error = GetLastError();
+    } else {
+        SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        if (!QueryServiceObjectSecurity(service, wanted, NULL, 0, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            error = GetLastError();
+        else if ((*descriptor = LocalAlloc(LMEM_FIXED, size)) == NULL)
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        else if (!QueryServiceObjectSecurity(service, wanted, *descriptor, size, &size)) {
+            error = GetLastError();
+            LocalFree(*descriptor);
+            *descriptor = NULL;
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return error;
+}
+
 static DWORD readDescriptor(const wchar_t *path, SE_OBJECT_TYPE type, PSECURITY_DESCRIPTOR *descriptor)
 {
+    if (type == SE_SERVICE)
+        return readServiceDescriptor(path, descriptor);
     return GetNamedSecurityInfoW(path, type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, NULL, NULL, NULL,
                                  NULL, descriptor);
 }

@@ -16,8 +16,10 @@
 #define OPTIONS_FILE_CAPACITY 65536
 
 // What a descriptor is judged for: a folder or a file of what the service
-// runs; the folder above the installation root; the service's registry key.
-enum JudgedObject { JUDGE_PLACE, JUDGE_ROOT_PARENT, JUDGE_KEY };
+// runs; the folder above the installation root; the service's registry key;
+// the machine-wide environment's key; the service itself, whose
+// configuration names the program it runs.
+enum JudgedObject { JUDGE_PLACE, JUDGE_ROOT_PARENT, JUDGE_KEY, JUDGE_ENVIRONMENT_KEY, JUDGE_SERVICE };
 
 struct FolderList;
 // How the section reads the file system and the registry: Windows' own

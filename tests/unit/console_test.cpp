@@ -446,6 +446,7 @@ namespace {
 #define FOLDER FILE_ATTRIBUTE_DIRECTORY
 #define JUNCTION (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)
 #define SERVICE_KEY_OBJECT L"MACHINE\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService"
+#define ENVIRONMENT_KEY_OBJECT L"MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 struct TreeEntry {
     std::wstring path; // a folder's with its closing backslash
@@ -520,7 +521,9 @@ struct TreeCase {
 
 TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
 {
-    std::vector<TreeEntry> installation = {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"}};
+    std::vector<TreeEntry> installation = {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"},
+                                           {ENVIRONMENT_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"},
+                                           {L"VelmoraneService", 0, L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x2018d;;;IU)"}};
     for (const wchar_t *path : {L"C:\\", L"C:\\Apps\\", L"C:\\Apps\\Velmorane\\", L"C:\\Apps\\Velmorane\\VelmoraneService.exe",
                                 L"C:\\Apps\\Velmorane\\lib\\", L"C:\\Apps\\jdk\\", L"C:\\Apps\\jdk\\jre\\", L"C:\\Apps\\jdk\\jre\\bin\\",
                                 L"C:\\Apps\\jdk\\jre\\bin\\java.dll", L"C:\\Apps\\jdk\\jre\\bin\\java.exe",
@@ -549,6 +552,13 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
         {"the service's key", {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;;0x2;;;BU)"}}, nullptr,
          {"  problem  BUILTIN\\Users (S-1-5-32-545) may change the service's key HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService",
           "           -> remove its entry: regedit, HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService, Permissions"}},
+        {"the machine-wide environment's key, the service's configuration",
+         {{ENVIRONMENT_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;;0x2;;;BU)"}, {L"VelmoraneService", 0, L"O:SYD:(A;;FA;;;BA)(A;;0x2;;;AU)"}},
+         nullptr,
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may change the machine-wide environment's key HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+          "           -> remove its entry: regedit, HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment, Permissions",
+          "  problem  NT AUTHORITY\\Authenticated Users (S-1-5-11) may change the configuration of the service VelmoraneService and so may make it run any program as its account",
+          "           -> take its rights away: sc sdshow VelmoraneService, then sc sdset VelmoraneService without its entries"}},
         {"a jar VLCLASSPATH names, an agent, the folder of a missing boot jar",
          {{L"D:\\", FOLDER, SOUND}, {L"D:\\x.jar", 0, USERS_MODIFY}, {L"D:\\a b\\", FOLDER, SOUND},
           {L"D:\\a b\\agent.jar", 0, USERS_MODIFY}, {L"D:\\boot\\", FOLDER, USERS_MODIFY}},
@@ -649,10 +659,10 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
         if (c.changes.empty())
             EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
                       (std::vector<std::string>{
-                          "  ok       C:\\Apps\\Velmorane\\VelmoraneService.exe: only administrators, SYSTEM and the installer may write",
-                          "  ok       C:\\: only administrators, SYSTEM and the installer may rename what it holds",
                           "  ok       the 9 files and folders of the runtime in C:\\Apps\\jdk\\jre\\: only administrators, SYSTEM and the installer may write",
-                          "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService: only administrators, SYSTEM and the installer may change it"}))
+                          "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService: only administrators, SYSTEM and the installer may change it",
+                          "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment: only administrators, SYSTEM and the installer may change it",
+                          "  ok       the service VelmoraneService: only administrators, SYSTEM and the installer may change its configuration"}))
                 << c.name;
         free(snapshot);
     }
