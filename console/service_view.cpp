@@ -9,8 +9,6 @@
 #include "launcher/strings.h"
 #include "service/service.h"
 
-#define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
-
 static const char *const originTexts[] = {NULL, "machine environment", "service's Environment value"};
 
 static const wchar_t *const serviceVariableNames[SERVICE_VARIABLE_COUNT] = {

@@ -10,6 +10,8 @@
 
 // The service's key below HKEY_LOCAL_MACHINE.
 #define SERVICE_KEY L"SYSTEM\\CurrentControlSet\\Services\\" SERVICE_NAME
+// The machine-wide variables, which every service's process starts with.
+#define MACHINE_ENVIRONMENT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 // The variables the service and its virtual machine read, in the report's order.
 enum ServiceVariable {

@@ -25,6 +25,7 @@ FolderList *newFolderList(const PermissionSource *source, bool ownersKept, PSID 
     list->sound = 0;
     list->loadedFiles[0] = NULL;
     list->loadedFiles[1] = NULL;
+    list->inOptionsFile = false;
     return list;
 }
 
@@ -102,6 +103,11 @@ const char *icaclsPath(FolderList *list, const wchar_t *path)
 #define KEY_OBJECT_PREFIX L"MACHINE\\"
 #define KEY_DISPLAY_PREFIX "HKLM\\"
 
+static bool isKey(JudgedObject what)
+{
+    return what == JUDGE_KEY || what == JUDGE_ENVIRONMENT_KEY;
+}
+
 static void reportWriter(FolderList *list, const wchar_t *path, JudgedObject what, PSID sid, bool isOwner)
 {
     wchar_t name[256], domain[256];
@@ -115,17 +121,23 @@ static void reportWriter(FolderList *list, const wchar_t *path, JudgedObject wha
     const char *where = named ? reportPath(domain) : "";
     const char *separator = named && domain[0] != L'\0' ? "\\" : "";
     const char *sidName = reportPath(sidText);
-    if (what == JUDGE_KEY) {
+    if (isKey(what)) {
         const char *key = reportPath(path + wcslen(KEY_OBJECT_PREFIX));
+        const char *role = what == JUDGE_KEY ? "the service's key" : "the machine-wide environment's key";
         if (isOwner) {
-            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) owns the service's key " KEY_DISPLAY_PREFIX "%s and so may change who writes there",
-                          where, separator, who, sidName, key);
+            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) owns %s " KEY_DISPLAY_PREFIX "%s and so may change who writes there",
+                          where, separator, who, sidName, role, key);
             reportRemedy("make Administrators its owner: regedit, " KEY_DISPLAY_PREFIX "%s, Permissions, Advanced", key);
         } else {
-            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may change the service's key " KEY_DISPLAY_PREFIX "%s", where,
-                          separator, who, sidName, key);
+            reportFinding(FINDING_PROBLEM, "%s%s%s (%s) may change %s " KEY_DISPLAY_PREFIX "%s", where, separator, who,
+                          sidName, role, key);
             reportRemedy("remove its entry: regedit, " KEY_DISPLAY_PREFIX "%s, Permissions", key);
         }
+    } else if (what == JUDGE_SERVICE) {
+        reportFinding(FINDING_PROBLEM, "%s%s%s (%s) %s the service %s and so may make it run any program as its account",
+                      where, separator, who, sidName, isOwner ? "owns" : "may change the configuration of", reportPath(path));
+        reportRemedy("take its rights away: sc sdshow %s, then sc sdset %s without its entries", reportPath(path),
+                     reportPath(path));
     } else if (isOwner) {
         reportFinding(FINDING_PROBLEM, "%s%s%s (%s) owns %s and so may change who writes there", where, separator, who,
                       sidName, reportPath(path));
@@ -156,19 +168,22 @@ static bool isLink(FolderList *list, const wchar_t *path)
     return true;
 }
 
-static const ACCESS_MASK judgedRights[] = {WRITE_ACCESS_MASK, RENAME_ACCESS_MASK, KEY_CHANGE_ACCESS_MASK};
+static const ACCESS_MASK judgedRights[] = {WRITE_ACCESS_MASK, RENAME_ACCESS_MASK, KEY_CHANGE_ACCESS_MASK,
+                                           KEY_CHANGE_ACCESS_MASK, SERVICE_CHANGE_ACCESS_MASK};
 
 bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool quiet)
 {
-    if (what != JUDGE_KEY && isLink(list, path))
+    bool file = what == JUDGE_PLACE || what == JUDGE_ROOT_PARENT;
+    if (file && isLink(list, path))
         return false;
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    DWORD error = list->source->descriptor(path, what == JUDGE_KEY ? SE_REGISTRY_KEY : SE_FILE_OBJECT, &descriptor);
+    DWORD error = list->source->descriptor(path, isKey(what) ? SE_REGISTRY_KEY : file ? SE_FILE_OBJECT : SE_SERVICE,
+                                           &descriptor);
     // Not installed: the registration's section says so.
-    if (what == JUDGE_KEY && error == ERROR_FILE_NOT_FOUND)
+    if ((isKey(what) && error == ERROR_FILE_NOT_FOUND) || (what == JUDGE_SERVICE && error == ERROR_SERVICE_DOES_NOT_EXIST))
         return true;
-    const char *name = what == JUDGE_KEY ? reportPath(path + wcslen(KEY_OBJECT_PREFIX)) : reportPath(path);
-    const char *prefix = what == JUDGE_KEY ? KEY_DISPLAY_PREFIX : "";
+    const char *name = isKey(what) ? reportPath(path + wcslen(KEY_OBJECT_PREFIX)) : reportPath(path);
+    const char *prefix = isKey(what) ? KEY_DISPLAY_PREFIX : file ? "" : "the service ";
     if (error != ERROR_SUCCESS) {
         reportFinding(FINDING_WARNING, "the permissions of %s%s can't be read (error %lu)", prefix, name, error);
         return false;
@@ -184,7 +199,10 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
     bool sound = count == 0 && unjudged.conditional == 0 && unjudged.crowded == 0;
     if (sound && !quiet)
         reportFinding(FINDING_OK, "%s%s: only administrators, SYSTEM and the installer may %s", prefix, name,
-                      what == JUDGE_ROOT_PARENT ? "rename what it holds" : what == JUDGE_KEY ? "change it" : "write");
+                      what == JUDGE_ROOT_PARENT ? "rename what it holds"
+                      : isKey(what)             ? "change it"
+                      : file                    ? "write"
+                                                : "change its configuration");
     for (int index = 0; index < count; index++)
         reportWriter(list, path, what, writers[index], owner != NULL && EqualSid(writers[index], owner));
     if (unjudged.conditional > 0)
@@ -196,8 +214,10 @@ bool judgeObject(FolderList *list, const wchar_t *path, JudgedObject what, bool 
                       prefix, name, unjudged.crowded, countWords(unjudged.crowded, "access entry names", "access entries name"),
                       PRINCIPAL_LIMIT);
     if (unjudged.conditional > 0 || unjudged.crowded > 0) {
-        if (what == JUDGE_KEY)
+        if (isKey(what))
             reportRemedy("review them: regedit, %s%s, Permissions", prefix, name);
+        else if (what == JUDGE_SERVICE)
+            reportRemedy("review them: sc sdshow %s", name);
         else
             reportRemedy("review them: icacls %s", icaclsPath(list, path));
     }

@@ -4,8 +4,37 @@
 
 #include <stdlib.h>
 
+// A service's owner and access list, as the service manager keeps them.
+static DWORD readServiceDescriptor(const wchar_t *name, PSECURITY_DESCRIPTOR *descriptor)
+{
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        return GetLastError();
+    SC_HANDLE service = OpenServiceW(manager, name, READ_CONTROL);
+    DWORD error = ERROR_SUCCESS, size = 0;
+    if (service == NULL) {
+        error = GetLastError();
+    } else {
+        SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        if (!QueryServiceObjectSecurity(service, wanted, NULL, 0, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            error = GetLastError();
+        else if ((*descriptor = LocalAlloc(LMEM_FIXED, size)) == NULL)
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        else if (!QueryServiceObjectSecurity(service, wanted, *descriptor, size, &size)) {
+            error = GetLastError();
+            LocalFree(*descriptor);
+            *descriptor = NULL;
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return error;
+}
+
 static DWORD readDescriptor(const wchar_t *path, SE_OBJECT_TYPE type, PSECURITY_DESCRIPTOR *descriptor)
 {
+    if (type == SE_SERVICE)
+        return readServiceDescriptor(path, descriptor);
     return GetNamedSecurityInfoW(path, type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, NULL, NULL, NULL,
                                  NULL, descriptor);
 }
@@ -34,8 +63,25 @@ static DWORD attributesOf(const wchar_t *path)
     return GetFileAttributesW(path);
 }
 
+static DWORD readStart(const wchar_t *path, char *buffer, DWORD capacity, DWORD *length)
+{
+    *length = 0;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || !ReadFile(file, buffer, capacity, length, NULL))
+        error = GetLastError();
+    else if (size.QuadPart > (LONGLONG)capacity)
+        error = ERROR_MORE_DATA;
+    CloseHandle(file);
+    return error;
+}
+
 const PermissionSource *windowsPermissionSource(void)
 {
-    static const PermissionSource windows = {attributesOf, readDescriptor, listFolder};
+    static const PermissionSource windows = {attributesOf, readDescriptor, listFolder, readStart};
     return &windows;
 }

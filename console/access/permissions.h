@@ -12,23 +12,30 @@
 // nearest existing folder, the folders VLCLASSPATH and VLJAVAOUTPUT name, and
 // the folders of what the service runs).
 #define FOLDER_LIMIT 64
+// The most of an options file (-XX:VMOptionsFile=, -XX:Flags=) that is read.
+#define OPTIONS_FILE_CAPACITY 65536
 
 // What a descriptor is judged for: a folder or a file of what the service
-// runs; the folder above the installation root; the service's registry key.
-enum JudgedObject { JUDGE_PLACE, JUDGE_ROOT_PARENT, JUDGE_KEY };
+// runs; the folder above the installation root; the service's registry key;
+// the machine-wide environment's key; the service itself, whose
+// configuration names the program it runs.
+enum JudgedObject { JUDGE_PLACE, JUDGE_ROOT_PARENT, JUDGE_KEY, JUDGE_ENVIRONMENT_KEY, JUDGE_SERVICE };
 
 struct FolderList;
 // How the section reads the file system and the registry: Windows' own
 // calls (windowsPermissionSource), or a made-up tree in the tests. The
-// listing calls `visit` for each entry of the folder but "." and "..".
+// listing calls `visit` for each entry of the folder but "." and "..". The
+// contents are a file's first bytes, at most `capacity`, their count in
+// *length: ERROR_MORE_DATA when the file holds more, or why it can't be read.
 typedef void (*EntryVisitor)(FolderList *list, const wchar_t *name, DWORD attributes);
 struct PermissionSource {
     DWORD (*attributes)(const wchar_t *path);
     DWORD (*descriptor)(const wchar_t *path, SE_OBJECT_TYPE type, PSECURITY_DESCRIPTOR *descriptor);
     void (*listing)(const wchar_t *folder, EntryVisitor visit, FolderList *list);
+    DWORD (*contents)(const wchar_t *path, char *buffer, DWORD capacity, DWORD *length);
 };
 // GetFileAttributesW, GetNamedSecurityInfoW for the owner and the access
-// list, FindFirstFileW.
+// list, FindFirstFileW, ReadFile.
 const PermissionSource *windowsPermissionSource(void);
 
 // The folders judged so far, each once, quiet judgements counted, and room
@@ -47,6 +54,10 @@ struct FolderList {
     wchar_t quoted[PATH_CAPACITY];
     wchar_t walk[PATH_CAPACITY];
     wchar_t option[PATH_CAPACITY];
+    bool inOptionsFile; // judging what an options file adds: one level deep
+    wchar_t optionsFile[PATH_CAPACITY];
+    char fileBytes[OPTIONS_FILE_CAPACITY];
+    wchar_t fileText[OPTIONS_FILE_CAPACITY + 1];
 };
 
 // An empty list on the heap that reads through `source`, owners judged or
@@ -85,8 +96,12 @@ void judgeAccountAccess(const Snapshot *snapshot, const PermissionSource *source
 // the service's account (NULL: none found) passed over.
 void judgePermissions(const Snapshot *snapshot, const PermissionSource *source, bool ownersKept, PSID serviceAccount);
 // What the service runs and trusts beyond the folders the stages look in:
-// its executable, the runtime, VLCLASSPATH's jars, the agents its options
-// name, the folder above the installation root, its registry key.
+// its executable, the runtime, VLCLASSPATH's jars and what its folders
+// hold, what its options load or run, the folder above the installation
+// root, its registry key.
 void judgeWhatItRuns(FolderList *list, const Snapshot *snapshot);
+// A jar or other file the service loads, quietly; a folder of classes or an
+// unpacked jar with all it holds, to a bound (a warning past it).
+void judgeLoadedEntry(FolderList *list, const wchar_t *path, DWORD attributes);
 
 #endif

@@ -17,6 +17,8 @@
 #define KEY_CHANGE_ACCESS_MASK                                                                                         \
     (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_WRITE        \
      | GENERIC_ALL)
+// Rights on the service that change the program it runs (or give the right to).
+#define SERVICE_CHANGE_ACCESS_MASK (SERVICE_CHANGE_CONFIG | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL)
 // The principals the decision tells apart in one access list.
 #define PRINCIPAL_LIMIT 64
 

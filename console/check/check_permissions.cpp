@@ -22,25 +22,28 @@ static void addClassPathFolder(FolderList *list, const wchar_t *path, DWORD attr
         addNearestParent(list, path);
 }
 
-// The jars on the class path, each a file the service loads.
+// The jars on the class path, each a file the service loads (an unpacked
+// one, all it holds).
 static void checkJars(FolderList *list, const Snapshot *snapshot)
 {
     const ClassPathResult *result = &snapshot->stages->results.classPath;
     if (result->overridden)
         return;
     size_t kept = result->entryCount < result->entryCapacity ? result->entryCount : result->entryCapacity;
-    int jars = 0, sound = 0;
+    list->judged = 0;
+    list->sound = 0;
     for (size_t index = 0; index < kept; index++) {
         if (result->entries[index].verdict != ENTRY_ON_CLASS_PATH)
             continue;
         joinPath(list->path, snapshot->stages->results.paths.basePath, L"lib\\");
         boundedAppend(list->path, result->entries[index].name);
-        jars++;
-        sound += judgeObject(list, list->path, JUDGE_PLACE, true);
+        // One gone since the class path was made is judged as a jar: it can't be read.
+        DWORD attributes = list->source->attributes(list->path);
+        judgeLoadedEntry(list, list->path, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
     }
-    if (jars > 0 && sound == jars)
-        reportFinding(FINDING_OK, "the %d %s on the class path: only administrators, SYSTEM and the installer may write",
-                      jars, countWords(jars, "jar", "jars"));
+    if (list->judged > 0 && list->sound == list->judged)
+        reportFinding(FINDING_OK, "the %d %s of the class path: only administrators, SYSTEM and the installer may write",
+                      list->judged, countWords(list->judged, "jar or file", "jars and files"));
 }
 
 // Whether the file system tells owners apart: Windows' own folder belongs to

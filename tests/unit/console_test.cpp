@@ -455,11 +455,13 @@ namespace {
 #define FOLDER FILE_ATTRIBUTE_DIRECTORY
 #define JUNCTION (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)
 #define SERVICE_KEY_OBJECT L"MACHINE\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService"
+#define ENVIRONMENT_KEY_OBJECT L"MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 struct TreeEntry {
     std::wstring path; // a folder's with its closing backslash
     DWORD attributes;
     std::wstring sddl;
+    std::string contents;
 };
 
 std::vector<TreeEntry> tree;
@@ -498,7 +500,17 @@ void treeListing(const wchar_t *folder, EntryVisitor visit, FolderList *list)
     }
 }
 
-const PermissionSource treeSource = {treeAttributes, treeDescriptor, treeListing};
+DWORD treeContents(const wchar_t *path, char *buffer, DWORD capacity, DWORD *length)
+{
+    const TreeEntry *entry = entryAt(path);
+    if (entry == nullptr)
+        return ERROR_FILE_NOT_FOUND;
+    *length = (DWORD)std::min<size_t>(entry->contents.size(), capacity);
+    memcpy(buffer, entry->contents.data(), *length);
+    return entry->contents.size() > capacity ? ERROR_MORE_DATA : ERROR_SUCCESS;
+}
+
+const PermissionSource treeSource = {treeAttributes, treeDescriptor, treeListing, treeContents};
 
 // 64 principals denied, then a 65th granted.
 std::wstring crowded()
@@ -518,7 +530,9 @@ struct TreeCase {
 
 TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
 {
-    std::vector<TreeEntry> installation = {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"}};
+    std::vector<TreeEntry> installation = {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"},
+                                           {ENVIRONMENT_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;CI;KR;;;BU)"},
+                                           {L"VelmoraneService", 0, L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x2018d;;;IU)"}};
     for (const wchar_t *path : {L"C:\\", L"C:\\Apps\\", L"C:\\Apps\\Velmorane\\", L"C:\\Apps\\Velmorane\\VelmoraneService.exe",
                                 L"C:\\Apps\\Velmorane\\lib\\", L"C:\\Apps\\jdk\\", L"C:\\Apps\\jdk\\jre\\", L"C:\\Apps\\jdk\\jre\\bin\\",
                                 L"C:\\Apps\\jdk\\jre\\bin\\java.dll", L"C:\\Apps\\jdk\\jre\\bin\\java.exe",
@@ -547,6 +561,13 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
         {"the service's key", {{SERVICE_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;;0x2;;;BU)"}}, nullptr,
          {"  problem  BUILTIN\\Users (S-1-5-32-545) may change the service's key HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService",
           "           -> remove its entry: regedit, HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService, Permissions"}},
+        {"the machine-wide environment's key, the service's configuration",
+         {{ENVIRONMENT_KEY_OBJECT, 0, L"O:BAD:(A;CI;KA;;;BA)(A;;0x2;;;BU)"}, {L"VelmoraneService", 0, L"O:SYD:(A;;FA;;;BA)(A;;0x2;;;AU)"}},
+         nullptr,
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may change the machine-wide environment's key HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+          "           -> remove its entry: regedit, HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment, Permissions",
+          "  problem  NT AUTHORITY\\Authenticated Users (S-1-5-11) may change the configuration of the service VelmoraneService and so may make it run any program as its account",
+          "           -> take its rights away: sc sdshow VelmoraneService, then sc sdset VelmoraneService without its entries"}},
         {"a jar VLCLASSPATH names, an agent, the folder of a missing boot jar",
          {{L"D:\\", FOLDER, SOUND}, {L"D:\\x.jar", 0, USERS_MODIFY}, {L"D:\\a b\\", FOLDER, SOUND},
           {L"D:\\a b\\agent.jar", 0, USERS_MODIFY}, {L"D:\\boot\\", FOLDER, USERS_MODIFY}},
@@ -562,6 +583,52 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
           "           -> icacls \"D:\\a b\\agent.jar\" /inheritance:d /remove:g *S-1-5-32-545",
           "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\boot\\",
           "           -> icacls \"D:\\boot\" /inheritance:d /remove:g *S-1-5-32-545"}},
+        {"options files one level deep, commands, module and Java 8 paths, paths not judged",
+         {{L"D:\\", FOLDER, SOUND}, {L"D:\\opts.txt", 0, SOUND, "-javaagent:D:\\in.jar -XX:VMOptionsFile=D:\\nested.txt"},
+          {L"D:\\in.jar", 0, USERS_MODIFY}, {L"D:\\nested.txt", 0, SOUND, "-javaagent:D:\\in2.jar"}, {L"D:\\in2.jar", 0, USERS_MODIFY},
+          {L"D:\\flags", 0, SOUND, "# -javaagent:D:\\in2.jar\n+UseG1GC OnOutOfMemoryError=D:\\oom.exe"},
+          {L"D:\\oom.exe", 0, USERS_MODIFY}, {L"D:\\big.txt", 0, SOUND, std::string(OPTIONS_FILE_CAPACITY, ' ') + "-javaagent:D:\\in2.jar"},
+          {L"D:\\dump.exe", 0, USERS_MODIFY}, {L"D:\\patch.jar", 0, USERS_MODIFY}, {L"D:\\up\\", FOLDER, USERS_MODIFY},
+          {L"D:\\p.jar", 0, USERS_MODIFY}, {L"D:\\ext\\", FOLDER, USERS_MODIFY}},
+         [](Snapshot *s) {
+             lstrcpyW(s->environment.values[VARIABLE_JAVA_TOOL_OPTIONS],
+                      L"-XX:VMOptionsFile=D:\\opts.txt -XX:Flags=D:\\flags -XX:VMOptionsFile=D:\\big.txt -XX:VMOptionsFile=D:\\gone"
+                      L" \"-XX:OnError=D:\\dump.exe %p;cmd /c D:\\x\" --patch-module=java.base=D:\\patch.jar"
+                      L" --upgrade-module-path=D:\\up\\ -Xbootclasspath/p:D:\\p.jar -Djava.ext.dirs=D:\\ext\\ -Xlog:gc:file=\\\\srv\\gc");
+             s->environment.origins[VARIABLE_JAVA_TOOL_OPTIONS] = ORIGIN_SERVICE_ENVIRONMENT;
+         },
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\in.jar",
+          "           -> icacls \"D:\\in.jar\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  warning  -XX:OnOutOfMemoryError=D:\\oom.exe runs its commands as the service: whoever may change what they run gets the service's rights",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\oom.exe",
+          "           -> icacls \"D:\\oom.exe\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  warning  the options file D:\\big.txt holds more than 65536 bytes: the options past them are not judged",
+          "  warning  the options file D:\\gone can't be read (error 2): the options it adds are not judged",
+          "  warning  -XX:OnError=D:\\dump.exe %p;cmd /c D:\\x runs its commands as the service: whoever may change what they run gets the service's rights",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\dump.exe",
+          "           -> icacls \"D:\\dump.exe\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\patch.jar",
+          "           -> icacls \"D:\\patch.jar\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\up\\",
+          "           -> icacls \"D:\\up\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\p.jar",
+          "           -> icacls \"D:\\p.jar\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\ext\\",
+          "           -> icacls \"D:\\ext\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  warning  -Xlog:gc:file=\\\\srv\\gc names a path this check does not judge"}},
+        {"class folders and unpacked jars: what they hold",
+         {{L"D:\\", FOLDER, SOUND}, {L"D:\\classes\\", FOLDER, SOUND}, {L"D:\\classes\\a\\", FOLDER, SOUND},
+          {L"D:\\classes\\a\\A.class", 0, USERS_MODIFY}, {L"C:\\Apps\\Velmorane\\lib\\u.jar", FOLDER, SOUND},
+          {L"C:\\Apps\\Velmorane\\lib\\u.jar\\B.class", 0, USERS_MODIFY}},
+         [](Snapshot *s) {
+             static FolderEntry unpacked = {L"u.jar", ENTRY_ON_CLASS_PATH};
+             s->stages->results.classPath = {&unpacked, 1, 1};
+             s->inputs.classPath = L"D:\\classes\\";
+         },
+         {"  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in C:\\Apps\\Velmorane\\lib\\u.jar\\B.class",
+          "           -> icacls \"C:\\Apps\\Velmorane\\lib\\u.jar\\B.class\" /inheritance:d /remove:g *S-1-5-32-545",
+          "  problem  BUILTIN\\Users (S-1-5-32-545) may write or create in D:\\classes\\a\\A.class",
+          "           -> icacls \"D:\\classes\\a\\A.class\" /inheritance:d /remove:g *S-1-5-32-545"}},
         // The mends: a link named and not followed; CREATOR GROUP; principals past the 64th.
         {"junctions", {{L"C:\\Apps\\Velmorane\\lib\\", JUNCTION, USERS_MODIFY}, {L"C:\\Apps\\jdk\\jre\\conf\\security\\", JUNCTION, SOUND},
                        {L"C:\\Apps\\jdk\\jre\\conf\\security\\java.security", 0, USERS_MODIFY}}, nullptr,
@@ -601,10 +668,10 @@ TEST(PermissionTrees, JudgeEverythingTheServiceRuns)
         if (c.changes.empty())
             EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
                       (std::vector<std::string>{
-                          "  ok       C:\\Apps\\Velmorane\\VelmoraneService.exe: only administrators, SYSTEM and the installer may write",
-                          "  ok       C:\\: only administrators, SYSTEM and the installer may rename what it holds",
                           "  ok       the 9 files and folders of the runtime in C:\\Apps\\jdk\\jre\\: only administrators, SYSTEM and the installer may write",
-                          "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService: only administrators, SYSTEM and the installer may change it"}))
+                          "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Services\\VelmoraneService: only administrators, SYSTEM and the installer may change it",
+                          "  ok       HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment: only administrators, SYSTEM and the installer may change it",
+                          "  ok       the service VelmoraneService: only administrators, SYSTEM and the installer may change its configuration"}))
                 << c.name;
         free(snapshot);
     }
