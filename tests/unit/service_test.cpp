@@ -208,12 +208,15 @@ protected:
         return copy;
     }
 
+    // Reported at some point: a launcher that asks to stop at once may have
+    // the service past RUNNING before the test looks.
     bool waitForState(DWORD state)
     {
         for (int i = 0; i < 100; i++) {
             std::vector<SERVICE_STATUS> now = snapshot();
-            if (!now.empty() && now.back().dwCurrentState == state)
-                return true;
+            for (const SERVICE_STATUS &report : now)
+                if (report.dwCurrentState == state)
+                    return true;
             WaitForSingleObject(reportEvent, 100);
         }
         return false;
