@@ -13,7 +13,6 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "launcher/launcher.h"
 #include "launcher/output_open.h"
 #include "launcher/output_pump.h"
 #include "launcher/output_rotation.h"
@@ -22,10 +21,9 @@
 
 #define VM_MESSAGE_CAPACITY 4096
 
-// The virtual machine calls its hooks with no argument of ours: the launch
-// they write to and tell of is the one its options were made for (there is
-// one virtual machine a process).
-static LaunchContext *hookedLaunch;
+// The virtual machine calls its hook with no argument of ours: the output it
+// writes to is the one its options were made for.
+static JavaOutput *hookedOutput;
 
 // The C runtimes a Java runtime's jvm.dll is linked with. Only one already in
 // the process needs its descriptors set; nothing is loaded here.
@@ -93,7 +91,6 @@ void clearJavaOutput(JavaOutput *output)
     output->javaOutputPath[0] = L'\0';
     output->javaOutputPathAnsi[0] = '\0';
     output->javaOutputFile = INVALID_HANDLE_VALUE;
-    output->pumped = false;
     output->pump.rotation.size = 0;
     output->pump.rotation.keep = OUTPUT_KEEP_DEFAULT;
     output->pump.thread = NULL;
@@ -145,7 +142,6 @@ void redirectJavaOutputTo(const wchar_t *value, JavaOutput *output)
         return;
     }
     output->javaOutputFile = target;
-    output->pumped = target != file;
     bool crtPointed = false;
     for (const wchar_t *name : javaRuntimeCrts) {
         HMODULE crt = GetModuleHandleW(name);
@@ -165,20 +161,8 @@ void redirectJavaOutputTo(const wchar_t *value, JavaOutput *output)
 
 void finishJavaOutput(JavaOutput *output, DWORD timeoutMs)
 {
-    if (output->pumped)
-        finishOutputPump(&output->pump, timeoutMs);
-}
-
-// System.exit or Runtime.halt: the process ends as soon as this returns, on
-// the virtual machine's thread (a thread of the bridge's under Wine). What
-// the application wrote is written out (within the pump's bound), the log
-// is told the exit code, then whoever observes the launch.
-static void JNICALL exitHook(jint code)
-{
-    finishJavaOutput(&hookedLaunch->output, OUTPUT_DRAIN_MS);
-    logWrite(RECORD_JVM_EXIT, (int)code);
-    if (hookedLaunch->observer.jvmExit != NULL)
-        hookedLaunch->observer.jvmExit(hookedLaunch, (int)code);
+    // Without the pump's thread (no rotation) there is nothing to finish.
+    finishOutputPump(&output->pump, timeoutMs);
 }
 
 // Where the standard handles lead: behind what the application wrote. The
@@ -200,25 +184,18 @@ static jint JNICALL vfprintfHook(FILE *, const char *format, va_list arguments)
         text[textLength++] = message[at];
     }
     DWORD written = 0;
-    if (!WriteFile(hookedLaunch->output.javaOutputFile, text, (DWORD)textLength, &written, NULL) ||
+    if (!WriteFile(hookedOutput->javaOutputFile, text, (DWORD)textLength, &written, NULL) ||
         written != textLength)
         return -1;
     return (jint)count;
 }
 
-int addJavaVmHooks(LaunchContext *launch, JavaVMOption *options)
+int addJavaOutputHook(JavaOutput *output, JavaVMOption *option)
 {
-    hookedLaunch = launch;
-    int count = 0;
-    bool redirected = launch->output.javaOutputFile != INVALID_HANDLE_VALUE;
-    if (redirected) {
-        options[count].optionString = (char *)"vfprintf";
-        options[count++].extraInfo = (void *)vfprintfHook;
-    }
-    // Asked for: without either variable the options stay the two they are.
-    if (redirected || launch->inputs.stopOnFailure) {
-        options[count].optionString = (char *)"exit";
-        options[count++].extraInfo = (void *)exitHook;
-    }
-    return count;
+    if (output->javaOutputFile == INVALID_HANDLE_VALUE)
+        return 0;
+    hookedOutput = output;
+    option->optionString = (char *)"vfprintf";
+    option->extraInfo = (void *)vfprintfHook;
+    return 1;
 }

@@ -8,9 +8,6 @@
 #include "launcher/output_pump.h"
 #include "launcher/strings.h"
 
-// The hook options addJavaVmHooks adds at most.
-#define JAVA_OUTPUT_HOOK_OPTIONS 2
-
 // The Java output of one launch, kept for the life of the process.
 struct JavaOutput {
     wchar_t javaOutputPath[PATH_CAPACITY];
@@ -19,7 +16,6 @@ struct JavaOutput {
     // write end of the pump's pipe; INVALID_HANDLE_VALUE when the output is
     // not redirected.
     HANDLE javaOutputFile;
-    bool pumped;
     // With rotation (pump.rotation.size above 0) the pump writes the file.
     OutputPump pump;
 };
@@ -34,18 +30,11 @@ void clearJavaOutput(JavaOutput *output);
 // Must run before any runtime library is loaded.
 void redirectJavaOutputTo(const wchar_t *value, JavaOutput *output);
 
-struct LaunchContext;
-
-// The invocation interface's hooks, into options; how many. The "vfprintf"
-// hook (the virtual machine's own messages, into the output in order with the
-// application's) when the output is redirected; the "exit" hook when the
-// output is redirected or VLSTOPONFAILURE is "1", which on System.exit or
-// Runtime.halt finishes the output (finishJavaOutput), writes RECORD_JVM_EXIT
-// and tells the launch's observer (jvmExit) before the process ends. Without
-// either variable the virtual machine gets its two options alone, as ever.
-// The hooks reach this launch from then on: there is one virtual machine a
-// process.
-int addJavaVmHooks(LaunchContext *launch, JavaVMOption *options);
+// The invocation interface's "vfprintf" hook (the virtual machine's own
+// messages, into the output in order with the application's) into `option`
+// when the output is redirected; how many (0 or 1). The hook writes to this
+// output from then on: there is one virtual machine a process.
+int addJavaOutputHook(JavaOutput *output, JavaVMOption *option);
 
 // The process is about to end: with rotation, the pump's finish
 // (finishOutputPump); nothing to do otherwise.

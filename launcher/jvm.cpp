@@ -6,8 +6,6 @@
 #include <string.h>
 
 #include "launcher/classpath.h"
-#include "launcher/javaoutput.h"
-#include "launcher/launcher.h"
 #include "launcher/lookup.h"
 #include "launcher/records.h"
 #include "log/log.h"
@@ -24,9 +22,8 @@ JavaVM *getJvmHandle(LaunchVm *vm)
     return (JavaVM *)InterlockedCompareExchangePointer((PVOID volatile *)&vm->jvmHandle, NULL, NULL);
 }
 
-bool assembleVmOptions(const char *classPathOption, LaunchContext *launch)
+bool assembleVmOptions(const char *classPathOption, const JavaVMOption *hooks, int hookCount, LaunchVm *vm)
 {
-    LaunchVm *vm = &launch->vm;
     char *vmClassPathOption = vm->vmClassPathOption;
     // The logged option ends with a line feed; handed to the virtual machine
     // that way, it would stick to the last class path entry and name a file
@@ -37,7 +34,7 @@ bool assembleVmOptions(const char *classPathOption, LaunchContext *launch)
     memcpy(vmClassPathOption, classPathOption, length);
     vmClassPathOption[length] = '\0';
 
-    JavaVMOption *options = (JavaVMOption *)calloc(2 + JAVA_OUTPUT_HOOK_OPTIONS, sizeof(JavaVMOption));
+    JavaVMOption *options = (JavaVMOption *)calloc(2 + VM_HOOK_OPTIONS_MOST, sizeof(JavaVMOption));
     vm->vmOptions = options;
     if (options == NULL) {
         logWrite(RECORD_NO_OPTIONS);
@@ -47,8 +44,10 @@ bool assembleVmOptions(const char *classPathOption, LaunchContext *launch)
     options[1].optionString = vmClassPathOption;
 
     vm->vmInitArgs.version = JNI_VERSION_1_6;
-    vm->vmInitArgs.nOptions = 2;
-    vm->vmInitArgs.nOptions += addJavaVmHooks(launch, options + 2);
+    if (hookCount > VM_HOOK_OPTIONS_MOST)
+        hookCount = VM_HOOK_OPTIONS_MOST;
+    memcpy(options + 2, hooks, (size_t)hookCount * sizeof *hooks);
+    vm->vmInitArgs.nOptions = 2 + hookCount;
     vm->vmInitArgs.options = options;
     vm->vmInitArgs.ignoreUnrecognized = JNI_FALSE;
     return true;

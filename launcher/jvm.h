@@ -34,14 +34,14 @@ JavaVM *getJvmHandle(LaunchVm *vm);
 
 void clearJvmResult(JvmResult *result);
 
-struct LaunchContext;
+// The hook options the launch may add after the two.
+#define VM_HOOK_OPTIONS_MOST 2
 
-// Builds the launch's virtual machine options: the native digest's and the
-// class path's (from the logged class path option), then its hooks
-// (addJavaVmHooks: vfprintf when the output goes to a file, exit then or
-// under VLSTOPONFAILURE), up to four in all. Returns false (after a log line) when they can't be
-// allocated.
-bool assembleVmOptions(const char *classPathOption, LaunchContext *launch);
+// Builds the virtual machine's options: the native digest's and the class
+// path's (from the logged class path option), then the launch's `hookCount`
+// hooks (addLaunchHooks), up to four in all. Returns false (after a log
+// line) when they can't be allocated.
+bool assembleVmOptions(const char *classPathOption, const JavaVMOption *hooks, int hookCount, LaunchVm *vm);
 // Fills vm->mainArgument: "installbase=", the base path and a line feed.
 void formatMainArgument(const wchar_t *basePath, LaunchVm *vm);
 // Creates the virtual machine from the loaded library, this thread attached

@@ -29,6 +29,35 @@ LaunchContext *newLaunchContext(void)
     return context;
 }
 
+// The virtual machine calls its exit hook with no argument of ours: the
+// launch it tells of is the one its options were made for (there is one
+// virtual machine a process).
+static LaunchContext *exitingLaunch;
+
+// System.exit or Runtime.halt: the process ends as soon as this returns, on
+// the virtual machine's thread (a thread of the bridge's under Wine). What
+// the application wrote is written out (within the pump's bound), the log
+// is told the exit code, then whoever observes the launch.
+static void JNICALL exitHook(jint code)
+{
+    finishJavaOutput(&exitingLaunch->output, OUTPUT_DRAIN_MS);
+    logWrite(RECORD_JVM_EXIT, (int)code);
+    if (exitingLaunch->observer.jvmExit != NULL)
+        exitingLaunch->observer.jvmExit(exitingLaunch, (int)code);
+}
+
+int addLaunchHooks(LaunchContext *launch, JavaVMOption *hooks)
+{
+    int count = addJavaOutputHook(&launch->output, hooks);
+    // Asked for: without either variable the options stay the two they are.
+    if (count > 0 || launch->inputs.stopOnFailure) {
+        exitingLaunch = launch;
+        hooks[count].optionString = (char *)"exit";
+        hooks[count++].extraInfo = (void *)exitHook;
+    }
+    return count;
+}
+
 LaunchFailure launch(LaunchContext *context)
 {
     const LaunchInputs *inputs = &context->inputs;
@@ -39,7 +68,9 @@ LaunchFailure launch(LaunchContext *context)
     if (inputs->javaOutput != NULL && inputs->javaOutput[0] != L'\0')
         setOutputRotation(inputs->javaOutputSize, inputs->javaOutputKeep, &context->output.pump.rotation);
     redirectJavaOutputTo(inputs->javaOutput, &context->output);
-    if (!assembleVmOptions(context->classPath.classPathOption, context))
+    JavaVMOption hooks[VM_HOOK_OPTIONS_MOST] = {};
+    int hookCount = addLaunchHooks(context, hooks);
+    if (!assembleVmOptions(context->classPath.classPathOption, hooks, hookCount, &context->vm))
         return FAILURE_NO_OPTIONS;
 
     results->jvm.optionsAssembled = true;

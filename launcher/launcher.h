@@ -100,6 +100,15 @@ struct LaunchContext {
     DWORD stopFailure;
 };
 
+// The virtual machine's hooks, into hooks (VM_HOOK_OPTIONS_MOST); how many.
+// The Java output's "vfprintf" hook when the output is redirected; the
+// "exit" hook when the output is redirected or VLSTOPONFAILURE is "1", which
+// on System.exit or Runtime.halt finishes the output (finishJavaOutput),
+// writes RECORD_JVM_EXIT and tells the observer (jvmExit) before the process
+// ends. Without either variable the virtual machine gets its two options
+// alone, as ever. The hooks reach this launch from then on.
+int addLaunchHooks(LaunchContext *launch, JavaVMOption *hooks);
+
 // A new context on the heap: no inputs, no observer, empty results; NULL when
 // out of memory. The caller fills the inputs (and the results' rooms).
 LaunchContext *newLaunchContext(void);

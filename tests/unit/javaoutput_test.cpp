@@ -195,8 +195,8 @@ TEST_F(JavaOutput, VirtualMachineMessagesFollowTheApplicationsOutput)
         std::string dir = makeTempDir("javaout"), path = dir + "\\out.txt";
         setOutputRotation(size, NULL, &testStages->output.pump.rotation);
         redirectJavaOutputTo(std::wstring(path.begin(), path.end()).c_str(), &testStages->output);
-        JavaVMOption options[JAVA_OUTPUT_HOOK_OPTIONS] = {};
-        ASSERT_EQ(addJavaVmHooks(testStages, options), 2);
+        JavaVMOption options[VM_HOOK_OPTIONS_MOST] = {};
+        ASSERT_EQ(addLaunchHooks(testStages, options), 2);
         EXPECT_STREQ(options[0].optionString, "vfprintf");
         EXPECT_STREQ(options[1].optionString, "exit");
         DWORD written = 0;

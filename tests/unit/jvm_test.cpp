@@ -31,7 +31,7 @@ protected:
         testStages->vm.jvmHandle = NULL;
         boundedCopy(testStages->paths.basePath, L"C:\\Apps\\Velmorane\\");
         formatClassPathOption(testStages->classPath.classPathOption, "C:\\Apps\\Velmorane\\lib\\a.jar;");
-        ASSERT_TRUE(assembleVmOptions(testStages->classPath.classPathOption, testStages));
+        ASSERT_TRUE(assembleVmOptions(testStages->classPath.classPathOption, NULL, 0, &testStages->vm));
     }
     void TearDown() override { testStages->vm.jvmHandle = NULL; }
 };
