@@ -183,7 +183,7 @@ static void finishOutput(OutputPump *pump)
     pump->heldLength = 0;
     for (;;) {
         ULONGLONG now = GetTickCount64();
-        bool late = now >= pump->finishDeadline;
+        bool late = now >= (ULONGLONG)pump->finishDeadline;
         int pumped = pumpOnce(pump, PIECE_FINISHING);
         if (pumped < 0 || late)
             break;
@@ -210,7 +210,7 @@ static DWORD WINAPI pumpThreadMain(LPVOID parameter)
     OutputPump *pump = (OutputPump *)parameter;
     DWORD pause = 0;
     while (!pump->stopping) {
-        if (pump->finishAsked == 1 && !pump->ended) {
+        if (pump->finishDeadline != 0 && !pump->ended) {
             finishOutput(pump);
             continue;
         }
@@ -239,7 +239,8 @@ HANDLE startOutputPump(OutputPump *pump, const wchar_t *path, const char *pathAn
     pump->nextRotation = pump->rotation.size;
     pump->rotationFailed = pump->swept = false;
     pump->notWritten = pump->droppedSinceReopen = 0;
-    pump->finishAsked = pump->ended = pump->stopping = 0;
+    pump->finishDeadline = 0;
+    pump->ended = pump->stopping = 0;
     pump->pipeRead = pump->pipeWrite = INVALID_HANDLE_VALUE;
     pump->thread = pump->finished = NULL;
     // A file over the size from an earlier run is rotated first.
@@ -287,10 +288,7 @@ void finishOutputPump(OutputPump *pump, DWORD timeoutMs)
         return;
     // The first caller sets the deadline; a second (the stop after
     // System.exit's hook, say) waits for the same finish.
-    if (InterlockedCompareExchange(&pump->finishAsked, 2, 0) == 0) {
-        pump->finishDeadline = GetTickCount64() + timeoutMs;
-        InterlockedExchange(&pump->finishAsked, 1);
-    }
+    InterlockedCompareExchange64(&pump->finishDeadline, (LONGLONG)(GetTickCount64() + timeoutMs), 0);
     if (WaitForSingleObject(pump->finished, timeoutMs + OUTPUT_FINISH_GRACE_MS) != WAIT_OBJECT_0)
         InterlockedExchange(&pump->ended, 1);
 }

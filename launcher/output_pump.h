@@ -26,7 +26,7 @@
 
 // One pump: its file, its pipe and its thread, and what the thread knows of
 // the file. Only the thread touches the file once it runs; the finish asks it
-// through finishAsked and waits for `finished`.
+// through finishDeadline and waits for `finished`.
 struct OutputPump {
     const wchar_t *path;  // the output file's, as long as the pump
     const char *pathAnsi;
@@ -37,9 +37,10 @@ struct OutputPump {
     HANDLE thread;
     HANDLE finished;      // set once the output is finished
     volatile LONG stopping;    // the thread ends
-    volatile LONG finishAsked; // the stop or System.exit has begun
     volatile LONG ended;       // nothing more goes into the file
-    ULONGLONG finishDeadline;  // written before finishAsked is set
+    // The finish's deadline (GetTickCount64), once the stop or System.exit
+    // has begun; 0 before.
+    volatile LONGLONG finishDeadline;
     ULONGLONG currentSize;     // bytes in the current file
     ULONGLONG lineLength;      // bytes since the last line end
     ULONGLONG nextRotation;    // the size at which the next rotation is due
